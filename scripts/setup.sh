@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Fernhold builds and runs with. Idempotent: when every
+# package is already present it prints nothing and touches nothing.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libsdl2-dev libimgui-dev libstb-dev
+  libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri
+  libv4l-dev libcli11-dev libpng-dev libasio-dev
+  xvfb xdotool
+)
+# Extra groups: "bench" adds OpenCV (the anchor the benchmarks compare against),
+# "fuzz" adds clang with its sanitizer and libFuzzer runtime.
+for group in "$@"; do
+  case "$group" in
+    bench) packages+=(libopencv-dev) ;;
+    fuzz) packages+=(clang libclang-rt-14-dev) ;;
+    *) echo "setup.sh: unknown package group '$group'" >&2; exit 2 ;;
+  esac
+done
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+echo "setup: installing ${missing[*]}" >&2
+$sudo apt-get update -qq >&2
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2

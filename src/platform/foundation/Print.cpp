@@ -1,0 +1,52 @@
+#include "foundation/Print.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+namespace foundation {
+namespace {
+std::mutex& sinkMutex() {
+    static std::mutex m;
+    return m;
+}
+PrintSink& sink() {
+    static PrintSink s;
+    return s;
+}
+void writeWhole(FILE* stream, std::string_view line) {
+    std::string whole(line);
+    whole.push_back('\n');
+    std::fwrite(whole.data(), 1, whole.size(), stream);
+    std::fflush(stream);
+}
+} // namespace
+
+void printLine(std::string_view line) {
+    std::lock_guard lock(sinkMutex());
+    if (sink())
+        sink()(line);
+    else
+        writeWhole(stdout, line);
+}
+
+void logError(std::string_view line) {
+    std::lock_guard lock(sinkMutex());
+    writeWhole(stderr, line);
+}
+
+void setPrintSink(PrintSink newSink) {
+    std::lock_guard lock(sinkMutex());
+    sink() = std::move(newSink);
+}
+
+void fatalError(std::string_view message) {
+    printLine(message);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    // The application ends here on purpose: no destructors of threads that may be
+    // blocked on the main queue.
+    std::_Exit(1);
+}
+
+} // namespace foundation

@@ -1,0 +1,31 @@
+#pragma once
+// The system's own diagnostic lines: one line per call on standard output, written whole,
+// so lines printed from several threads never interleave. Everything else of ours goes
+// to standard error through logError.
+#include <functional>
+#include <sstream>
+#include <string>
+#include <string_view>
+
+namespace foundation {
+
+// Writes `line` followed by a newline to the current print sink.
+void printLine(std::string_view line);
+// Our own messages (errors, statistics, progress): standard error, one whole line.
+void logError(std::string_view line);
+
+// Tests replace the sink to read what the system prints; pass nullptr to restore stdout.
+using PrintSink = std::function<void(std::string_view line)>;
+void setPrintSink(PrintSink sink);
+
+// Ends the process after writing `message` to standard output (the system's fatal line).
+[[noreturn]] void fatalError(std::string_view message);
+
+} // namespace foundation
+
+// Swift's print: the arguments are written one after another, without separators.
+template <typename... Args> void print(const Args&... args) {
+    std::ostringstream out;
+    (out << ... << args);
+    foundation::printLine(out.str());
+}

@@ -1,0 +1,110 @@
+#pragma once
+// The controls of the camera screen: label, slider, segmented control, stack view and
+// activity indicator. Controls send their value-changed actions when a person (a touch)
+// changes them; setting a value from code sends nothing, as on the phone.
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ui/UIView.h"
+
+class UILabel : public UIView {
+public:
+    using UIView::UIView;
+    const std::string& text() const;
+    void setText(std::string text);
+    const char* className() const override { return "UILabel"; }
+
+private:
+    std::string text_;
+};
+
+enum class UIControlEvents { valueChanged };
+
+class UIControl : public UIView {
+public:
+    using UIView::UIView;
+    using Action = std::function<void(UIControl& sender)>;
+    // The target is captured inside `action`; the control does not own it.
+    void addTarget(Action action, UIControlEvents events);
+    void sendActionsForControlEvents(UIControlEvents events);
+    bool isEnabled() const { return enabled_; }
+    void setEnabled(bool enabled) { enabled_ = enabled; }
+    bool handlesTouches() const override { return true; }
+
+private:
+    std::vector<Action> valueChangedActions_;
+    bool enabled_ = true;
+};
+
+class UISlider : public UIControl {
+public:
+    using UIControl::UIControl;
+    float minimumValue() const;
+    float maximumValue() const;
+    float value() const;
+    void setMinimumValue(float v); // a value outside the new range is pulled in
+    void setMaximumValue(float v);
+    void setValue(float v);        // clamped into [minimum, maximum]
+    // A person dragging the thumb: the value follows the touch across the frame.
+    void touchBegan(CGPoint p) override;
+    void touchMoved(CGPoint p) override;
+    void touchEnded(CGPoint p) override;
+    // A drag of the thumb to `v`, as a person makes it: sets the value and sends the action.
+    void dragTo(float v);
+    const char* className() const override { return "UISlider"; }
+
+private:
+    void trackTo(CGPoint p);
+    float minimum_ = 0, maximum_ = 1, value_ = 0.5f;
+};
+
+class UISegmentedControl : public UIControl {
+public:
+    static constexpr int noSegment = -1;
+    explicit UISegmentedControl(std::vector<std::string> titles);
+    int numberOfSegments() const;
+    const std::string& titleForSegment(int index) const;
+    int selectedSegmentIndex() const;
+    void setSelectedSegmentIndex(int index); // from code: no action; out of range selects none
+    // A touch on segment `index`, as a person makes it: selects it and sends the action.
+    void touchSegment(int index);
+    void touchEnded(CGPoint p) override;
+    const char* className() const override { return "UISegmentedControl"; }
+
+private:
+    std::vector<std::string> titles_;
+    int selected_ = noSegment;
+};
+
+enum class UILayoutConstraintAxis { horizontal, vertical };
+
+// Arranges its subviews along its axis; hidden subviews take no room.
+class UIStackView : public UIView {
+public:
+    using UIView::UIView;
+    UILayoutConstraintAxis axis = UILayoutConstraintAxis::vertical;
+    double spacing = 8;
+    void layoutSubviews() override;
+    const char* className() const override { return "UIStackView"; }
+};
+
+enum class UIActivityIndicatorViewStyle : int { medium = 100, large = 101 };
+
+// Hidden while not animating (hidesWhenStopped).
+class UIActivityIndicatorView : public UIView {
+public:
+    explicit UIActivityIndicatorView(UIActivityIndicatorViewStyle style);
+    UIActivityIndicatorViewStyle style() const { return style_; }
+    UIColor color() const { return color_; }
+    void setColor(UIColor c);
+    bool isAnimating() const { return animating_; }
+    void startAnimating();
+    void stopAnimating();
+    const char* className() const override { return "UIActivityIndicatorView"; }
+
+private:
+    UIActivityIndicatorViewStyle style_;
+    UIColor color_ = UIColor::whiteColor();
+    bool animating_ = false;
+};

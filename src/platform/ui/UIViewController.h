@@ -1,0 +1,31 @@
+#pragma once
+// A view controller: owns its root view and hears the view lifecycle. The interface
+// description (a Storyboard) builds the view tree and connects outlets and actions.
+#include <memory>
+
+#include "ui/UIView.h"
+
+class UIStoryboardCoder; // the decoder handed to initWithCoder
+
+enum class UIInterfaceOrientationMask : unsigned { portrait = 2, landscapeLeft = 16, landscapeRight = 8, all = 30 };
+
+class UIViewController : public UIResponder, public std::enable_shared_from_this<UIViewController> {
+public:
+    UIViewController() = default;
+    ~UIViewController() override = default;
+    UIViewController(const UIViewController&) = delete;
+    UIViewController& operator=(const UIViewController&) = delete;
+
+    // The root view (the interface description sets it before viewDidLoad).
+    const std::shared_ptr<UIView>& view() const { return view_; }
+    void setView(std::shared_ptr<UIView> view) { view_ = std::move(view); }
+
+    virtual void viewDidLoad() {}
+    virtual void viewWillAppear(bool /*animated*/) {}
+    virtual void viewWillDisappear(bool /*animated*/) {}
+    virtual bool shouldAutorotate() const { return true; }
+    virtual UIInterfaceOrientationMask supportedInterfaceOrientations() const { return UIInterfaceOrientationMask::all; }
+
+private:
+    std::shared_ptr<UIView> view_;
+};
