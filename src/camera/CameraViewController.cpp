@@ -2,6 +2,7 @@
 // and the segment enumeration.
 #include "camera/CameraViewController.h"
 
+#include "foundation/Format.h"
 #include "ui/UIApplication.h"
 
 namespace {
@@ -69,4 +70,22 @@ std::shared_ptr<CameraViewController> CameraViewController::strongSelf() {
 
 std::shared_ptr<AVCaptureDevice> CameraViewController::inputCamera() const {
     return camera ? camera->inputCamera() : nullptr;
+}
+
+std::shared_ptr<ImageConsumer> CameraViewController::renderViewConsumer() const {
+    return std::dynamic_pointer_cast<ImageConsumer>(renderView->shared_from_this());
+}
+
+std::optional<std::string> CameraViewController::inspectValueForKey(const std::string& key) const {
+    if (key == "hideControls") return std::string(boolText(hideControls));
+    if (key == "selectedFilterIndex") return std::to_string(selectedFilterIndex.load());
+    if (key == "frameStatistics") {
+        CameraStatistics stats = camera ? camera->statistics() : CameraStatistics{};
+        return stringWithFormat("{\"produced\": %llu, \"analysed\": %llu, \"notAnalysedByFilter\": %llu, "
+                                "\"dropped\": %lld, \"droppedGpuBusy\": %llu, \"processed\": %llu}",
+                                (unsigned long long)stats.produced, (unsigned long long)framesAnalysed_.load(),
+                                (unsigned long long)framesNotAnalysedByFilter_.load(), (long long)dropCount.load(),
+                                (unsigned long long)stats.droppedGpuBusy, (unsigned long long)stats.processed);
+    }
+    return std::nullopt;
 }

@@ -145,8 +145,19 @@ public:
     void subjectAreaDidChangeWithNotification(const NSNotification& notification);
     void handleSystemPressure(const AVCaptureSystemPressureState& systemPressureState);
 
+    // ---- Inspection for tools ------------------------------------------------------------
+    // "hideControls", "selectedFilterIndex" and "frameStatistics" as JSON text.
+    std::optional<std::string> inspectValueForKey(const std::string& key) const override;
+
 private:
     std::shared_ptr<CameraViewController> strongSelf();
+    // The render view as the graph's consumer (the view tree owns it).
+    std::shared_ptr<ImageConsumer> renderViewConsumer() const;
+    // A swipe's step, applied together with the wrap in configurePipeline (main thread).
+    int64_t pendingFilterStep_ = 0;
+    // Frames seen by the frame callback: analysed, or passed over because of the filter.
+    std::atomic<uint64_t> framesAnalysed_{0};
+    std::atomic<uint64_t> framesNotAnalysedByFilter_{0};
     // The capture device, `camera.inputCamera`; null before the camera exists.
     std::shared_ptr<AVCaptureDevice> inputCamera() const;
     std::optional<std::vector<std::shared_ptr<UITapGestureRecognizer>>> tapGestureRecognizers_;

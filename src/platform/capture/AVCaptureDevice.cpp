@@ -42,6 +42,15 @@ bool AVCaptureDevice::lockForConfiguration(NSError* error) {
     return true;
 }
 
+std::optional<NSError> AVCaptureDevice::configurationLockRefusal() const {
+    if (!refusesConfigurationLock()) return std::nullopt;
+    return NSError("AVFoundationErrorDomain", -11852, "The configuration lock was refused (simulated)");
+}
+
+void AVCaptureDevice::reportSystemPressure(const AVCaptureSystemPressureLevel& level) {
+    runOnDeviceThread([this, level] { systemPressureStateProperty.set(AVCaptureSystemPressureState{level}); });
+}
+
 void AVCaptureDevice::unlockForConfiguration() {
     requireLock("unlockForConfiguration");
     if (--lockDepth_ == 0) lockOwner_.store(std::thread::id{});

@@ -122,6 +122,13 @@ public:
     virtual void stopStreaming() = 0;
     virtual bool isStreaming() const = 0;
 
+    // Switches that scripts and tests use on any device: refuse the configuration lock
+    // from now on (true) or grant it again (false); report a system-pressure level (set
+    // on the device's own thread, as a real device reports it).
+    void setRefusesConfigurationLock(bool refuse) { refusesLock_.store(refuse); }
+    bool refusesConfigurationLock() const { return refusesLock_.load(); }
+    void reportSystemPressure(const AVCaptureSystemPressureLevel& level);
+
     // The observable properties, for key-value observation.
     Observable<AVCaptureSystemPressureState> systemPressureStateProperty;
     Observable<AVCaptureFocusMode> focusModeProperty{AVCaptureFocusMode::continuousAutoFocus};
@@ -149,8 +156,9 @@ protected:
     virtual void applyExposure(AVCaptureExposureMode, CMTime /*duration*/, float /*iso*/, float /*bias*/) {}
     virtual void applyZoom(double /*factor*/) {}
     virtual void applyFrameDurations(CMTime /*min*/, CMTime /*max*/) {}
-    // Whether the configuration lock is refused, and with which error.
-    virtual std::optional<NSError> configurationLockRefusal() const { return std::nullopt; }
+    // Whether the configuration lock is refused, and with which error. The default
+    // refuses while the switch above is on.
+    virtual std::optional<NSError> configurationLockRefusal() const;
     // Runs `work` on the device's own thread (completion handlers, self-made changes).
     virtual void runOnDeviceThread(std::function<void()> work) = 0;
     // The time the device's clock shows now.
@@ -160,6 +168,7 @@ protected:
 
 private:
     AVCaptureDeviceFormat format_;
+    std::atomic<bool> refusesLock_{false};
     std::recursive_mutex configurationMutex_;
     std::atomic<std::thread::id> lockOwner_{};
     int lockDepth_ = 0;

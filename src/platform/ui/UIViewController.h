@@ -2,6 +2,8 @@
 // A view controller: owns its root view and hears the view lifecycle. The interface
 // description (a Storyboard) builds the view tree and connects outlets and actions.
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "ui/UIView.h"
 
@@ -25,6 +27,10 @@ public:
     virtual void viewWillDisappear(bool /*animated*/) {}
     virtual bool shouldAutorotate() const { return true; }
     virtual UIInterfaceOrientationMask supportedInterfaceOrientations() const { return UIInterfaceOrientationMask::all; }
+
+    // Inspection for tools (the print-ui command): a controller state value that is not
+    // a view, as JSON text, or nothing for an unknown key. Main thread.
+    virtual std::optional<std::string> inspectValueForKey(const std::string& /*key*/) const { return std::nullopt; }
 
 private:
     std::shared_ptr<UIView> view_;
