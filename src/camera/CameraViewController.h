@@ -19,6 +19,7 @@
 #include "camera/CarouselItem.h"
 #include "capture/AVCaptureDevice.h"
 #include "dispatch/DispatchQueue.h"
+#include "foundation/NSCoder.h"
 #include "media/CGGeometry.h"
 #include "media/CGImage.h"
 #include "media/CMSampleBuffer.h"
@@ -29,8 +30,6 @@
 #include "ui/UIImage.h"
 #include "ui/UIViewController.h"
 
-class NSCoder;
-class NSBundle;
 struct NSNotification;
 
 class CameraViewController : public UIViewController,

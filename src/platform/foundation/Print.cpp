@@ -23,11 +23,18 @@ void writeWhole(FILE* stream, std::string_view line) {
 } // namespace
 
 void printLine(std::string_view line) {
-    std::lock_guard lock(sinkMutex());
-    if (sink())
-        sink()(line);
-    else
-        writeWhole(stdout, line);
+    PrintSink replacement;
+    {
+        std::lock_guard lock(sinkMutex());
+        if (!sink()) {
+            writeWhole(stdout, line);
+            return;
+        }
+        replacement = sink();
+    }
+    // A replacement sink is called outside the lock (it keeps its own), so a test's sink
+    // may wait for a line from another thread.
+    replacement(line);
 }
 
 void logError(std::string_view line) {

@@ -15,6 +15,7 @@ void printLine(std::string_view line);
 void logError(std::string_view line);
 
 // Tests replace the sink to read what the system prints; pass nullptr to restore stdout.
+// A replacement sink is called from the printing threads and must be thread-safe.
 using PrintSink = std::function<void(std::string_view line)>;
 void setPrintSink(PrintSink sink);
 

@@ -1,0 +1,3 @@
+#include "app/SceneDelegate.h"
+
+FERNHOLD_REGISTER_CLASS(SceneDelegate, "Fernhold.SceneDelegate");
