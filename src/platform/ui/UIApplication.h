@@ -11,6 +11,9 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <type_traits>
+#include <typeindex>
+#include <typeinfo>
 
 #include "ui/UIGestureRecognizer.h"
 #include "ui/UIViewController.h"
@@ -45,8 +48,11 @@ public:
 // The window: the root of what is shown, and where touch events enter.
 class UIWindow : public UIView {
 public:
+    // A phone-sized portrait screen: 0, 0, 390 x 844 points.
     UIWindow();
     std::shared_ptr<UIViewController> rootViewController() const { return root_; }
+    // Shows the controller's view as the window's subview, filling the window (a
+    // controller without a view gets a plain one).
     void setRootViewController(std::shared_ptr<UIViewController> controller);
     // Routes a touch event: began events pick the touched view (hit test); the event
     // then goes to that view if it tracks touches itself (a control), otherwise to the
@@ -55,8 +61,15 @@ public:
     const char* className() const override { return "UIWindow"; }
 
 private:
+    void deliverToControl(const UIEvent& event);
+    void deliverToRecognizers(const UIEvent& event);
     std::shared_ptr<UIViewController> root_;
+    // The touch sequence under way: the touches down, and where its events go (the
+    // control tracking it, or else the recognizers picked when it began).
+    std::vector<int> touchesDown_;
     UIView* touchedView_ = nullptr;
+    int trackedTouch_ = 0;
+    std::vector<std::weak_ptr<UIGestureRecognizer>> sequenceRecognizers_;
 };
 
 class UIScene {
@@ -75,7 +88,8 @@ public:
     const std::shared_ptr<UIScene>& scene() const { return scene_; }
     std::shared_ptr<UIWindow> keyWindow() const;
 
-    // Life-cycle transitions, sent by the host; each tells the delegate.
+    // Life-cycle transitions, sent by the host; each tells the application delegate (the
+    // scene delegate hears its own messages from UIApplicationMain).
     void becomeActive();
     void resignActive();
     void enterBackground();
@@ -93,22 +107,76 @@ private:
 };
 
 // Looking classes up by their module-qualified name ("Fernhold.AppDelegate").
+//
+// A class registered with its type (registerClass<Type>, ClassRegistration, or
+// FERNHOLD_REGISTER_CLASS) can be made as any of the UI kit's roles it plays
+// (instantiateAs<UIApplicationDelegate>, <UIWindowSceneDelegate>, <UIViewController>,
+// <UIResponder>, <UIGestureRecognizerDelegate>), as itself, or as one of the extra bases
+// named at registration; the registry does the pointer conversion, which a plain cast of
+// the void pointer would get wrong under multiple inheritance. Its name is then also
+// found from the type (NSStringFromClass<Type>()).
 class ClassRegistry {
 public:
     using Factory = std::function<std::shared_ptr<void>()>;
+    // An untyped factory: instantiate() only; instantiateAs<>() gives nullptr for it.
     static void registerClass(const std::string& name, Factory factory);
+    template <typename Type, typename... ExtraBases> static void registerClass(const std::string& name) {
+        registerTyped(
+            name, typeid(Type), [] { return std::static_pointer_cast<void>(std::make_shared<Type>()); },
+            &castTo<Type, UIApplicationDelegate, UIWindowSceneDelegate, UIViewController, UIResponder,
+                    UIGestureRecognizerDelegate, ExtraBases...>);
+    }
     static std::shared_ptr<void> instantiate(const std::string& name); // nullptr if unknown
+    // nullptr if unknown, or when the class is not a `Base` (or was registered untyped).
+    template <typename Base> static std::shared_ptr<Base> instantiateAs(const std::string& name) {
+        return std::static_pointer_cast<Base>(instantiateAs(name, typeid(Base)));
+    }
     static bool isRegistered(const std::string& name);
+    // The name registered for `type`; for a type never registered, its C++ name.
+    static std::string nameOf(std::type_index type);
+
+private:
+    // Turns the object a typed factory made (a Type) into a pointer to `base`; nullptr
+    // when Type is not a `base`.
+    using Caster = std::shared_ptr<void> (*)(const std::shared_ptr<void>& object, std::type_index base);
+    static void registerTyped(const std::string& name, std::type_index type, Factory factory, Caster caster);
+    static std::shared_ptr<void> instantiateAs(const std::string& name, std::type_index base);
+
+    template <typename Type, typename Base>
+    static std::shared_ptr<void> upcast(const std::shared_ptr<Type>& object) {
+        if constexpr (std::is_convertible_v<Type*, Base*>)
+            return std::static_pointer_cast<void>(std::static_pointer_cast<Base>(object));
+        else
+            return nullptr;
+    }
+    template <typename Type, typename... Bases>
+    static std::shared_ptr<void> castTo(const std::shared_ptr<void>& object, std::type_index base) {
+        if (base == std::type_index(typeid(Type)))
+            return object;
+        auto typed = std::static_pointer_cast<Type>(object);
+        std::shared_ptr<void> result;
+        (void)((base == std::type_index(typeid(Bases)) && (result = upcast<Type, Bases>(typed), true)) ||
+               ...);
+        return result;
+    }
 };
 
 // Registers `Type` under `name` at start-up; `Type` is made with std::make_shared.
 template <typename Type> struct ClassRegistration {
-    explicit ClassRegistration(const char* name) {
-        ClassRegistry::registerClass(name, [] { return std::static_pointer_cast<void>(std::make_shared<Type>()); });
-    }
+    explicit ClassRegistration(const char* name) { ClassRegistry::registerClass<Type>(name); }
 };
 
-template <typename Type> std::string NSStringFromClass();
+#define FERNHOLD_CLASS_REGISTRATION_JOIN2(a, b) a##b
+#define FERNHOLD_CLASS_REGISTRATION_JOIN(a, b) FERNHOLD_CLASS_REGISTRATION_JOIN2(a, b)
+// At namespace scope in the class's .cpp: FERNHOLD_REGISTER_CLASS(AppDelegate, "Fernhold.AppDelegate");
+#define FERNHOLD_REGISTER_CLASS(Type, name)                                                                  \
+    static const ClassRegistration<Type> FERNHOLD_CLASS_REGISTRATION_JOIN(fernholdClassRegistration,         \
+                                                                          __LINE__)(name)
+
+// The name `Type` was registered under ("Fernhold.AppDelegate").
+template <typename Type> std::string NSStringFromClass() {
+    return ClassRegistry::nameOf(typeid(Type));
+}
 
 // The scene configuration (Info.plist's part): which class is the scene delegate and
 // which interface description (a function that builds the initial view controller)
@@ -130,8 +198,15 @@ public:
     virtual int runMainLoop() = 0;
 };
 void UISetApplicationHost(std::shared_ptr<UIApplicationHost> host);
+// Where no host is installed, UIApplicationMain asks this factory (installed by the
+// platform's host at start-up) to make one from the command line. A null host ends the
+// run with `exitStatus`.
+using UIApplicationHostFactory =
+    std::function<std::shared_ptr<UIApplicationHost>(int argc, char** argv, int& exitStatus)>;
+void UISetApplicationHostFactory(UIApplicationHostFactory factory);
 
 // Creates the application, its delegate (named by delegateClassName), the scene and its
 // window, loads and shows the initial controller, becomes active, and runs the host's
-// main loop. Returns the host's exit status.
+// main loop. Returns the host's exit status; 1, with a message on standard error, when no
+// host is installed or a named class is missing or of the wrong kind.
 int UIApplicationMain(int argc, char** argv, const char* principalClassName, const std::string& delegateClassName);

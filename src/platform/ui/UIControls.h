@@ -28,8 +28,10 @@ public:
     // The target is captured inside `action`; the control does not own it.
     void addTarget(Action action, UIControlEvents events);
     void sendActionsForControlEvents(UIControlEvents events);
-    bool isEnabled() const { return enabled_; }
-    void setEnabled(bool enabled) { enabled_ = enabled; }
+    // A disabled control still takes the touches that land on it, but a person can no
+    // longer change it: touches, dragTo and touchSegment do nothing.
+    bool isEnabled() const;
+    void setEnabled(bool enabled);
     bool handlesTouches() const override { return true; }
 
 private:
@@ -45,12 +47,14 @@ public:
     float value() const;
     void setMinimumValue(float v); // a value outside the new range is pulled in
     void setMaximumValue(float v);
-    void setValue(float v);        // clamped into [minimum, maximum]
-    // A person dragging the thumb: the value follows the touch across the frame.
+    void setValue(float v); // clamped into [minimum, maximum]
+    // A person dragging the thumb: the value follows the touch across the frame (left edge
+    // minimum, right edge maximum); each touch that changes the value sends the action.
     void touchBegan(CGPoint p) override;
     void touchMoved(CGPoint p) override;
     void touchEnded(CGPoint p) override;
-    // A drag of the thumb to `v`, as a person makes it: sets the value and sends the action.
+    // A drag of the thumb to `v`, as a person makes it: sets the value (clamped) and sends
+    // the action.
     void dragTo(float v);
     const char* className() const override { return "UISlider"; }
 
@@ -67,8 +71,11 @@ public:
     const std::string& titleForSegment(int index) const;
     int selectedSegmentIndex() const;
     void setSelectedSegmentIndex(int index); // from code: no action; out of range selects none
-    // A touch on segment `index`, as a person makes it: selects it and sends the action.
+    // A touch on segment `index`, as a person makes it: selects it and sends the action
+    // (also when it was selected already). An index with no segment is no touch at all.
     void touchSegment(int index);
+    // The segments split the frame's width evenly; a touch that lifts inside the frame
+    // touches the segment under it.
     void touchEnded(CGPoint p) override;
     const char* className() const override { return "UISegmentedControl"; }
 
@@ -79,7 +86,9 @@ private:
 
 enum class UILayoutConstraintAxis { horizontal, vertical };
 
-// Arranges its subviews along its axis; hidden subviews take no room.
+// Arranges its subviews along its axis, from its top (left) edge, `spacing` apart; hidden
+// subviews take no room. Each keeps its own length along the axis and is stretched
+// across the stack's other dimension.
 class UIStackView : public UIView {
 public:
     using UIView::UIView;
@@ -91,14 +100,17 @@ public:
 
 enum class UIActivityIndicatorViewStyle : int { medium = 100, large = 101 };
 
-// Hidden while not animating (hidesWhenStopped).
+// Hidden while not animating (hidesWhenStopped): the indicator keeps the view's own hidden
+// flag, set from the start and on stopAnimating, cleared on startAnimating. So isHidden()
+// is true exactly while not animating, unless code sets the flag in between, as on the
+// phone. Its frame starts at the style's size (20 or 37 points square).
 class UIActivityIndicatorView : public UIView {
 public:
     explicit UIActivityIndicatorView(UIActivityIndicatorViewStyle style);
     UIActivityIndicatorViewStyle style() const { return style_; }
-    UIColor color() const { return color_; }
+    UIColor color() const;
     void setColor(UIColor c);
-    bool isAnimating() const { return animating_; }
+    bool isAnimating() const;
     void startAnimating();
     void stopAnimating();
     const char* className() const override { return "UIActivityIndicatorView"; }

@@ -45,11 +45,15 @@ public:
     // Hidden itself or inside a hidden ancestor: what a person cannot see or touch.
     bool isHiddenOnScreen() const;
 
+    // In the superview's coordinates. Geometry may be read from any thread (a renderer
+    // sizes its drawable from it); changing it is main-thread work.
     CGRect frame() const;
     void setFrame(CGRect frame);
-    // The frame in the root view's coordinates.
+    // The frame in the root view's coordinates: the coordinates the root's own frame is
+    // given in (the screen's, for a window).
     CGRect frameInRoot() const;
 
+    // Takes the view from its old superview, if any; it is drawn above earlier subviews.
     void addSubview(std::shared_ptr<UIView> view);
     void removeFromSuperview();
     const std::vector<std::shared_ptr<UIView>>& subviews() const;
@@ -67,7 +71,8 @@ public:
     virtual void touchMoved(CGPoint) {}
     virtual void touchEnded(CGPoint) {}
 
-    // Lays out subviews (stack views arrange theirs); called by the window before drawing.
+    // Lays out subviews (stack views arrange theirs), then lets each subview lay out its
+    // own; called by the window before drawing.
     virtual void layoutSubviews();
 
     // What kind of view this is, for tools ("UIView", "UILabel", ...).
