@@ -3,6 +3,7 @@
 // configuration that names the scene delegate and this description.
 #include <memory>
 
+#include "app/MainStoryboard.h"
 #include "camera/CameraViewController.h"
 #include "ui/UIApplication.h"
 
@@ -26,7 +27,9 @@ CGRect row(double height) { return CGRectMake(0, 0, screenWidth - 2 * margin, he
 std::vector<std::string> segmentTitles() { return {"Locked", "Manual", "Auto", "Continuous"}; }
 
 
-std::shared_ptr<UIViewController> instantiateCameraScreen() {
+} // namespace
+
+std::shared_ptr<CameraViewController> instantiateCameraScreen() {
     auto object = ClassRegistry::instantiate("Fernhold.CameraViewController");
     auto controller = std::static_pointer_cast<CameraViewController>(object);
     CameraViewController& c = *controller;
@@ -116,12 +119,13 @@ std::shared_ptr<UIViewController> instantiateCameraScreen() {
     return controller;
 }
 
+namespace {
 // The class the interface description names, made with initWithCoder.
 const bool cameraScreenRegistered = [] {
     ClassRegistry::registerClass("Fernhold.CameraViewController", [] {
         return std::static_pointer_cast<void>(std::make_shared<CameraViewController>(NSCoder("Main")));
     });
-    UISetSceneConfiguration({"Fernhold.SceneDelegate", instantiateCameraScreen});
+    UISetSceneConfiguration({"Fernhold.SceneDelegate", [] { return std::shared_ptr<UIViewController>(instantiateCameraScreen()); }});
     return true;
 }();
 } // namespace

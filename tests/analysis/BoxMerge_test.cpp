@@ -57,9 +57,9 @@ TEST(MergeBox, ASquareInsideAnExistingBoxMovesThatBoxUnchangedToTheEnd) {
 
 TEST(MergeBox, GrowthReachesBoxesPassedOverEarlierInTheWalk) {
     // The first box only meets R after R has grown by the second.
-    std::vector<CGRect> list{CGRectMake(40, 0, 10, 10), CGRectMake(15, 0, 20, 10)};
-    auto result = merge(CGRectMake(0, 0, 20, 10), list);
-    EXPECT_EQ(result, std::vector<CGRect>{CGRectMake(0, 0, 50, 10)});
+    std::vector<CGRect> list{CGRectMake(30, 20, 10, 10), CGRectMake(18, 0, 20, 5)};
+    auto result = merge(CGRectMake(0, 0, 20, 30), list);
+    EXPECT_EQ(result, std::vector<CGRect>{CGRectMake(0, 0, 40, 30)});
 }
 
 TEST(MergeBox, TouchingBoxesStayApart) {

@@ -75,6 +75,7 @@ void AVCaptureDevice::setFocusModeLockedWithLensPosition(float position, SyncTim
     requireLock("setFocusModeLockedWithLensPosition");
     position = std::clamp(position, 0.0f, 1.0f);
     applyFocus(AVCaptureFocusMode::locked, position);
+    position = lensPositionInEffect(position);
     focusModeProperty.set(AVCaptureFocusMode::locked);
     lensPositionProperty.set(position);
     if (handler) runOnDeviceThread([this, handler] { handler(deviceClockTime()); });
@@ -90,6 +91,7 @@ void AVCaptureDevice::setExposureTargetBias(float bias, SyncTimeHandler handler)
     requireLock("setExposureTargetBias");
     bias = std::clamp(bias, minExposureTargetBias(), maxExposureTargetBias());
     applyExposure(exposureMode(), exposureDuration(), ISO(), bias);
+    bias = exposureTargetBiasInEffect(bias);
     exposureTargetBiasProperty.set(bias);
     if (handler) runOnDeviceThread([this, handler] { handler(deviceClockTime()); });
 }
@@ -100,6 +102,8 @@ void AVCaptureDevice::setExposureModeCustomWithDuration(CMTime duration, float i
     if (CMTimeCompare(duration, format_.maxExposureDuration) > 0) duration = format_.maxExposureDuration;
     iso = std::clamp(iso, format_.minISO, format_.maxISO);
     applyExposure(AVCaptureExposureMode::custom, duration, iso, exposureTargetBias());
+    duration = exposureDurationInEffect(duration);
+    iso = isoInEffect(iso);
     exposureModeProperty.set(AVCaptureExposureMode::custom);
     exposureDurationProperty.set(duration);
     isoProperty.set(iso);
@@ -110,6 +114,7 @@ void AVCaptureDevice::setVideoZoomFactor(double factor) {
     requireLock("setVideoZoomFactor");
     factor = std::clamp(factor, minAvailableVideoZoomFactor(), maxAvailableVideoZoomFactor());
     applyZoom(factor);
+    factor = videoZoomFactorInEffect(factor);
     videoZoomFactorProperty.set(factor);
 }
 

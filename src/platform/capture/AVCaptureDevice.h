@@ -114,10 +114,11 @@ public:
     AVCaptureWhiteBalanceMode whiteBalanceMode() const { return whiteBalanceModeProperty.get(); }
     AVCaptureSystemPressureState systemPressureState() const { return systemPressureStateProperty.get(); }
 
-    // Frames. `handler` is called on the device's frame thread for every frame until
-    // stopStreaming() returns; stopStreaming() waits for a delivery in progress, so it
-    // must not be called from a thread that such a delivery may be waiting for.
-    // Returns false (with `error`) when the device cannot stream.
+    // Frames. `handler` is called on the device's frame thread, one frame at a time, until
+    // stopStreaming(). stopStreaming() never waits for a delivery in progress (it may be
+    // waiting for the very thread that stops): a delivery that had begun may still run to
+    // its end after it returns, and no new one begins. Returns false (with `error`) when
+    // the device cannot stream.
     [[nodiscard]] virtual bool startStreaming(FrameHandler handler, NSError* error) = 0;
     virtual void stopStreaming() = 0;
     virtual bool isStreaming() const = 0;
@@ -156,6 +157,14 @@ protected:
     virtual void applyExposure(AVCaptureExposureMode, CMTime /*duration*/, float /*iso*/, float /*bias*/) {}
     virtual void applyZoom(double /*factor*/) {}
     virtual void applyFrameDurations(CMTime /*min*/, CMTime /*max*/) {}
+    // The values a device actually put into effect for the write just applied: hardware
+    // clamps and rounds to its own steps, and observers must see what is in effect.
+    // Called right after the matching apply* hook; the defaults keep what was asked for.
+    virtual float lensPositionInEffect(float requested) const { return requested; }
+    virtual CMTime exposureDurationInEffect(CMTime requested) const { return requested; }
+    virtual float isoInEffect(float requested) const { return requested; }
+    virtual float exposureTargetBiasInEffect(float requested) const { return requested; }
+    virtual double videoZoomFactorInEffect(double requested) const { return requested; }
     // Whether the configuration lock is refused, and with which error. The default
     // refuses while the switch above is on.
     virtual std::optional<NSError> configurationLockRefusal() const;

@@ -63,11 +63,19 @@ public:
 protected:
     // Called when input `index` loses its source (on the thread that disconnects).
     virtual void sourceRemoved(unsigned /*index*/) {}
+    // Whether the last reference, when a delivery happens to hold it, must be dropped on
+    // the main thread (views may be destroyed there only).
+    virtual bool releasedOnMainThread() const { return false; }
 
 private:
     friend class ImageSource;
+    bool isSourceAt(const ImageSource* source, unsigned index) const;
     mutable std::mutex sourcesMutex_;
     std::vector<std::shared_ptr<ImageSource>> sources_; // index -> source (null = free)
+    // Held while an image is handed to this consumer and while its inputs change, so a
+    // source that has just been disconnected can never deliver afterwards. Recursive: a
+    // consumer may disconnect itself from inside a delivery (a frame observer, say).
+    std::recursive_mutex deliveryMutex_;
 };
 
 class ImageSource : public virtual PipelineNode {
@@ -83,8 +91,16 @@ public:
 protected:
     // On the GPU queue: hands `framebuffer` to every live target at its input index.
     void updateTargetsWithFramebuffer(const FramebufferRef& framebuffer);
+    // On the GPU queue: hands `framebuffer` to one consumer, when this source still feeds
+    // it at `index`.
+    void deliver(std::shared_ptr<ImageConsumer> consumer, const FramebufferRef& framebuffer, unsigned index);
+    // After a connection is made, on the connecting thread (a source that keeps an image,
+    // such as the line generator, sends it to the new target).
+    virtual void targetAdded(const std::shared_ptr<ImageConsumer>& /*consumer*/, unsigned /*index*/) {}
 
 private:
+    friend class ImageConsumer;
+    void removeTarget(const ImageConsumer* consumer, unsigned index);
     struct Target {
         std::weak_ptr<ImageConsumer> consumer;
         unsigned index;

@@ -54,18 +54,20 @@ public:
     // never waits for a frame in progress, which may itself be waiting on the main queue.
     void startCapture();
     void stopCapture();
-    bool isCapturing() const { return capturing_.load(); }
+    bool isCapturing() const;
 
     CameraStatistics statistics() const;
 
+    // Frames keep their memory order whatever the orientation: row 0 is the top of the
+    // picture as the device delivers it.
     Camera(std::shared_ptr<AVCaptureDevice> device, std::optional<ImageOrientation> orientation);
 
 private:
-    void frameArrived(const CMSampleBufferRef& sample); // on the capture thread
+    // The capture thread's state, shared with the frame handler and the GPU work so
+    // neither keeps the camera itself alive.
     struct Impl;
     std::shared_ptr<Impl> impl_;
     std::shared_ptr<AVCaptureDevice> inputCamera_;
-    std::atomic<bool> capturing_{false};
 };
 
 // ---- Operations ---------------------------------------------------------------------
@@ -90,15 +92,17 @@ private:
     std::vector<FramebufferRef> latest_;
 };
 
-// Canny edges: luminance, Gaussian blur (sigma 2/3... see implementation), gradient with
+// Canny edges: luminance, Gaussian blur (sigma = blurRadiusInPixels / 3), gradient with
 // direction, non-maximum suppression, hysteresis between lowerThreshold and upperThreshold.
 class CannyEdgeDetection : public BasicOperation {
 public:
     CannyEdgeDetection();
     ~CannyEdgeDetection() override;
-    float blurRadiusInPixels = 2.0f;
-    float upperThreshold = 0.4f;
-    float lowerThreshold = 0.1f;
+    // Thresholds are on the Sobel magnitude of the blurred luminance (a sharp
+    // black-to-white step reads about 4).
+    std::atomic<float> blurRadiusInPixels{2.0f};
+    std::atomic<float> upperThreshold{0.4f};
+    std::atomic<float> lowerThreshold{0.1f};
 
 protected:
     FramebufferRef render(const std::vector<FramebufferRef>& inputs) override;
@@ -108,7 +112,7 @@ protected:
 class SobelEdgeDetection : public BasicOperation {
 public:
     SobelEdgeDetection();
-    float edgeStrength = 1.0f;
+    std::atomic<float> edgeStrength{1.0f};
 
 protected:
     FramebufferRef render(const std::vector<FramebufferRef>& inputs) override;
@@ -122,7 +126,8 @@ protected:
     FramebufferRef render(const std::vector<FramebufferRef>& inputs) override;
 };
 
-// Luminance mapped from firstColor (dark) to secondColor (bright).
+// Luminance mapped from firstColor (dark) to secondColor (bright). The colours are read on
+// the GPU queue: set them before frames flow.
 class FalseColor : public BasicOperation {
 public:
     FalseColor();
@@ -147,7 +152,7 @@ protected:
 class AlphaBlend : public BasicOperation {
 public:
     AlphaBlend();
-    float mix = 1.0f;
+    std::atomic<float> mix{1.0f};
 
 protected:
     FramebufferRef render(const std::vector<FramebufferRef>& inputs) override;
@@ -174,6 +179,11 @@ public:
     void renderLines(const std::vector<Line>& lines);
     // The list given to the last renderLines() (for inspection).
     std::vector<Line> lastLines() const;
+
+protected:
+    // A newly connected target gets the current lines at once, without waiting for the
+    // next renderLines().
+    void targetAdded(const std::shared_ptr<ImageConsumer>& consumer, unsigned index) override;
 
 private:
     struct Impl;
@@ -205,6 +215,9 @@ public:
     void setFrameObserver(std::function<void(uint64_t sequence)> observer);
 
     const char* className() const override { return "RenderView"; }
+
+protected:
+    bool releasedOnMainThread() const override { return true; }
 
 private:
     struct Impl;

@@ -1,0 +1,143 @@
+#include "capture/StillImageCaptureDevice.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "capture/CaptureError.h"
+#include "capture/FrameScaling.h"
+#include "capture/SensorModel.h"
+
+// The one definition of the image decoder, private to this file and limited to the two
+// formats we accept.
+#define STB_IMAGE_IMPLEMENTATION
+#define STB_IMAGE_STATIC
+#define STBI_ONLY_PNG
+#define STBI_ONLY_JPEG
+#define STBI_NO_STDIO
+#define STBI_FAILURE_USERMSG
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wunused-function"
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+#pragma GCC diagnostic ignored "-Wsign-compare"
+#pragma GCC diagnostic ignored "-Wunused-parameter"
+#pragma GCC diagnostic ignored "-Wimplicit-fallthrough"
+#pragma GCC diagnostic ignored "-Wpedantic"
+#include <stb/stb_image.h>
+#pragma GCC diagnostic pop
+
+namespace {
+constexpr int frameWidth = 640, frameHeight = 480;
+constexpr long maximumFileBytes = 512L * 1024 * 1024;
+
+bool fail(NSError* error, CaptureErrorCode code, const std::string& description) {
+    if (error) *error = makeCaptureError(code, description);
+    return false;
+}
+
+bool readFile(const std::string& path, std::vector<uint8_t>& bytes, NSError* error) {
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return fail(error, CaptureErrorCode::unreadableFile, "cannot open image '" + path + "': " + std::strerror(errno));
+    bool ok = std::fseek(file, 0, SEEK_END) == 0;
+    long size = ok ? std::ftell(file) : -1;
+    ok = ok && size >= 0 && std::fseek(file, 0, SEEK_SET) == 0;
+    if (ok && size > maximumFileBytes) {
+        std::fclose(file);
+        return fail(error, CaptureErrorCode::imageTooLarge, "image '" + path + "' is larger than 512 MiB");
+    }
+    if (ok) {
+        bytes.resize(size_t(size));
+        ok = std::fread(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    }
+    int savedErrno = errno;
+    std::fclose(file);
+    if (!ok) return fail(error, CaptureErrorCode::unreadableFile, "cannot read image '" + path + "': " + std::strerror(savedErrno));
+    if (bytes.empty()) return fail(error, CaptureErrorCode::unreadableFile, "image '" + path + "' is empty");
+    return true;
+}
+
+// The JPEG decoder fills a cut-off file's missing rows with grey instead of failing, so a
+// JPEG must end with its end-of-image marker (a little trailing padding is allowed).
+bool jpegLooksComplete(const std::vector<uint8_t>& bytes) {
+    if (bytes.size() < 4 || bytes[0] != 0xFF || bytes[1] != 0xD8) return true; // not a JPEG
+    const size_t from = bytes.size() > 4096 ? bytes.size() - 4096 : 2;
+    for (size_t i = bytes.size() - 1; i > from; --i)
+        if (bytes[i - 1] == 0xFF && bytes[i] == 0xD9) return true;
+    return false;
+}
+
+class StillImageSource : public FrameSource {
+public:
+    explicit StillImageSource(std::shared_ptr<const std::vector<uint8_t>> frame) : frame_(std::move(frame)) {
+        double sum = 0;
+        for (size_t i = 0; i < frame_->size(); i += 4)
+            sum += 0.2126 * sensor::decodeSRGB((*frame_)[i]) + 0.7152 * sensor::decodeSRGB((*frame_)[i + 1]) +
+                   0.0722 * sensor::decodeSRGB((*frame_)[i + 2]);
+        meanRadiance_ = sum / double(frame_->size() / 4);
+    }
+    // A new buffer each frame over the same immutable pixels: nothing is copied.
+    CVPixelBufferRef render(const SensorSettings&) override {
+        return std::make_shared<CVPixelBuffer>(frameWidth, frameHeight, size_t(frameWidth) * 4, frame_);
+    }
+    // The meter pretends the picture responds to exposure, so the automatic exposure
+    // settles as it would in front of this scene.
+    double meteredBrightness(const SensorSettings& s) const override {
+        return meanRadiance_ * sensor::gain(s.exposureSeconds, s.iso);
+    }
+    float sharpLensPosition(const SensorSettings&) const override { return 0.5f; }
+
+private:
+    std::shared_ptr<const std::vector<uint8_t>> frame_;
+    double meanRadiance_ = 0.18;
+};
+
+std::string baseName(const std::string& path) {
+    auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+} // namespace
+
+std::optional<StillImage> loadStillImage(const std::string& path, NSError* error) {
+    std::vector<uint8_t> bytes;
+    if (!readFile(path, bytes, error)) return std::nullopt;
+    int width = 0, height = 0, channels = 0;
+    if (!stbi_info_from_memory(bytes.data(), int(bytes.size()), &width, &height, &channels)) {
+        fail(error, CaptureErrorCode::notAnImage, "'" + path + "' is not a PNG or JPEG image");
+        return std::nullopt;
+    }
+    if (width <= 0 || height <= 0 || width > maximumStillImageSide || height > maximumStillImageSide ||
+        int64_t(width) * height > maximumStillImagePixels) {
+        fail(error, CaptureErrorCode::imageTooLarge,
+             "image '" + path + "' is " + std::to_string(width) + " x " + std::to_string(height) +
+                 " pixels; at most 16384 on a side and 64 megapixels are accepted");
+        return std::nullopt;
+    }
+    int w = 0, h = 0;
+    stbi_uc* pixels =
+        jpegLooksComplete(bytes) ? stbi_load_from_memory(bytes.data(), int(bytes.size()), &w, &h, &channels, 4) : nullptr;
+    if (!pixels) {
+        const char* reason = jpegLooksComplete(bytes) ? stbi_failure_reason() : "the file ends early";
+        fail(error, CaptureErrorCode::damagedImage,
+             "image '" + path + "' is damaged or truncated (" + (reason ? reason : "unknown reason") + ")");
+        return std::nullopt;
+    }
+    auto frame = std::make_shared<std::vector<uint8_t>>(size_t(frameWidth) * frameHeight * 4);
+    if (w == frameWidth && h == frameHeight)
+        std::memcpy(frame->data(), pixels, frame->size());
+    else
+        fitInto(pixels, w, h, size_t(w) * 4, 4, SourceRect{0, 0, double(w), double(h)}, frame->data(), frameWidth,
+                frameHeight, size_t(frameWidth) * 4);
+    stbi_image_free(pixels);
+    return StillImage{w, h, std::move(frame)};
+}
+
+std::shared_ptr<StillImageCaptureDevice> StillImageCaptureDevice::open(const std::string& path, NSError* error) {
+    auto image = loadStillImage(path, error);
+    if (!image) return nullptr;
+    return std::make_shared<StillImageCaptureDevice>(std::move(*image), "Still Image (" + baseName(path) + ")");
+}
+
+StillImageCaptureDevice::StillImageCaptureDevice(StillImage image, std::string name)
+    : SimulatedCaptureDevice(std::move(name), std::make_unique<StillImageSource>(std::move(image.frame))) {}
+
+StillImageCaptureDevice::~StillImageCaptureDevice() { shutDown(); }

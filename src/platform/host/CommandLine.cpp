@@ -1,0 +1,100 @@
+#include "host/CommandLine.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+
+namespace host {
+namespace {
+
+ExitRequest usageError(const std::string& what) {
+    return ExitRequest{2, "fernhold: " + what + "; see --help"};
+}
+
+bool endsWithIgnoringCase(const std::string& text, const std::string& suffix) {
+    if (text.size() < suffix.size())
+        return false;
+    return std::equal(suffix.rbegin(), suffix.rend(), text.rbegin(), [](char wanted, char given) {
+        return std::tolower(static_cast<unsigned char>(given)) == wanted;
+    });
+}
+
+// The forms the capture factory knows; anything else would only fail later, at camera
+// creation, with a less helpful message.
+std::optional<std::string> checkCameraSource(const std::string& source) {
+    if (source.empty())
+        return "--camera needs a source";
+    if (source == "virtual" || source.starts_with("/dev/video"))
+        return std::nullopt;
+    for (const char* suffix : {".png", ".jpg", ".jpeg"})
+        if (endsWithIgnoringCase(source, suffix))
+            return std::nullopt;
+    return "--camera '" + source +
+           "' is not 'virtual', an image file (.png, .jpg) or a video device (/dev/videoN)";
+}
+
+std::optional<std::string> parseSeconds(const std::string& text, double& seconds) {
+    const std::string problem =
+        "--seconds '" + text + "' must be a number of seconds above 0 and at most 1000000";
+    const char* end = text.data() + text.size();
+    auto [next, error] = std::from_chars(text.data(), end, seconds);
+    if (error != std::errc{} || next != end || !std::isfinite(seconds) || seconds <= 0 ||
+        seconds > maximumRunSeconds)
+        return problem;
+    return std::nullopt;
+}
+
+} // namespace
+
+std::variant<Options, ExitRequest> parseCommandLine(int argc, const char* const* argv) {
+    Options options;
+    std::string seconds, script, out;
+    CLI::App app{"Fernhold: a live camera with GPU filters, bright-region outlines and manual controls.",
+                 "fernhold"};
+    app.set_version_flag("--version", std::string("fernhold ") + FERNHOLD_VERSION);
+    app.add_option("--camera", options.camera,
+                   "where frames come from: virtual (default), an image file (.png, .jpg) or /dev/videoN");
+    app.add_flag("--headless", options.headless, "run without a window (also when there is no display)");
+    app.add_option("--script", script, "play the commands in FILE ('-': standard input), then quit")
+        ->type_name("FILE");
+    app.add_option("--out", out, "directory for relative snapshot and capture names (created if missing)")
+        ->type_name("DIR");
+    app.add_option("--seconds", seconds, "quit after S seconds")->type_name("S");
+    app.add_flag("--stats", options.statistics, "frame statistics on standard error once a second");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::string help = app.help();
+        while (!help.empty() && help.back() == '\n')
+            help.pop_back();
+        return ExitRequest{0, help};
+    } catch (const CLI::CallForVersion& version) {
+        return ExitRequest{0, version.what()};
+    } catch (const CLI::ParseError& error) {
+        return usageError(error.what());
+    }
+
+    if (auto problem = checkCameraSource(options.camera))
+        return usageError(*problem);
+    if (app.count("--script")) {
+        if (script.empty())
+            return usageError("--script needs a file name ('-' for standard input)");
+        options.script = script;
+    }
+    if (app.count("--out")) {
+        if (out.empty())
+            return usageError("--out needs a directory");
+        options.outputDirectory = out;
+    }
+    if (app.count("--seconds")) {
+        double value = 0;
+        if (auto problem = parseSeconds(seconds, value))
+            return usageError(*problem);
+        options.seconds = value;
+    }
+    return options;
+}
+
+} // namespace host

@@ -1,0 +1,32 @@
+#pragma once
+// The program's command line: what a person asks of one run. Parsing is pure (no output,
+// no files touched) so every rule can be checked on its own; the launcher acts on the
+// result.
+#include <optional>
+#include <string>
+#include <variant>
+
+namespace host {
+
+struct Options {
+    std::string camera = "virtual";    // "virtual", an image file, or a video device
+    bool headless = false;             // never open a window
+    std::optional<std::string> script; // a script file, "-" for standard input
+    std::string outputDirectory;       // where relative snapshot names land; empty: the cwd
+    std::optional<double> seconds;     // quit after this long
+    bool statistics = false;           // frame statistics once a second
+};
+
+// The run ends before it starts: help or version asked (status 0) or bad usage (2).
+// `message` is what to show on standard error, without a trailing newline.
+struct ExitRequest {
+    int status = 0;
+    std::string message;
+};
+
+std::variant<Options, ExitRequest> parseCommandLine(int argc, const char* const* argv);
+
+// The longest run --seconds accepts (about eleven days).
+inline constexpr double maximumRunSeconds = 1e6;
+
+} // namespace host

@@ -1,0 +1,37 @@
+#pragma once
+// Counts the frames the render view presents, for `wait N frames` and the statistics.
+// The render view reports each frame on the GPU queue; waiters sleep on a condition
+// variable until enough have come, none has come for too long, or they are interrupted.
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+namespace host {
+
+class FrameCounter {
+  public:
+    using Clock = std::chrono::steady_clock;
+    enum class WaitResult { reached, stalled, interrupted, deadline };
+
+    // Any thread: one more frame presented.
+    void frameArrived();
+    uint64_t count() const;
+
+    // Blocks until `target` frames have been counted (reached), no frame has arrived for
+    // `stallLimit` (stalled), interrupt() was called (interrupted), or `deadline` passed
+    // (deadline; the caller may wait again).
+    WaitResult waitFor(uint64_t target, Clock::duration stallLimit, Clock::time_point deadline);
+
+    // Ends every wait, now and later.
+    void interrupt();
+
+  private:
+    mutable std::mutex mutex_;
+    std::condition_variable arrived_;
+    uint64_t count_ = 0;
+    Clock::time_point lastArrival_ = Clock::now();
+    bool interrupted_ = false;
+};
+
+} // namespace host

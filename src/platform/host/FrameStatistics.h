@@ -1,0 +1,42 @@
+#pragma once
+// --stats: once a second, one line on standard error with what the camera produced, what
+// the analysis took, what was dropped, what the render view presented, and the rate.
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace host {
+
+class FrameCounter;
+
+// The number under `key` in a flat JSON object ({"produced":12,...}); nothing when the
+// key is missing or its value is not a number.
+std::optional<double> jsonNumberField(std::string_view json, std::string_view key);
+
+// "stats: produced 30, analysed 29, dropped 1, presented 29, 29.0 fps". `cameraJson` is
+// the controller's frameStatistics answer; counts it lacks are left out.
+std::string formatStatistics(const std::optional<std::string>& cameraJson, uint64_t presented,
+                             double framesPerSecond);
+
+// Ticks on the main queue. `cameraJson` is asked on the main thread at each tick.
+class StatisticsReporter : public std::enable_shared_from_this<StatisticsReporter> {
+  public:
+    using CameraJson = std::function<std::optional<std::string>()>;
+    StatisticsReporter(const FrameCounter& frames, CameraJson cameraJson);
+    void start(); // main thread
+    void stop();  // main thread; no line after this
+
+  private:
+    void tick();
+    const FrameCounter& frames_;
+    CameraJson cameraJson_;
+    bool stopped_ = false;
+    uint64_t lastPresented_ = 0;
+    std::chrono::steady_clock::time_point lastTick_;
+};
+
+} // namespace host

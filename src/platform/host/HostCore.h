@@ -1,0 +1,125 @@
+#pragma once
+// What both hosts share: the scripted session, frame counting, statistics, snapshots and
+// the way out. A host subclass adds only its main loop and its screen (a window, or
+// nothing at all), so a script behaves the same with or without a window.
+//
+// Threads: the main thread runs the main loop, every UI change and the composition; the
+// script player has its own thread and hands each UI action to the main queue with
+// sync(), exactly where a person's touch would arrive; the render view reports frames
+// on the GPU queue, which only counts them and wakes the main loop.
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "capture/AVCaptureDevice.h"
+#include "host/CommandLine.h"
+#include "host/FrameCounter.h"
+#include "host/FrameStatistics.h"
+#include "host/ScreenComposer.h"
+#include "host/ScriptParser.h"
+#include "host/ScriptPlayer.h"
+#include "host/TouchSynthesis.h"
+#include "ui/UIApplication.h"
+
+class RenderView;
+
+namespace host {
+
+// The device the camera opened through the default device factory, once it has: scripts
+// reach it for pressure reports and the lock switch, the shutdown for its streaming state.
+class OpenedDevice {
+  public:
+    void set(const std::shared_ptr<AVCaptureDevice>& device);
+    std::shared_ptr<AVCaptureDevice> get() const;
+    // A device that breaks down while streaming (a webcam unplugged) says so here, on
+    // its own thread, after writing the reason to standard error.
+    void setFailureHandler(std::function<void()> handler);
+    void reportFailure();
+
+  private:
+    mutable std::mutex mutex_;
+    std::weak_ptr<AVCaptureDevice> device_;
+    std::function<void()> failureHandler_;
+};
+
+struct HostConfiguration {
+    Options options;
+    std::optional<script::Script> script;
+    std::shared_ptr<OpenedDevice> device = std::make_shared<OpenedDevice>();
+    // Whether runMainLoop ends the process itself (see HostCore::finish).
+    bool endsProcess = true;
+    ScriptPlayer::Settings scriptSettings{};
+};
+
+class HostCore : public UIApplicationHost,
+                 public ScriptActions,
+                 public std::enable_shared_from_this<HostCore> {
+  public:
+    explicit HostCore(HostConfiguration configuration);
+    ~HostCore() override;
+
+    void sceneDidLoad(const std::shared_ptr<UIWindow>& window) override;
+    int runMainLoop() final;
+
+    // Any thread: leave the main loop with `status` (the first request wins).
+    void requestQuit(int status);
+    bool quitRequested() const { return quitRequested_.load(); }
+
+    // Snapshots are rendered at this many pixels per point, like a phone's screen.
+    static constexpr double snapshotScale = 2;
+
+  protected:
+    // The host's own loop: returns once quitRequested() is true.
+    virtual void runLoop() = 0;
+    // Main thread: the composer for snapshots (and the window's drawing), made on first
+    // use with whatever GL context the host has; null with `error` when none can be made.
+    virtual ScreenComposer* composer(NSError* error) = 0;
+    // GPU queue: a frame was presented.
+    virtual void frameArrived() {}
+    // Main thread: something on screen may have changed (a touch was delivered).
+    virtual void screenChanged() {}
+
+    const std::shared_ptr<UIWindow>& window() const { return window_; }
+    const Options& options() const { return configuration_.options; }
+    // Main thread: the point a touch of the render view lands on (its centre).
+    CGPoint touchCentre() const;
+    // Main thread: delivers a touch sequence to the key window, as the window system does.
+    void sendTouches(const std::vector<UIEvent>& events);
+    // Main thread: a made-up sequence (stamped from 0), moved onto the touch clock and sent.
+    void sendGesture(std::vector<UIEvent> events);
+    // Main thread: the one clock for every touch's timestamp.
+    TouchClock& touchClock() { return touchClock_; }
+
+  private:
+    // ScriptActions.
+    void perform(const script::Step& step) override;
+    void scriptFinished(bool cancelled) override;
+
+    void startServices();
+    int shutDown();
+    bool settled() const;
+    int finish(int status);
+    std::string outputPath(const std::string& file) const;
+    void runOnMain(const std::function<void()>& work);
+    void touchControl(const script::Step& step, const script::TouchMode& touch);
+    void dragSlider(const script::Step& step, const script::DragSlider& drag);
+    void snapshot(const script::Step& step, const std::string& file);
+    void capture(const script::Step& step, const std::string& file);
+    void failed(const std::string& line);
+
+    HostConfiguration configuration_;
+    std::shared_ptr<UIWindow> window_;
+    RenderView* renderView_ = nullptr;
+    std::shared_ptr<FrameCounter> frames_ = std::make_shared<FrameCounter>();
+    std::shared_ptr<StatisticsReporter> statistics_;
+    std::unique_ptr<ScriptPlayer> player_;
+    TouchClock touchClock_;
+    std::atomic<bool> quitRequested_{false};
+    std::atomic<int> exitStatus_{0};
+    std::atomic<bool> failed_{false};
+};
+
+} // namespace host

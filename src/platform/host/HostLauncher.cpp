@@ -1,0 +1,124 @@
+#include "host/HostLauncher.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+
+#include "capture/CaptureDeviceFactory.h"
+#include "foundation/Print.h"
+#include "host/HeadlessHost.h"
+#include "host/WindowHost.h"
+#include "pipeline/GPUContext.h"
+
+namespace host {
+namespace {
+
+bool readScript(const std::string& name, std::string& text, std::string& why) {
+    if (name == "-") {
+        text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+        return true;
+    }
+    std::ifstream file(name, std::ios::binary);
+    if (!file) {
+        why = "cannot read script '" + name + "'";
+        return false;
+    }
+    std::ostringstream content;
+    content << file.rdbuf();
+    text = content.str();
+    return true;
+}
+
+bool hasDisplay() {
+    auto set = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value && *value;
+    };
+    return set("DISPLAY") || set("WAYLAND_DISPLAY");
+}
+
+} // namespace
+
+std::shared_ptr<UIApplicationHost> makeCommandLineHost(int argc, char** argv, int& exitStatus) {
+    auto parsed = parseCommandLine(argc, argv);
+    if (auto* request = std::get_if<ExitRequest>(&parsed)) {
+        foundation::logError(request->message);
+        exitStatus = request->status;
+        return nullptr;
+    }
+    HostConfiguration configuration;
+    configuration.options = std::get<Options>(std::move(parsed));
+    const Options& options = configuration.options;
+
+    if (options.script) {
+        std::string text, why;
+        if (!readScript(*options.script, text, why)) {
+            foundation::logError("fernhold: " + why + "; see --help");
+            exitStatus = 2;
+            return nullptr;
+        }
+        auto script = script::parseScript(text);
+        if (auto* problem = std::get_if<script::ParseError>(&script)) {
+            foundation::logError(problem->describe());
+            exitStatus = 2;
+            return nullptr;
+        }
+        configuration.script = std::get<script::Script>(std::move(script));
+    }
+
+    if (!options.outputDirectory.empty()) {
+        std::error_code error;
+        std::filesystem::create_directories(options.outputDirectory, error);
+        if (error || !std::filesystem::is_directory(options.outputDirectory)) {
+            foundation::logError("fernhold: cannot create the output folder '" + options.outputDirectory +
+                                 "': " + (error ? error.message() : "not a folder"));
+            exitStatus = 1;
+            return nullptr;
+        }
+    }
+
+    // The camera opens its device lazily, through this factory; a failure there is the
+    // application's to report. The device follows the machine's thermal state itself.
+    std::shared_ptr<OpenedDevice> opened = configuration.device;
+    AVCaptureDevice::setDefaultDeviceFactory(
+        [opened, source = options.camera](AVCaptureDevicePosition,
+                                          NSError* error) -> std::shared_ptr<AVCaptureDevice> {
+            CaptureDeviceOptions deviceOptions;
+            deviceOptions.onFailure = [opened](const NSError&) { opened->reportFailure(); };
+            auto device = openCaptureDevice(source, deviceOptions, error);
+            if (device)
+                opened->set(device);
+            return device;
+        });
+
+    NSError gpuError;
+    if (!GPUContext::initialize(&gpuError)) {
+        foundation::logError("fernhold: could not create the OpenGL ES context: " +
+                             gpuError.localizedDescription());
+        exitStatus = 1;
+        return nullptr;
+    }
+
+    exitStatus = 0;
+    if (!options.headless && hasDisplay()) {
+        NSError windowError;
+        if (auto window = WindowHost::create(configuration, &windowError))
+            return window;
+        foundation::logError("fernhold: no window (" + windowError.localizedDescription() +
+                             "); running headless");
+    }
+    return std::make_shared<HeadlessHost>(std::move(configuration));
+}
+
+} // namespace host
+
+namespace {
+// The program's host comes from its command line; UIApplicationMain asks for it.
+const bool commandLineHostInstalled = [] {
+    UISetApplicationHostFactory(host::makeCommandLineHost);
+    return true;
+}();
+} // namespace

@@ -1,0 +1,56 @@
+#pragma once
+// The host with a window: an SDL2 window with an OpenGL ES 3 context on the main thread.
+// Its loop sleeps in SDL's event wait; the main queue's wake handler pushes an SDL event,
+// so work queued from any thread (a capture thread waiting in main().sync, a timer, a new
+// frame) wakes it at once. Touch, mouse and keys become UIEvents for the key window.
+#include <SDL2/SDL.h>
+
+#include <atomic>
+#include <map>
+
+#include "host/HostCore.h"
+
+namespace host {
+
+class WindowHost : public HostCore {
+  public:
+    // Opens the window; null (with `error`) when the window system, the window or its
+    // OpenGL ES 3 context cannot be had, so the launcher can go on headless.
+    static std::shared_ptr<WindowHost> create(HostConfiguration configuration, NSError* error);
+    explicit WindowHost(HostConfiguration configuration);
+    ~WindowHost() override;
+
+    // The keys and gestures, as the help overlay lists them.
+    static std::vector<std::string> helpLines();
+
+  protected:
+    void runLoop() override;
+    ScreenComposer* composer(NSError* error) override;
+    void frameArrived() override;
+    void screenChanged() override;
+
+  private:
+    bool open(NSError* error);
+    void wake();
+    int waitMilliseconds();
+    void handle(const SDL_Event& event);
+    void handleKey(const SDL_KeyboardEvent& key);
+    void touch(UITouchPhase phase, int identifier, CGPoint windowPoint, Uint32 timestamp);
+    void synthesizedPinch(double scale);
+    void draw();
+
+    SDL_Window* sdlWindow_ = nullptr;
+    SDL_GLContext context_ = nullptr;
+    Uint32 wakeEventType_ = 0;
+    double sdlEpoch_ = 0; // the steady clock's reading when SDL's tick count was 0
+    std::atomic<bool> wakePending_{false};
+    std::atomic<bool> frameDirty_{false};
+    std::unique_ptr<ScreenComposer> composer_;
+    bool dirty_ = true;
+    bool helpShown_ = false;
+    bool mouseDown_ = false;
+    std::map<SDL_FingerID, int> fingers_; // SDL's finger ids to touch identifiers
+    int nextFinger_ = 10;
+};
+
+} // namespace host

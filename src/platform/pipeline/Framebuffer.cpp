@@ -1,0 +1,107 @@
+#include "pipeline/Framebuffer.h"
+
+#include <GLES3/gl3.h>
+
+#include <algorithm>
+
+#include "foundation/Print.h"
+#include "pipeline/GPUContext.h"
+
+namespace {
+// Enough for a frame in flight through the longest graph (Canny's passes plus the view)
+// with one more frame behind it; beyond that, framebuffers are deleted.
+constexpr size_t cacheCapacity = 12;
+
+struct CachedFramebuffer {
+    int width, height;
+    GLuint texture, fbo;
+};
+// GPU queue only.
+std::vector<CachedFramebuffer>& cache() {
+    static std::vector<CachedFramebuffer> entries;
+    return entries;
+}
+
+void recycle(CachedFramebuffer entry) {
+    auto& entries = cache();
+    if (entries.size() < cacheCapacity) {
+        entries.push_back(entry);
+        return;
+    }
+    glDeleteFramebuffers(1, &entry.fbo);
+    glDeleteTextures(1, &entry.texture);
+}
+} // namespace
+
+Framebuffer::Framebuffer(int width, int height, unsigned texture, unsigned fbo)
+    : width_(width), height_(height), texture_(texture), fbo_(fbo) {}
+
+FramebufferRef Framebuffer::make(int width, int height) {
+    auto& entries = cache();
+    auto found = std::find_if(entries.begin(), entries.end(), [&](const CachedFramebuffer& e) {
+        return e.width == width && e.height == height;
+    });
+    if (found != entries.end()) {
+        CachedFramebuffer entry = *found;
+        entries.erase(found);
+        return FramebufferRef(new Framebuffer(width, height, entry.texture, entry.fbo));
+    }
+    GLuint texture = 0, fbo = 0;
+    glGenTextures(1, &texture);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    // Nearest: operations sample at texel centres of same-sized images, where nearest is
+    // exact; the clamp keeps neighbourhood reads at the border on the border's texel.
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    glTexStorage2D(GL_TEXTURE_2D, 1, GL_RGBA8, width, height);
+    glGenFramebuffers(1, &fbo);
+    glBindFramebuffer(GL_FRAMEBUFFER, fbo);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
+    GLenum status = glCheckFramebufferStatus(GL_FRAMEBUFFER);
+    if (status != GL_FRAMEBUFFER_COMPLETE)
+        foundation::logError("gpu: framebuffer " + std::to_string(width) + "x" + std::to_string(height) +
+                             " incomplete (status " + std::to_string(status) + ")");
+    checkGLError("Framebuffer::make");
+    return FramebufferRef(new Framebuffer(width, height, texture, fbo));
+}
+
+Framebuffer::~Framebuffer() {
+    CachedFramebuffer entry{width_, height_, texture_, fbo_};
+    GPUContext& context = GPUContext::shared();
+    if (context.isCurrentQueue())
+        recycle(entry);
+    else
+        context.runAsync([entry] { recycle(entry); });
+}
+
+void Framebuffer::activate() const {
+    glBindFramebuffer(GL_FRAMEBUFFER, fbo_);
+    glViewport(0, 0, width_, height_);
+}
+
+void Framebuffer::upload(const uint8_t* rgba, size_t bytesPerRow) {
+    std::vector<uint8_t> packed;
+    if (bytesPerRow % 4 != 0) {
+        // GL counts row lengths in pixels; rows that do not end on a pixel are packed here.
+        size_t rowBytes = size_t(width_) * 4;
+        packed.resize(rowBytes * size_t(height_));
+        for (int y = 0; y < height_; ++y)
+            std::copy_n(rgba + size_t(y) * bytesPerRow, rowBytes, packed.data() + size_t(y) * rowBytes);
+        rgba = packed.data();
+        bytesPerRow = rowBytes;
+    }
+    glBindTexture(GL_TEXTURE_2D, texture_);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, GLint(bytesPerRow / 4));
+    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width_, height_, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    checkGLError("Framebuffer::upload");
+}
+
+void Framebuffer::read(std::vector<uint8_t>& out) const {
+    out.resize(size_t(width_) * size_t(height_) * 4);
+    glBindFramebuffer(GL_FRAMEBUFFER, fbo_);
+    glReadPixels(0, 0, width_, height_, GL_RGBA, GL_UNSIGNED_BYTE, out.data());
+    checkGLError("Framebuffer::read");
+}

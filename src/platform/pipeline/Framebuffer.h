@@ -1,0 +1,43 @@
+#pragma once
+// A GPU image: an RGBA8 texture with the framebuffer object that renders into it. Row 0 of
+// the texture is the first row in memory of the picture it holds (its top), so uploading
+// and reading back keep memory order without flipping.
+//
+// Threads: made and used on the GPU queue. The last reference may be dropped anywhere;
+// the GL objects then go back to the GPU queue, into a small cache of same-sized
+// framebuffers that the next make() reuses.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "pipeline/ImagePipeline.h"
+
+class Framebuffer {
+  public:
+    // GPU queue only. The contents are undefined until drawn or uploaded.
+    static FramebufferRef make(int width, int height);
+    ~Framebuffer();
+    Framebuffer(const Framebuffer&) = delete;
+    Framebuffer& operator=(const Framebuffer&) = delete;
+
+    int width() const { return width_; }
+    int height() const { return height_; }
+    Size size() const { return {float(width_), float(height_)}; }
+    unsigned texture() const { return texture_; }
+    unsigned framebufferObject() const { return fbo_; }
+
+    // GPU queue only. Binds the framebuffer object and sets the viewport to all of it.
+    void activate() const;
+    // GPU queue only. Replaces the contents with `rgba` (first row first, rows of
+    // `bytesPerRow` bytes, a multiple of 4).
+    void upload(const uint8_t* rgba, size_t bytesPerRow);
+    // GPU queue only. The contents as RGBA bytes, first row first, tightly packed; into
+    // `out` (resized) so callers can reuse a buffer.
+    void read(std::vector<uint8_t>& out) const;
+
+  private:
+    Framebuffer(int width, int height, unsigned texture, unsigned fbo);
+    int width_, height_;
+    unsigned texture_, fbo_;
+};

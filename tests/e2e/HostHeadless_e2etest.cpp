@@ -1,0 +1,146 @@
+// The program run headless as a script drives it: what it prints where, how it ends, and
+// the pictures it leaves.
+#define FERNHOLD_E2E_PNG_IMPLEMENTATION
+#include <gtest/gtest.h>
+
+#include "HostE2eSupport.h"
+
+namespace {
+
+using e2e::runProgram;
+
+// Nothing of the host's own may reach standard output: that stream is the system's.
+void expectOnlySystemLinesOnStandardOutput(const e2e::Run& run) {
+    for (const auto& line : run.outLines()) {
+        EXPECT_NE(line.rfind("{", 0), 0u) << line;
+        for (const char* ours : {"fernhold:", "script:", "stats:", "run:"})
+            EXPECT_NE(line.rfind(ours, 0), 0u) << line;
+    }
+}
+
+TEST(HeadlessRun, BadUsageIsOneLineOnStandardErrorAndStatusTwo) {
+    auto folder = e2e::scratchFolder("usage");
+    for (std::vector<std::string> args : {std::vector<std::string>{"--frobnicate"},
+                                          {"--seconds", "-3"},
+                                          {"--camera", "webcam"},
+                                          {"--script", "missing.fhs"}}) {
+        auto run = runProgram(folder, args);
+        EXPECT_EQ(run.status, 2) << args[0];
+        EXPECT_TRUE(run.out.empty()) << run.out;
+        ASSERT_EQ(run.errLines().size(), 1u) << run.err;
+        EXPECT_EQ(run.err.rfind("fernhold: ", 0), 0u) << run.err;
+    }
+    auto help = runProgram(folder, {"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_TRUE(help.out.empty());
+    EXPECT_NE(help.err.find("--script"), std::string::npos);
+}
+
+TEST(HeadlessRun, ABadScriptLineStopsTheRunBeforeAnythingHappens) {
+    auto folder = e2e::scratchFolder("badscript");
+    auto script =
+        e2e::writeScript(folder, "wait 10 frames\n# fine so far\nsnapshot first.png\nswipe sideways\n");
+    auto run = runProgram(folder, {"--headless", "--script", script});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "script:4: swipe: unknown direction 'sideways' (left or right)\n");
+    EXPECT_TRUE(run.out.empty()) << "the camera screen never started: " << run.out;
+    EXPECT_FALSE(std::filesystem::exists(folder / "first.png"));
+}
+
+TEST(HeadlessRun, AScriptWorksTheScreenAsAPersonWould) {
+    auto folder = e2e::scratchFolder("session");
+    auto script = e2e::writeScript(folder, R"(wait 15 frames
+print-ui
+snapshot shots/hidden.png
+focus manual
+doubletap
+wait 300ms
+swipe right
+swipe right
+wait 10 frames
+focus manual
+slider focus 0.75
+pinch 2
+wait 15 frames
+print-ui
+snapshot shots/controls.png
+capture shots/frame.png
+quit
+print-ui
+)");
+    auto run = runProgram(folder, {"--headless", "--script", script, "--out", "results"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    expectOnlySystemLinesOnStandardOutput(run);
+    EXPECT_FALSE(run.out.empty()) << "the application prints its own lines";
+
+    // Controls are hidden at first: the touch on the mode control does nothing.
+    EXPECT_NE(run.err.find("script:4: focusModeControl is hidden; the touch does nothing"), std::string::npos)
+        << run.err;
+    auto ui = run.uiLines();
+    ASSERT_EQ(ui.size(), 2u) << "nothing runs after quit:\n" << run.err;
+    EXPECT_NE(ui[0].find("\"hideControls\":true"), std::string::npos) << ui[0];
+    EXPECT_EQ(e2e::uiNumber(ui[0], "selectedFilterIndex"), 0);
+    EXPECT_NE(ui[1].find("\"hideControls\":false"), std::string::npos) << ui[1];
+    EXPECT_EQ(e2e::uiNumber(ui[1], "selectedFilterIndex"), 2);
+    EXPECT_NE(ui[1].find("\"focusModeControl\":{\"selectedSegmentIndex\":1"), std::string::npos) << ui[1];
+    EXPECT_EQ(ui[1].find("\"zoomLabel\":{\"text\":\"\""), std::string::npos) << "the pinch zoomed: " << ui[1];
+
+    // The capture is the processed picture alone; the snapshots are the whole screen.
+    auto frame = e2e::readPng(folder / "results/shots/frame.png");
+    ASSERT_FALSE(frame.empty());
+    EXPECT_EQ(frame.width, 640);
+    EXPECT_EQ(frame.height, 480);
+    auto hidden = e2e::readPng(folder / "results/shots/hidden.png");
+    auto controls = e2e::readPng(folder / "results/shots/controls.png");
+    ASSERT_FALSE(hidden.empty());
+    ASSERT_FALSE(controls.empty());
+    EXPECT_EQ(controls.width, 780);
+    EXPECT_EQ(controls.height, 1688);
+    const size_t blueHidden = hidden.count(e2e::accent[0], e2e::accent[1], e2e::accent[2]);
+    const size_t blueShown = controls.count(e2e::accent[0], e2e::accent[1], e2e::accent[2]);
+    EXPECT_LT(blueHidden, 100u) << "no slider is drawn while the controls are hidden";
+    EXPECT_GT(blueShown, 1000u) << "the slider tracks are drawn once they are shown";
+    const unsigned char* corner = controls.at(2, 2);
+    EXPECT_EQ(corner[0] + corner[1] + corner[2], 0) << "the screen behind the views is black";
+    EXPECT_EQ(corner[3], 255);
+}
+
+TEST(HeadlessRun, ScriptsComeFromStandardInputToo) {
+    auto folder = e2e::scratchFolder("stdin");
+    auto run = runProgram(folder, {"--headless", "--script", "-"}, "wait 5 frames\nprint-ui\n");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.uiLines().size(), 1u) << run.err;
+}
+
+TEST(HeadlessRun, StatisticsComeOnceASecondOnStandardError) {
+    auto folder = e2e::scratchFolder("stats");
+    auto run = runProgram(folder, {"--headless", "--stats", "--seconds", "3.5"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    expectOnlySystemLinesOnStandardOutput(run);
+    const std::regex line(
+        R"(stats: produced (\d+), analysed (\d+), dropped (\d+), presented (\d+), ([0-9.]+) fps)");
+    int lines = 0;
+    long lastPresented = 0;
+    for (const auto& text : run.errLines()) {
+        std::smatch match;
+        if (!std::regex_match(text, match, line))
+            continue;
+        ++lines;
+        lastPresented = std::stol(match[4]);
+        EXPECT_GE(std::stol(match[1]), std::stol(match[2])) << "nothing is analysed that was not produced";
+    }
+    EXPECT_GE(lines, 2) << run.err;
+    EXPECT_LE(lines, 4) << run.err;
+    EXPECT_GT(lastPresented, 0) << run.err;
+}
+
+TEST(HeadlessRun, AFileThatCannotBeWrittenFailsTheRunButNotTheScript) {
+    auto folder = e2e::scratchFolder("unwritable");
+    auto script = e2e::writeScript(folder, "wait 3 frames\ncapture /proc/fernhold/frame.png\nprint-ui\n");
+    auto run = runProgram(folder, {"--headless", "--script", script});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("script:2: capture failed: "), std::string::npos) << run.err;
+    EXPECT_EQ(run.uiLines().size(), 1u) << "the script went on";
+}
+
+} // namespace

@@ -1,0 +1,181 @@
+// The simulated sensor and the virtual scene, without threads: what a frame looks like
+// for given settings, and how automatic exposure and focus step.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "CaptureTestSupport.h"
+#include "capture/SensorModel.h"
+#include "capture/VirtualScene.h"
+
+using capturetest::meanLuma;
+
+namespace {
+
+SensorSettings settings(double seconds, float iso, float lens = 0.5f, double zoom = 1.0, uint64_t sequence = 1) {
+    SensorSettings s;
+    s.exposureSeconds = seconds;
+    s.iso = iso;
+    s.lensPosition = lens;
+    s.zoomFactor = zoom;
+    s.seconds = 1.0;
+    s.sequence = sequence;
+    return s;
+}
+
+const uint8_t* pixel(const CVPixelBufferRef& b, int x, int y) {
+    return &(*b->storage())[size_t(y) * b->bytesPerRow() + size_t(x) * 4];
+}
+
+double luma(const CVPixelBufferRef& b, int x, int y) {
+    const uint8_t* p = pixel(b, x, y);
+    return 0.2126 * p[0] + 0.7152 * p[1] + 0.0722 * p[2];
+}
+
+// Sum of squared horizontal and vertical luma steps: high when edges are crisp.
+double edgeEnergy(const CVPixelBufferRef& b, int x0, int y0, int x1, int y1) {
+    double sum = 0;
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x) {
+            double dx = luma(b, x + 1, y) - luma(b, x, y), dy = luma(b, x, y + 1) - luma(b, x, y);
+            sum += dx * dx + dy * dy;
+        }
+    return sum;
+}
+
+// Where the clipped (near-white) pixels are, on average.
+std::pair<double, double> brightCentroid(const CVPixelBufferRef& b, int* count) {
+    double sx = 0, sy = 0;
+    *count = 0;
+    for (int y = 0; y < b->height(); ++y)
+        for (int x = 0; x < b->width(); ++x)
+            if (luma(b, x, y) >= 250) {
+                sx += x;
+                sy += y;
+                ++*count;
+            }
+    return {*count ? sx / *count : 0, *count ? sy / *count : 0};
+}
+
+} // namespace
+
+TEST(VirtualSceneSensor, BrightnessFollowsDurationTimesISO) {
+    VirtualScene scene;
+    double previous = -1;
+    for (double exposure : {0.02, 0.08, 0.3, 1.0, 3.0, 8.0}) { // seconds × ISO
+        double mean = meanLuma(scene.render(settings(exposure / 100, 100)));
+        EXPECT_GT(mean, previous + 2) << "exposure " << exposure;
+        previous = mean;
+    }
+    // The same product split differently gives the same picture brightness.
+    double shortAndHigh = meanLuma(scene.render(settings(1.0 / 120, 400)));
+    double longAndLow = meanLuma(scene.render(settings(1.0 / 30, 100)));
+    EXPECT_NEAR(shortAndHigh, longAndLow, 1.5);
+}
+
+TEST(VirtualSceneSensor, NoiseGrowsWithISO) {
+    VirtualScene scene;
+    // Two frames differing only in their noise; the same exposure at low and high ISO.
+    auto noiseBetweenFrames = [&](double seconds, float iso) {
+        auto a = scene.render(settings(seconds, iso, 0.5f, 1.0, 1));
+        auto b = scene.render(settings(seconds, iso, 0.5f, 1.0, 2));
+        double sum = 0;
+        int n = 0;
+        for (int y = 20; y < 150; ++y)
+            for (int x = 20; x < 200; ++x, ++n) sum += std::pow(luma(a, x, y) - luma(b, x, y), 2);
+        return std::sqrt(sum / n);
+    };
+    double low = noiseBetweenFrames(1.0 / 30 * 16, 25), high = noiseBetweenFrames(1.0 / 30 / 4, 1600);
+    EXPECT_GT(low, 0.1);
+    EXPECT_GT(high, 3 * low);
+}
+
+TEST(VirtualSceneSensor, LensPositionAgainstDepthDecidesBlur) {
+    VirtualScene scene;
+    auto at = [&](float lens) { return scene.render(settings(1.0 / 30, 200, lens)); };
+    auto middle = at(VirtualScene::middleSharpAt), far = at(VirtualScene::farSharpAt), near = at(0.0f);
+    // The barcode label on the box in the middle distance.
+    EXPECT_GT(edgeEnergy(middle, 292, 222, 348, 246), 2 * edgeEnergy(far, 292, 222, 348, 246));
+    EXPECT_GT(edgeEnergy(middle, 292, 222, 348, 246), 2 * edgeEnergy(near, 292, 222, 348, 246));
+    // The bricks at the top left, on the far wall.
+    EXPECT_GT(edgeEnergy(far, 10, 150, 120, 240), 2 * edgeEnergy(near, 10, 150, 120, 240));
+    // Contrast focus aims at what fills the middle of the view.
+    EXPECT_FLOAT_EQ(scene.sharpLensPosition(settings(1.0 / 30, 200)), VirtualScene::middleSharpAt);
+}
+
+TEST(VirtualSceneSensor, ZoomCropsTheCentreAndScalesItUp) {
+    VirtualScene scene;
+    auto whole = scene.render(settings(1.0 / 30, 25, 0.5f, 1.0));
+    auto zoomed = scene.render(settings(1.0 / 30, 25, 0.5f, 2.0));
+    // The middle half of the whole frame, doubled, should look like the zoomed frame.
+    double againstCrop = 0, againstWhole = 0;
+    int n = 0;
+    for (int y = 8; y < 472; y += 4)
+        for (int x = 8; x < 632; x += 4, ++n) {
+            double fromCrop = luma(whole, 160 + x / 2, 120 + y / 2);
+            againstCrop += std::fabs(luma(zoomed, x, y) - fromCrop);
+            againstWhole += std::fabs(luma(zoomed, x, y) - luma(whole, x, y));
+        }
+    againstCrop /= n;
+    againstWhole /= n;
+    EXPECT_LT(againstCrop, 8.0);
+    EXPECT_GT(againstWhole, 3 * againstCrop);
+}
+
+TEST(VirtualSceneSensor, LampsAreBrightAndMove) {
+    VirtualScene scene;
+    auto frameAt = [&](double t) {
+        SensorSettings s = settings(1.0 / 30, 100);
+        s.seconds = t;
+        return scene.render(s);
+    };
+    int before = 0, after = 0;
+    auto [x0, y0] = brightCentroid(frameAt(0.0), &before);
+    auto [x1, y1] = brightCentroid(frameAt(2.0), &after);
+    EXPECT_GT(before, 40);
+    EXPECT_LT(before, 2000); // small spots, not a blown-out frame
+    EXPECT_GT(after, 40);
+    EXPECT_GT(std::hypot(x1 - x0, y1 - y0), 10.0);
+}
+
+TEST(SensorModel, ExposureProgramKeepsTheProductInsideTheRanges) {
+    const AVCaptureDeviceFormat format;
+    for (double exposure : {1e-6, 0.0025, 0.5, 3.3333, 20.0, 53.0, 800.0, 1e6}) {
+        auto chosen = sensor::programExposure(exposure, format);
+        double seconds = CMTimeGetSeconds(chosen.duration);
+        EXPECT_GE(seconds, 1.0 / 10000 - 1e-9);
+        EXPECT_LE(seconds, 0.5);
+        EXPECT_GE(chosen.iso, 25);
+        EXPECT_LE(chosen.iso, 1600);
+        double reachable = std::clamp(exposure, 0.0025, 800.0);
+        EXPECT_NEAR(seconds * chosen.iso / reachable, 1.0, 0.02) << "exposure " << exposure;
+    }
+    // Shutter first: a dim scene gets 1/30 s before any gain above ISO 100.
+    auto dim = sensor::programExposure(10.0, format);
+    EXPECT_NEAR(CMTimeGetSeconds(dim.duration), 1.0 / 30, 1e-5);
+    EXPECT_NEAR(dim.iso, 300, 1);
+}
+
+TEST(SensorModel, AutomaticStepsConvergeAndThenStop) {
+    const AVCaptureDeviceFormat format;
+    const double radiance = 0.09, target = sensor::targetBrightness(0);
+    for (double start : {0.0025, 500.0}) {
+        double exposure = start;
+        int steps = 0;
+        while (auto next = sensor::nextExposure(exposure, radiance * sensor::gain(exposure / 100, 100), target, format)) {
+            exposure = *next;
+            ASSERT_LT(++steps, 60) << "no convergence from " << start;
+        }
+        EXPECT_NEAR(radiance * exposure / sensor::referenceExposure / target, 1.0, 0.05);
+    }
+    EXPECT_NEAR(sensor::targetBrightness(1) / sensor::targetBrightness(0), 2.0, 1e-9);
+
+    float lens = 0.05f;
+    int steps = 0;
+    while (auto next = sensor::nextLensPosition(lens, 0.5f)) {
+        EXPECT_GT(*next, lens);
+        lens = *next;
+        ASSERT_LT(++steps, 40);
+    }
+    EXPECT_NEAR(lens, 0.5f, 0.005f);
+}

@@ -1,0 +1,61 @@
+// --stats lines and the frame counter the `wait N frames` command sleeps on.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "host/FrameCounter.h"
+#include "host/FrameStatistics.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = host::FrameCounter::Clock;
+
+TEST(FrameStatistics, ReadsNumbersOutOfTheControllersJson) {
+    const std::string json =
+        R"({"produced": 120, "analysed":118, "note": "dropped", "dropped": 2, "rate": 29.5})";
+    EXPECT_EQ(host::jsonNumberField(json, "produced"), 120);
+    EXPECT_EQ(host::jsonNumberField(json, "analysed"), 118);
+    EXPECT_EQ(host::jsonNumberField(json, "dropped"), 2); // not fooled by "dropped" as a value
+    EXPECT_EQ(host::jsonNumberField(json, "rate"), 29.5);
+    EXPECT_FALSE(host::jsonNumberField(json, "note"));
+    EXPECT_FALSE(host::jsonNumberField(json, "missing"));
+    EXPECT_FALSE(host::jsonNumberField("", "produced"));
+}
+
+TEST(FrameStatistics, FormatsOneLineWithWhatIsKnown) {
+    EXPECT_EQ(host::formatStatistics(R"({"produced": 31, "analysed": 30, "dropped": 1, "droppedGpuBusy": 4})",
+                                     29, 29.04),
+              "stats: produced 31, analysed 30, dropped 1, presented 29, 29.0 fps");
+    // Older controllers say "processed"; without the controller only the screen's count is known.
+    EXPECT_EQ(host::formatStatistics(R"({"produced": 5, "processed": 4})", 4, 4),
+              "stats: produced 5, analysed 4, presented 4, 4.0 fps");
+    EXPECT_EQ(host::formatStatistics(std::nullopt, 0, 0), "stats: presented 0, 0.0 fps");
+}
+
+TEST(FrameCounter, WaitsUntilEnoughFramesArrive) {
+    host::FrameCounter frames;
+    std::thread gpu([&] {
+        for (int i = 0; i < 5; ++i)
+            frames.frameArrived();
+    });
+    EXPECT_EQ(frames.waitFor(5, 10s, Clock::time_point::max()), host::FrameCounter::WaitResult::reached);
+    gpu.join();
+    EXPECT_EQ(frames.count(), 5u);
+}
+
+TEST(FrameCounter, GivesUpWhenFramesStopOrWhenInterrupted) {
+    host::FrameCounter frames;
+    frames.frameArrived();
+    const auto start = Clock::now();
+    EXPECT_EQ(frames.waitFor(2, 50ms, Clock::time_point::max()), host::FrameCounter::WaitResult::stalled);
+    EXPECT_GE(Clock::now() - start, 50ms);
+    EXPECT_EQ(frames.waitFor(2, 10s, Clock::now() + 20ms), host::FrameCounter::WaitResult::deadline);
+
+    std::thread interrupter([&] { frames.interrupt(); });
+    EXPECT_EQ(frames.waitFor(100, 10s, Clock::time_point::max()),
+              host::FrameCounter::WaitResult::interrupted);
+    interrupter.join();
+}
+
+} // namespace

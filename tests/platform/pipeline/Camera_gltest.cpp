@@ -1,0 +1,131 @@
+// The camera's capture thread: delegate first, then hand-over or drop, never a queue.
+#include "PipelineTestSupport.h"
+#include "dispatch/DispatchSemaphore.h"
+
+using namespace pipelinetest;
+
+namespace {
+const int width = 16, height = 12;
+Image frame(uint8_t value) {
+    return Image::make(width, height, [&](int x, int y) {
+        return Pixel{value, uint8_t(x), uint8_t(y), 255};
+    });
+}
+
+// A view that holds the GPU queue on every frame until the test lets it go.
+class SlowView : public RenderView {
+  public:
+    void newFramebufferAvailable(const FramebufferRef& framebuffer, unsigned index) override {
+        entered.signal();
+        gate.wait();
+        RenderView::newFramebufferAvailable(framebuffer, index);
+    }
+    DispatchSemaphore entered{0}, gate{0};
+};
+
+class FrameDelegate : public CameraDelegate {
+  public:
+    std::function<void(const CMSampleBufferRef&)> onFrame;
+    void didCaptureBuffer(const CMSampleBufferRef& sample) override { onFrame(sample); }
+};
+
+std::shared_ptr<Camera> makeCamera(const std::shared_ptr<FakeCaptureDevice>& device) {
+    return Camera::make(AVCaptureSessionPreset640x480, device, PhysicalCameraLocation::backFacing,
+                        std::nullopt, false, nullptr);
+}
+} // namespace
+
+using CameraTest = GLTest;
+
+TEST_F(CameraTest, DropsFramesWhileTheGPUIsBusyInsteadOfQueueingThem) {
+    auto device = std::make_shared<FakeCaptureDevice>();
+    auto camera = makeCamera(device);
+    auto view = std::make_shared<SlowView>();
+    std::static_pointer_cast<ImageSource>(camera) >> view;
+    camera->startCapture();
+
+    ASSERT_TRUE(device->push(frame(1).sample(1)));
+    view->entered.wait(); // frame 1 is on the GPU, held there
+    for (uint8_t i = 2; i <= 5; ++i)
+        ASSERT_TRUE(device->push(frame(i).sample(i)));
+    for (int i = 0; i < 6; ++i)
+        view->gate.signal(); // enough for every frame, were they queued
+    drainGPU();
+    EXPECT_EQ(imageOf(view->latestFrame()).rgba, frame(1).rgba);
+    EXPECT_EQ(view->latestFrame().sequence, 1u);
+
+    ASSERT_TRUE(device->push(frame(6).sample(6)));
+    drainGPU();
+    EXPECT_EQ(imageOf(view->latestFrame()).rgba, frame(6).rgba);
+    EXPECT_EQ(view->latestFrame().sequence, 2u);
+
+    CameraStatistics statistics = camera->statistics();
+    EXPECT_EQ(statistics.produced, 6u);
+    EXPECT_EQ(statistics.droppedGpuBusy, 4u);
+    EXPECT_EQ(statistics.processed, 2u);
+    camera->stopCapture();
+}
+
+TEST_F(CameraTest, LinesDrawnByTheDelegateApplyToTheFrameTheyWereDrawnFor) {
+    auto device = std::make_shared<FakeCaptureDevice>();
+    auto camera = makeCamera(device);
+    auto lines = std::make_shared<LineGenerator>(Size{float(width), float(height)});
+    lines->setLineColor(Color{1, 1, 0, 1});
+    auto delegate = std::make_shared<FrameDelegate>();
+    // Frame n gets a line on row n, drawn on the capture thread.
+    delegate->onFrame = [&](const CMSampleBufferRef& sample) {
+        EXPECT_FALSE(DispatchQueue::isMainThread());
+        float y = float(sample->frameNumber) * 2.0f / height - 1.0f;
+        lines->renderLines({Line::segment(Position(-1, y), Position(1, y))});
+    };
+    camera->setDelegate(delegate);
+    auto blend = std::make_shared<AlphaBlend>();
+    auto view = std::make_shared<RenderView>();
+    std::static_pointer_cast<ImageSource>(camera) >> blend;
+    std::static_pointer_cast<ImageSource>(lines) >> blend;
+    std::static_pointer_cast<ImageSource>(blend) >> view;
+    camera->startCapture();
+    for (uint64_t n = 1; n <= 3; ++n) {
+        ASSERT_TRUE(device->push(frame(40).sample(n)));
+        drainGPU();
+        Image expected = frame(40);
+        for (int x = 0; x < width; ++x)
+            expected.set(x, int(n), Pixel{255, 255, 0, 255});
+        EXPECT_EQ(imageOf(view->latestFrame()).rgba, expected.rgba) << "frame " << n;
+    }
+    camera->stopCapture();
+}
+
+TEST_F(CameraTest, StopCaptureOnlySignalsAndStartCaptureTwiceIsHarmless) {
+    auto device = std::make_shared<FakeCaptureDevice>();
+    auto camera = makeCamera(device);
+    auto view = std::make_shared<RenderView>();
+    std::static_pointer_cast<ImageSource>(camera) >> view;
+    auto delegate = std::make_shared<FrameDelegate>();
+    DispatchSemaphore entered(0), release(0);
+    delegate->onFrame = [&](const CMSampleBufferRef&) {
+        entered.signal();
+        release.wait(); // as a delegate waiting for the main queue would
+    };
+    camera->setDelegate(delegate);
+    camera->startCapture();
+    camera->startCapture();
+    EXPECT_EQ(device->starts(), 1);
+
+    device->pushAsync(frame(9).sample());
+    entered.wait();
+    camera->stopCapture(); // returns with the delegate still blocked
+    EXPECT_FALSE(camera->isCapturing());
+    release.signal();
+    device->drain();
+    drainGPU();
+    EXPECT_FALSE(device->push(frame(9).sample()));
+    CameraStatistics statistics = camera->statistics();
+    EXPECT_EQ(statistics.produced, 1u);
+    EXPECT_EQ(statistics.processed, 0u) << "a frame that finds capture stopped is not handed over";
+    EXPECT_EQ(view->latestFrame().sequence, 0u);
+
+    camera->startCapture();
+    EXPECT_EQ(device->starts(), 2);
+    camera->stopCapture();
+}

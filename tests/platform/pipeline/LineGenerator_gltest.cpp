@@ -1,0 +1,95 @@
+// The line generator's coverage, colour and replacement rules, read back through a view.
+#include "PipelineTestSupport.h"
+
+#include <cmath>
+
+using namespace pipelinetest;
+
+namespace {
+constexpr int width = 64, height = 48;
+const Pixel yellow{255, 255, 0, 255}, transparent{0, 0, 0, 0};
+
+float nx(float x) {
+    return x * 2.0f / width - 1.0f;
+}
+float ny(float y) {
+    return y * 2.0f / height - 1.0f;
+}
+
+// How far the centre of pixel (x, y) lies outside the quad of a segment between pixel
+// positions (x0, y0) and (x1, y1), `lineWidth` wide with square ends half as long; negative
+// inside.
+float outside(int x, int y, float x0, float y0, float x1, float y1, float lineWidth) {
+    float cx = float(x), cy = float(y); // centres are half a pixel on, as the positions are
+    float length = std::hypot(x1 - x0, y1 - y0), dx = (x1 - x0) / length, dy = (y1 - y0) / length;
+    float along = (cx - x0) * dx + (cy - y0) * dy, across = std::abs(-(cx - x0) * dy + (cy - y0) * dx);
+    float half = lineWidth / 2;
+    return std::max({across - half, -half - along, along - (length + half)});
+}
+
+class LineGeneratorTest : public GLTest {
+  protected:
+    void SetUp() override {
+        generator = std::make_shared<LineGenerator>(Size{float(width), float(height)});
+        std::static_pointer_cast<ImageSource>(generator) >> view;
+    }
+    Image render(const std::vector<Line>& lines) {
+        generator->renderLines(lines);
+        drainGPU();
+        return imageOf(view->latestFrame());
+    }
+    std::shared_ptr<LineGenerator> generator;
+    std::shared_ptr<RenderView> view = std::make_shared<RenderView>();
+};
+} // namespace
+
+TEST_F(LineGeneratorTest, AWidthThreeLineCoversItsPixelsAndNoneFarFromIt) {
+    generator->setLineWidth(3.0f);
+    generator->setLineColor(Color{255.0f, 255.0f, 0.0f, 1.0f}); // as the app sets it: clamped
+    EXPECT_EQ(generator->lineColor().red, 1.0f);
+    struct Segment {
+        float x0, y0, x1, y1;
+    };
+    for (Segment s : {Segment{10, 20, 50, 20}, Segment{30, 5, 30, 40}, Segment{8, 8, 40, 36}}) {
+        Image image = render({Line::segment(Position(nx(s.x0), ny(s.y0)), Position(nx(s.x1), ny(s.y1)))});
+        int covered = 0;
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                float distance = outside(x, y, s.x0, s.y0, s.x1, s.y1, 3.0f);
+                Pixel p = image.at(x, y);
+                if (distance < -0.25f || distance > 0.75f) {
+                    EXPECT_EQ(p, distance < 0 ? yellow : transparent) << "at " << x << "," << y;
+                }
+                EXPECT_TRUE(p == yellow || p == transparent) << x << "," << y;
+                covered += p == yellow;
+            }
+        // Axis-aligned: three rows (or columns) of x0 - 1 ... x1 + 1, exactly.
+        int length = int(std::max(s.x1 - s.x0, s.y1 - s.y0));
+        bool diagonal = s.x0 != s.x1 && s.y0 != s.y1;
+        EXPECT_EQ(covered, diagonal ? covered : 3 * (length + 3));
+    }
+}
+
+TEST_F(LineGeneratorTest, EachCallReplacesTheLinesAndAnEmptyListClearsThem) {
+    generator->setLineColor(Color{1, 1, 0, 1});
+    std::vector<Line> first{Line::segment(Position(nx(5), ny(5)), Position(nx(20), ny(5)))};
+    std::vector<Line> second{Line::segment(Position(nx(5), ny(30)), Position(nx(20), ny(30)))};
+    Image image = render(first);
+    EXPECT_EQ(image.at(10, 5), yellow);
+    image = render(second);
+    EXPECT_EQ(image.at(10, 5), transparent);
+    EXPECT_EQ(image.at(10, 30), yellow);
+    EXPECT_EQ(generator->lastLines(), second);
+    image = render({});
+    EXPECT_EQ(image.rgba, std::vector<uint8_t>(size_t(width * height * 4), 0));
+    EXPECT_TRUE(generator->lastLines().empty());
+}
+
+TEST_F(LineGeneratorTest, ANewTargetGetsTheCurrentLinesAtOnce) {
+    generator->setLineColor(Color{1, 1, 0, 1});
+    render({Line::segment(Position(nx(5), ny(5)), Position(nx(20), ny(5)))});
+    auto late = std::make_shared<RenderView>();
+    std::static_pointer_cast<ImageSource>(generator) >> late;
+    drainGPU();
+    EXPECT_EQ(imageOf(late->latestFrame()).at(10, 5), yellow);
+}

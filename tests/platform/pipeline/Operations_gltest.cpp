@@ -1,0 +1,254 @@
+// Each filter against a CPU computation of what it should produce.
+#include "PipelineTestSupport.h"
+
+#include <cmath>
+#include <random>
+
+using namespace pipelinetest;
+
+namespace {
+Image randomImage(int width, int height, unsigned seed) {
+    std::mt19937 random(seed);
+    return Image::make(width, height, [&](int, int) {
+        return Pixel{uint8_t(random()), uint8_t(random()), uint8_t(random()), uint8_t(random())};
+    });
+}
+
+// Sobel magnitude of the luminance with the border pixel repeated, as the shader reads.
+float sobelReference(const Image& image, int x, int y) {
+    auto l = [&](int dx, int dy) {
+        return luminance(
+            image.at(std::clamp(x + dx, 0, image.width - 1), std::clamp(y + dy, 0, image.height - 1)));
+    };
+    float gx = (l(1, -1) + 2 * l(1, 0) + l(1, 1)) - (l(-1, -1) + 2 * l(-1, 0) + l(-1, 1));
+    float gy = (l(-1, 1) + 2 * l(0, 1) + l(1, 1)) - (l(-1, -1) + 2 * l(0, -1) + l(1, -1));
+    return std::min(1.0f, std::hypot(gx, gy));
+}
+
+// What Canny thresholds: the Sobel magnitude of the luminance blurred with the shader's
+// kernel (radius ceil(r), sigma r / 3, border repeated).
+std::vector<float> cannyMagnitudes(const Image& image, float blurRadius) {
+    const int w = image.width, h = image.height, radius = int(std::ceil(blurRadius));
+    std::vector<float> weights(size_t(radius) + 1);
+    float total = 0;
+    for (int i = 0; i <= radius; ++i)
+        total +=
+            (i ? 2 : 1) * (weights[size_t(i)] = std::exp(-float(i * i) * 4.5f / (blurRadius * blurRadius)));
+    for (float& weight : weights)
+        weight /= total;
+    auto blur = [&](const std::vector<float>& in, int dx, int dy) {
+        std::vector<float> out(in.size());
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                for (int i = -radius; i <= radius; ++i) {
+                    int sx = std::clamp(x + i * dx, 0, w - 1), sy = std::clamp(y + i * dy, 0, h - 1);
+                    out[size_t(y * w + x)] += weights[size_t(std::abs(i))] * in[size_t(sy * w + sx)];
+                }
+        return out;
+    };
+    std::vector<float> l(size_t(w * h));
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            l[size_t(y * w + x)] = luminance(image.at(x, y));
+    std::vector<float> b = blur(blur(l, 1, 0), 0, 1), magnitude(l.size());
+    auto at = [&](int x, int y) { return b[size_t(std::clamp(y, 0, h - 1) * w + std::clamp(x, 0, w - 1))]; };
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            float gx = (at(x + 1, y - 1) + 2 * at(x + 1, y) + at(x + 1, y + 1)) -
+                       (at(x - 1, y - 1) + 2 * at(x - 1, y) + at(x - 1, y + 1));
+            float gy = (at(x - 1, y + 1) + 2 * at(x, y + 1) + at(x + 1, y + 1)) -
+                       (at(x - 1, y - 1) + 2 * at(x, y - 1) + at(x + 1, y - 1));
+            magnitude[size_t(y * w + x)] = std::hypot(gx, gy);
+        }
+    return magnitude;
+}
+
+int edgePixels(const Image& image, int x0, int x1, int y0, int y1) {
+    int count = 0;
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x)
+            count += image.at(x, y)[0] > 127;
+    return count;
+}
+} // namespace
+
+using OperationsTest = GLTest;
+
+TEST_F(OperationsTest, ColorInversionIsExactAndKeepsAlpha) {
+    Image input = randomImage(37, 23, 1);
+    Image output = renderThrough(std::make_shared<ColorInversion>(), input);
+    ASSERT_EQ(output.width, 37);
+    for (int y = 0; y < input.height; ++y)
+        for (int x = 0; x < input.width; ++x) {
+            Pixel in = input.at(x, y);
+            ASSERT_EQ(output.at(x, y),
+                      (Pixel{uint8_t(255 - in[0]), uint8_t(255 - in[1]), uint8_t(255 - in[2]), in[3]}))
+                << "at " << x << "," << y;
+        }
+}
+
+TEST_F(OperationsTest, LuminanceIsGreyWithinOneLevel) {
+    Image input = randomImage(40, 30, 2);
+    Image output = renderThrough(std::make_shared<Luminance>(), input);
+    for (int y = 0; y < input.height; ++y)
+        for (int x = 0; x < input.width; ++x) {
+            Pixel out = output.at(x, y);
+            float expected = luminance(input.at(x, y)) * 255.0f;
+            ASSERT_NEAR(out[0], expected, 1.0) << "at " << x << "," << y;
+            ASSERT_EQ(out[0], out[1]);
+            ASSERT_EQ(out[0], out[2]);
+            ASSERT_EQ(out[3], 255);
+        }
+}
+
+TEST_F(OperationsTest, SobelMatchesReferenceIsZeroWhenFlatAndPeaksAcrossAStep) {
+    // Left: flat dark; right: flat bright; bottom rows: a noisy band for the general case.
+    std::mt19937 random(3);
+    Image input = Image::make(48, 32, [&](int x, int y) -> Pixel {
+        if (y >= 24)
+            return {uint8_t(random()), uint8_t(random()), uint8_t(random()), 255};
+        uint8_t v = x < 20 ? 40 : 90;
+        return {v, v, v, 255};
+    });
+    Image output = renderThrough(std::make_shared<SobelEdgeDetection>(), input);
+    for (int y = 0; y < input.height; ++y)
+        for (int x = 0; x < input.width; ++x)
+            ASSERT_NEAR(output.at(x, y)[0], sobelReference(input, x, y) * 255.0f, 1.5)
+                << "at " << x << "," << y;
+    for (int y = 0; y < 22; ++y) {
+        for (int x = 0; x < input.width; ++x)
+            if (x < 18 || x > 21) {
+                ASSERT_EQ(output.at(x, y)[0], 0) << "flat area at " << x << "," << y;
+            }
+        // A step of 50 levels reads 4 * 50 / 255 = 0.78 on both sides of it.
+        EXPECT_NEAR(output.at(19, y)[0], 200, 2);
+        EXPECT_NEAR(output.at(20, y)[0], 200, 2);
+    }
+}
+
+TEST_F(OperationsTest, CannyTracesARectangleOnePixelWideAndNothingElse) {
+    const int left = 30, right = 90, top = 20, bottom = 70; // the bright block's first/last+1
+    std::mt19937 random(4);
+    std::uniform_int_distribution<int> noise(-10, 10);
+    Image input = Image::make(120, 90, [&](int x, int y) -> Pixel {
+        int v = (x >= left && x < right && y >= top && y < bottom) ? 200 : 40;
+        v += noise(random); // weak noise everywhere: must never make an edge on its own
+        return {uint8_t(v), uint8_t(v), uint8_t(v), 255};
+    });
+    auto canny = std::make_shared<CannyEdgeDetection>();
+    Image output = renderThrough(canny, input);
+
+    // The noise alone reaches the lower threshold in places, never the upper one.
+    std::vector<float> magnitude = cannyMagnitudes(input, canny->blurRadiusInPixels);
+    float noiseMaximum = 0;
+    for (int y = 0; y < 10; ++y)
+        for (int x = 0; x < input.width; ++x)
+            noiseMaximum = std::max(noiseMaximum, magnitude[size_t(y * 120 + x)]);
+    ASSERT_GT(noiseMaximum, canny->lowerThreshold);
+    ASSERT_LT(noiseMaximum, canny->upperThreshold);
+
+    // Across each side, away from the corners, exactly one edge pixel, on the border.
+    for (int y = top + 3; y < bottom - 3; ++y) {
+        EXPECT_EQ(edgePixels(output, left - 4, left + 4, y, y + 1), 1) << "left side, row " << y;
+        EXPECT_EQ(edgePixels(output, right - 4, right + 4, y, y + 1), 1) << "right side, row " << y;
+        EXPECT_EQ(edgePixels(output, left - 1, left + 1, y, y + 1), 1) << "left side, row " << y;
+        EXPECT_EQ(edgePixels(output, right - 1, right + 1, y, y + 1), 1) << "right side, row " << y;
+    }
+    for (int x = left + 3; x < right - 3; ++x) {
+        EXPECT_EQ(edgePixels(output, x, x + 1, top - 4, top + 4), 1) << "top side, column " << x;
+        EXPECT_EQ(edgePixels(output, x, x + 1, bottom - 4, bottom + 4), 1) << "bottom side, column " << x;
+        EXPECT_EQ(edgePixels(output, x, x + 1, top - 1, top + 1), 1) << "top side, column " << x;
+        EXPECT_EQ(edgePixels(output, x, x + 1, bottom - 1, bottom + 1), 1) << "bottom side, column " << x;
+    }
+    // Nothing inside, nothing outside, beyond two pixels of the border.
+    for (int y = 0; y < input.height; ++y)
+        for (int x = 0; x < input.width; ++x) {
+            bool nearBorder = x >= left - 2 && x < right + 2 && y >= top - 2 && y < bottom + 2 &&
+                              !(x >= left + 2 && x < right - 2 && y >= top + 2 && y < bottom - 2);
+            if (!nearBorder) {
+                ASSERT_EQ(output.at(x, y)[0], 0) << "at " << x << "," << y;
+            }
+        }
+}
+
+TEST_F(OperationsTest, CannyKeepsWeakEdgesOnlyBesideStrongOnes) {
+    // A vertical step, weak (14 ... 29 levels) in rows 0 ... 15, strong (36 ... 67) below.
+    const int width = 40, height = 48, step = 20;
+    auto contrast = [](int y) { return y < 16 ? 14 + y : 36 + (y - 16); };
+    Image input = Image::make(width, height, [&](int x, int y) -> Pixel {
+        uint8_t v = uint8_t(x < step ? 40 : 40 + contrast(y));
+        return {v, v, v, 255};
+    });
+    auto canny = std::make_shared<CannyEdgeDetection>();
+    Image output = renderThrough(canny, input);
+
+    std::vector<float> magnitude = cannyMagnitudes(input, canny->blurRadiusInPixels);
+    auto strong = [&](int y) {
+        return magnitude[size_t(y * width + step - 1)] >= canny->upperThreshold + 0.01f;
+    };
+    auto weak = [&](int y) {
+        float m = magnitude[size_t(y * width + step - 1)];
+        return m >= canny->lowerThreshold + 0.01f && m < canny->upperThreshold - 0.01f;
+    };
+    for (int y = 0; y < height; ++y) {
+        ASSERT_TRUE(strong(y) || weak(y)) << "row " << y << " too close to a threshold for this test";
+        int edges = edgePixels(output, 0, width, y, y + 1);
+        ASSERT_EQ(edgePixels(output, step - 1, step + 1, y, y + 1), edges) << "row " << y;
+        bool besideStrong = (y > 0 && strong(y - 1)) || (y + 1 < height && strong(y + 1));
+        EXPECT_EQ(edges, strong(y) || besideStrong ? 1 : 0) << "row " << y;
+    }
+    EXPECT_TRUE(weak(15) && strong(16));
+}
+
+TEST_F(OperationsTest, FalseColorRunsFromFirstToSecondColorWithLuminance) {
+    Image input = Image::make(256, 2, [](int x, int) {
+        return Pixel{uint8_t(x), uint8_t(x), uint8_t(x), 255};
+    });
+    auto falseColor = std::make_shared<FalseColor>();
+    falseColor->firstColor = Color{0.0f, 0.0f, 0.5f, 1.0f};
+    falseColor->secondColor = Color{1.0f, 0.0f, 0.0f, 1.0f};
+    Image output = renderThrough(falseColor, input);
+    for (int x = 0; x < 256; ++x) {
+        float l = luminance(input.at(x, 0));
+        Pixel out = output.at(x, 0);
+        ASSERT_NEAR(out[0], l * 255.0f, 1.0) << x;
+        ASSERT_NEAR(out[2], (1.0f - l) * 127.5f, 1.0) << x;
+        ASSERT_EQ(out[1], 0);
+        if (x > 0) {
+            ASSERT_GE(out[0], output.at(x - 1, 0)[0]) << "red rises at " << x;
+            ASSERT_LE(out[2], output.at(x - 1, 0)[2]) << "blue falls at " << x;
+        }
+    }
+}
+
+TEST_F(OperationsTest, AlphaBlendPutsTheLinesOverTheBase) {
+    const int width = 64, height = 48;
+    Image base = randomImage(width, height, 5);
+    for (size_t i = 3; i < base.rgba.size(); i += 4)
+        base.rgba[i] = 255;
+    auto source = std::make_shared<ImageInput>();
+    auto lines = std::make_shared<LineGenerator>(Size{float(width), float(height)});
+    lines->setLineWidth(1.0f);
+    lines->setLineColor(Color{255.0f, 255.0f, 0.0f, 1.0f});
+    auto blend = std::make_shared<AlphaBlend>();
+    auto view = std::make_shared<RenderView>();
+    std::static_pointer_cast<ImageSource>(source) >> blend;
+    std::static_pointer_cast<ImageSource>(lines) >> blend;
+    std::static_pointer_cast<ImageSource>(blend) >> view;
+
+    // Before any lines exist, the base passes through.
+    source->push(base);
+    EXPECT_EQ(imageOf(view->latestFrame()).rgba, base.rgba);
+
+    // Row 10, columns 5 ... 40 (pixel coordinates into normalised ones).
+    auto nx = [&](float x) { return x * 2.0f / width - 1.0f; };
+    auto ny = [&](float y) { return y * 2.0f / height - 1.0f; };
+    lines->renderLines({Line::segment(Position(nx(5), ny(10)), Position(nx(40), ny(10)))});
+    source->push(base);
+    Image output = imageOf(view->latestFrame());
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            Pixel expected = y == 10 && x >= 5 && x <= 40 ? Pixel{255, 255, 0, 255} : base.at(x, y);
+            ASSERT_EQ(output.at(x, y), expected) << x << "," << y;
+        }
+}

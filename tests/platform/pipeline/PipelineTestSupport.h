@@ -1,0 +1,168 @@
+#pragma once
+// What the pipeline tests share: CPU images, a source that uploads them as the camera
+// does, a capture device the test feeds by hand, and a way to run one image through one
+// operation and read the result back.
+//
+// Include this first: GCC 12 misreads make_shared of a class whose enable_shared_from_this
+// sits in a virtual base (every pipeline node) as an out-of-bounds access when it inlines
+// it into a long test body (-Warray-bounds, a known false positive), and the pragma must
+// come before the standard headers to cover them.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Warray-bounds"
+#endif
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "capture/AVCaptureDevice.h"
+#include "dispatch/DispatchQueue.h"
+#include "pipeline/Framebuffer.h"
+#include "pipeline/GPUContext.h"
+#include "pipeline/Operations.h"
+
+namespace pipelinetest {
+
+using Pixel = std::array<uint8_t, 4>;
+
+struct Image {
+    int width = 0, height = 0;
+    std::vector<uint8_t> rgba; // first row first
+
+    static Image make(int width, int height, const std::function<Pixel(int x, int y)>& pixel) {
+        Image image{width, height, std::vector<uint8_t>(size_t(width) * size_t(height) * 4)};
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                image.set(x, y, pixel(x, y));
+        return image;
+    }
+    Pixel at(int x, int y) const {
+        const uint8_t* p = &rgba[(size_t(y) * size_t(width) + size_t(x)) * 4];
+        return {p[0], p[1], p[2], p[3]};
+    }
+    void set(int x, int y, Pixel p) {
+        std::copy(p.begin(), p.end(), &rgba[(size_t(y) * size_t(width) + size_t(x)) * 4]);
+    }
+    CMSampleBufferRef sample(uint64_t frameNumber = 1) const {
+        auto bytes = std::make_shared<const std::vector<uint8_t>>(rgba);
+        auto buffer = std::make_shared<CVPixelBuffer>(width, height, size_t(width) * 4, bytes);
+        return std::make_shared<const CMSampleBuffer>(
+            CMSampleBuffer{buffer, CMTime{int64_t(frameNumber), 30}, frameNumber});
+    }
+};
+
+inline Image imageOf(const RenderView::Frame& frame) {
+    return Image{frame.width, frame.height, frame.rgba ? *frame.rgba : std::vector<uint8_t>{}};
+}
+
+// Hands CPU images to its targets the way the camera does: upload on the GPU queue, then
+// update the targets. push() returns when the whole graph has run.
+class ImageInput : public ImageSource {
+  public:
+    void push(const Image& image) {
+        GPUContext::shared().runSync([&] {
+            FramebufferRef framebuffer = Framebuffer::make(image.width, image.height);
+            framebuffer->upload(image.rgba.data(), size_t(image.width) * 4);
+            updateTargetsWithFramebuffer(framebuffer);
+        });
+    }
+};
+
+// Waits until everything queued on the GPU so far has run.
+inline void drainGPU() {
+    GPUContext::shared().runSync([] {});
+}
+
+// A capture device whose frames the test pushes; they arrive on its own frame thread.
+class FakeCaptureDevice : public AVCaptureDevice {
+  public:
+    FakeCaptureDevice() : AVCaptureDevice(AVCaptureDeviceFormat{}) {}
+    std::string localizedName() const override { return "Fake Camera"; }
+    bool isFocusModeSupported(AVCaptureFocusMode) const override { return true; }
+    bool isLockingFocusWithCustomLensPositionSupported() const override { return true; }
+    bool isExposureModeSupported(AVCaptureExposureMode) const override { return true; }
+
+    bool startStreaming(FrameHandler handler, NSError*) override {
+        std::lock_guard lock(mutex_);
+        handler_ = std::move(handler);
+        ++starts_;
+        return true;
+    }
+    void stopStreaming() override {
+        std::lock_guard lock(mutex_);
+        handler_ = nullptr;
+    }
+    bool isStreaming() const override {
+        std::lock_guard lock(mutex_);
+        return bool(handler_);
+    }
+    int starts() const {
+        std::lock_guard lock(mutex_);
+        return starts_;
+    }
+
+    // Delivers on the frame thread and returns when the handler has; false when not
+    // streaming.
+    bool push(const CMSampleBufferRef& sample) {
+        bool delivered = false;
+        frames_.sync([&] { delivered = deliver(sample); });
+        return delivered;
+    }
+    // Delivers on the frame thread without waiting.
+    void pushAsync(const CMSampleBufferRef& sample) {
+        frames_.async([this, sample] { deliver(sample); });
+    }
+    // Waits for every frame pushed so far.
+    void drain() {
+        frames_.sync([] {});
+    }
+
+  protected:
+    void runOnDeviceThread(std::function<void()> work) override { device_.async(std::move(work)); }
+
+  private:
+    bool deliver(const CMSampleBufferRef& sample) {
+        FrameHandler handler;
+        {
+            std::lock_guard lock(mutex_);
+            handler = handler_;
+        }
+        if (handler)
+            handler(sample);
+        return bool(handler);
+    }
+    mutable std::mutex mutex_;
+    FrameHandler handler_;
+    int starts_ = 0;
+    DispatchQueue device_{"fake.device"};
+    DispatchQueue frames_{"fake.frames"};
+};
+
+class GLTest : public testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        NSError error;
+        ASSERT_TRUE(GPUContext::initialize(&error)) << error.localizedDescription();
+    }
+};
+
+// `input` through `operation` into a render view, read back.
+inline Image renderThrough(const std::shared_ptr<BasicOperation>& operation, const Image& input) {
+    auto source = std::make_shared<ImageInput>();
+    auto view = std::make_shared<RenderView>();
+    std::static_pointer_cast<ImageSource>(source) >> operation;
+    std::static_pointer_cast<ImageSource>(operation) >> view;
+    source->push(input);
+    operation->removeAllSources(); // so the operation can be used again
+    return imageOf(view->latestFrame());
+}
+
+inline float luminance(Pixel p) {
+    return (0.2125f * p[0] + 0.7154f * p[1] + 0.0721f * p[2]) / 255.0f;
+}
+
+} // namespace pipelinetest
