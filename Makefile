@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all setup build run test bench clean
+.PHONY: all setup build run test test-asan test-tsan bench clean
 
 all: build
 
@@ -23,6 +23,24 @@ run: build
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
 
+# The same suite under the address and undefined-behaviour sanitizers, and under the
+# thread sanitizer. Findings inside Mesa are suppressed (see scripts/sanitizers/).
+SAN_DIR := $(CURDIR)/scripts/sanitizers
+SAN_ENV := ASAN_OPTIONS=detect_leaks=1:strict_init_order=1 \
+	LSAN_OPTIONS=suppressions=$(SAN_DIR)/lsan.supp:print_suppressions=0 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	TSAN_OPTIONS=suppressions=$(SAN_DIR)/tsan.supp:halt_on_error=1:second_deadlock_stack=1
+
+test-asan: setup
+	@cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFERNHOLD_SANITIZE=address,undefined >/dev/null
+	@cmake --build build-asan -j $(JOBS)
+	@cd build-asan && $(SAN_ENV) ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+
+test-tsan: setup
+	@cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFERNHOLD_SANITIZE=thread >/dev/null
+	@cmake --build build-tsan -j $(JOBS)
+	@cd build-tsan && $(SAN_ENV) ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+
 bench:
 	@./scripts/setup.sh bench
 	@cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DFERNHOLD_BENCH=ON >/dev/null
@@ -30,4 +48,4 @@ bench:
 	@./scripts/run-benchmarks.sh build-bench
 
 clean:
-	rm -rf $(BUILD) build-bench
+	rm -rf $(BUILD) build-bench build-asan build-tsan

@@ -6,6 +6,7 @@
 #include <vector>
 
 std::string stringWithFormat(const char* format, ...) {
+    if (!format) return {};
     va_list args;
     va_start(args, format);
     va_list copy;

@@ -106,7 +106,8 @@ void WindowHost::wake() {
         return;
     SDL_Event event{};
     event.type = wakeEventType_;
-    SDL_PushEvent(&event);
+    if (SDL_PushEvent(&event) <= 0)
+        wakePending_.store(false); // not queued: the next wake must try again
 }
 
 void WindowHost::frameArrived() {

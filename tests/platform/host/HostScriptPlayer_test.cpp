@@ -2,6 +2,7 @@
 // cancellation, and that it always tells how it left.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -69,15 +70,25 @@ TEST(ScriptPlayer, RunsCommandsInOrderAndEndsAtQuit) {
 TEST(ScriptPlayer, AFrameWaitLastsUntilThoseFramesArePresented) {
     host::FrameCounter frames;
     RecordingActions actions(frames);
-    host::ScriptPlayer player(script("tap\nwait 3 frames\ntap\n"), actions, frames,
+    host::ScriptPlayer player(script("tap\nwait 30 frames\ntap\n"), actions, frames,
                               host::ScriptPlayer::Settings{});
+    std::atomic<bool> done{false};
+    // A stand-in for the GPU queue, presenting about a thousand frames a second.
+    std::thread gpu([&] {
+        while (!done) {
+            frames.frameArrived();
+            std::this_thread::sleep_for(1ms);
+        }
+    });
+    const auto start = std::chrono::steady_clock::now();
     player.start();
-    actions.waitForLines(1);
-    for (int i = 0; i < 3; ++i)
-        frames.frameArrived();
     player.join();
+    done = true;
+    gpu.join();
     ASSERT_EQ(actions.framesSeen.size(), 2u);
-    EXPECT_GE(actions.framesSeen[1], actions.framesSeen[0] + 3);
+    EXPECT_GE(actions.framesSeen[1], actions.framesSeen[0] + 30);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s)
+        << "the wait ended with the frames, not by giving up";
     EXPECT_FALSE(actions.cancelled);
 }
 
