@@ -1,5 +1,7 @@
 // Bright regions: the boxes around pixels brighter than three quarters of the frame's
 // maximum, merged until no two touch, and their yellow outline over the picture.
+#include <algorithm>
+
 #include "analysis/BoxMerge.h"
 #include "analysis/Luminosity.h"
 #include "camera/CameraViewController.h"
@@ -36,15 +38,22 @@ std::vector<CGRect> CameraViewController::findBrightBoxes(const CGImageRef& imag
     if (!bytes || !layout.fits(CFDataGetLength(data))) return boxes;
 
     const float threshold = float(maxLuminosity * thresholdFraction);
-    const CGRect bounds = CGRectMake(0, 0, double(layout.width), double(layout.height));
-    for (size_t row = 0; row < layout.height; ++row) {
-        const uint8_t* pixel = bytes + row * layout.bytesPerRow;
-        for (size_t column = 0; column < layout.width; ++column, pixel += layout.bytesPerPixel) {
-            if (!(pixelLuminosity(pixel) > threshold)) continue;
-            CGRect square = CGRectMake(double(column) - boxRadius, double(row) - boxRadius, 2 * boxRadius, 2 * boxRadius);
-            mergeBoxInPlace(CGRectIntersection(square, bounds), boxes);
+    const double width = double(layout.width), height = double(layout.height);
+    const CGRect bounds = CGRectMake(0, 0, width, height);
+    forEachBrightPixel(bytes, layout, threshold, [&](size_t column, size_t row) {
+        // In a bright area most squares lie inside the box made last, which then stays
+        // as it is (the merge's own first case); checked here without building the square.
+        double x0 = std::max(double(column) - boxRadius, 0.0), x1 = std::min(double(column) + boxRadius, width);
+        double y0 = std::max(double(row) - boxRadius, 0.0), y1 = std::min(double(row) + boxRadius, height);
+        if (!boxes.empty()) {
+            const CGRect& last = boxes.back();
+            if (x0 >= last.origin.x && x1 <= last.origin.x + last.size.width && y0 >= last.origin.y &&
+                y1 <= last.origin.y + last.size.height)
+                return;
         }
-    }
+        CGRect square = CGRectMake(double(column) - boxRadius, double(row) - boxRadius, 2 * boxRadius, 2 * boxRadius);
+        mergeBoxInPlace(CGRectIntersection(square, bounds), boxes);
+    });
     return boxes;
 }
 

@@ -1,5 +1,9 @@
 #include "analysis/Luminosity.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 bool BitmapLayout::fits(size_t length) const {
     if (width == 0 || height == 0) return true; // nothing to read
     if (bytesPerPixel < 3) return false;
@@ -10,13 +14,41 @@ bool BitmapLayout::fits(size_t length) const {
     return (height - 1) * bytesPerRow + rowSpan <= length;
 }
 
+namespace {
+// The larger of each lane. Luminosities are never NaN, so the processor's max is exact.
+inline luminosity_detail::Float4 laneMax(luminosity_detail::Float4 a, luminosity_detail::Float4 b) {
+#if defined(__SSE2__)
+    return luminosity_detail::Float4(_mm_max_ps(__m128(a), __m128(b)));
+#else
+    return a > b ? a : b;
+#endif
+}
+} // namespace
+
 float maxLuminosityOfRows(const uint8_t* bytes, const BitmapLayout& layout, size_t firstRow, size_t endRow) {
+    using namespace luminosity_detail;
     float maximum = 0.0f;
-    const size_t step = layout.bytesPerPixel;
+    const bool vectorised = layout.bytesPerPixel == 4 && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
     for (size_t row = firstRow; row < endRow; ++row) {
-        const uint8_t* pixel = bytes + row * layout.bytesPerRow;
-        for (size_t column = 0; column < layout.width; ++column, pixel += step) {
-            float value = pixelLuminosity(pixel);
+        const uint8_t* rowBytes = bytes + row * layout.bytesPerRow;
+        size_t column = 0;
+        if (vectorised && layout.width >= 8) {
+            // The maximum does not depend on the order the pixels are compared in, so
+            // running maxima per lane are as exact as one.
+            Float4 lanesA{}, lanesB{};
+            for (; column + 8 <= layout.width; column += 8) {
+                Float4 a = luminosity4(rowBytes + column * 4);
+                Float4 b = luminosity4(rowBytes + column * 4 + 16);
+                lanesA = laneMax(a, lanesA);
+                lanesB = laneMax(b, lanesB);
+            }
+            for (size_t lane = 0; lane < 4; ++lane) {
+                if (lanesA[lane] > maximum) maximum = lanesA[lane];
+                if (lanesB[lane] > maximum) maximum = lanesB[lane];
+            }
+        }
+        for (; column < layout.width; ++column) {
+            float value = pixelLuminosity(rowBytes + column * layout.bytesPerPixel);
             if (value > maximum) maximum = value;
         }
     }

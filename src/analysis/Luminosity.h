@@ -1,9 +1,15 @@
 #pragma once
-// Pixel luminosity and the band scan behind the luminosity meter: plain functions over a
-// bitmap's bytes, shared by the frame analysis, the bright-region search, the benchmarks
+// Pixel luminosity and the scans behind the luminosity meter and the bright-region
+// search: plain functions over a bitmap's bytes, shared by the analysis, the benchmarks
 // and the fuzzers.
+//
+// The scans of four-byte pixels work on four pixels at a time with the compiler's
+// vector extensions. Each lane computes exactly what pixelLuminosity() computes (the same
+// single-precision products and sums, in the same order), so the results are identical
+// to the one-pixel-at-a-time reading, only faster.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 // 0.2125 R + 0.7154 G + 0.0721 B in single precision, the R and G terms added first.
 inline float pixelLuminosity(const uint8_t* pixel) {
@@ -20,6 +26,49 @@ struct BitmapLayout {
     bool fits(size_t length) const;
 };
 
-// The largest luminosity of rows [firstRow, endRow), scanning each row left to right.
-// Only a strictly greater value replaces the maximum.
+// The largest luminosity of rows [firstRow, endRow), 0.0 when there is none.
 float maxLuminosityOfRows(const uint8_t* bytes, const BitmapLayout& layout, size_t firstRow, size_t endRow);
+
+namespace luminosity_detail {
+// Sixteen bytes: the width every 64-bit x86 and ARM processor has vector registers for.
+typedef int32_t Int4 __attribute__((vector_size(16)));
+typedef float Float4 __attribute__((vector_size(16)));
+
+// The luminosities of four consecutive four-byte pixels.
+inline Float4 luminosity4(const uint8_t* pixels) {
+    Int4 words;
+    std::memcpy(&words, pixels, sizeof words); // little-endian: red is the low byte
+    Float4 r = __builtin_convertvector(words & 0xff, Float4);
+    Float4 g = __builtin_convertvector((words >> 8) & 0xff, Float4);
+    Float4 b = __builtin_convertvector((words >> 16) & 0xff, Float4);
+    Float4 sum = r * 0.2125f + g * 0.7154f;
+    return sum + b * 0.0721f;
+}
+} // namespace luminosity_detail
+
+// Calls visit(column, row) for every pixel whose luminosity is strictly greater than
+// `threshold`, row by row, left to right.
+template <typename Visit>
+void forEachBrightPixel(const uint8_t* bytes, const BitmapLayout& layout, float threshold, Visit&& visit) {
+    using namespace luminosity_detail;
+    const bool vectorised = layout.bytesPerPixel == 4 && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+    for (size_t row = 0; row < layout.height; ++row) {
+        const uint8_t* rowBytes = bytes + row * layout.bytesPerRow;
+        size_t column = 0;
+        if (vectorised) {
+            for (; column + 8 <= layout.width; column += 8) {
+                Int4 first = luminosity4(rowBytes + column * 4) > threshold;
+                Int4 second = luminosity4(rowBytes + column * 4 + 16) > threshold;
+                Int4 any = first | second;
+                Int4 none{};
+                if (std::memcmp(&any, &none, sizeof none) == 0) continue;
+                for (size_t lane = 0; lane < 4; ++lane)
+                    if (first[lane]) visit(column + lane, row);
+                for (size_t lane = 0; lane < 4; ++lane)
+                    if (second[lane]) visit(column + 4 + lane, row);
+            }
+        }
+        for (; column < layout.width; ++column)
+            if (pixelLuminosity(rowBytes + column * layout.bytesPerPixel) > threshold) visit(column, row);
+    }
+}

@@ -2,6 +2,9 @@
 // into the line generator's space.
 #include <gtest/gtest.h>
 
+#include <random>
+
+#include "analysis/Luminosity.h"
 #include "camera/CameraViewController.h"
 #include "foundation/Format.h"
 #include "support/Bitmaps.h"
@@ -142,4 +145,27 @@ TEST(Outline, MapsBoxesOntoThePictureInTheGeneratorsSpace) {
     EXPECT_FLOAT_EQ(whole[0].start.y, -1.0f);
     EXPECT_FLOAT_EQ(whole[1].end.x, 1.0f);
     EXPECT_FLOAT_EQ(whole[1].end.y, 1.0f);
+}
+
+TEST(LuminosityScans, AgreeWithThePixelByPixelReadingOnRandomBitmaps) {
+    std::mt19937 random(99);
+    std::uniform_int_distribution<int> byte(0, 255), size(1, 37);
+    for (int round = 0; round < 200; ++round) {
+        size_t bpp = round % 3 == 0 ? 3 : 4;
+        TestBitmap bitmap(size_t(size(random)), size_t(size(random)), bpp, size_t(round % 5));
+        for (auto& b : bitmap.bytes) b = uint8_t(byte(random));
+        BitmapLayout layout{bitmap.width, bitmap.height, bpp, bitmap.bytesPerRow};
+        float expectedMax = 0;
+        std::vector<std::pair<size_t, size_t>> expectedBright, bright;
+        const float threshold = 120.5f;
+        for (size_t y = 0; y < bitmap.height; ++y)
+            for (size_t x = 0; x < bitmap.width; ++x) {
+                float l = pixelLuminosity(bitmap.bytes.data() + y * bitmap.bytesPerRow + x * bpp);
+                expectedMax = std::max(expectedMax, l);
+                if (l > threshold) expectedBright.emplace_back(x, y);
+            }
+        EXPECT_EQ(maxLuminosityOfRows(bitmap.bytes.data(), layout, 0, bitmap.height), expectedMax);
+        forEachBrightPixel(bitmap.bytes.data(), layout, threshold, [&](size_t x, size_t y) { bright.emplace_back(x, y); });
+        EXPECT_EQ(bright, expectedBright);
+    }
 }
