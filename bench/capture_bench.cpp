@@ -21,7 +21,8 @@ SensorSettings settingsAt(int frame) {
 void BM_VirtualSceneStillLens(benchmark::State& state) {
     VirtualScene scene;
     int frame = 0;
-    for (auto _ : state) benchmark::DoNotOptimize(scene.render(settingsAt(++frame)));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(scene.render(settingsAt(++frame)));
 }
 BENCHMARK(BM_VirtualSceneStillLens)->Unit(benchmark::kMillisecond);
 

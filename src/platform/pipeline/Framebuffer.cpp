@@ -16,10 +16,11 @@ struct CachedFramebuffer {
     int width, height;
     GLuint texture, fbo;
 };
-// GPU queue only.
+// GPU queue only. Never destroyed, like the GPU queue itself: framebuffers released
+// while statics are destroyed still come back here.
 std::vector<CachedFramebuffer>& cache() {
-    static std::vector<CachedFramebuffer> entries;
-    return entries;
+    static auto* entries = new std::vector<CachedFramebuffer>;
+    return *entries;
 }
 
 void recycle(CachedFramebuffer entry) {
