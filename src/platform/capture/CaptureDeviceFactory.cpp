@@ -11,19 +11,24 @@
 
 namespace {
 bool endsWithIgnoringCase(const std::string& text, const std::string& suffix) {
-    if (text.size() < suffix.size()) return false;
-    return std::equal(suffix.begin(), suffix.end(), text.end() - long(suffix.size()),
-                      [](char a, char b) { return std::tolower((unsigned char)a) == std::tolower((unsigned char)b); });
+    if (text.size() < suffix.size())
+        return false;
+    return std::equal(suffix.begin(), suffix.end(), text.end() - long(suffix.size()), [](char a, char b) {
+        return std::tolower((unsigned char)a) == std::tolower((unsigned char)b);
+    });
 }
 
 // The monitor reports through the device's pressure switch; the device owns it and stops
 // it before anything else when it goes, so the raw pointer never outlives the device.
 template <typename Device> void followThermalPressure(Device& device, const CaptureDeviceOptions& options) {
-    if (!options.followThermalPressure) return;
+    if (!options.followThermalPressure)
+        return;
     Device* target = &device;
     auto monitor = std::make_unique<ThermalPressureMonitor>(
-        options.thermalRoot, [target](const AVCaptureSystemPressureLevel& level) { target->reportSystemPressure(level); });
-    if (monitor->hasThermalZones()) device.adoptPressureMonitor(std::move(monitor));
+        options.thermalRoot,
+        [target](const AVCaptureSystemPressureLevel& level) { target->reportSystemPressure(level); });
+    if (monitor->hasThermalZones())
+        device.adoptPressureMonitor(std::move(monitor));
 }
 } // namespace
 
@@ -31,8 +36,8 @@ std::shared_ptr<AVCaptureDevice> openCaptureDevice(const std::string& source, NS
     return openCaptureDevice(source, CaptureDeviceOptions{}, error);
 }
 
-std::shared_ptr<AVCaptureDevice> openCaptureDevice(const std::string& source, const CaptureDeviceOptions& options,
-                                                   NSError* error) {
+std::shared_ptr<AVCaptureDevice> openCaptureDevice(const std::string& source,
+                                                   const CaptureDeviceOptions& options, NSError* error) {
     if (source == "virtual") {
         auto device = std::make_shared<VirtualCaptureDevice>();
         followThermalPressure(*device, options);
@@ -41,21 +46,26 @@ std::shared_ptr<AVCaptureDevice> openCaptureDevice(const std::string& source, co
     if (endsWithIgnoringCase(source, ".png") || endsWithIgnoringCase(source, ".jpg") ||
         endsWithIgnoringCase(source, ".jpeg")) {
         auto device = StillImageCaptureDevice::open(source, error);
-        if (device) followThermalPressure(*device, options);
+        if (device)
+            followThermalPressure(*device, options);
         return device;
     }
     if (source.rfind("/dev/video", 0) == 0) {
         auto io = openV4L2Device(source, error);
-        if (!io) return nullptr;
+        if (!io)
+            return nullptr;
         auto device = V4L2CaptureDevice::open(std::move(io), source, error);
-        if (!device) return nullptr;
-        if (options.onFailure) device->setFailureHandler(options.onFailure);
+        if (!device)
+            return nullptr;
+        if (options.onFailure)
+            device->setFailureHandler(options.onFailure);
         followThermalPressure(*device, options);
         return device;
     }
     if (error)
-        *error = makeCaptureError(CaptureErrorCode::unknownSource,
-                                  "unknown camera source '" + source +
-                                      "': expected \"virtual\", a .png, .jpg or .jpeg picture, or a /dev/video* webcam");
+        *error = makeCaptureError(
+            CaptureErrorCode::unknownSource,
+            "unknown camera source '" + source +
+                "': expected \"virtual\", a .png, .jpg or .jpeg picture, or a /dev/video* webcam");
     return nullptr;
 }

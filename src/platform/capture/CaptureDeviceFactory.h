@@ -21,5 +21,5 @@ struct CaptureDeviceOptions {
 };
 
 std::shared_ptr<AVCaptureDevice> openCaptureDevice(const std::string& source, NSError* error);
-std::shared_ptr<AVCaptureDevice> openCaptureDevice(const std::string& source, const CaptureDeviceOptions& options,
-                                                   NSError* error);
+std::shared_ptr<AVCaptureDevice> openCaptureDevice(const std::string& source,
+                                                   const CaptureDeviceOptions& options, NSError* error);

@@ -22,7 +22,8 @@ std::vector<std::vector<Tap>> taps(double start, double length, int size, int co
         if (step >= 1.0) {
             for (int j = int(std::floor(a)); j < int(std::ceil(b)); ++j) {
                 double overlap = std::min(b, j + 1.0) - std::max(a, double(j));
-                if (overlap > 1e-9) t.push_back({std::clamp(j, 0, size - 1), float(overlap / step)});
+                if (overlap > 1e-9)
+                    t.push_back({std::clamp(j, 0, size - 1), float(overlap / step)});
             }
         } else {
             const double centre = (a + b) / 2 - 0.5;
@@ -36,9 +37,9 @@ std::vector<std::vector<Tap>> taps(double start, double length, int size, int co
 }
 } // namespace
 
-void fitInto(const uint8_t* source, int sourceWidth, int sourceHeight, size_t sourceBytesPerRow, int sourceChannels,
-             SourceRect crop, uint8_t* destination, int destinationWidth, int destinationHeight,
-             size_t destinationBytesPerRow) {
+void fitInto(const uint8_t* source, int sourceWidth, int sourceHeight, size_t sourceBytesPerRow,
+             int sourceChannels, SourceRect crop, uint8_t* destination, int destinationWidth,
+             int destinationHeight, size_t destinationBytesPerRow) {
     for (int y = 0; y < destinationHeight; ++y) {
         uint8_t* row = destination + size_t(y) * destinationBytesPerRow;
         for (int x = 0; x < destinationWidth; ++x) {
@@ -46,7 +47,8 @@ void fitInto(const uint8_t* source, int sourceWidth, int sourceHeight, size_t so
             row[x * 4 + 3] = 255;
         }
     }
-    if (crop.width <= 0 || crop.height <= 0 || sourceWidth <= 0 || sourceHeight <= 0) return;
+    if (crop.width <= 0 || crop.height <= 0 || sourceWidth <= 0 || sourceHeight <= 0)
+        return;
     const double scale = std::min(destinationWidth / crop.width, destinationHeight / crop.height);
     const int width = std::clamp(int(std::lround(crop.width * scale)), 1, destinationWidth);
     const int height = std::clamp(int(std::lround(crop.height * scale)), 1, destinationHeight);
@@ -64,13 +66,16 @@ void fitInto(const uint8_t* source, int sourceWidth, int sourceHeight, size_t so
                 float rgba[4] = {0, 0, 0, 0};
                 for (const Tap& horizontal : columns[size_t(x)]) {
                     const uint8_t* p = in + size_t(horizontal.index) * size_t(channels);
-                    for (int c = 0; c < 3; ++c) rgba[c] += horizontal.weight * p[c];
+                    for (int c = 0; c < 3; ++c)
+                        rgba[c] += horizontal.weight * p[c];
                     rgba[3] += horizontal.weight * (channels == 4 ? p[3] : 255);
                 }
-                for (int c = 0; c < 4; ++c) sum[size_t(x) * 4 + size_t(c)] += vertical.weight * rgba[c];
+                for (int c = 0; c < 4; ++c)
+                    sum[size_t(x) * 4 + size_t(c)] += vertical.weight * rgba[c];
             }
         }
         uint8_t* out = destination + size_t(top + y) * destinationBytesPerRow + size_t(left) * 4;
-        for (size_t i = 0; i < sum.size(); ++i) out[i] = uint8_t(std::clamp(std::lround(sum[i]), 0L, 255L));
+        for (size_t i = 0; i < sum.size(); ++i)
+            out[i] = uint8_t(std::clamp(std::lround(sum[i]), 0L, 255L));
     }
 }

@@ -11,6 +11,6 @@ struct SourceRect {
 
 // Reads 3 (RGB) or 4 (RGBA) bytes per source pixel from `crop` of the source and writes
 // every pixel of the RGBA destination (opaque black around the picture).
-void fitInto(const uint8_t* source, int sourceWidth, int sourceHeight, size_t sourceBytesPerRow, int sourceChannels,
-             SourceRect crop, uint8_t* destination, int destinationWidth, int destinationHeight,
-             size_t destinationBytesPerRow);
+void fitInto(const uint8_t* source, int sourceWidth, int sourceHeight, size_t sourceBytesPerRow,
+             int sourceChannels, SourceRect crop, uint8_t* destination, int destinationWidth,
+             int destinationHeight, size_t destinationBytesPerRow);

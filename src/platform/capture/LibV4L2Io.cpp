@@ -18,7 +18,7 @@
 namespace {
 
 class LibV4L2Io : public V4L2Io {
-public:
+  public:
     LibV4L2Io(int fd, int wakeFd, std::string card, bool canStream)
         : fd_(fd), wakeFd_(wakeFd), card_(std::move(card)), canStream_(canStream) {}
     ~LibV4L2Io() override {
@@ -32,9 +32,11 @@ public:
     std::optional<V4L2ControlInfo> queryControl(uint32_t id) override {
         v4l2_queryctrl q{};
         q.id = id;
-        if (ioctl(VIDIOC_QUERYCTRL, &q) != 0 || (q.flags & V4L2_CTRL_FLAG_DISABLED)) return std::nullopt;
-        return V4L2ControlInfo{q.id, q.type, q.minimum, q.maximum, q.step, q.default_value, q.flags,
-                               std::string(reinterpret_cast<const char*>(q.name))};
+        if (ioctl(VIDIOC_QUERYCTRL, &q) != 0 || (q.flags & V4L2_CTRL_FLAG_DISABLED))
+            return std::nullopt;
+        return V4L2ControlInfo{
+            q.id,   q.type,          q.minimum, q.maximum,
+            q.step, q.default_value, q.flags,   std::string(reinterpret_cast<const char*>(q.name))};
     }
 
     std::vector<V4L2MenuEntry> queryMenu(const V4L2ControlInfo& control) override {
@@ -43,7 +45,8 @@ public:
             v4l2_querymenu m{};
             m.id = control.id;
             m.index = uint32_t(i);
-            if (ioctl(VIDIOC_QUERYMENU, &m) != 0) continue; // gaps are allowed
+            if (ioctl(VIDIOC_QUERYMENU, &m) != 0)
+                continue; // gaps are allowed
             V4L2MenuEntry entry{m.index, {}, 0};
             if (control.type == V4L2_CTRL_TYPE_INTEGER_MENU)
                 entry.value = m.value;
@@ -57,7 +60,8 @@ public:
     int getControl(uint32_t id, int32_t& value) override {
         v4l2_control c{id, 0};
         int error = ioctl(VIDIOC_G_CTRL, &c);
-        if (error == 0) value = c.value;
+        if (error == 0)
+            value = c.value;
         return error;
     }
 
@@ -75,7 +79,8 @@ public:
 
     std::optional<V4L2ControlEvent> dequeueEvent() override {
         v4l2_event e{};
-        if (ioctl(VIDIOC_DQEVENT, &e) != 0 || e.type != V4L2_EVENT_CTRL) return std::nullopt;
+        if (ioctl(VIDIOC_DQEVENT, &e) != 0 || e.type != V4L2_EVENT_CTRL)
+            return std::nullopt;
         return V4L2ControlEvent{e.id, e.u.ctrl.value, e.u.ctrl.changes};
     }
 
@@ -86,7 +91,8 @@ public:
         f.fmt.pix.height = format.height;
         f.fmt.pix.pixelformat = V4L2_PIX_FMT_RGB24;
         f.fmt.pix.field = V4L2_FIELD_ANY;
-        if (int error = ioctl(VIDIOC_S_FMT, &f)) return error;
+        if (int error = ioctl(VIDIOC_S_FMT, &f))
+            return error;
         if (f.fmt.pix.pixelformat != V4L2_PIX_FMT_RGB24 || f.fmt.pix.width == 0 || f.fmt.pix.height == 0)
             return ENOTSUP;
         format.width = f.fmt.pix.width;
@@ -97,27 +103,34 @@ public:
     }
 
     int startStreaming() override {
-        if (!canStream_ || !buffers_.empty()) return 0;
+        if (!canStream_ || !buffers_.empty())
+            return 0;
         v4l2_requestbuffers request{};
         request.count = 4;
         request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         request.memory = V4L2_MEMORY_MMAP;
-        if (int error = ioctl(VIDIOC_REQBUFS, &request)) return error;
+        if (int error = ioctl(VIDIOC_REQBUFS, &request))
+            return error;
         for (uint32_t i = 0; i < request.count; ++i) {
             v4l2_buffer b = bufferAt(i);
-            if (int error = ioctl(VIDIOC_QUERYBUF, &b)) return abandon(error);
+            if (int error = ioctl(VIDIOC_QUERYBUF, &b))
+                return abandon(error);
             void* start = v4l2_mmap(nullptr, b.length, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, b.m.offset);
-            if (start == MAP_FAILED) return abandon(errno);
+            if (start == MAP_FAILED)
+                return abandon(errno);
             buffers_.push_back({start, b.length});
-            if (int error = ioctl(VIDIOC_QBUF, &b)) return abandon(error);
+            if (int error = ioctl(VIDIOC_QBUF, &b))
+                return abandon(error);
         }
         int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        if (int error = ioctl(VIDIOC_STREAMON, &type)) return abandon(error);
+        if (int error = ioctl(VIDIOC_STREAMON, &type))
+            return abandon(error);
         return 0;
     }
 
     int stopStreaming() override {
-        if (buffers_.empty()) return 0;
+        if (buffers_.empty())
+            return 0;
         int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         int error = ioctl(VIDIOC_STREAMOFF, &type);
         abandon(0);
@@ -130,18 +143,23 @@ public:
         // is watched while idle.
         const nfds_t count = !wantFrame && idleNodeInError_ ? 1 : 2;
         pollfd* watched = count == 1 ? &fds[1] : fds;
-        if (::poll(watched, count, -1) < 0) return errno == EINTR ? 0 : errno;
+        if (::poll(watched, count, -1) < 0)
+            return errno == EINTR ? 0 : errno;
         if (fds[1].revents & POLLIN) {
             uint64_t drained;
             [[maybe_unused]] ssize_t n = ::read(wakeFd_, &drained, sizeof drained);
         }
-        if (count == 1) return 0;
+        if (count == 1)
+            return 0;
         const short r = fds[0].revents;
-        if (r & (POLLHUP | POLLNVAL)) return ENODEV;
+        if (r & (POLLHUP | POLLNVAL))
+            return ENODEV;
         activity.event = (r & POLLPRI) != 0;
         activity.frame = wantFrame && (r & (POLLIN | POLLERR)) != 0; // readFrame() reports the error
-        if (!wantFrame && (r & POLLERR) && !(r & POLLPRI)) idleNodeInError_ = true;
-        if (wantFrame) idleNodeInError_ = false;
+        if (!wantFrame && (r & POLLERR) && !(r & POLLPRI))
+            idleNodeInError_ = true;
+        if (wantFrame)
+            idleNodeInError_ = false;
         return 0;
     }
 
@@ -155,19 +173,25 @@ public:
         rgb.resize(size);
         if (!canStream_) {
             ssize_t n = v4l2_read(fd_, rgb.data(), size);
-            if (n < 0) return errno;
+            if (n < 0)
+                return errno;
             return size_t(n) < size ? EAGAIN : 0;
         }
-        if (buffers_.empty()) return EAGAIN;
+        if (buffers_.empty())
+            return EAGAIN;
         v4l2_buffer b = bufferAt(0);
-        if (int error = ioctl(VIDIOC_DQBUF, &b)) return error;
-        const bool whole = b.index < buffers_.size() && !(b.flags & V4L2_BUF_FLAG_ERROR) && b.bytesused >= size;
-        if (whole) std::memcpy(rgb.data(), buffers_[b.index].start, size);
-        if (int error = ioctl(VIDIOC_QBUF, &b)) return error;
+        if (int error = ioctl(VIDIOC_DQBUF, &b))
+            return error;
+        const bool whole =
+            b.index < buffers_.size() && !(b.flags & V4L2_BUF_FLAG_ERROR) && b.bytesused >= size;
+        if (whole)
+            std::memcpy(rgb.data(), buffers_[b.index].start, size);
+        if (int error = ioctl(VIDIOC_QBUF, &b))
+            return error;
         return whole ? 0 : EAGAIN; // a damaged frame is skipped, not fatal
     }
 
-private:
+  private:
     struct Mapped {
         void* start;
         size_t length;
@@ -175,7 +199,8 @@ private:
 
     int ioctl(unsigned long request, void* argument) {
         int result;
-        do result = v4l2_ioctl(fd_, request, argument);
+        do
+            result = v4l2_ioctl(fd_, request, argument);
         while (result == -1 && errno == EINTR);
         return result == -1 ? errno : 0;
     }
@@ -190,7 +215,8 @@ private:
 
     // Unmaps and frees every buffer; returns `error` for the caller's convenience.
     int abandon(int error) {
-        for (const Mapped& m : buffers_) v4l2_munmap(m.start, m.length);
+        for (const Mapped& m : buffers_)
+            v4l2_munmap(m.start, m.length);
         buffers_.clear();
         v4l2_requestbuffers none{};
         none.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
@@ -212,14 +238,17 @@ private:
 
 std::unique_ptr<V4L2Io> openV4L2Device(const std::string& path, NSError* error) {
     auto fail = [&](const std::string& why) {
-        if (error) *error = makeCaptureError(CaptureErrorCode::deviceUnavailable, why);
+        if (error)
+            *error = makeCaptureError(CaptureErrorCode::deviceUnavailable, why);
         return nullptr;
     };
     int fd = v4l2_open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return fail("cannot open camera '" + path + "': " + std::strerror(errno));
+    if (fd < 0)
+        return fail("cannot open camera '" + path + "': " + std::strerror(errno));
     v4l2_capability caps{};
     int result;
-    do result = v4l2_ioctl(fd, VIDIOC_QUERYCAP, &caps);
+    do
+        result = v4l2_ioctl(fd, VIDIOC_QUERYCAP, &caps);
     while (result == -1 && errno == EINTR);
     if (result == -1) {
         v4l2_close(fd);

@@ -21,7 +21,9 @@ constexpr float lensStepFraction = 0.35f;
 constexpr float lensMinStep = 0.01f;
 } // namespace
 
-double targetBrightness(double biasEV) { return 0.18 * std::exp2(biasEV); }
+double targetBrightness(double biasEV) {
+    return 0.18 * std::exp2(biasEV);
+}
 
 ExposureSettings programExposure(double exposure, const AVCaptureDeviceFormat& format) {
     const double minSeconds = CMTimeGetSeconds(format.minExposureDuration);
@@ -41,8 +43,10 @@ ExposureSettings programExposure(double exposure, const AVCaptureDeviceFormat& f
         iso = std::max(exposure / seconds, minISO);
     }
     CMTime duration = CMTimeMakeWithSeconds(seconds, durationTimescale);
-    if (CMTimeCompare(duration, format.minExposureDuration) < 0) duration = format.minExposureDuration;
-    if (CMTimeCompare(duration, format.maxExposureDuration) > 0) duration = format.maxExposureDuration;
+    if (CMTimeCompare(duration, format.minExposureDuration) < 0)
+        duration = format.minExposureDuration;
+    if (CMTimeCompare(duration, format.maxExposureDuration) > 0)
+        duration = format.maxExposureDuration;
     return {duration, float(std::round(iso))};
 }
 
@@ -52,23 +56,30 @@ std::optional<double> nextExposure(double exposure, double meteredBrightness, do
     const double highest = CMTimeGetSeconds(format.maxExposureDuration) * format.maxISO;
     // A black frame says only "more light": open up by the largest step.
     double gapStops = meteredBrightness > 1e-6 ? std::log2(target / meteredBrightness) : exposureMaxStepStops;
-    if (std::fabs(gapStops) < exposureSettledStops) return std::nullopt;
+    if (std::fabs(gapStops) < exposureSettledStops)
+        return std::nullopt;
     double step = std::clamp(gapStops * exposureStepFraction, -exposureMaxStepStops, exposureMaxStepStops);
-    if (std::fabs(step) < exposureMinStepStops) step = std::copysign(exposureMinStepStops, step);
+    if (std::fabs(step) < exposureMinStepStops)
+        step = std::copysign(exposureMinStepStops, step);
     double next = std::clamp(exposure * std::exp2(step), lowest, highest);
-    if (std::fabs(std::log2(next / exposure)) < 1e-3) return std::nullopt;
+    if (std::fabs(std::log2(next / exposure)) < 1e-3)
+        return std::nullopt;
     return next;
 }
 
 std::optional<float> nextLensPosition(float lens, float sharpAt) {
     float gap = sharpAt - lens;
-    if (std::fabs(gap) < lensSettled) return std::nullopt;
+    if (std::fabs(gap) < lensSettled)
+        return std::nullopt;
     float step = gap * lensStepFraction;
-    if (std::fabs(step) < lensMinStep) step = std::clamp(gap, -lensMinStep, lensMinStep);
+    if (std::fabs(step) < lensMinStep)
+        step = std::clamp(gap, -lensMinStep, lensMinStep);
     return std::clamp(lens + step, 0.0f, 1.0f);
 }
 
-float noiseGain(double iso) { return float(std::sqrt(std::max(iso, 1.0) / baseISO)); }
+float noiseGain(double iso) {
+    return float(std::sqrt(std::max(iso, 1.0) / baseISO));
+}
 
 float decodeSRGB(uint8_t value) {
     double c = value / 255.0;

@@ -16,7 +16,9 @@ namespace sensor {
 // The exposure (seconds × ISO) that gives a gain of 1: 1/30 s at ISO 100.
 inline constexpr double referenceExposure = 100.0 / 30.0;
 
-inline double gain(double seconds, double iso) { return seconds * iso / referenceExposure; }
+inline double gain(double seconds, double iso) {
+    return seconds * iso / referenceExposure;
+}
 
 // The mean linear brightness automatic exposure aims for: 18 % grey, moved by `biasEV`.
 double targetBrightness(double biasEV);

@@ -4,32 +4,12 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "capture/OwnChange.h"
 #include "capture/SensorModel.h"
 #include "capture/ThermalPressureMonitor.h"
 
 namespace {
 constexpr auto controlStepInterval = std::chrono::milliseconds(125);
-
-// Set while the device takes its own configuration lock for a change it makes itself: a
-// simulated refusal is aimed at the application, not at the camera's firmware.
-thread_local bool lockingForOwnChange = false;
-
-// The configuration lock, taken by the device for a change of its own.
-class OwnChange {
-public:
-    explicit OwnChange(AVCaptureDevice& device) : device_(device) {
-        lockingForOwnChange = true;
-        bool locked = device_.lockForConfiguration(nullptr);
-        lockingForOwnChange = false;
-        if (!locked) std::abort(); // cannot happen: only simulated refusals exist here
-    }
-    ~OwnChange() { device_.unlockForConfiguration(); }
-    OwnChange(const OwnChange&) = delete;
-    OwnChange& operator=(const OwnChange&) = delete;
-
-private:
-    AVCaptureDevice& device_;
-};
 
 [[noreturn]] void abortWith(const char* message) {
     std::fprintf(stderr, "capture: %s\n", message);
@@ -49,7 +29,8 @@ SimulatedCaptureDevice::~SimulatedCaptureDevice() {
 }
 
 void SimulatedCaptureDevice::shutDown() {
-    if (shuttingDown_.exchange(true)) return;
+    if (shuttingDown_.exchange(true))
+        return;
     pressureMonitor_.reset();
     if (std::this_thread::get_id() == frameThread_.get_id())
         abortWith("a capture device was destroyed from its own frame thread");
@@ -84,14 +65,13 @@ bool SimulatedCaptureDevice::isExposureModeSupported(AVCaptureExposureMode mode)
 }
 
 std::optional<NSError> SimulatedCaptureDevice::configurationLockRefusal() const {
-    if (!refusesLock_ || lockingForOwnChange) return std::nullopt;
-    return NSError("AVFoundationErrorDomain", -11852, "The configuration lock was refused (simulated)");
+    if (OwnChange::inProgress())
+        return std::nullopt;
+    return AVCaptureDevice::configurationLockRefusal();
 }
 
-void SimulatedCaptureDevice::runOnDeviceThread(std::function<void()> work) { deviceQueue_.async(std::move(work)); }
-
-void SimulatedCaptureDevice::reportSystemPressure(const AVCaptureSystemPressureLevel& level) {
-    deviceQueue_.async([this, level] { systemPressureStateProperty.set(AVCaptureSystemPressureState{level}); });
+void SimulatedCaptureDevice::runOnDeviceThread(std::function<void()> work) {
+    deviceQueue_.async(std::move(work));
 }
 
 void SimulatedCaptureDevice::adoptPressureMonitor(std::unique_ptr<ThermalPressureMonitor> monitor) {
@@ -99,12 +79,14 @@ void SimulatedCaptureDevice::adoptPressureMonitor(std::unique_ptr<ThermalPressur
 }
 
 void SimulatedCaptureDevice::applyFocus(AVCaptureFocusMode mode, float) {
-    if (mode == AVCaptureFocusMode::autoFocus) autoFocusSettled_ = false;
+    if (mode == AVCaptureFocusMode::autoFocus)
+        autoFocusSettled_ = false;
 }
 
 void SimulatedCaptureDevice::applyExposure(AVCaptureExposureMode mode, CMTime, float, float) {
     // A one-shot exposure measures again whenever it is asked for, a new bias included.
-    if (mode == AVCaptureExposureMode::autoExpose) autoExposeSettled_ = false;
+    if (mode == AVCaptureExposureMode::autoExpose)
+        autoExposeSettled_ = false;
 }
 
 void SimulatedCaptureDevice::applyFrameDurations(CMTime, CMTime) {
@@ -125,7 +107,8 @@ void SimulatedCaptureDevice::setUnlimitedFrameRate(bool unlimited) {
 
 bool SimulatedCaptureDevice::startStreaming(FrameHandler handler, NSError* error) {
     if (!handler) {
-        if (error) *error = NSError("AVFoundationErrorDomain", -11800, "no frame handler was given");
+        if (error)
+            *error = NSError("AVFoundationErrorDomain", -11800, "no frame handler was given");
         return false;
     }
     {
@@ -136,7 +119,8 @@ bool SimulatedCaptureDevice::startStreaming(FrameHandler handler, NSError* error
     }
     frameWake_.notify_all();
     deviceQueue_.async([this] {
-        if (controlLoopRunning_) return;
+        if (controlLoopRunning_)
+            return;
         controlLoopRunning_ = true;
         controlStep();
     });
@@ -167,8 +151,10 @@ SimulatedCaptureDevice::Clock::duration SimulatedCaptureDevice::frameInterval() 
     CMTime duration = activeVideoMinFrameDuration();
     if (!duration.isValid() || CMTimeCompare(duration, range.minFrameDuration) < 0)
         duration = range.minFrameDuration;
-    if (CMTimeCompare(duration, range.maxFrameDuration) > 0) duration = range.maxFrameDuration;
-    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(CMTimeGetSeconds(duration)));
+    if (CMTimeCompare(duration, range.maxFrameDuration) > 0)
+        duration = range.maxFrameDuration;
+    return std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(CMTimeGetSeconds(duration)));
 }
 
 SensorSettings SimulatedCaptureDevice::currentSettings() const {
@@ -186,7 +172,8 @@ void SimulatedCaptureDevice::frameLoop() {
     std::unique_lock lock(frameMutex_);
     for (;;) {
         frameWake_.wait(lock, [this] { return quitting_ || streaming_; });
-        if (quitting_) return;
+        if (quitting_)
+            return;
         auto now = Clock::now();
         if (!unlimitedFrameRate_) {
             auto interval = frameInterval();
@@ -211,10 +198,12 @@ void SimulatedCaptureDevice::frameLoop() {
         CVPixelBufferRef pixels = source_->render(settings);
 
         lock.lock();
-        if (quitting_ || !streaming_ || generation != streamGeneration_) continue; // stopped meanwhile
+        if (quitting_ || !streaming_ || generation != streamGeneration_)
+            continue; // stopped meanwhile
         const uint64_t number = ++framesDelivered_;
         lock.unlock();
-        handler(std::make_shared<const CMSampleBuffer>(CMSampleBuffer{std::move(pixels), presentationTime, number}));
+        handler(std::make_shared<const CMSampleBuffer>(
+            CMSampleBuffer{std::move(pixels), presentationTime, number}));
         handler = nullptr;
         lock.lock();
     }
@@ -239,29 +228,35 @@ void SimulatedCaptureDevice::stepExposure() {
     const AVCaptureExposureMode mode = exposureMode();
     const bool adjusting = mode == AVCaptureExposureMode::continuousAutoExposure ||
                            (mode == AVCaptureExposureMode::autoExpose && !autoExposeSettled_);
-    if (!adjusting) return;
+    if (!adjusting)
+        return;
     const SensorSettings settings = currentSettings();
     const double exposure = settings.exposureSeconds * settings.iso;
     auto next = sensor::nextExposure(exposure, source_->meteredBrightness(settings),
                                      sensor::targetBrightness(exposureTargetBias()), activeFormat());
     if (!next) {
-        if (mode == AVCaptureExposureMode::autoExpose) autoExposeSettled_ = true;
+        if (mode == AVCaptureExposureMode::autoExpose)
+            autoExposeSettled_ = true;
         return;
     }
     const sensor::ExposureSettings chosen = sensor::programExposure(*next, activeFormat());
-    if (CMTimeCompare(chosen.duration, exposureDuration()) != 0) exposureDurationProperty.set(chosen.duration);
-    if (chosen.iso != ISO()) isoProperty.set(chosen.iso);
+    if (CMTimeCompare(chosen.duration, exposureDuration()) != 0)
+        exposureDurationProperty.set(chosen.duration);
+    if (chosen.iso != ISO())
+        isoProperty.set(chosen.iso);
 }
 
 void SimulatedCaptureDevice::stepFocus() {
     const AVCaptureFocusMode mode = focusMode();
     const bool adjusting = mode == AVCaptureFocusMode::continuousAutoFocus ||
                            (mode == AVCaptureFocusMode::autoFocus && !autoFocusSettled_);
-    if (!adjusting) return;
+    if (!adjusting)
+        return;
     const SensorSettings settings = currentSettings();
     auto next = sensor::nextLensPosition(settings.lensPosition, source_->sharpLensPosition(settings));
     if (!next) {
-        if (mode == AVCaptureFocusMode::autoFocus) autoFocusSettled_ = true;
+        if (mode == AVCaptureFocusMode::autoFocus)
+            autoFocusSettled_ = true;
         return;
     }
     lensPositionProperty.set(*next);

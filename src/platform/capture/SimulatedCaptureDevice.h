@@ -38,13 +38,13 @@ struct SensorSettings {
     float iso = 100.0f;
     float lensPosition = 0.5f;
     double zoomFactor = 1.0;
-    double seconds = 0.0;     // since the device was made; drives anything that moves
-    uint64_t sequence = 0;    // counts rendered frames; seeds the noise
+    double seconds = 0.0;  // since the device was made; drives anything that moves
+    uint64_t sequence = 0; // counts rendered frames; seeds the noise
 };
 
 // What a simulated sensor looks at.
 class FrameSource {
-public:
+  public:
     virtual ~FrameSource() = default;
     // A new 640 × 480 RGBA buffer. Called on the frame thread, one frame at a time.
     virtual CVPixelBufferRef render(const SensorSettings& settings) = 0;
@@ -57,7 +57,7 @@ public:
 };
 
 class SimulatedCaptureDevice : public AVCaptureDevice {
-public:
+  public:
     ~SimulatedCaptureDevice() override;
 
     std::string localizedName() const override { return name_; }
@@ -69,22 +69,19 @@ public:
     void stopStreaming() override;
     bool isStreaming() const override;
 
-    // Switches for tests and scripts; any thread.
-    // Refuses every configuration lock with "The configuration lock was refused (simulated)".
-    void setRefusesConfigurationLock(bool refuses) { refusesLock_ = refuses; }
+    // Switches for tests and scripts, beside the interface's lock refusal and pressure
+    // report; any thread.
     void setLacksLockedFocus(bool lacks) { lacksLockedFocus_ = lacks; }
     void setLacksCustomLensPosition(bool lacks) { lacksCustomLensPosition_ = lacks; }
     void setLacksLockedExposure(bool lacks) { lacksLockedExposure_ = lacks; }
     void setLacksCustomExposure(bool lacks) { lacksCustomExposure_ = lacks; }
     // Frames as fast as the machine makes them, whatever the frame durations say.
     void setUnlimitedFrameRate(bool unlimited);
-    // Sets systemPressureState to `level`, on the device thread.
-    void reportSystemPressure(const AVCaptureSystemPressureLevel& level);
     // Keeps `monitor` (reporting to this device) for the device's lifetime; it is stopped
     // first when the device goes.
     void adoptPressureMonitor(std::unique_ptr<ThermalPressureMonitor> monitor);
 
-protected:
+  protected:
     SimulatedCaptureDevice(std::string name, std::unique_ptr<FrameSource> source);
     // Stops the pressure monitor and the frame thread and runs what the device thread has
     // queued; afterwards the device's own threads touch nothing. Idempotent.
@@ -96,7 +93,7 @@ protected:
     std::optional<NSError> configurationLockRefusal() const override;
     void runOnDeviceThread(std::function<void()> work) override;
 
-private:
+  private:
     using Clock = std::chrono::steady_clock;
 
     void frameLoop();
@@ -110,7 +107,6 @@ private:
     const std::unique_ptr<FrameSource> source_;
     const Clock::time_point createdAt_ = Clock::now();
 
-    std::atomic<bool> refusesLock_{false};
     std::atomic<bool> lacksLockedFocus_{false};
     std::atomic<bool> lacksCustomLensPosition_{false};
     std::atomic<bool> lacksLockedExposure_{false};

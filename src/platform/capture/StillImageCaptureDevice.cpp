@@ -1,5 +1,7 @@
 #include "capture/StillImageCaptureDevice.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -31,13 +33,25 @@ constexpr int frameWidth = 640, frameHeight = 480;
 constexpr long maximumFileBytes = 512L * 1024 * 1024;
 
 bool fail(NSError* error, CaptureErrorCode code, const std::string& description) {
-    if (error) *error = makeCaptureError(code, description);
+    if (error)
+        *error = makeCaptureError(code, description);
     return false;
 }
 
 bool readFile(const std::string& path, std::vector<uint8_t>& bytes, NSError* error) {
     FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return fail(error, CaptureErrorCode::unreadableFile, "cannot open image '" + path + "': " + std::strerror(errno));
+    if (!file)
+        return fail(error, CaptureErrorCode::unreadableFile,
+                    "cannot open image '" + path + "': " + std::strerror(errno));
+    // A folder opens and seeks like a file but reports a size of 2^63 - 1; only regular
+    // files hold a picture.
+    struct stat info {};
+    if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) {
+        std::fclose(file);
+        return fail(error, CaptureErrorCode::unreadableFile,
+                    "cannot read image '" + path + "': " +
+                        (S_ISDIR(info.st_mode) ? "it is a folder" : "it is not a regular file"));
+    }
     bool ok = std::fseek(file, 0, SEEK_END) == 0;
     long size = ok ? std::ftell(file) : -1;
     ok = ok && size >= 0 && std::fseek(file, 0, SEEK_SET) == 0;
@@ -51,23 +65,28 @@ bool readFile(const std::string& path, std::vector<uint8_t>& bytes, NSError* err
     }
     int savedErrno = errno;
     std::fclose(file);
-    if (!ok) return fail(error, CaptureErrorCode::unreadableFile, "cannot read image '" + path + "': " + std::strerror(savedErrno));
-    if (bytes.empty()) return fail(error, CaptureErrorCode::unreadableFile, "image '" + path + "' is empty");
+    if (!ok)
+        return fail(error, CaptureErrorCode::unreadableFile,
+                    "cannot read image '" + path + "': " + std::strerror(savedErrno));
+    if (bytes.empty())
+        return fail(error, CaptureErrorCode::unreadableFile, "image '" + path + "' is empty");
     return true;
 }
 
 // The JPEG decoder fills a cut-off file's missing rows with grey instead of failing, so a
 // JPEG must end with its end-of-image marker (a little trailing padding is allowed).
 bool jpegLooksComplete(const std::vector<uint8_t>& bytes) {
-    if (bytes.size() < 4 || bytes[0] != 0xFF || bytes[1] != 0xD8) return true; // not a JPEG
+    if (bytes.size() < 4 || bytes[0] != 0xFF || bytes[1] != 0xD8)
+        return true; // not a JPEG
     const size_t from = bytes.size() > 4096 ? bytes.size() - 4096 : 2;
     for (size_t i = bytes.size() - 1; i > from; --i)
-        if (bytes[i - 1] == 0xFF && bytes[i] == 0xD9) return true;
+        if (bytes[i - 1] == 0xFF && bytes[i] == 0xD9)
+            return true;
     return false;
 }
 
 class StillImageSource : public FrameSource {
-public:
+  public:
     explicit StillImageSource(std::shared_ptr<const std::vector<uint8_t>> frame) : frame_(std::move(frame)) {
         double sum = 0;
         for (size_t i = 0; i < frame_->size(); i += 4)
@@ -86,7 +105,7 @@ public:
     }
     float sharpLensPosition(const SensorSettings&) const override { return 0.5f; }
 
-private:
+  private:
     std::shared_ptr<const std::vector<uint8_t>> frame_;
     double meanRadiance_ = 0.18;
 };
@@ -99,7 +118,8 @@ std::string baseName(const std::string& path) {
 
 std::optional<StillImage> loadStillImage(const std::string& path, NSError* error) {
     std::vector<uint8_t> bytes;
-    if (!readFile(path, bytes, error)) return std::nullopt;
+    if (!readFile(path, bytes, error))
+        return std::nullopt;
     int width = 0, height = 0, channels = 0;
     if (!stbi_info_from_memory(bytes.data(), int(bytes.size()), &width, &height, &channels)) {
         fail(error, CaptureErrorCode::notAnImage, "'" + path + "' is not a PNG or JPEG image");
@@ -113,8 +133,9 @@ std::optional<StillImage> loadStillImage(const std::string& path, NSError* error
         return std::nullopt;
     }
     int w = 0, h = 0;
-    stbi_uc* pixels =
-        jpegLooksComplete(bytes) ? stbi_load_from_memory(bytes.data(), int(bytes.size()), &w, &h, &channels, 4) : nullptr;
+    stbi_uc* pixels = jpegLooksComplete(bytes)
+                          ? stbi_load_from_memory(bytes.data(), int(bytes.size()), &w, &h, &channels, 4)
+                          : nullptr;
     if (!pixels) {
         const char* reason = jpegLooksComplete(bytes) ? stbi_failure_reason() : "the file ends early";
         fail(error, CaptureErrorCode::damagedImage,
@@ -125,19 +146,24 @@ std::optional<StillImage> loadStillImage(const std::string& path, NSError* error
     if (w == frameWidth && h == frameHeight)
         std::memcpy(frame->data(), pixels, frame->size());
     else
-        fitInto(pixels, w, h, size_t(w) * 4, 4, SourceRect{0, 0, double(w), double(h)}, frame->data(), frameWidth,
-                frameHeight, size_t(frameWidth) * 4);
+        fitInto(pixels, w, h, size_t(w) * 4, 4, SourceRect{0, 0, double(w), double(h)}, frame->data(),
+                frameWidth, frameHeight, size_t(frameWidth) * 4);
     stbi_image_free(pixels);
     return StillImage{w, h, std::move(frame)};
 }
 
-std::shared_ptr<StillImageCaptureDevice> StillImageCaptureDevice::open(const std::string& path, NSError* error) {
+std::shared_ptr<StillImageCaptureDevice> StillImageCaptureDevice::open(const std::string& path,
+                                                                       NSError* error) {
     auto image = loadStillImage(path, error);
-    if (!image) return nullptr;
-    return std::make_shared<StillImageCaptureDevice>(std::move(*image), "Still Image (" + baseName(path) + ")");
+    if (!image)
+        return nullptr;
+    return std::make_shared<StillImageCaptureDevice>(std::move(*image),
+                                                     "Still Image (" + baseName(path) + ")");
 }
 
 StillImageCaptureDevice::StillImageCaptureDevice(StillImage image, std::string name)
     : SimulatedCaptureDevice(std::move(name), std::make_unique<StillImageSource>(std::move(image.frame))) {}
 
-StillImageCaptureDevice::~StillImageCaptureDevice() { shutDown(); }
+StillImageCaptureDevice::~StillImageCaptureDevice() {
+    shutDown();
+}

@@ -17,8 +17,8 @@ inline constexpr int maximumStillImageSide = 16384;
 inline constexpr int64_t maximumStillImagePixels = 64LL * 1024 * 1024;
 
 struct StillImage {
-    int sourceWidth = 0, sourceHeight = 0;                 // as stored in the file
-    std::shared_ptr<const std::vector<uint8_t>> frame;     // 640 × 480 RGBA, tightly packed
+    int sourceWidth = 0, sourceHeight = 0;             // as stored in the file
+    std::shared_ptr<const std::vector<uint8_t>> frame; // 640 × 480 RGBA, tightly packed
 };
 
 // Loads and fits `path`; nullopt with `error` when it is missing, not a PNG or JPEG,
@@ -26,7 +26,7 @@ struct StillImage {
 std::optional<StillImage> loadStillImage(const std::string& path, NSError* error);
 
 class StillImageCaptureDevice final : public SimulatedCaptureDevice {
-public:
+  public:
     // Null with `error` when the picture cannot be loaded.
     static std::shared_ptr<StillImageCaptureDevice> open(const std::string& path, NSError* error);
 

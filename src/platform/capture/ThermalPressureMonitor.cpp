@@ -13,20 +13,23 @@ constexpr long fairBelowFirstTrip = 10000; // m°C
 constexpr long fallBackMargin = 2000;      // m°C
 
 const std::array<const AVCaptureSystemPressureLevel*, 5> levelsByRank{
-    &AVCaptureSystemPressureLevelNominal, &AVCaptureSystemPressureLevelFair, &AVCaptureSystemPressureLevelSerious,
-    &AVCaptureSystemPressureLevelCritical, &AVCaptureSystemPressureLevelShutdown};
+    &AVCaptureSystemPressureLevelNominal, &AVCaptureSystemPressureLevelFair,
+    &AVCaptureSystemPressureLevelSerious, &AVCaptureSystemPressureLevelCritical,
+    &AVCaptureSystemPressureLevelShutdown};
 
 std::optional<long> readNumber(const fs::path& path) {
     std::ifstream in(path);
     long value = 0;
-    if (!(in >> value)) return std::nullopt;
+    if (!(in >> value))
+        return std::nullopt;
     return value;
 }
 
 std::optional<std::string> readWord(const fs::path& path) {
     std::ifstream in(path);
     std::string word;
-    if (!(in >> word)) return std::nullopt;
+    if (!(in >> word))
+        return std::nullopt;
     return word;
 }
 
@@ -35,23 +38,29 @@ std::vector<std::string> findZones(const std::string& root) {
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(root, ec)) {
         const std::string name = entry.path().filename().string();
-        if (name.rfind("thermal_zone", 0) == 0 && readNumber(entry.path() / "temp")) zones.push_back(entry.path());
+        if (name.rfind("thermal_zone", 0) == 0 && readNumber(entry.path() / "temp"))
+            zones.push_back(entry.path());
     }
     std::sort(zones.begin(), zones.end());
     return zones;
 }
 } // namespace
 
-ThermalPressureMonitor::ThermalPressureMonitor(std::string root, Reporter reporter, std::chrono::milliseconds interval)
+ThermalPressureMonitor::ThermalPressureMonitor(std::string root, Reporter reporter,
+                                               std::chrono::milliseconds interval)
     : zones_(findZones(root)), reporter_(std::move(reporter)), interval_(interval) {
-    if (!zones_.empty()) queue_.async([this] { check(); });
+    if (!zones_.empty())
+        queue_.async([this] { check(); });
 }
 
-ThermalPressureMonitor::~ThermalPressureMonitor() { stopping_ = true; }
+ThermalPressureMonitor::~ThermalPressureMonitor() {
+    stopping_ = true;
+}
 
 int ThermalPressureMonitor::rank(const AVCaptureSystemPressureLevel& level) {
     for (size_t i = 0; i < levelsByRank.size(); ++i)
-        if (*levelsByRank[i] == level) return int(i);
+        if (*levelsByRank[i] == level)
+            return int(i);
     return 0;
 }
 
@@ -59,14 +68,17 @@ std::vector<ThermalPressureMonitor::Reading> ThermalPressureMonitor::read() cons
     std::vector<Reading> readings;
     for (const fs::path zone : zones_) {
         auto temperature = readNumber(zone / "temp");
-        if (!temperature) continue; // some sensors fail to read at times
+        if (!temperature)
+            continue; // some sensors fail to read at times
         Reading reading{*temperature, {}};
         for (int i = 0;; ++i) {
             const std::string prefix = "trip_point_" + std::to_string(i);
             auto type = readWord(zone / (prefix + "_type"));
-            if (!type) break;
+            if (!type)
+                break;
             auto at = readNumber(zone / (prefix + "_temp"));
-            if (!at || *at <= 0) continue; // disabled trips read as 0 or below
+            if (!at || *at <= 0)
+                continue; // disabled trips read as 0 or below
             if (*type == "passive")
                 reading.trips.push_back({*at, rank(AVCaptureSystemPressureLevelSerious)});
             else if (*type == "hot" || *type == "critical")
@@ -85,27 +97,34 @@ int ThermalPressureMonitor::rankFor(const std::vector<Reading>& readings, long m
         int level = 0;
         std::optional<long> firstPassive, firstOther;
         for (const Trip& trip : r.trips) {
-            if (t >= trip.milliCelsius) level = std::max(level, trip.rank);
+            if (t >= trip.milliCelsius)
+                level = std::max(level, trip.rank);
             auto& first = trip.rank == rank(AVCaptureSystemPressureLevelSerious) ? firstPassive : firstOther;
             first = std::min(first.value_or(trip.milliCelsius), trip.milliCelsius);
         }
         const std::optional<long> first = firstPassive ? firstPassive : firstOther;
-        if (level == 0 && first && t >= *first - fairBelowFirstTrip) level = rank(AVCaptureSystemPressureLevelFair);
+        if (level == 0 && first && t >= *first - fairBelowFirstTrip)
+            level = rank(AVCaptureSystemPressureLevelFair);
         highest = std::max(highest, level);
     }
     return highest;
 }
 
-AVCaptureSystemPressureLevel ThermalPressureMonitor::readLevel() const { return *levelsByRank[rankFor(read(), 0)]; }
+AVCaptureSystemPressureLevel ThermalPressureMonitor::readLevel() const {
+    return *levelsByRank[rankFor(read(), 0)];
+}
 
 void ThermalPressureMonitor::check() {
-    if (stopping_) return;
+    if (stopping_)
+        return;
     const auto readings = read();
     int level = rankFor(readings, 0);
-    if (level < reportedRank_) level = std::min(reportedRank_, std::max(level, rankFor(readings, fallBackMargin)));
+    if (level < reportedRank_)
+        level = std::min(reportedRank_, std::max(level, rankFor(readings, fallBackMargin)));
     if (level != reportedRank_) {
         reportedRank_ = level;
-        if (reporter_) reporter_(*levelsByRank[level]);
+        if (reporter_)
+            reporter_(*levelsByRank[level]);
     }
     queue_.asyncAfter(interval_, [this] { check(); });
 }

@@ -23,7 +23,7 @@
 #include "dispatch/DispatchQueue.h"
 
 class ThermalPressureMonitor {
-public:
+  public:
     using Reporter = std::function<void(const AVCaptureSystemPressureLevel& level)>;
 
     ThermalPressureMonitor(std::string root, Reporter reporter,
@@ -40,7 +40,7 @@ public:
     // 0 (nominal) to 4 (shutdown); unknown levels rank as nominal.
     static int rank(const AVCaptureSystemPressureLevel& level);
 
-private:
+  private:
     struct Trip {
         long milliCelsius;
         int rank; // the level reached at this trip

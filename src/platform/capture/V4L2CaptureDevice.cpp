@@ -8,6 +8,7 @@
 
 #include "capture/CaptureError.h"
 #include "capture/FrameScaling.h"
+#include "capture/OwnChange.h"
 #include "capture/ThermalPressureMonitor.h"
 #include "foundation/Print.h"
 
@@ -22,25 +23,27 @@ bool isMenu(const V4L2ControlInfo& c) {
 }
 } // namespace
 
-std::shared_ptr<V4L2CaptureDevice> V4L2CaptureDevice::open(std::unique_ptr<V4L2Io> io, const std::string& path,
-                                                           NSError* error) {
+std::shared_ptr<V4L2CaptureDevice> V4L2CaptureDevice::open(std::unique_ptr<V4L2Io> io,
+                                                           const std::string& path, NSError* error) {
     V4L2Format format;
     if (int failure = io->setFormat(format)) {
         if (error)
             *error = makeCaptureError(CaptureErrorCode::deviceUnavailable,
-                                      "camera '" + path + "' offers no RGB picture we can use: " + std::strerror(failure));
+                                      "camera '" + path +
+                                          "' offers no RGB picture we can use: " + std::strerror(failure));
         return nullptr;
     }
     V4L2ControlMap controls(*io);
     return std::make_shared<V4L2CaptureDevice>(std::move(io), std::move(controls), path, format);
 }
 
-V4L2CaptureDevice::V4L2CaptureDevice(std::unique_ptr<V4L2Io> io, V4L2ControlMap controls, const std::string& path,
-                                     V4L2Format format)
+V4L2CaptureDevice::V4L2CaptureDevice(std::unique_ptr<V4L2Io> io, V4L2ControlMap controls,
+                                     const std::string& path, V4L2Format format)
     : AVCaptureDevice(controls.format()), io_(std::move(io)), path_(path), controls_(std::move(controls)),
       format_(format) {
     readInitialValues();
-    for (uint32_t id : controls_.observedControls()) io_->subscribeControlEvents(id);
+    for (uint32_t id : controls_.observedControls())
+        io_->subscribeControlEvents(id);
     ioThread_ = std::thread([this] { ioLoop(); });
 }
 
@@ -65,16 +68,22 @@ std::string V4L2CaptureDevice::localizedName() const {
     return card.empty() ? path_ : card + " (" + path_ + ")";
 }
 
-bool V4L2CaptureDevice::isFocusModeSupported(AVCaptureFocusMode mode) const { return controls_.supports(mode); }
+bool V4L2CaptureDevice::isFocusModeSupported(AVCaptureFocusMode mode) const {
+    return controls_.supports(mode);
+}
 
 bool V4L2CaptureDevice::isLockingFocusWithCustomLensPositionSupported() const {
     return controls_.supportsCustomLensPosition();
 }
 
-bool V4L2CaptureDevice::isExposureModeSupported(AVCaptureExposureMode mode) const { return controls_.supports(mode); }
+bool V4L2CaptureDevice::isExposureModeSupported(AVCaptureExposureMode mode) const {
+    return controls_.supports(mode);
+}
 
-void V4L2CaptureDevice::reportSystemPressure(const AVCaptureSystemPressureLevel& level) {
-    deviceQueue_.async([this, level] { systemPressureStateProperty.set(AVCaptureSystemPressureState{level}); });
+std::optional<NSError> V4L2CaptureDevice::configurationLockRefusal() const {
+    if (OwnChange::inProgress())
+        return std::nullopt;
+    return AVCaptureDevice::configurationLockRefusal();
 }
 
 void V4L2CaptureDevice::adoptPressureMonitor(std::unique_ptr<ThermalPressureMonitor> monitor) {
@@ -97,32 +106,40 @@ int32_t V4L2CaptureDevice::write(const V4L2ControlInfo& control, int32_t value) 
     if (!isMenu(control) && control.type != V4L2_CTRL_TYPE_BUTTON)
         value = std::clamp(value, control.minimum, control.maximum);
     if (int error = io_->setControl(control.id, value))
-        foundation::logError("capture: " + path_ + ": cannot set " + control.name + " to " + std::to_string(value) +
-                             ": " + std::strerror(error));
-    if (control.type == V4L2_CTRL_TYPE_BUTTON) return value;
+        foundation::logError("capture: " + path_ + ": cannot set " + control.name + " to " +
+                             std::to_string(value) + ": " + std::strerror(error));
+    if (control.type == V4L2_CTRL_TYPE_BUTTON)
+        return value;
     int32_t actual = value;
-    if (io_->getControl(control.id, actual) != 0) actual = value;
+    if (io_->getControl(control.id, actual) != 0)
+        actual = value;
     return actual;
 }
 
 void V4L2CaptureDevice::readInitialValues() {
     auto read = [&](const std::optional<V4L2ControlInfo>& c) -> std::optional<int32_t> {
         int32_t value = 0;
-        if (!c || io_->getControl(c->id, value) != 0) return std::nullopt;
+        if (!c || io_->getControl(c->id, value) != 0)
+            return std::nullopt;
         return value;
     };
     if (auto v = read(controls_.focusAuto))
         focusModeProperty.set(*v ? AVCaptureFocusMode::continuousAutoFocus : AVCaptureFocusMode::locked);
     else
         focusModeProperty.set(AVCaptureFocusMode::locked);
-    if (auto v = read(controls_.focusAbsolute)) lensPositionProperty.set(controls_.lensPositionFrom(*v));
+    if (auto v = read(controls_.focusAbsolute))
+        lensPositionProperty.set(controls_.lensPositionFrom(*v));
     if (auto v = read(controls_.exposureAuto))
-        exposureModeProperty.set(controls_.exposureModeFrom(*v, AVCaptureExposureMode::continuousAutoExposure));
-    exposureDurationProperty.set(read(controls_.exposureAbsolute) ? controls_.durationFrom(*read(controls_.exposureAbsolute))
-                                                                  : activeFormat().minExposureDuration);
+        exposureModeProperty.set(
+            controls_.exposureModeFrom(*v, AVCaptureExposureMode::continuousAutoExposure));
+    exposureDurationProperty.set(read(controls_.exposureAbsolute)
+                                     ? controls_.durationFrom(*read(controls_.exposureAbsolute))
+                                     : activeFormat().minExposureDuration);
     isoProperty.set(controls_.isoFrom(read(controls_.gain).value_or(0)));
-    if (auto v = read(controls_.exposureBias)) exposureTargetBiasProperty.set(controls_.biasFrom(*v));
-    if (auto v = read(controls_.zoomAbsolute)) videoZoomFactorProperty.set(controls_.zoomFrom(*v));
+    if (auto v = read(controls_.exposureBias))
+        exposureTargetBiasProperty.set(controls_.biasFrom(*v));
+    if (auto v = read(controls_.zoomAbsolute))
+        videoZoomFactorProperty.set(controls_.zoomFrom(*v));
     if (auto v = read(controls_.whiteBalanceAuto))
         whiteBalanceModeProperty.set(*v ? AVCaptureWhiteBalanceMode::continuousAutoWhiteBalance
                                         : AVCaptureWhiteBalanceMode::locked);
@@ -133,15 +150,20 @@ void V4L2CaptureDevice::applyFocus(AVCaptureFocusMode mode, float lensPosition) 
     const auto& c = controls_;
     switch (mode) {
     case AVCaptureFocusMode::continuousAutoFocus:
-        if (c.focusAuto) write(*c.focusAuto, 1);
+        if (c.focusAuto)
+            write(*c.focusAuto, 1);
         break;
     case AVCaptureFocusMode::autoFocus:
-        if (c.focusAuto) write(*c.focusAuto, 0);
-        if (c.focusStart) write(*c.focusStart, 1);
+        if (c.focusAuto)
+            write(*c.focusAuto, 0);
+        if (c.focusStart)
+            write(*c.focusStart, 1);
         break;
     case AVCaptureFocusMode::locked:
-        if (c.focusAuto) write(*c.focusAuto, 0);
-        if (!c.focusAbsolute) break;
+        if (c.focusAuto)
+            write(*c.focusAuto, 0);
+        if (!c.focusAbsolute)
+            break;
         if (std::fabs(lensPosition - this->lensPosition()) > 1e-6f)
             lensInEffect_ = c.lensPositionFrom(write(*c.focusAbsolute, c.focusValue(lensPosition)));
         else
@@ -156,18 +178,25 @@ void V4L2CaptureDevice::applyExposure(AVCaptureExposureMode mode, CMTime duratio
     biasInEffect_ = bias;
     const auto& c = controls_;
     const AVCaptureExposureMode previous = exposureMode();
-    if (auto value = c.exposureAutoValue(mode); value && mode != previous) write(*c.exposureAuto, *value);
+    if (auto value = c.exposureAutoValue(mode); value && mode != previous)
+        write(*c.exposureAuto, *value);
     if (mode == AVCaptureExposureMode::custom) {
-        if (c.exposureAbsolute) durationInEffect_ = c.durationFrom(write(*c.exposureAbsolute, c.exposureValue(duration)));
-        if (c.gain) isoInEffect_ = c.isoFrom(write(*c.gain, c.gainValue(iso)));
-    } else if (mode == AVCaptureExposureMode::locked && c.exposureAutoValue(previous) != c.exposureAutoValue(mode)) {
+        if (c.exposureAbsolute)
+            durationInEffect_ = c.durationFrom(write(*c.exposureAbsolute, c.exposureValue(duration)));
+        if (c.gain)
+            isoInEffect_ = c.isoFrom(write(*c.gain, c.gainValue(iso)));
+    } else if (mode == AVCaptureExposureMode::locked &&
+               c.exposureAutoValue(previous) != c.exposureAutoValue(mode)) {
         // Held where the automatic exposure left them, which the camera does not announce.
         std::vector<uint32_t> ids;
-        if (c.exposureAbsolute) ids.push_back(c.exposureAbsolute->id);
-        if (c.gain) ids.push_back(c.gain->id);
+        if (c.exposureAbsolute)
+            ids.push_back(c.exposureAbsolute->id);
+        if (c.gain)
+            ids.push_back(c.gain->id);
         refreshLater(std::move(ids));
     }
-    if (c.exposureBias && bias != exposureTargetBias()) biasInEffect_ = c.biasFrom(write(*c.exposureBias, c.biasValue(bias)));
+    if (c.exposureBias && bias != exposureTargetBias())
+        biasInEffect_ = c.biasFrom(write(*c.exposureBias, c.biasValue(bias)));
 }
 
 void V4L2CaptureDevice::applyZoom(double factor) {
@@ -181,12 +210,12 @@ void V4L2CaptureDevice::applyZoom(double factor) {
 
 void V4L2CaptureDevice::refreshLater(std::vector<uint32_t> ids) {
     deviceQueue_.async([this, ids = std::move(ids)] {
-        if (!lockForConfiguration(nullptr)) return;
+        OwnChange change(*this);
         for (uint32_t id : ids) {
             int32_t value = 0;
-            if (io_->getControl(id, value) == 0) publish(id, value);
+            if (io_->getControl(id, value) == 0)
+                publish(id, value);
         }
-        unlockForConfiguration();
     });
 }
 
@@ -195,30 +224,39 @@ void V4L2CaptureDevice::publish(uint32_t id, int32_t value) {
     auto is = [id](const std::optional<V4L2ControlInfo>& control) { return control && control->id == id; };
     if (is(c.exposureAuto)) {
         auto mode = c.exposureModeFrom(value, exposureMode());
-        if (mode != exposureMode()) exposureModeProperty.set(mode);
+        if (mode != exposureMode())
+            exposureModeProperty.set(mode);
     } else if (is(c.exposureAbsolute)) {
         CMTime duration = c.durationFrom(value);
-        if (CMTimeCompare(duration, exposureDuration()) != 0) exposureDurationProperty.set(duration);
+        if (CMTimeCompare(duration, exposureDuration()) != 0)
+            exposureDurationProperty.set(duration);
     } else if (is(c.gain)) {
         float iso = c.isoFrom(value);
-        if (iso != ISO()) isoProperty.set(iso);
+        if (iso != ISO())
+            isoProperty.set(iso);
     } else if (is(c.exposureBias)) {
         float bias = c.biasFrom(value);
-        if (bias != exposureTargetBias()) exposureTargetBiasProperty.set(bias);
+        if (bias != exposureTargetBias())
+            exposureTargetBiasProperty.set(bias);
     } else if (is(c.focusAuto)) {
         auto mode = value ? AVCaptureFocusMode::continuousAutoFocus
                           : (focusMode() == AVCaptureFocusMode::autoFocus ? AVCaptureFocusMode::autoFocus
                                                                           : AVCaptureFocusMode::locked);
-        if (mode != focusMode()) focusModeProperty.set(mode);
+        if (mode != focusMode())
+            focusModeProperty.set(mode);
     } else if (is(c.focusAbsolute)) {
         float lens = c.lensPositionFrom(value);
-        if (lens != lensPosition()) lensPositionProperty.set(lens);
+        if (lens != lensPosition())
+            lensPositionProperty.set(lens);
     } else if (is(c.zoomAbsolute)) {
         double zoom = c.zoomFrom(value);
-        if (zoom != videoZoomFactor()) videoZoomFactorProperty.set(zoom);
+        if (zoom != videoZoomFactor())
+            videoZoomFactorProperty.set(zoom);
     } else if (is(c.whiteBalanceAuto)) {
-        auto mode = value ? AVCaptureWhiteBalanceMode::continuousAutoWhiteBalance : AVCaptureWhiteBalanceMode::locked;
-        if (mode != whiteBalanceMode()) whiteBalanceModeProperty.set(mode);
+        auto mode =
+            value ? AVCaptureWhiteBalanceMode::continuousAutoWhiteBalance : AVCaptureWhiteBalanceMode::locked;
+        if (mode != whiteBalanceMode())
+            whiteBalanceModeProperty.set(mode);
     }
 }
 
@@ -228,11 +266,13 @@ bool V4L2CaptureDevice::startStreaming(FrameHandler handler, NSError* error) {
     {
         std::lock_guard lock(mutex_);
         if (failed_) {
-            if (error) *error = failure_;
+            if (error)
+                *error = failure_;
             return false;
         }
         if (!handler) {
-            if (error) *error = makeCaptureError(CaptureErrorCode::deviceUnavailable, "no frame handler was given");
+            if (error)
+                *error = makeCaptureError(CaptureErrorCode::deviceUnavailable, "no frame handler was given");
             return false;
         }
         handler_ = std::move(handler);
@@ -266,13 +306,15 @@ void V4L2CaptureDevice::ioLoop() {
         bool failed;
         {
             std::lock_guard lock(mutex_);
-            if (quitting_) break;
+            if (quitting_)
+                break;
             wanted = streaming_;
             failed = failed_;
         }
         if (failed) {
             // A failed camera is left alone until the device goes.
-            if (streamOn) io_->stopStreaming();
+            if (streamOn)
+                io_->stopStreaming();
             streamOn = false;
             std::unique_lock lock(mutex_);
             quitSignal_.wait(lock, [this] { return quitting_; });
@@ -293,16 +335,17 @@ void V4L2CaptureDevice::ioLoop() {
         }
         if (activity.event)
             while (auto event = io_->dequeueEvent()) {
-                if (!(event->changes & V4L2_EVENT_CTRL_CH_VALUE)) continue;
+                if (!(event->changes & V4L2_EVENT_CTRL_CH_VALUE))
+                    continue;
                 deviceQueue_.async([this, e = *event] {
-                    if (!lockForConfiguration(nullptr)) return;
+                    OwnChange change(*this);
                     publish(e.id, e.value);
-                    unlockForConfiguration();
                 });
             }
         if (activity.frame && streamOn) {
             int error = io_->readFrame(rgb);
-            if (error == EAGAIN) continue;
+            if (error == EAGAIN)
+                continue;
             if (error) {
                 fail(error, "failed while streaming");
                 continue;
@@ -310,7 +353,8 @@ void V4L2CaptureDevice::ioLoop() {
             deliver(rgb, lastDelivery);
         }
     }
-    if (streamOn) io_->stopStreaming();
+    if (streamOn)
+        io_->stopStreaming();
 }
 
 void V4L2CaptureDevice::deliver(const std::vector<uint8_t>& rgb, Clock::time_point& lastDelivery) {
@@ -318,8 +362,9 @@ void V4L2CaptureDevice::deliver(const std::vector<uint8_t>& rgb, Clock::time_poi
     // (a throttle) drops the frames that come too soon.
     const auto now = Clock::now();
     const CMTime minDuration = activeVideoMinFrameDuration();
-    const bool throttled = minDuration.isValid() && !activeFormat().videoSupportedFrameRateRanges.empty() &&
-                           CMTimeCompare(minDuration, activeFormat().videoSupportedFrameRateRanges.front().minFrameDuration) > 0;
+    const bool throttled =
+        minDuration.isValid() && !activeFormat().videoSupportedFrameRateRanges.empty() &&
+        CMTimeCompare(minDuration, activeFormat().videoSupportedFrameRateRanges.front().minFrameDuration) > 0;
     if (throttled && lastDelivery != Clock::time_point{} &&
         std::chrono::duration<double>(now - lastDelivery).count() < paceSlack * CMTimeGetSeconds(minDuration))
         return;
@@ -343,34 +388,39 @@ void V4L2CaptureDevice::deliver(const std::vector<uint8_t>& rgb, Clock::time_poi
             return;
         }
         const double cw = w / std::max(zoom, 1.0), ch = h / std::max(zoom, 1.0);
-        fitInto(rgb.data(), w, h, format_.bytesPerLine, 3, SourceRect{(w - cw) / 2, (h - ch) / 2, cw, ch}, out,
-                frameWidth, frameHeight, bytesPerRow);
+        fitInto(rgb.data(), w, h, format_.bytesPerLine, 3, SourceRect{(w - cw) / 2, (h - ch) / 2, cw, ch},
+                out, frameWidth, frameHeight, bytesPerRow);
     });
 
     FrameHandler handler;
     uint64_t number;
     {
         std::lock_guard lock(mutex_);
-        if (!streaming_ || quitting_) return;
+        if (!streaming_ || quitting_)
+            return;
         handler = handler_;
         number = ++framesDelivered_;
     }
-    handler(std::make_shared<const CMSampleBuffer>(CMSampleBuffer{std::move(pixels), presentationTime, number}));
+    handler(
+        std::make_shared<const CMSampleBuffer>(CMSampleBuffer{std::move(pixels), presentationTime, number}));
 }
 
 void V4L2CaptureDevice::fail(int error, const std::string& what) {
     const NSError failure = makeCaptureError(CaptureErrorCode::deviceFailed,
                                              "camera '" + path_ + "' " + what + ": " + std::strerror(error));
     FailureHandler handler;
+    FrameHandler released; // dropped outside the lock
     {
         std::lock_guard lock(mutex_);
-        if (failed_) return;
+        if (failed_)
+            return;
         failed_ = true;
         failure_ = failure;
         streaming_ = false;
-        handler_ = nullptr;
+        released.swap(handler_);
         handler = failureHandler_;
     }
     foundation::logError("capture: " + failure.localizedDescription());
-    if (handler) handler(failure);
+    if (handler)
+        handler(failure);
 }

@@ -37,7 +37,7 @@
 class ThermalPressureMonitor;
 
 class V4L2CaptureDevice final : public AVCaptureDevice {
-public:
+  public:
     using FailureHandler = std::function<void(const NSError& error)>;
 
     // Sets up the camera behind `io` (named `path` in messages): its controls, a 640 × 480
@@ -61,13 +61,14 @@ public:
 
     void setFailureHandler(FailureHandler handler);
     bool hasFailed() const;
-    // Sets systemPressureState to `level`, on the device thread.
-    void reportSystemPressure(const AVCaptureSystemPressureLevel& level);
+    // Keeps `monitor` (reporting to this device) for the device's lifetime; it is stopped
+    // first when the device goes.
     void adoptPressureMonitor(std::unique_ptr<ThermalPressureMonitor> monitor);
 
-    V4L2CaptureDevice(std::unique_ptr<V4L2Io> io, V4L2ControlMap controls, const std::string& path, V4L2Format format);
+    V4L2CaptureDevice(std::unique_ptr<V4L2Io> io, V4L2ControlMap controls, const std::string& path,
+                      V4L2Format format);
 
-protected:
+  protected:
     void applyFocus(AVCaptureFocusMode mode, float lensPosition) override;
     void applyExposure(AVCaptureExposureMode mode, CMTime duration, float iso, float bias) override;
     void applyZoom(double factor) override;
@@ -77,15 +78,16 @@ protected:
     float exposureTargetBiasInEffect(float) const override { return biasInEffect_; }
     double videoZoomFactorInEffect(double) const override { return zoomInEffect_; }
     void runOnDeviceThread(std::function<void()> work) override { deviceQueue_.async(std::move(work)); }
+    std::optional<NSError> configurationLockRefusal() const override;
 
-private:
+  private:
     using Clock = std::chrono::steady_clock;
 
     int32_t write(const V4L2ControlInfo& control, int32_t value);
     void readInitialValues();
     // Reads `ids` back on the device thread and publishes what changed.
     void refreshLater(std::vector<uint32_t> ids);
-    void publish(uint32_t id, int32_t value); // device thread, configuration lock held
+    void publish(uint32_t id, int32_t value); // device thread, under an OwnChange
     void ioLoop();
     void deliver(const std::vector<uint8_t>& rgb, Clock::time_point& lastDelivery);
     void fail(int error, const std::string& what);

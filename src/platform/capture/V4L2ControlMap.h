@@ -27,7 +27,7 @@
 #include "capture/V4L2Io.h"
 
 class V4L2ControlMap {
-public:
+  public:
     // Queries every control the device maps, with the menus.
     explicit V4L2ControlMap(V4L2Io& io);
 

@@ -26,7 +26,7 @@ struct V4L2ControlInfo {
 
 struct V4L2MenuEntry {
     uint32_t index = 0;
-    std::string name; // menus
+    std::string name;  // menus
     int64_t value = 0; // integer menus
 };
 
@@ -42,7 +42,7 @@ struct V4L2Format {
 };
 
 class V4L2Io {
-public:
+  public:
     virtual ~V4L2Io() = default;
 
     // The driver's name for the camera (the card name).

@@ -5,4 +5,6 @@
 VirtualCaptureDevice::VirtualCaptureDevice()
     : SimulatedCaptureDevice("Virtual Camera", std::make_unique<VirtualScene>()) {}
 
-VirtualCaptureDevice::~VirtualCaptureDevice() { shutDown(); }
+VirtualCaptureDevice::~VirtualCaptureDevice() {
+    shutDown();
+}

@@ -6,7 +6,7 @@
 #include "capture/SimulatedCaptureDevice.h"
 
 class VirtualCaptureDevice final : public SimulatedCaptureDevice {
-public:
+  public:
     VirtualCaptureDevice();
     ~VirtualCaptureDevice() override;
 };

@@ -26,9 +26,15 @@ constexpr uint32_t noiseMask = (1u << 16) - 1;
 struct Rgb {
     float r, g, b;
 };
-Rgb operator*(Rgb c, float k) { return {c.r * k, c.g * k, c.b * k}; }
-Rgb operator+(Rgb a, Rgb b) { return {a.r + b.r, a.g + b.g, a.b + b.b}; }
-Rgb mix(Rgb a, Rgb b, float t) { return a * (1 - t) + b * t; }
+Rgb operator*(Rgb c, float k) {
+    return {c.r * k, c.g * k, c.b * k};
+}
+Rgb operator+(Rgb a, Rgb b) {
+    return {a.r + b.r, a.g + b.g, a.b + b.b};
+}
+Rgb mix(Rgb a, Rgb b, float t) {
+    return a * (1 - t) + b * t;
+}
 
 // ---- Procedural texture --------------------------------------------------------------
 
@@ -52,7 +58,9 @@ float valueNoise(float x, float y, uint32_t seed) {
 
 // ---- Shapes, as signed distances (negative inside) ------------------------------------
 
-float circle(float x, float y, float cx, float cy, float r) { return std::hypot(x - cx, y - cy) - r; }
+float circle(float x, float y, float cx, float cy, float r) {
+    return std::hypot(x - cx, y - cy) - r;
+}
 
 float roundedBox(float x, float y, float cx, float cy, float hw, float hh, float radius) {
     float qx = std::fabs(x - cx) - (hw - radius), qy = std::fabs(y - cy) - (hh - radius);
@@ -78,13 +86,16 @@ float capsule(float x, float y, float ax, float ay, float bx, float by, float r)
     return std::hypot(px - ex * t, py - ey * t) - r;
 }
 
-float coverage(float distance) { return std::clamp(0.5f - distance, 0.0f, 1.0f); }
+float coverage(float distance) {
+    return std::clamp(0.5f - distance, 0.0f, 1.0f);
+}
 
 // A layer being painted: premultiplied RGBA floats in sRGB-encoded units (0 to 1).
 struct Canvas {
     std::vector<float> rgba = std::vector<float>(pixelCount * 4, 0.0f);
     void over(int x, int y, Rgb c, float alpha) {
-        if (alpha <= 0) return;
+        if (alpha <= 0)
+            return;
         float* p = &rgba[(size_t(y) * W + size_t(x)) * 4];
         p[0] = c.r * alpha + p[0] * (1 - alpha);
         p[1] = c.g * alpha + p[1] * (1 - alpha);
@@ -92,18 +103,21 @@ struct Canvas {
         p[3] = alpha + p[3] * (1 - alpha);
     }
     // Paints a shape over the layer; `shade` gives its colour at a point.
-    void paint(const std::function<float(float, float)>& distance, const std::function<Rgb(float, float)>& shade,
-               int x0 = 0, int y0 = 0, int x1 = W, int y1 = H) {
+    void paint(const std::function<float(float, float)>& distance,
+               const std::function<Rgb(float, float)>& shade, int x0 = 0, int y0 = 0, int x1 = W,
+               int y1 = H) {
         for (int y = std::max(0, y0); y < std::min(H, y1); ++y)
             for (int x = std::max(0, x0); x < std::min(W, x1); ++x) {
                 float px = float(x) + 0.5f, py = float(y) + 0.5f;
                 float a = coverage(distance(px, py));
-                if (a > 0) over(x, y, shade(px, py), a);
+                if (a > 0)
+                    over(x, y, shade(px, py), a);
             }
     }
     std::vector<uint8_t> quantized() const {
         std::vector<uint8_t> out(pixelCount * 4);
-        for (size_t i = 0; i < out.size(); ++i) out[i] = uint8_t(std::lround(std::clamp(rgba[i], 0.0f, 1.0f) * 255));
+        for (size_t i = 0; i < out.size(); ++i)
+            out[i] = uint8_t(std::lround(std::clamp(rgba[i], 0.0f, 1.0f) * 255));
         return out;
     }
 };
@@ -120,11 +134,13 @@ Rgb wallAt(float x, float y) {
     int shifted = int(x) + (row % 2) * (brickW / 2);
     int column = shifted / brickW;
     bool inMortar = shifted % brickW < mortar || int(y) % brickH < mortar;
-    float grain = (valueNoise(x / 3, y / 3, 7) - 0.5f) * 0.12f + (valueNoise(x / 11, y / 11, 8) - 0.5f) * 0.08f;
+    float grain =
+        (valueNoise(x / 3, y / 3, 7) - 0.5f) * 0.12f + (valueNoise(x / 11, y / 11, 8) - 0.5f) * 0.08f;
     Rgb c = inMortar ? Rgb{0.78f, 0.76f, 0.72f} * (1 + grain * 0.5f)
                      : Rgb{0.62f, 0.30f, 0.22f} * (0.82f + 0.32f * hash(column, row, 3)) * (1 + grain);
     // The lamps light the middle of the wall more than its corners.
-    float light = 0.7f + 0.4f * std::exp(-(std::pow(x - 320, 2.0f) + std::pow(y - 60, 2.0f)) / (2 * 240.0f * 240.0f));
+    float light =
+        0.7f + 0.4f * std::exp(-(std::pow(x - 320, 2.0f) + std::pow(y - 60, 2.0f)) / (2 * 240.0f * 240.0f));
     return c * light;
 }
 
@@ -150,7 +166,7 @@ Canvas paintFarLayer() {
             } else if (y < floorTop) {
                 c = y >= floorTop - 2 ? Rgb{0.35f, 0.33f, 0.30f} : Rgb{0.90f, 0.88f, 0.83f};
             } else {
-                // The checks converge toward the horizon: four samples keep them clean.
+                // The checks shrink toward the horizon: four samples per pixel keep them clean.
                 c = (floorSample(px - 0.25f, py - 0.25f) + floorSample(px + 0.25f, py - 0.25f) +
                      floorSample(px - 0.25f, py + 0.25f) + floorSample(px + 0.25f, py + 0.25f)) *
                     0.25f;
@@ -159,15 +175,28 @@ Canvas paintFarLayer() {
         }
     // A framed picture on the wall: a mountain under a sky with a sun.
     canvas.paint([](float x, float y) { return roundedBox(x, y, 466, 88, 74, 52, 2); },
-                 [](float, float) { return Rgb{0.25f, 0.16f, 0.09f}; }, 390, 34, 542, 142);
+                 [](float, float) {
+                     return Rgb{0.25f, 0.16f, 0.09f};
+                 },
+                 390, 34, 542, 142);
     canvas.paint([](float x, float y) { return roundedBox(x, y, 466, 88, 66, 44, 0); },
-                 [](float, float y) { return mix(Rgb{0.40f, 0.60f, 0.88f}, Rgb{0.82f, 0.90f, 1.0f}, (y - 44) / 88); },
+                 [](float, float y) {
+                     return mix(Rgb{0.40f, 0.60f, 0.88f}, Rgb{0.82f, 0.90f, 1.0f}, (y - 44) / 88);
+                 },
                  398, 42, 534, 134);
     canvas.paint([](float x, float y) { return circle(x, y, 500, 66, 11); },
-                 [](float, float) { return Rgb{1.0f, 0.85f, 0.30f}; }, 487, 53, 513, 79);
-    canvas.paint([](float x, float y) { return convexPolygon(x, y, {{{412, 132}, {462, 72}, {520, 132}}}); },
-                 [](float, float y) { return mix(Rgb{0.95f, 0.95f, 0.97f}, Rgb{0.30f, 0.40f, 0.32f}, (y - 72) / 40); },
-                 410, 70, 522, 134);
+                 [](float, float) {
+                     return Rgb{1.0f, 0.85f, 0.30f};
+                 },
+                 487, 53, 513, 79);
+    canvas.paint(
+        [](float x, float y) {
+            return convexPolygon(x, y, {{{412, 132}, {462, 72}, {520, 132}}});
+        },
+        [](float, float y) {
+            return mix(Rgb{0.95f, 0.95f, 0.97f}, Rgb{0.30f, 0.40f, 0.32f}, (y - 72) / 40);
+        },
+        410, 70, 522, 134);
     return canvas;
 }
 
@@ -175,10 +204,15 @@ Canvas paintMiddleLayer() {
     Canvas canvas;
     // A blue box in the middle of the view, with a yellow band and a barcode label.
     canvas.paint([](float x, float y) { return roundedBox(x, y, 320, 262, 72, 64, 6); },
-                 [](float, float y) { return Rgb{0.16f, 0.32f, 0.72f} * (1.1f - (y - 198) / 128 * 0.35f); },
+                 [](float, float y) {
+                     return Rgb{0.16f, 0.32f, 0.72f} * (1.1f - (y - 198) / 128 * 0.35f);
+                 },
                  246, 196, 394, 328);
     canvas.paint([](float x, float y) { return roundedBox(x, y, 320, 290, 72, 9, 0); },
-                 [](float, float) { return Rgb{0.95f, 0.80f, 0.15f}; }, 248, 281, 393, 300);
+                 [](float, float) {
+                     return Rgb{0.95f, 0.80f, 0.15f};
+                 },
+                 248, 281, 393, 300);
     canvas.paint([](float x, float y) { return roundedBox(x, y, 320, 236, 34, 16, 2); },
                  [](float x, float y) {
                      bool bar = y < 246 && hash(int(x) / 3, 0, 21) > 0.45f && x > 292 && x < 348;
@@ -186,22 +220,24 @@ Canvas paintMiddleLayer() {
                  },
                  284, 218, 356, 254);
     // A shaded red ball.
-    canvas.paint([](float x, float y) { return circle(x, y, 140, 340, 48); },
-                 [](float x, float y) {
-                     float nx = (x - 140) / 48, ny = (y - 340) / 48;
-                     float nz = std::sqrt(std::max(0.0f, 1 - nx * nx - ny * ny));
-                     float diffuse = std::max(0.0f, -0.45f * nx - 0.55f * ny + 0.70f * nz);
-                     float spot = std::pow(std::max(0.0f, -0.3f * nx - 0.4f * ny + 0.87f * nz), 40.0f);
-                     return Rgb{0.82f, 0.12f, 0.10f} * (0.35f + 0.65f * diffuse) + Rgb{1, 1, 1} * (0.6f * spot);
-                 },
-                 90, 290, 190, 390);
+    canvas.paint(
+        [](float x, float y) { return circle(x, y, 140, 340, 48); },
+        [](float x, float y) {
+            float nx = (x - 140) / 48, ny = (y - 340) / 48;
+            float nz = std::sqrt(std::max(0.0f, 1 - nx * nx - ny * ny));
+            float diffuse = std::max(0.0f, -0.45f * nx - 0.55f * ny + 0.70f * nz);
+            float spot = std::pow(std::max(0.0f, -0.3f * nx - 0.4f * ny + 0.87f * nz), 40.0f);
+            return Rgb{0.82f, 0.12f, 0.10f} * (0.35f + 0.65f * diffuse) + Rgb{1, 1, 1} * (0.6f * spot);
+        },
+        90, 290, 190, 390);
     // A green pyramid with a darker rim.
     const std::vector<std::array<float, 2>> pyramid{{{470, 372}, {522, 280}, {575, 372}}};
-    canvas.paint([&](float x, float y) { return convexPolygon(x, y, pyramid); },
-                 [&](float x, float y) {
-                     return convexPolygon(x, y, pyramid) > -4 ? Rgb{0.08f, 0.35f, 0.12f} : Rgb{0.20f, 0.65f, 0.25f};
-                 },
-                 466, 276, 579, 375);
+    canvas.paint(
+        [&](float x, float y) { return convexPolygon(x, y, pyramid); },
+        [&](float x, float y) {
+            return convexPolygon(x, y, pyramid) > -4 ? Rgb{0.08f, 0.35f, 0.12f} : Rgb{0.20f, 0.65f, 0.25f};
+        },
+        466, 276, 579, 375);
     return canvas;
 }
 
@@ -215,8 +251,12 @@ Canvas paintNearLayer() {
                  },
                  0, 393, 172, H);
     // A cyan ring at the top right.
-    canvas.paint([](float x, float y) { return std::max(circle(x, y, 600, 55, 62), -circle(x, y, 600, 55, 40)); },
-                 [](float, float) { return Rgb{0.15f, 0.75f, 0.80f}; }, 536, 0, W, 119);
+    canvas.paint(
+        [](float x, float y) { return std::max(circle(x, y, 600, 55, 62), -circle(x, y, 600, 55, 40)); },
+        [](float, float) {
+            return Rgb{0.15f, 0.75f, 0.80f};
+        },
+        536, 0, W, 119);
     // A magenta pencil lying across the bottom right corner.
     canvas.paint([](float x, float y) { return capsule(x, y, 470, 478, 650, 392, 10); },
                  [](float x, float y) {
@@ -229,7 +269,8 @@ Canvas paintNearLayer() {
 
 // Two box passes of half-width `r` each way over premultiplied RGBA, clamped at the edges.
 std::vector<uint8_t> boxBlur(const std::vector<uint8_t>& source, int r) {
-    if (r == 0) return source;
+    if (r == 0)
+        return source;
     std::vector<uint8_t> a = source, b(source.size());
     const int window = 2 * r + 1;
     auto horizontal = [&](const std::vector<uint8_t>& in, std::vector<uint8_t>& out) {
@@ -238,7 +279,8 @@ std::vector<uint8_t> boxBlur(const std::vector<uint8_t>& source, int r) {
             uint8_t* dst = &out[size_t(y) * W * 4];
             for (int c = 0; c < 4; ++c) {
                 int sum = 0;
-                for (int k = -r; k <= r; ++k) sum += row[std::clamp(k, 0, W - 1) * 4 + c];
+                for (int k = -r; k <= r; ++k)
+                    sum += row[std::clamp(k, 0, W - 1) * 4 + c];
                 for (int x = 0; x < W; ++x) {
                     dst[x * 4 + c] = uint8_t((sum + window / 2) / window);
                     sum += row[std::min(x + r + 1, W - 1) * 4 + c] - row[std::max(x - r, 0) * 4 + c];
@@ -250,7 +292,8 @@ std::vector<uint8_t> boxBlur(const std::vector<uint8_t>& source, int r) {
         std::vector<int> sums(size_t(W) * 4, 0);
         auto row = [&](int y) { return &in[size_t(std::clamp(y, 0, H - 1)) * W * 4]; };
         for (int k = -r; k <= r; ++k)
-            for (int i = 0; i < W * 4; ++i) sums[i] += row(k)[i];
+            for (int i = 0; i < W * 4; ++i)
+                sums[i] += row(k)[i];
         for (int y = 0; y < H; ++y) {
             uint8_t* dst = &out[size_t(y) * W * 4];
             const uint8_t* entering = row(y + r + 1);
@@ -273,11 +316,14 @@ struct EncodeTables {
     std::array<uint8_t, encodeSteps + 1> encode{};
     std::vector<float> noise = std::vector<float>(noiseMask + 1);
     EncodeTables() {
-        for (int i = 0; i < 256; ++i) decode[i] = sensor::decodeSRGB(uint8_t(i));
-        for (int i = 0; i <= encodeSteps; ++i) encode[i] = sensor::encodeSRGB(float(i) / encodeSteps);
+        for (int i = 0; i < 256; ++i)
+            decode[i] = sensor::decodeSRGB(uint8_t(i));
+        for (int i = 0; i <= encodeSteps; ++i)
+            encode[i] = sensor::encodeSRGB(float(i) / encodeSteps);
         std::mt19937 random(20240611);
         std::normal_distribution<float> normal(0.0f, 1.0f);
-        for (float& n : noise) n = std::clamp(normal(random), -4.0f, 4.0f);
+        for (float& n : noise)
+            n = std::clamp(normal(random), -4.0f, 4.0f);
     }
 };
 const EncodeTables& tables() {
@@ -285,7 +331,9 @@ const EncodeTables& tables() {
     return t;
 }
 
-float luminance(const float* rgb) { return 0.2126f * rgb[0] + 0.7152f * rgb[1] + 0.0722f * rgb[2]; }
+float luminance(const float* rgb) {
+    return 0.2126f * rgb[0] + 0.7152f * rgb[1] + 0.0722f * rgb[2];
+}
 
 struct Lamp {
     float cx, cy, ax, ay, wx, wy, phase, radius;
@@ -316,7 +364,8 @@ struct VirtualScene::Layers {
         mutable std::array<std::once_flag, rungs> made;
         mutable std::array<std::vector<uint8_t>, rungs> blurred;
         const uint8_t* rung(int i) const {
-            if (i == 0) return sharp.data();
+            if (i == 0)
+                return sharp.data();
             std::call_once(made[i], [&] { blurred[i] = boxBlur(sharp, blurWidths[i]); });
             return blurred[i].data();
         }
@@ -334,15 +383,18 @@ struct VirtualScene::Layers {
     static LevelMix mixFor(float lensPosition, float sharpAt) {
         float width = std::min(blurPerDefocus * std::fabs(lensPosition - sharpAt), float(blurWidths.back()));
         int lower = 0;
-        while (lower + 1 < rungs && float(blurWidths[lower + 1]) <= width) ++lower;
-        if (lower + 1 == rungs) return {lower, lower, 0};
+        while (lower + 1 < rungs && float(blurWidths[lower + 1]) <= width)
+            ++lower;
+        if (lower + 1 == rungs)
+            return {lower, lower, 0};
         float t = (width - float(blurWidths[lower])) / float(blurWidths[lower + 1] - blurWidths[lower]);
         int weight = int(std::lround(t * 16));
-        if (weight == 16) return {lower + 1, lower + 1, 0};
+        if (weight == 16)
+            return {lower + 1, lower + 1, 0};
         return {lower, lower + 1, weight};
     }
 
-private:
+  private:
     static std::shared_ptr<const Layers> make() {
         auto made = std::make_shared<Layers>();
         made->layers[0].sharp = paintFarLayer().quantized();
@@ -362,8 +414,8 @@ struct MixedLayer {
     const uint8_t* upper;
     int weight;
     MixedLayer(const VirtualScene::Layers& layers, int layer, const VirtualScene::LevelMix& m)
-        : lower(layers.layers[size_t(layer)].rung(m.lower)), upper(layers.layers[size_t(layer)].rung(m.upper)),
-          weight(m.weight) {}
+        : lower(layers.layers[size_t(layer)].rung(m.lower)),
+          upper(layers.layers[size_t(layer)].rung(m.upper)), weight(m.weight) {}
     int alphaAt(size_t pixel) const {
         int a = lower[pixel * 4 + 3];
         return weight == 0 ? a : a + (((upper[pixel * 4 + 3] - a) * weight) >> 4);
@@ -376,7 +428,8 @@ VirtualScene::VirtualScene()
     tables();
     // The meter needs a reading before the first frame: the scene in middle focus.
     std::array<LevelMix, 3> mix;
-    for (int l = 0; l < 3; ++l) mix[l] = Layers::mixFor(middleSharpAt, layers_->layers[l].sharpAt);
+    for (int l = 0; l < 3; ++l)
+        mix[l] = Layers::mixFor(middleSharpAt, layers_->layers[l].sharpAt);
     compose(mix);
     lit_ = composite_;
     meter(1.0);
@@ -385,12 +438,14 @@ VirtualScene::VirtualScene()
 VirtualScene::~VirtualScene() = default;
 
 CVPixelBufferRef VirtualScene::render(const SensorSettings& settings) {
-    return CVPixelBuffer::make(W, H, [&](uint8_t* rgba, size_t bytesPerRow) { renderInto(settings, rgba, bytesPerRow); });
+    return CVPixelBuffer::make(
+        W, H, [&](uint8_t* rgba, size_t bytesPerRow) { renderInto(settings, rgba, bytesPerRow); });
 }
 
 void VirtualScene::renderInto(const SensorSettings& settings, uint8_t* rgba, size_t bytesPerRow) {
     std::array<LevelMix, 3> mix;
-    for (int l = 0; l < 3; ++l) mix[l] = Layers::mixFor(settings.lensPosition, layers_->layers[l].sharpAt);
+    for (int l = 0; l < 3; ++l)
+        mix[l] = Layers::mixFor(settings.lensPosition, layers_->layers[l].sharpAt);
     if (!composed_ || mix != composedMix_) {
         compose(mix);
         lit_ = composite_;
@@ -406,8 +461,10 @@ void VirtualScene::renderInto(const SensorSettings& settings, uint8_t* rgba, siz
 namespace {
 // One row of a layer between two rungs: a + (b - a) * weight / 16, rounding down.
 const uint8_t* mixedRow(const uint8_t* a, const uint8_t* b, int weight, uint8_t* scratch) {
-    if (weight == 0) return a;
-    for (int i = 0; i < W * 4; ++i) scratch[i] = uint8_t(a[i] + (((int(b[i]) - int(a[i])) * weight) >> 4));
+    if (weight == 0)
+        return a;
+    for (int i = 0; i < W * 4; ++i)
+        scratch[i] = uint8_t(a[i] + (((int(b[i]) - int(a[i])) * weight) >> 4));
     return scratch;
 }
 // x / 255 rounded, exact for 0 <= x <= 65535, without a division.
@@ -438,7 +495,8 @@ void VirtualScene::compose(const std::array<LevelMix, 3>& mix) {
             }
         }
         float* out = &composite_[size_t(y) * W * 3];
-        for (int i = 0; i < W * 3; ++i) out[i] = decode[composed[i]];
+        for (int i = 0; i < W * 3; ++i)
+            out[i] = decode[composed[i]];
     }
 }
 
@@ -447,7 +505,8 @@ void VirtualScene::drawLights(const SensorSettings& settings, const std::array<L
     for (const LightPatch& patch : lightPatches_)
         for (int y = patch.y0; y < patch.y1; ++y) {
             size_t from = (size_t(y) * W + size_t(patch.x0)) * 3, to = (size_t(y) * W + size_t(patch.x1)) * 3;
-            std::copy(composite_.begin() + long(from), composite_.begin() + long(to), lit_.begin() + long(from));
+            std::copy(composite_.begin() + long(from), composite_.begin() + long(to),
+                      lit_.begin() + long(from));
         }
     lightPatches_.clear();
 
@@ -459,9 +518,10 @@ void VirtualScene::drawLights(const SensorSettings& settings, const std::array<L
     for (const Lamp& lamp : lamps) {
         auto [cx, cy] = lamp.at(settings.seconds);
         const float reach = lamp.radius + edge;
-        LightPatch patch{std::max(0, int(cx - reach)), std::max(0, int(cy - reach)), std::min(W, int(cx + reach) + 2),
-                         std::min(H, int(cy + reach) + 2)};
-        if (patch.x0 >= patch.x1 || patch.y0 >= patch.y1) continue;
+        LightPatch patch{std::max(0, int(cx - reach)), std::max(0, int(cy - reach)),
+                         std::min(W, int(cx + reach) + 2), std::min(H, int(cy + reach) + 2)};
+        if (patch.x0 >= patch.x1 || patch.y0 >= patch.y1)
+            continue;
         lightPatches_.push_back(patch);
         // A defocused lamp spreads the same light over a larger disc.
         const float spread = lamp.radius / (lamp.radius + edge / 2);
@@ -470,7 +530,8 @@ void VirtualScene::drawLights(const SensorSettings& settings, const std::array<L
             for (int x = patch.x0; x < patch.x1; ++x) {
                 float d = std::hypot(float(x) + 0.5f - cx, float(y) + 0.5f - cy);
                 float cover = std::clamp((lamp.radius + edge / 2 - d) / edge, 0.0f, 1.0f);
-                if (cover <= 0) continue;
+                if (cover <= 0)
+                    continue;
                 size_t p = size_t(y) * W + size_t(x);
                 float visible = (1 - float(middle.alphaAt(p)) / 255) * (1 - float(near.alphaAt(p)) / 255);
                 float k = cover * visible;
@@ -532,7 +593,8 @@ void VirtualScene::encode(const SensorSettings& settings, uint8_t* rgba, size_t 
         if (z <= 1.0) {
             const float* in = &lit_[size_t(y) * W * 3];
             for (int x = 0; x < W; ++x) {
-                for (int c = 0; c < 3; ++c) out[x * 4 + c] = shade(in[x * 3 + c], offset + uint32_t(x * 3 + c));
+                for (int c = 0; c < 3; ++c)
+                    out[x * 4 + c] = shade(in[x * 3 + c], offset + uint32_t(x * 3 + c));
                 out[x * 4 + 3] = 255;
             }
             continue;
@@ -556,7 +618,8 @@ void VirtualScene::encode(const SensorSettings& settings, uint8_t* rgba, size_t 
 }
 
 double VirtualScene::meteredBrightness(const SensorSettings& settings) const {
-    return meanRadiance_.load(std::memory_order_relaxed) * sensor::gain(settings.exposureSeconds, settings.iso);
+    return meanRadiance_.load(std::memory_order_relaxed) *
+           sensor::gain(settings.exposureSeconds, settings.iso);
 }
 
 float VirtualScene::sharpLensPosition(const SensorSettings& settings) const {
@@ -564,7 +627,8 @@ float VirtualScene::sharpLensPosition(const SensorSettings& settings) const {
     // fills a good part of it is what the camera focuses on.
     const double z = std::clamp(settings.zoomFactor, 1.0, 16.0);
     const double halfW = 80 / z, halfH = 60 / z;
-    const std::array<const uint8_t*, 3> sharp{nullptr, layers_->layers[1].rung(0), layers_->layers[2].rung(0)};
+    const std::array<const uint8_t*, 3> sharp{nullptr, layers_->layers[1].rung(0),
+                                              layers_->layers[2].rung(0)};
     std::array<int, 3> covered{};
     int samples = 0;
     for (int j = 0; j < 12; ++j)
@@ -572,10 +636,13 @@ float VirtualScene::sharpLensPosition(const SensorSettings& settings) const {
             int x = int(W / 2 - halfW + (i + 0.5) * 2 * halfW / 16);
             int y = int(H / 2 - halfH + (j + 0.5) * 2 * halfH / 12);
             size_t p = size_t(y) * W + size_t(x);
-            for (int l = 1; l < 3; ++l) covered[l] += sharp[l][p * 4 + 3] > 127 ? 1 : 0;
+            for (int l = 1; l < 3; ++l)
+                covered[l] += sharp[l][p * 4 + 3] > 127 ? 1 : 0;
             ++samples;
         }
-    if (covered[2] * 4 >= samples) return nearSharpAt;
-    if (covered[1] * 4 >= samples) return middleSharpAt;
+    if (covered[2] * 4 >= samples)
+        return nearSharpAt;
+    if (covered[1] * 4 >= samples)
+        return middleSharpAt;
     return farSharpAt;
 }

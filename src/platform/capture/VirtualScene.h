@@ -1,9 +1,9 @@
 #pragma once
 // The virtual camera's view: a room of textured surfaces (a brick wall with a framed
-// picture, a wooden floor in perspective), sharp-edged coloured objects at two nearer
-// depths and three small lamps that drift across the wall. It is made to give edge and
-// colour filters something to find and the brightest-pixel measurement a few moving
-// bright spots.
+// picture, a checked wooden floor receding to the horizon), sharp-edged coloured objects
+// at two nearer depths and three small lamps that drift across the wall. It is made to
+// give edge and colour filters something to find and the brightest-pixel measurement a
+// few moving bright spots.
 //
 // What is static is drawn once per process: three depth layers (far, middle, near), each
 // pre-blurred at a ladder of blur widths. A frame then mixes the two nearest rungs per
@@ -18,7 +18,7 @@
 #include "capture/SimulatedCaptureDevice.h"
 
 class VirtualScene : public FrameSource {
-public:
+  public:
     static constexpr int width = 640;
     static constexpr int height = 480;
     // Lens positions at which each depth is sharp (0 is the nearest focus, 1 the farthest).
@@ -42,7 +42,7 @@ public:
         friend bool operator==(const LevelMix&, const LevelMix&) = default;
     };
 
-private:
+  private:
     struct LightPatch {
         int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
     };

@@ -47,7 +47,9 @@ TEST(CaptureDeviceFactory, SourcesChooseTheirDevices) {
 TEST(CaptureDeviceFactory, AHotMachineRaisesTheDevicesPressure) {
     TempDirectory dir;
     std::filesystem::create_directories(dir.path() / "thermal_zone0");
-    auto put = [&](const char* file, const char* text) { std::ofstream(dir.path() / "thermal_zone0" / file) << text; };
+    auto put = [&](const char* file, const char* text) {
+        std::ofstream(dir.path() / "thermal_zone0" / file) << text;
+    };
     put("temp", "91000\n");
     put("trip_point_0_type", "passive\n");
     put("trip_point_0_temp", "90000\n");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <random>
 
 #include "CaptureTestSupport.h"
@@ -12,35 +13,32 @@
 
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #define STB_IMAGE_WRITE_STATIC
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wunused-function"
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-#pragma GCC diagnostic ignored "-Wsign-compare"
-#pragma GCC diagnostic ignored "-Wunused-parameter"
-#pragma GCC diagnostic ignored "-Wimplicit-fallthrough"
 #include <stb/stb_image_write.h>
-#pragma GCC diagnostic pop
 
 using namespace capturetest;
 
 namespace {
 
+// w × h RGBA pixels, each byte from `byte(index)`.
+std::vector<uint8_t> pixels(int w, int h, const std::function<uint8_t(size_t)>& byte) {
+    std::vector<uint8_t> out(size_t(w) * h * 4);
+    for (size_t i = 0; i < out.size(); ++i)
+        out[i] = byte(i);
+    return out;
+}
 std::vector<uint8_t> randomPixels(int w, int h, unsigned seed) {
     std::mt19937 random(seed);
-    std::vector<uint8_t> pixels(size_t(w) * h * 4);
-    for (auto& p : pixels) p = uint8_t(random());
-    return pixels;
+    return pixels(w, h, [&](size_t) { return uint8_t(random()); });
 }
-
 std::vector<uint8_t> solid(int w, int h, std::array<uint8_t, 4> rgba) {
-    std::vector<uint8_t> pixels(size_t(w) * h * 4);
-    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = rgba[i % 4];
-    return pixels;
+    return pixels(w, h, [&](size_t i) { return rgba[i % 4]; });
 }
 
-std::string writePng(const TempDirectory& dir, const std::string& name, int w, int h, const std::vector<uint8_t>& px) {
+std::string writePng(const TempDirectory& dir, const std::string& name, int w, int h,
+                     const std::vector<uint8_t>& px) {
     std::string path = dir.file(name);
-    if (!stbi_write_png(path.c_str(), w, h, 4, px.data(), w * 4)) throw std::runtime_error("cannot write " + path);
+    if (!stbi_write_png(path.c_str(), w, h, 4, px.data(), w * 4))
+        throw std::runtime_error("cannot write " + path);
     return path;
 }
 
@@ -53,7 +51,9 @@ void writeAll(const std::string& path, const std::vector<char>& bytes) {
     std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
 }
 
-const uint8_t* at(const StillImage& image, int x, int y) { return &(*image.frame)[(size_t(y) * 640 + size_t(x)) * 4]; }
+const uint8_t* at(const StillImage& image, int x, int y) {
+    return &(*image.frame)[(size_t(y) * 640 + size_t(x)) * 4];
+}
 
 } // namespace
 
@@ -78,7 +78,7 @@ TEST(StillImageCaptureDevice, A640By480PictureIsDeliveredUnchangedWhateverTheSet
     EXPECT_EQ(device->ISO(), 1600);
     EXPECT_DOUBLE_EQ(device->videoZoomFactor(), 4.0);
 
-    auto arrivals = frames.arrivals();
+    auto arrivals = frames.values();
     for (const auto& arrival : arrivals) {
         const auto& buffer = arrival.sample->imageBuffer;
         ASSERT_EQ(buffer->width(), 640);
@@ -93,7 +93,8 @@ TEST(StillImageCaptureDevice, OtherSizesAreFittedOnBlack) {
     TempDirectory dir;
     NSError error;
     // A wide red strip doubles to 640 × 240, centred with black above and below.
-    auto wide = loadStillImage(writePng(dir, "wide.png", 320, 120, solid(320, 120, {255, 0, 0, 255})), &error);
+    auto wide =
+        loadStillImage(writePng(dir, "wide.png", 320, 120, solid(320, 120, {255, 0, 0, 255})), &error);
     ASSERT_TRUE(wide) << error.localizedDescription();
     EXPECT_EQ(wide->sourceWidth, 320);
     for (auto [x, y] : {std::pair{320, 60}, {320, 118}, {320, 362}, {10, 470}})
@@ -105,13 +106,13 @@ TEST(StillImageCaptureDevice, OtherSizesAreFittedOnBlack) {
     EXPECT_EQ(at(*wide, 320, 60)[3], 255); // the bars are opaque
 
     // A fine checkerboard twice the frame's size averages to grey rather than aliasing.
-    std::vector<uint8_t> checks(1280 * 960 * 4);
-    for (int y = 0; y < 960; ++y)
-        for (int x = 0; x < 1280; ++x)
-            for (int c = 0; c < 4; ++c) checks[(size_t(y) * 1280 + size_t(x)) * 4 + size_t(c)] = c == 3 || (x + y) % 2 ? 255 : 0;
+    auto checks = pixels(1280, 960, [](size_t i) {
+        return uint8_t(i % 4 == 3 || (i / 4 % 1280 + i / 4 / 1280) % 2 ? 255 : 0);
+    });
     auto large = loadStillImage(writePng(dir, "checks.png", 1280, 960, checks), &error);
     ASSERT_TRUE(large) << error.localizedDescription();
-    for (auto [x, y] : {std::pair{0, 0}, {321, 17}, {639, 479}}) EXPECT_NEAR(at(*large, x, y)[1], 128, 1);
+    for (auto [x, y] : {std::pair{0, 0}, {321, 17}, {639, 479}})
+        EXPECT_NEAR(at(*large, x, y)[1], 128, 1);
 
     // A JPEG of the right size loads, close to what was written.
     const auto grey = solid(640, 480, {90, 140, 200, 255});

@@ -8,10 +8,11 @@
 namespace capturetest {
 
 class TempDirectory {
-public:
+  public:
     TempDirectory() {
         std::string pattern = (std::filesystem::temp_directory_path() / "fernhold-capture-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary directory");
+        if (!mkdtemp(pattern.data()))
+            throw std::runtime_error("cannot make a temporary directory");
         path_ = pattern;
     }
     ~TempDirectory() {
@@ -23,7 +24,7 @@ public:
     std::string file(const std::string& name) const { return (path_ / name).string(); }
     const std::filesystem::path& path() const { return path_; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 

@@ -5,6 +5,7 @@
 
 #include <fstream>
 
+#include "CaptureTestSupport.h"
 #include "TempDirectory.h"
 #include "capture/ThermalPressureMonitor.h"
 
@@ -14,7 +15,7 @@ using namespace std::chrono_literals;
 namespace {
 
 class FakeThermalTree {
-public:
+  public:
     // `trips` as (type, m°C) pairs, in the kernel's numbering.
     void zone(int n, long milliCelsius, const std::vector<std::pair<std::string, long>>& trips) {
         auto dir = root_.path() / ("thermal_zone" + std::to_string(n));
@@ -30,7 +31,7 @@ public:
     }
     std::string root() const { return root_.path().string(); }
 
-private:
+  private:
     static void write(const std::filesystem::path& path, const std::string& text) {
         // Replaced whole, as sysfs reads are: the monitor never sees half a number.
         auto temporary = path.string() + ".new";
@@ -40,32 +41,15 @@ private:
     TempDirectory root_;
 };
 
-class Reports {
-public:
+// The levels a monitor reports, in order.
+struct Reports : Recording<AVCaptureSystemPressureLevel> {
     ThermalPressureMonitor::Reporter reporter() {
-        return [this](const AVCaptureSystemPressureLevel& level) {
-            std::lock_guard lock(mutex_);
-            levels_.push_back(level);
-            changed_.notify_all();
-        };
+        return [self = *this](const AVCaptureSystemPressureLevel& level) mutable { self.add(level); };
     }
-    bool waitFor(size_t count, std::chrono::milliseconds timeout = 5s) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, timeout, [&] { return levels_.size() >= count; });
-    }
-    std::vector<AVCaptureSystemPressureLevel> levels() {
-        std::lock_guard lock(mutex_);
-        return levels_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<AVCaptureSystemPressureLevel> levels_;
 };
 
-const std::vector<std::pair<std::string, long>> laptopTrips{{"active", 60000}, {"passive", 85000}, {"hot", 100000},
-                                                            {"critical", 105000}};
+const std::vector<std::pair<std::string, long>> laptopTrips{
+    {"active", 60000}, {"passive", 85000}, {"hot", 100000}, {"critical", 105000}};
 
 } // namespace
 
@@ -75,10 +59,14 @@ TEST(ThermalPressureMonitor, TripPointsDecideTheLevel) {
     ThermalPressureMonitor monitor(tree.root(), nullptr, 1h);
     ASSERT_TRUE(monitor.hasThermalZones());
     const std::vector<std::pair<long, AVCaptureSystemPressureLevel>> expected{
-        {45000, AVCaptureSystemPressureLevelNominal},  {65000, AVCaptureSystemPressureLevelNominal}, // past the fan trip
-        {75000, AVCaptureSystemPressureLevelFair},     {84999, AVCaptureSystemPressureLevelFair},
-        {85000, AVCaptureSystemPressureLevelSerious},  {99000, AVCaptureSystemPressureLevelSerious},
-        {100000, AVCaptureSystemPressureLevelCritical}, {110000, AVCaptureSystemPressureLevelCritical}};
+        {45000, AVCaptureSystemPressureLevelNominal},
+        {65000, AVCaptureSystemPressureLevelNominal}, // past the fan trip
+        {75000, AVCaptureSystemPressureLevelFair},
+        {84999, AVCaptureSystemPressureLevelFair},
+        {85000, AVCaptureSystemPressureLevelSerious},
+        {99000, AVCaptureSystemPressureLevelSerious},
+        {100000, AVCaptureSystemPressureLevelCritical},
+        {110000, AVCaptureSystemPressureLevelCritical}};
     for (auto [temperature, level] : expected) {
         tree.setTemperature(0, temperature);
         EXPECT_EQ(monitor.readLevel(), level) << temperature;
@@ -110,9 +98,9 @@ TEST(ThermalPressureMonitor, ReportsChangesOnlyAndFallsBackWithAMargin) {
     ASSERT_TRUE(reports.waitFor(2));
     tree.setTemperature(0, 40000);
     ASSERT_TRUE(reports.waitFor(3));
-    EXPECT_EQ(reports.levels(), (std::vector<AVCaptureSystemPressureLevel>{AVCaptureSystemPressureLevelSerious,
-                                                                           AVCaptureSystemPressureLevelFair,
-                                                                           AVCaptureSystemPressureLevelNominal}));
+    EXPECT_EQ(reports.values(), (std::vector<AVCaptureSystemPressureLevel>{
+                                    AVCaptureSystemPressureLevelSerious, AVCaptureSystemPressureLevelFair,
+                                    AVCaptureSystemPressureLevelNominal}));
 }
 
 TEST(ThermalPressureMonitor, WithoutThermalZonesItNeverReports) {
