@@ -1,0 +1,196 @@
+// Exposure and ISO: the mode control and the group it refreshes, the logarithmic duration
+// and ISO sliders and what they send, devices without a mode or that refuse the lock.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "support/ScreenFixture.h"
+
+namespace {
+const std::string refusal = "The configuration lock was refused (simulated)";
+
+// The sliders' positions for a duration and an ISO, worked out here from the format.
+double durationPosition(const AVCaptureDeviceFormat& f, double seconds) {
+    return std::log(seconds / CMTimeGetSeconds(f.minExposureDuration)) /
+           std::log(CMTimeGetSeconds(f.maxExposureDuration) / CMTimeGetSeconds(f.minExposureDuration));
+}
+double isoPosition(const AVCaptureDeviceFormat& f, double iso) {
+    return std::log(iso / f.minISO) / std::log(double(f.maxISO) / f.minISO);
+}
+} // namespace
+
+using Exposure = IsolatedScreenFixture;
+
+TEST_F(Exposure, SegmentsSetTheModeAtOnceAndShowTheirControls) {
+    load();
+    screen->hideControls = false;
+    withDeviceLock(*device, [&] { device->setExposureTargetBias(2.5f, nullptr); });
+    struct Case {
+        int segment;
+        AVCaptureExposureMode mode;
+        bool bias, manual;
+    };
+    const Case cases[] = {{1, AVCaptureExposureMode::custom, false, true},
+                          {0, AVCaptureExposureMode::locked, false, false},
+                          {2, AVCaptureExposureMode::autoExpose, true, false},
+                          {3, AVCaptureExposureMode::continuousAutoExposure, true, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.segment);
+        // Every control starts the other way round from where the refresh must leave it.
+        screen->exposureControlsView->setHidden(true);
+        screen->exposureBiasLabel->setHidden(c.bias);
+        screen->exposureBiasSlider->setHidden(c.bias);
+        screen->durationSlider->setHidden(c.manual);
+        screen->isoSlider->setHidden(c.manual);
+        screen->exposureBiasSlider->setMinimumValue(-1);
+        screen->exposureBiasSlider->setMaximumValue(1);
+        screen->exposureModeControl->touchSegment(c.segment);
+        EXPECT_EQ(device->exposureMode(), c.mode); // synchronous: nothing queued
+        EXPECT_FALSE(screen->exposureControlsView->isHidden());
+        EXPECT_EQ(screen->exposureBiasSlider->isHidden(), !c.bias);
+        EXPECT_EQ(screen->exposureBiasLabel->isHidden(), !c.bias);
+        EXPECT_EQ(screen->durationSlider->isHidden(), !c.manual);
+        EXPECT_EQ(screen->isoSlider->isHidden(), !c.manual);
+        if (c.bias) {
+            EXPECT_EQ(screen->exposureBiasSlider->minimumValue(), device->minExposureTargetBias());
+            EXPECT_EQ(screen->exposureBiasSlider->maximumValue(), device->maxExposureTargetBias());
+            EXPECT_EQ(screen->exposureBiasSlider->value(), device->exposureTargetBias());
+        }
+        if (c.manual) {
+            const auto& format = device->activeFormat();
+            EXPECT_NEAR(screen->durationSlider->value(),
+                        durationPosition(format, CMTimeGetSeconds(device->exposureDuration())), 1e-5);
+            EXPECT_NEAR(screen->isoSlider->value(), isoPosition(format, device->ISO()), 1e-5);
+        }
+    }
+    // The bias slider writes the device at once.
+    screen->exposureBiasSlider->dragTo(-1.25f);
+    EXPECT_EQ(device->exposureTargetBias(), -1.25f);
+}
+
+TEST_F(Exposure, IndexesWithoutASegmentAreReportedAndChangeNothing) {
+    load();
+    holdDeviceStill();
+    screen->hideControls = false;
+    screen->exposureControlsView->setHidden(true); // a refresh would show it
+    printed.clear();
+    UISegmentedControl wider({"a", "b", "c", "d", "e", "f"});
+    wider.setSelectedSegmentIndex(5);
+    screen->exposureModeControlChanged(wider);
+    screen->exposureModeControl->setSelectedSegmentIndex(UISegmentedControl::noSegment);
+    screen->exposureModeControlChanged(*screen->exposureModeControl);
+    EXPECT_EQ(printedExceptFrames(), (std::vector<std::string>{"exposureMode segment 5 did not convert to enum",
+                                                         "exposureMode segment -1 did not convert to enum"}));
+    EXPECT_EQ(device->exposureMode(), AVCaptureExposureMode::locked);
+    EXPECT_TRUE(screen->exposureControlsView->isHidden());
+
+    printed.clear();
+    screen->updateExposureControls();
+    EXPECT_EQ(printedExceptFrames(), std::vector<std::string>{"unknown exposureMode"});
+}
+
+TEST_F(Exposure, SliderMappingsAreLogarithmicAndInvertible) {
+    load();
+    const auto& format = device->activeFormat();
+    const double dmin = CMTimeGetSeconds(format.minExposureDuration);
+    const double dmax = CMTimeGetSeconds(format.maxExposureDuration);
+    screen->durationSlider->setValue(0);
+    screen->isoSlider->setValue(0);
+    EXPECT_EQ(screen->exposureDurationFromSlider(), dmin);
+    EXPECT_EQ(screen->isoFromSlider(), double(format.minISO));
+    screen->durationSlider->setValue(0.5f);
+    screen->isoSlider->setValue(0.5f);
+    EXPECT_NEAR(screen->exposureDurationFromSlider(), std::sqrt(dmin * dmax), 1e-12);
+    EXPECT_NEAR(screen->isoFromSlider(), std::sqrt(double(format.minISO) * format.maxISO), 1e-3);
+    screen->durationSlider->setValue(1);
+    screen->isoSlider->setValue(1);
+    EXPECT_NEAR(screen->exposureDurationFromSlider(), dmax, 1e-12);
+    EXPECT_NEAR(screen->isoFromSlider(), double(format.maxISO), 1e-3);
+
+    // The inverses read the device: each position comes back from what it set.
+    for (float v : {0.0f, 0.2f, 0.5f, 0.9f, 1.0f}) {
+        SCOPED_TRACE(v);
+        screen->durationSlider->setValue(v);
+        screen->isoSlider->setValue(1.0f - v);
+        screen->durationSliderChanged(*screen->durationSlider);
+        EXPECT_NEAR(screen->sliderValueForExposureDuration(), v, 1e-3); // microsecond rounding
+        EXPECT_NEAR(screen->sliderValueForISO(), 1.0f - v, 1e-5);
+    }
+}
+
+TEST_F(Exposure, EitherSliderSendsDurationInMicrosecondsAndISOInsideTheRanges) {
+    load();
+    const auto& format = device->activeFormat();
+    const double dmin = CMTimeGetSeconds(format.minExposureDuration);
+    const double dmax = CMTimeGetSeconds(format.maxExposureDuration);
+    auto expectedDuration = [&](float v) {
+        double seconds = dmin * std::exp(std::log(dmax / dmin) * double(v));
+        return CMTime{std::llround(seconds * 1e6), 1000000};
+    };
+    auto expectedISO = [&](float v) { return format.minISO * std::exp(v * std::log(format.maxISO / format.minISO)); };
+
+    screen->isoSlider->setValue(0.25f);
+    screen->durationSlider->dragTo(0.6f);
+    EXPECT_EQ(device->exposureMode(), AVCaptureExposureMode::custom);
+    EXPECT_EQ(device->exposureDuration(), expectedDuration(0.6f));
+    EXPECT_FLOAT_EQ(device->ISO(), expectedISO(0.25f));
+
+    screen->durationSlider->setValue(0.3f);
+    screen->isoSlider->dragTo(0.75f);
+    EXPECT_EQ(device->exposureDuration(), expectedDuration(0.3f));
+    EXPECT_FLOAT_EQ(device->ISO(), expectedISO(0.75f));
+
+    // At the ends the values stay inside the format's ranges, still in microseconds.
+    for (float end : {0.0f, 1.0f}) {
+        SCOPED_TRACE(end);
+        screen->durationSlider->setValue(end);
+        screen->isoSlider->dragTo(end);
+        const CMTime duration = device->exposureDuration();
+        EXPECT_EQ(duration.timescale, 1000000);
+        EXPECT_GE(CMTimeCompare(duration, format.minExposureDuration), 0);
+        EXPECT_LE(CMTimeCompare(duration, format.maxExposureDuration), 0);
+        EXPECT_NEAR(CMTimeGetSeconds(duration), end == 0 ? dmin : dmax, 1e-6);
+        EXPECT_GE(device->ISO(), format.minISO);
+        EXPECT_LE(device->ISO(), format.maxISO);
+        EXPECT_FLOAT_EQ(device->ISO(), end == 0 ? format.minISO : format.maxISO);
+    }
+}
+
+TEST_F(Exposure, ARefusedLockIsReportedAndLeavesTheDeviceAlone) {
+    load();
+    holdDeviceStill();
+    const CMTime duration = device->exposureDuration();
+    const float iso = device->ISO(), bias = device->exposureTargetBias();
+    device->setRefusesConfigurationLock(true);
+    printed.clear();
+    screen->exposureModeControl->touchSegment(2);
+    screen->exposureBiasSlider->dragTo(3.0f);
+    screen->durationSlider->dragTo(0.9f);
+    screen->isoSlider->dragTo(0.1f);
+    EXPECT_EQ(printedExceptFrames(), (std::vector<std::string>{"setExposureMode caught exception " + refusal,
+                                                         "setExposureBias caught exception " + refusal,
+                                                         "setExposureDurationAndIso caught exception " + refusal,
+                                                         "setExposureDurationAndIso caught exception " + refusal}));
+    EXPECT_EQ(device->exposureMode(), AVCaptureExposureMode::locked);
+    EXPECT_EQ(device->exposureDuration(), duration);
+    EXPECT_EQ(device->ISO(), iso);
+    EXPECT_EQ(device->exposureTargetBias(), bias);
+    EXPECT_FALSE(device->holdsConfigurationLock());
+    device->setRefusesConfigurationLock(false);
+    EXPECT_TRUE(lockableFromAnotherThread(*device));
+}
+
+TEST_F(Exposure, MissingModesAreReportedAndTheModeIsKept) {
+    load();
+    device->setLacksLockedExposure(true);
+    device->setLacksCustomExposure(true);
+    printed.clear();
+    screen->exposureModeControl->touchSegment(0);
+    EXPECT_EQ(device->exposureMode(), AVCaptureExposureMode::continuousAutoExposure);
+    screen->exposureModeControl->touchSegment(1);
+    EXPECT_EQ(device->exposureMode(), AVCaptureExposureMode::continuousAutoExposure);
+    EXPECT_EQ(printed.count("setExposureMode but dns locked mode"), 1u);
+    EXPECT_EQ(printed.count("setExposureMode but dns custom mode"), 1u);
+    EXPECT_FALSE(device->holdsConfigurationLock());
+    EXPECT_TRUE(lockableFromAnotherThread(*device));
+}

@@ -1,0 +1,160 @@
+// Observation of the capture device: what registering delivers, re-registering on a
+// filter change, removal, and the readouts and refreshes that device changes cause,
+// whichever thread makes them.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "support/ScreenFixture.h"
+
+namespace {
+// The tokens live on the session queue; read them there.
+size_t observationCount(CameraViewController& screen) {
+    size_t count = 0;
+    screen.sessionQueue->sync([&] { count = screen.keyValueObservations.size(); });
+    return count;
+}
+
+// Observers on each observed property, in registration order.
+std::vector<size_t> observersPerProperty(AVCaptureDevice& d) {
+    return {d.systemPressureStateProperty.observerCount(), d.focusModeProperty.observerCount(),
+            d.lensPositionProperty.observerCount(),        d.videoZoomFactorProperty.observerCount(),
+            d.exposureModeProperty.observerCount(),        d.exposureTargetBiasProperty.observerCount(),
+            d.exposureDurationProperty.observerCount(),    d.isoProperty.observerCount(),
+            d.whiteBalanceModeProperty.observerCount()};
+}
+
+// Runs `change` on a thread of its own, as the device's own changes come.
+template <typename Change> void offMainThread(Change change) {
+    std::thread other(change);
+    other.join();
+}
+
+std::vector<std::string> linesStartingWith(const PrintCapture& printed, const std::string& prefix) {
+    std::vector<std::string> out;
+    for (const auto& line : printed.lines())
+        if (line.rfind(prefix, 0) == 0) out.push_back(line);
+    return out;
+}
+} // namespace
+
+class DeviceObservation : public IsolatedScreenFixture {
+protected:
+    // Sets `label` aside, lets `change` happen off the main thread, and returns what the
+    // label shows once the main queue has brought the readout.
+    template <typename Change> std::string readoutAfter(UILabel* label, Change change) {
+        DispatchQueue::main().drain(); // readouts of earlier changes
+        label->setText("-");
+        offMainThread(change);
+        runMainUntil([&] { return label->text() != "-"; }, std::chrono::seconds(2));
+        return label->text();
+    }
+};
+
+TEST_F(DeviceObservation, RegisteringDeliversEachCurrentValueOnceButNotThePressure) {
+    load();
+    holdDeviceStill();
+    screen->sessionQueue->sync([&] { screen->removeObservers(); });
+    ASSERT_EQ(observersPerProperty(*device), std::vector<size_t>(9, 0));
+    // A level the device already has is no change: registering must not act on it.
+    device->systemPressureStateProperty.set(AVCaptureSystemPressureState{AVCaptureSystemPressureLevelSerious});
+    const CMTime minFrameDuration = device->activeVideoMinFrameDuration();
+    DispatchQueue::main().drain();
+    UILabel* readouts[] = {screen->focusLabel, screen->zoomLabel, screen->exposureBiasLabel,
+                           screen->exposureDurationLabel, screen->isoLabel};
+    for (UILabel* label : readouts) label->setText("-");
+    printed.clear();
+
+    screen->sessionQueue->sync([&] { screen->addObservers(); });
+    EXPECT_EQ(printedExceptFrames(), (std::vector<std::string>{"focusMode changed to 0", "exposureMode changed to 0",
+                                                         "whiteBalanceMode changed to 2"}));
+    EXPECT_EQ(observationCount(*screen), 9u);
+    EXPECT_EQ(observersPerProperty(*device), std::vector<size_t>(9, 1));
+    ASSERT_TRUE(runMainUntil([&] {
+        return std::none_of(std::begin(readouts), std::end(readouts), [](UILabel* l) { return l->text() == "-"; });
+    }, std::chrono::seconds(2)));
+    EXPECT_EQ(screen->focusLabel->text(), "Pos 0.300");
+    EXPECT_EQ(screen->zoomLabel->text(), "");
+    EXPECT_EQ(screen->exposureBiasLabel->text(), "Bias 0.00 EV");
+    EXPECT_EQ(device->activeVideoMinFrameDuration(), minFrameDuration);
+
+    // The next level is news.
+    device->systemPressureStateProperty.set(AVCaptureSystemPressureState{AVCaptureSystemPressureLevelCritical});
+    EXPECT_EQ(printed.count("WARNING: Reached elevated system pressure level: critical. Throttling frame rate."), 1u);
+}
+
+TEST_F(DeviceObservation, AFilterChangeRegistersAfreshAndRemovalIsComplete) {
+    load();
+    UISwipeGestureRecognizer sender;
+    for (int swipe = 0; swipe < 2; ++swipe) {
+        printed.clear();
+        screen->swipeRight(sender);
+        flush(*screen->sessionQueue);
+        EXPECT_EQ(observationCount(*screen), 9u);
+        EXPECT_EQ(observersPerProperty(*device), std::vector<size_t>(9, 1));
+        EXPECT_EQ(linesStartingWith(printed, "focusMode changed to "),
+                  std::vector<std::string>{"focusMode changed to 0"});
+    }
+
+    screen->sessionQueue->sync([&] {
+        screen->removeObservers();
+        screen->removeObservers();
+    });
+    EXPECT_EQ(observationCount(*screen), 0u);
+    EXPECT_EQ(observersPerProperty(*device), std::vector<size_t>(9, 0));
+    printed.clear();
+    withDeviceLock(*device, [&] {
+        device->setFocusMode(AVCaptureFocusMode::continuousAutoFocus);
+        device->setExposureMode(AVCaptureExposureMode::autoExpose);
+    });
+    device->systemPressureStateProperty.set(AVCaptureSystemPressureState{AVCaptureSystemPressureLevelSerious});
+    EXPECT_TRUE(printedExceptFrames().empty());
+}
+
+TEST_F(DeviceObservation, ReadoutsFollowTheDeviceInTheirFormats) {
+    load();
+    holdDeviceStill();
+    EXPECT_EQ(readoutAfter(screen->exposureDurationLabel, [&] { device->exposureDurationProperty.set(CMTime{1, 60}); }),
+              "Secs 0.016667");
+    EXPECT_EQ(readoutAfter(screen->focusLabel, [&] { device->lensPositionProperty.set(0.3f); }), "Pos 0.300");
+    EXPECT_EQ(readoutAfter(screen->exposureBiasLabel, [&] { device->exposureTargetBiasProperty.set(-1.0f); }),
+              "Bias -1.00 EV");
+    EXPECT_EQ(readoutAfter(screen->isoLabel, [&] { device->isoProperty.set(100.4f); }), "ISO 100");
+    // No zoom readout until the picture is visibly magnified.
+    const std::pair<double, const char*> zooms[] = {{1.5, "1.5×"}, {1.0, ""}, {2.0, "2.0×"}, {1.04, ""}};
+    for (const auto& [zoom, text] : zooms)
+        EXPECT_EQ(readoutAfter(screen->zoomLabel, [&, zoom = zoom] { device->videoZoomFactorProperty.set(zoom); }),
+                  text)
+            << zoom;
+    // A locked write reaches the readouts the same way.
+    EXPECT_EQ(readoutAfter(screen->isoLabel,
+                           [&] {
+                               withDeviceLock(*device, [&] {
+                                   device->setExposureModeCustomWithDuration(CMTime{1, 60}, 400.0f, nullptr);
+                               });
+                           }),
+              "ISO 400");
+}
+
+TEST_F(DeviceObservation, ModeChangesPrintAndRefreshTheirGroupOnTheMainQueue) {
+    load();
+    holdDeviceStill();
+    screen->hideControls = false;
+    screen->focusControlsView->setHidden(true);
+    screen->exposureControlsView->setHidden(true);
+    printed.clear();
+    offMainThread([&] {
+        withDeviceLock(*device, [&] {
+            device->setFocusMode(AVCaptureFocusMode::continuousAutoFocus);
+            device->setExposureMode(AVCaptureExposureMode::autoExpose);
+        });
+    });
+    EXPECT_EQ(printedExceptFrames(),
+              (std::vector<std::string>{"focusMode changed to 2", "exposureMode changed to 1"}));
+    // Nothing was refreshed on the thread that made the change.
+    EXPECT_TRUE(screen->focusControlsView->isHidden());
+    EXPECT_TRUE(screen->exposureControlsView->isHidden());
+    EXPECT_TRUE(runMainUntil([&] {
+        return !screen->focusControlsView->isHidden() && !screen->exposureControlsView->isHidden();
+    }, std::chrono::seconds(2)));
+}
