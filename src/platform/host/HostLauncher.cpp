@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "capture/CaptureDeviceFactory.h"
+#include "capture/SimulatedCaptureDevice.h"
 #include "foundation/Print.h"
 #include "host/HeadlessHost.h"
 #include "host/WindowHost.h"
@@ -21,13 +22,19 @@ bool readScript(const std::string& name, std::string& text, std::string& why) {
         text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
         return true;
     }
+    // A folder opens as a stream on Linux and reads as nothing; it is no script either.
+    std::error_code ignored;
     std::ifstream file(name, std::ios::binary);
-    if (!file) {
+    if (!file || std::filesystem::is_directory(name, ignored)) {
         why = "cannot read script '" + name + "'";
         return false;
     }
     std::ostringstream content;
     content << file.rdbuf();
+    if (file.bad()) {
+        why = "cannot read script '" + name + "'";
+        return false;
+    }
     text = content.str();
     return true;
 }
@@ -83,12 +90,18 @@ std::shared_ptr<UIApplicationHost> makeCommandLineHost(int argc, char** argv, in
     // The camera opens its device lazily, through this factory; a failure there is the
     // application's to report. The device follows the machine's thermal state itself.
     std::shared_ptr<OpenedDevice> opened = configuration.device;
+    // FERNHOLD_UNTHROTTLED=1 (soak tests): a simulated camera makes frames as fast as the
+    // machine allows instead of at its frame rate.
+    const char* unthrottledSetting = std::getenv("FERNHOLD_UNTHROTTLED");
+    const bool unthrottled = unthrottledSetting && std::string(unthrottledSetting) == "1";
     AVCaptureDevice::setDefaultDeviceFactory(
-        [opened, source = options.camera](AVCaptureDevicePosition,
-                                          NSError* error) -> std::shared_ptr<AVCaptureDevice> {
+        [opened, unthrottled, source = options.camera](AVCaptureDevicePosition,
+                                                       NSError* error) -> std::shared_ptr<AVCaptureDevice> {
             CaptureDeviceOptions deviceOptions;
             deviceOptions.onFailure = [opened](const NSError&) { opened->reportFailure(); };
             auto device = openCaptureDevice(source, deviceOptions, error);
+            if (auto simulated = std::dynamic_pointer_cast<SimulatedCaptureDevice>(device); simulated && unthrottled)
+                simulated->setUnlimitedFrameRate(true);
             if (device)
                 opened->set(device);
             return device;
