@@ -5,6 +5,16 @@
 #
 #   scripts/fuzz.sh [SECONDS]
 #   FERNHOLD_FUZZ_TARGETS="fuzz_script fuzz_bitmaps" scripts/fuzz.sh 300
+#   FERNHOLD_FUZZ_KEEP_GOING=0 scripts/fuzz.sh 300   # stop at the first finding
+#
+# Each fuzzer runs in a child process that is restarted after each crash, hang or
+# out-of-memory input (libFuzzer's fork mode), so a known fault does not keep the rest of
+# the code from being fuzzed; the summary names each distinct fault once (by its sanitizer
+# summary line). FERNHOLD_FUZZ_KEEP_GOING=0 runs one process that stops at its first
+# finding instead.
+#
+# Inputs that once found a fault are kept in fuzz/regressions/TARGET; run them with
+# build-fuzz/fuzz/TARGET fuzz/regressions/TARGET/* (a fixed fault runs clean).
 #
 # New interesting inputs go to build-fuzz/corpus/TARGET (the seeds in fuzz/corpus stay as
 # they are); crashes, leaks, timeouts and out-of-memory inputs to
@@ -43,25 +53,47 @@ for target in "${targets[@]}"; do
   findings="$build/findings/$target"
   log="$build/logs/$target.log"
   mkdir -p "$corpus" "$findings" "$(dirname "$log")"
-  before=$(find "$findings" -type f | wc -l)
   dictionary=()
   [ -f "$root/fuzz/dict/$target.dict" ] && dictionary=("-dict=$root/fuzz/dict/$target.dict")
+  keep_going=()
+  [ "${FERNHOLD_FUZZ_KEEP_GOING:-1}" = 1 ] &&
+    keep_going=(-fork=1 -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1)
   echo "fuzz.sh: $target for $seconds s" >&2
+  touch "$log.start"
   status=0
   # A slow input (a picture that is large but legal) is allowed 25 s before it counts as
   # a hang; 2.5 GB of memory before it counts as out of memory.
-  "$build/fuzz/$target" "${dictionary[@]}" -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2560 \
-    -print_final_stats=1 -artifact_prefix="$findings/" "$corpus" "$root/fuzz/corpus/$target" \
-    >"$log" 2>&1 || status=$?
+  "$build/fuzz/$target" "${dictionary[@]}" "${keep_going[@]}" -max_total_time="$seconds" -timeout=25 \
+    -rss_limit_mb=2560 -print_final_stats=1 -artifact_prefix="$findings/" "$corpus" \
+    "$root/fuzz/corpus/$target" >"$log" 2>&1 || status=$?
+  # One process prints its totals at the end; in fork mode the last progress line has them.
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -n 1)
-  new=$(($(find "$findings" -type f | wc -l) - before))
+  if [ -z "$runs" ]; then
+    runs=$(sed -n 's/^#\([0-9]*\): cov.*/\1/p' "$log" | tail -n 1)
+    rate=$((${runs:-0} / seconds))
+  fi
+  new=$(find "$findings" -type f -newer "$log.start" | wc -l)
+  # What each new finding is: crashes and leaks are run again for their sanitizer summary
+  # (or the fuzzer's own complaint); timeouts and out-of-memory inputs are what they say.
+  distinct=$(
+    set +o pipefail # a finding that stops at its first line closes the pipe early
+    find "$findings" -type f -newer "$log.start" | head -n 50 | while read -r finding; do
+      case "$(basename "$finding")" in
+        timeout-*) echo "timeout" ;;
+        oom-*) echo "out of memory" ;;
+        *) timeout 120 "$build/fuzz/$target" "$finding" 2>&1 | grep -m 1 -E '^SUMMARY: |^fuzz_[a-z_]+: ' |
+          sed 's/ in .*//' ;;
+      esac
+    done | sort -u || true
+  )
   if [ "$status" -ne 0 ] || [ "$new" -gt 0 ]; then
     found_any=1
-    grep -m 3 -E '^(==[0-9]+==ERROR|SUMMARY|fuzz_[a-z_]+:)' "$log" >&2 || true
+    [ -n "$distinct" ] && sed 's/^/  /' <<<"$distinct" >&2
   fi
-  summary+=("$(printf '%-18s %10s executions (%s/s), corpus %5d, %d new findings, exit %d' \
-    "$target" "${runs:-?}" "${rate:-?}" "$(find "$corpus" -type f | wc -l)" "$new" "$status")")
+  summary+=("$(printf '%-18s %10s executions (%s/s), corpus %5d, %d findings (%d distinct), exit %d' \
+    "$target" "${runs:-?}" "${rate:-?}" "$(find "$corpus" -type f | wc -l)" "$new" \
+    "$(printf '%s' "$distinct" | grep -c . || true)" "$status")")
 done
 
 echo "fuzz.sh: results after $seconds s each" >&2

@@ -171,6 +171,13 @@ int HostCore::shutDown() {
         player_->join();
     if (!settled())
         foundation::logError("fernhold: the camera or the script did not stop in time; leaving anyway");
+    // --stats ends with the final counts, taken once capture has stopped, so that every
+    // frame the camera produced can be accounted for.
+    if (statistics_ && window_)
+        if (auto root = window_->rootViewController())
+            if (auto json = root->inspectValueForKey("frameStatistics"))
+                foundation::logError("stats: final presented " + std::to_string(frames_->count()) + ", camera " +
+                                     *json);
     int status = exitStatus_.load();
     if (status == 0 && failed_.load())
         status = 1;
