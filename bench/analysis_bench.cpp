@@ -71,7 +71,7 @@ BENCHMARK(BM_measureLuminosity)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 static void BM_luminosityScanOneThread(benchmark::State& state) {
     auto bytes = sceneWithLights();
-    BitmapLayout layout{W, H, 4, W * 4};
+    BitmapLayout layout{W, H, 4, W * 4, bytes->size()};
     for (auto _ : state) benchmark::DoNotOptimize(maxLuminosityOfRows(bytes->data(), layout, 0, H));
     state.SetBytesProcessed(int64_t(state.iterations()) * W * H * 4);
 }

@@ -34,7 +34,7 @@ std::vector<CGRect> CameraViewController::findBrightBoxes(const CGImageRef& imag
     CFDataRef data = CGDataProviderCopyData(CGImageGetDataProvider(image));
     const uint8_t* bytes = CFDataGetBytePtr(data);
     BitmapLayout layout{CGImageGetWidth(image), CGImageGetHeight(image), CGImageGetBitsPerPixel(image) / 8,
-                        CGImageGetBytesPerRow(image)};
+                        CGImageGetBytesPerRow(image), CFDataGetLength(data)};
     if (!bytes || !layout.fits(CFDataGetLength(data))) return boxes;
 
     const float threshold = float(maxLuminosity * thresholdFraction);

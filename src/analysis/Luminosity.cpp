@@ -28,15 +28,14 @@ inline luminosity_detail::Float4 laneMax(luminosity_detail::Float4 a, luminosity
 float maxLuminosityOfRows(const uint8_t* bytes, const BitmapLayout& layout, size_t firstRow, size_t endRow) {
     using namespace luminosity_detail;
     float maximum = 0.0f;
-    const bool vectorised = layout.bytesPerPixel == 4 && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
     for (size_t row = firstRow; row < endRow; ++row) {
         const uint8_t* rowBytes = bytes + row * layout.bytesPerRow;
         size_t column = 0;
-        if (vectorised && layout.width >= 8) {
+        if (const size_t grouped = layout.vectorColumns(row)) {
             // The maximum does not depend on the order the pixels are compared in, so
             // running maxima per lane are as exact as one.
             Float4 lanesA{}, lanesB{};
-            for (; column + 8 <= layout.width; column += 8) {
+            for (; column < grouped; column += 8) {
                 Float4 a = luminosity4(rowBytes + column * 4);
                 Float4 b = luminosity4(rowBytes + column * 4 + 16);
                 lanesA = laneMax(a, lanesA);

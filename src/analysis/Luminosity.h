@@ -22,8 +22,20 @@ inline float pixelLuminosity(const uint8_t* pixel) {
 // The geometry of a bitmap as the scans read it. A pixel needs at least three bytes.
 struct BitmapLayout {
     size_t width = 0, height = 0, bytesPerPixel = 0, bytesPerRow = 0;
+    // How many bytes may be read from the start of the data. The four-pixel reads take
+    // a pixel's fourth byte too, which a tightly cut last pixel may not have, so they are
+    // used only where these bytes reach; 0 leaves every pixel to the one-at-a-time path.
+    size_t readableBytes = 0;
     // Whether every pixel of every row lies inside `length` bytes and has R, G and B.
     bool fits(size_t length) const;
+    // The columns of `row` that the four-pixel reads may cover, in groups of eight.
+    size_t vectorColumns(size_t row) const {
+        if (bytesPerPixel != 4 || __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__) return 0;
+        size_t offset = row * bytesPerRow;
+        if (offset >= readableBytes) return 0;
+        size_t whole = (readableBytes - offset) / 4;
+        return (whole < width ? whole : width) / 8 * 8;
+    }
 };
 
 // The largest luminosity of rows [firstRow, endRow), 0.0 when there is none.
@@ -51,12 +63,11 @@ inline Float4 luminosity4(const uint8_t* pixels) {
 template <typename Visit>
 void forEachBrightPixel(const uint8_t* bytes, const BitmapLayout& layout, float threshold, Visit&& visit) {
     using namespace luminosity_detail;
-    const bool vectorised = layout.bytesPerPixel == 4 && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
     for (size_t row = 0; row < layout.height; ++row) {
         const uint8_t* rowBytes = bytes + row * layout.bytesPerRow;
         size_t column = 0;
-        if (vectorised) {
-            for (; column + 8 <= layout.width; column += 8) {
+        if (const size_t grouped = layout.vectorColumns(row)) {
+            for (; column < grouped; column += 8) {
                 Int4 first = luminosity4(rowBytes + column * 4) > threshold;
                 Int4 second = luminosity4(rowBytes + column * 4 + 16) > threshold;
                 Int4 any = first | second;

@@ -28,7 +28,7 @@ std::optional<float> CameraViewController::measureLuminosity(const UIImage& imag
     CFDataRef data = CGDataProviderCopyData(CGImageGetDataProvider(bitmap));
     const uint8_t* bytes = CFDataGetBytePtr(data);
     BitmapLayout layout{CGImageGetWidth(bitmap), CGImageGetHeight(bitmap), CGImageGetBitsPerPixel(bitmap) / 8,
-                        CGImageGetBytesPerRow(bitmap)};
+                        CGImageGetBytesPerRow(bitmap), CFDataGetLength(data)};
     // Data that is missing, or too short for the bitmap's rows, reads as a dark frame.
     if (bytes && layout.fits(CFDataGetLength(data))) {
         const size_t bandHeight = layout.height / bandCount;

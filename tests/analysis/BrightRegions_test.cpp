@@ -154,7 +154,11 @@ TEST(LuminosityScans, AgreeWithThePixelByPixelReadingOnRandomBitmaps) {
         size_t bpp = round % 3 == 0 ? 3 : 4;
         TestBitmap bitmap(size_t(size(random)), size_t(size(random)), bpp, size_t(round % 5));
         for (auto& b : bitmap.bytes) b = uint8_t(byte(random));
-        BitmapLayout layout{bitmap.width, bitmap.height, bpp, bitmap.bytesPerRow};
+        // Half the bitmaps end right after the last pixel's blue byte: the grouped reads
+        // must not take the missing alpha (the address sanitizer watches this).
+        if (round % 2) bitmap.bytes.resize((bitmap.height - 1) * bitmap.bytesPerRow + (bitmap.width - 1) * bpp + 3);
+        bitmap.bytes.shrink_to_fit();
+        BitmapLayout layout{bitmap.width, bitmap.height, bpp, bitmap.bytesPerRow, bitmap.bytes.size()};
         float expectedMax = 0;
         std::vector<std::pair<size_t, size_t>> expectedBright, bright;
         const float threshold = 120.5f;
