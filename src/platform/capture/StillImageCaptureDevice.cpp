@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -85,6 +86,43 @@ bool jpegLooksComplete(const std::vector<uint8_t>& bytes) {
     return false;
 }
 
+// Debian's stb_image trusts a Huffman table's code counts: counts that add up to more
+// than 256 make it write past its own tables. Such a file is damaged anyway, so every
+// Huffman table (DHT segment, also those between the scans of a progressive JPEG) is
+// checked before the decoder sees the file.
+bool jpegHuffmanTablesSound(const std::vector<uint8_t>& bytes) {
+    if (bytes.size() < 4 || bytes[0] != 0xFF || bytes[1] != 0xD8)
+        return true; // not a JPEG
+    size_t i = 2;
+    while (i + 4 <= bytes.size()) {
+        if (bytes[i] != 0xFF) { // entropy-coded data after a scan: skip to the next marker
+            ++i;
+            continue;
+        }
+        uint8_t marker = bytes[i + 1];
+        if (marker == 0xFF || marker == 0x00 || (marker >= 0xD0 && marker <= 0xD7)) {
+            i += marker == 0xFF ? 1 : 2; // fill byte, stuffed zero or restart marker
+            continue;
+        }
+        if (marker == 0xD9)
+            return true;
+        size_t length = size_t(bytes[i + 2]) << 8 | bytes[i + 3];
+        size_t end = std::min(bytes.size(), i + 2 + length);
+        if (marker == 0xC4) {
+            for (size_t table = i + 4; table + 17 <= end;) {
+                size_t codes = 0;
+                for (size_t k = 1; k <= 16; ++k)
+                    codes += bytes[table + k];
+                if (codes > 256)
+                    return false;
+                table += 17 + codes;
+            }
+        }
+        i += 2 + length;
+    }
+    return true;
+}
+
 class StillImageSource : public FrameSource {
   public:
     explicit StillImageSource(std::shared_ptr<const std::vector<uint8_t>> frame) : frame_(std::move(frame)) {
@@ -133,11 +171,14 @@ std::optional<StillImage> loadStillImage(const std::string& path, NSError* error
         return std::nullopt;
     }
     int w = 0, h = 0;
-    stbi_uc* pixels = jpegLooksComplete(bytes)
+    const bool complete = jpegLooksComplete(bytes), soundTables = jpegHuffmanTablesSound(bytes);
+    stbi_uc* pixels = complete && soundTables
                           ? stbi_load_from_memory(bytes.data(), int(bytes.size()), &w, &h, &channels, 4)
                           : nullptr;
     if (!pixels) {
-        const char* reason = jpegLooksComplete(bytes) ? stbi_failure_reason() : "the file ends early";
+        const char* reason = !complete      ? "the file ends early"
+                             : !soundTables ? "a Huffman table has more than 256 codes"
+                                            : stbi_failure_reason();
         fail(error, CaptureErrorCode::damagedImage,
              "image '" + path + "' is damaged or truncated (" + (reason ? reason : "unknown reason") + ")");
         return std::nullopt;

@@ -155,6 +155,13 @@ TEST(StillImageCaptureDevice, UnusableFilesAreRefusedWithAClearError) {
     EXPECT_EQ(cut.code(), int(CaptureErrorCode::damagedImage));
     EXPECT_NE(cut.localizedDescription().find("truncated"), std::string::npos);
 
+    // A JPEG whose Huffman table claims more than 256 codes never reaches the decoder
+    // (which would write past its own tables); found by the still-image fuzzer.
+    NSError huffman = refusal(std::string(FERNHOLD_SOURCE_DIR) +
+                              "/fuzz/regressions/fuzz_still_image/jpeg-huffman-counts-over-256.jpg");
+    EXPECT_EQ(huffman.code(), int(CaptureErrorCode::damagedImage));
+    EXPECT_NE(huffman.localizedDescription().find("Huffman"), std::string::npos);
+
     // Huge sizes are refused from the header alone: a 1 × 1 PNG claiming more.
     auto tiny = readAll(writePng(dir, "tiny.png", 1, 1, solid(1, 1, {1, 2, 3, 255})));
     auto claim = [&](uint32_t w, uint32_t h, const std::string& name) {
