@@ -280,7 +280,7 @@ TEST(Soak, RunsUnthrottledWithoutHangCrashLeakOrLostFrames) {
     EXPECT_GE(finalPresented, plan.frames) << "the script waited for more frames than were presented";
 
     // Memory: the last quarter of the run against the first, after the warm-up.
-    ASSERT_GE(memory.size(), 8u) << "too few memory samples for a comparison";
+    ASSERT_GE(memory.size(), 8u) << "too few memory samples for a comparison; run more frames";
     const size_t quarter = memory.size() / 4;
     const double first = mean(memory, 0, quarter), last = mean(memory, memory.size() - quarter, memory.size());
     EXPECT_LT(last, first * 1.05) << "resident memory grew from " << first / 1024 << " MiB to " << last / 1024
