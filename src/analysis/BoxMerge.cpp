@@ -10,8 +10,7 @@ void mergeBoxInPlace(CGRect box, std::vector<CGRect>& boxes) {
     // box absorbs it unchanged, and being last it stays where it is.
     if (!boxes.empty()) {
         const CGRect& last = boxes.back();
-        if (CGRectGetMinX(box) >= CGRectGetMinX(last) && CGRectGetMaxX(box) <= CGRectGetMaxX(last) &&
-            CGRectGetMinY(box) >= CGRectGetMinY(last) && CGRectGetMaxY(box) <= CGRectGetMaxY(last) &&
+        if (mergedBoxHolds(last, CGRectGetMinX(box), CGRectGetMinY(box), CGRectGetMaxX(box), CGRectGetMaxY(box)) &&
             CGRectIntersectsRect(box, last))
             return;
     }

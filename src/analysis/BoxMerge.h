@@ -9,3 +9,10 @@
 #include "media/CGGeometry.h"
 
 void mergeBoxInPlace(CGRect box, std::vector<CGRect>& boxes);
+
+// Whether the box made by a merge (standard: non-negative size) holds the rectangle from
+// (x0, y0) to (x1, y1). Merging such a rectangle leaves a list that ends in `box` as it is.
+inline bool mergedBoxHolds(const CGRect& box, double x0, double y0, double x1, double y1) {
+    return x0 >= box.origin.x && x1 <= box.origin.x + box.size.width && y0 >= box.origin.y &&
+           y1 <= box.origin.y + box.size.height;
+}

@@ -45,12 +45,7 @@ std::vector<CGRect> CameraViewController::findBrightBoxes(const CGImageRef& imag
         // as it is (the merge's own first case); checked here without building the square.
         double x0 = std::max(double(column) - boxRadius, 0.0), x1 = std::min(double(column) + boxRadius, width);
         double y0 = std::max(double(row) - boxRadius, 0.0), y1 = std::min(double(row) + boxRadius, height);
-        if (!boxes.empty()) {
-            const CGRect& last = boxes.back();
-            if (x0 >= last.origin.x && x1 <= last.origin.x + last.size.width && y0 >= last.origin.y &&
-                y1 <= last.origin.y + last.size.height)
-                return;
-        }
+        if (!boxes.empty() && mergedBoxHolds(boxes.back(), x0, y0, x1, y1)) return;
         CGRect square = CGRectMake(double(column) - boxRadius, double(row) - boxRadius, 2 * boxRadius, 2 * boxRadius);
         mergeBoxInPlace(CGRectIntersection(square, bounds), boxes);
     });
