@@ -5,6 +5,7 @@
 // else happens, and never crash or hang instead.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -79,6 +80,7 @@ TEST(CameraFaults, EveryUnusableSourceEndsWithTheFatalLineAndStatusOne) {
         {save(folder / "no-end.jpg", cut(goodJpeg, goodJpeg.size() - 2)), "damaged or truncated"},
         {save(folder / "wide.png", pngClaiming(20000, 10)), "at most 16384"},
         {save(folder / "huge.png", pngClaiming(16384, 16384)), "64 megapixels"},
+        {save(folder / "vast.png", pngClaiming(20000, 20000)), "at most 16384"},
         {save(folder / "empty-claim.png", pngClaiming(0, 0)), "not a PNG or JPEG"},
         {save(folder / "bigger-than-data.png", pngClaiming(1000, 1000)), "damaged or truncated"},
         {save(folder / "huge.jpg", jpegClaiming(60000, 60000)), "at most 16384"},
@@ -125,6 +127,9 @@ TEST(GraphicsFaults, WithoutAnEglVendorTheRunEndsWithOneClearLineAndStatusOne) {
         const std::string& last = lines.back();
         EXPECT_EQ(last.rfind("fernhold: could not create the OpenGL ES context: ", 0), 0u) << run.err;
         EXPECT_NE(last.find("EGL"), std::string::npos) << "the line names what failed: " << last;
+        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                [](const std::string& line) { return line.find("OpenGL ES") != std::string::npos; }),
+                  1) << "said once: " << run.err;
         tally.refused += run.status == 1 && run.out.empty();
     }
 }

@@ -148,6 +148,20 @@ class StillImageSource : public FrameSource {
     double meanRadiance_ = 0.18;
 };
 
+// The decoder refuses to even describe a PNG whose pixels would pass 1 GiB, so the size
+// such a file claims is read from its header here, to refuse it for what it is.
+bool pngClaimedSize(const std::vector<uint8_t>& bytes, int64_t& width, int64_t& height) {
+    static const uint8_t start[16] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+    if (bytes.size() < 24 || !std::equal(start, start + 16, bytes.begin()))
+        return false;
+    auto bigEndian = [&](size_t at) {
+        return int64_t(bytes[at]) << 24 | int64_t(bytes[at + 1]) << 16 | int64_t(bytes[at + 2]) << 8 | bytes[at + 3];
+    };
+    width = bigEndian(16);
+    height = bigEndian(20);
+    return width > 0 && height > 0;
+}
+
 std::string baseName(const std::string& path) {
     auto slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -158,13 +172,17 @@ std::optional<StillImage> loadStillImage(const std::string& path, NSError* error
     std::vector<uint8_t> bytes;
     if (!readFile(path, bytes, error))
         return std::nullopt;
-    int width = 0, height = 0, channels = 0;
-    if (!stbi_info_from_memory(bytes.data(), int(bytes.size()), &width, &height, &channels)) {
+    int64_t width = 0, height = 0;
+    int stbWidth = 0, stbHeight = 0, channels = 0;
+    if (stbi_info_from_memory(bytes.data(), int(bytes.size()), &stbWidth, &stbHeight, &channels)) {
+        width = stbWidth;
+        height = stbHeight;
+    } else if (!pngClaimedSize(bytes, width, height)) {
         fail(error, CaptureErrorCode::notAnImage, "'" + path + "' is not a PNG or JPEG image");
         return std::nullopt;
     }
     if (width <= 0 || height <= 0 || width > maximumStillImageSide || height > maximumStillImageSide ||
-        int64_t(width) * height > maximumStillImagePixels) {
+        width * height > maximumStillImagePixels) {
         fail(error, CaptureErrorCode::imageTooLarge,
              "image '" + path + "' is " + std::to_string(width) + " x " + std::to_string(height) +
                  " pixels; at most 16384 on a side and 64 megapixels are accepted");

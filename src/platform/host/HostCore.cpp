@@ -6,6 +6,7 @@
 #include <variant>
 
 #include "dispatch/DispatchQueue.h"
+#include "foundation/LeakCheck.h"
 #include "foundation/Print.h"
 #include "host/PngFile.h"
 #include "host/UiInspector.h"
@@ -23,6 +24,8 @@ constexpr auto shutdownLimit = std::chrono::seconds(2);
 constexpr auto shutdownQuiet = std::chrono::milliseconds(100);
 
 template <class... Ts> struct Overloaded : Ts... { using Ts::operator()...; };
+// Spelled out for compilers without aggregate deduction (clang before 17).
+template <class... Ts> Overloaded(Ts...) -> Overloaded<Ts...>;
 
 template <typename View> View* findView(UIView& view, const std::string& identifier) {
     if (view.identifier() == identifier)
@@ -199,6 +202,7 @@ int HostCore::finish(int status) {
         return status;
     std::fflush(stdout);
     std::fflush(stderr);
+    foundation::checkForLeaksBeforeQuickExit();
     std::_Exit(status);
 }
 

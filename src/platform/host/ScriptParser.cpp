@@ -3,6 +3,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <optional>
 
@@ -38,8 +39,24 @@ bool endsWith(std::string_view text, std::string_view suffix) {
     return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
 }
 
+// Script words are echoed in error lines: control bytes are shown escaped, so they cannot
+// move the terminal's cursor or split the line, and very long words are cut.
 std::string quoted(std::string_view text) {
-    return "'" + std::string(text) + "'";
+    constexpr size_t longest = 64;
+    std::string out = "'";
+    for (size_t i = 0; i < text.size() && i < longest; ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte < 0x20 || byte == 0x7F) {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            out += escaped;
+        } else {
+            out += char(byte);
+        }
+    }
+    if (text.size() > longest)
+        out += "...";
+    return out + "'";
 }
 
 // Every command parser gets the words after the command name and either fills
@@ -91,7 +108,11 @@ Result parseWait(const Arguments& args) {
         return "wait: unknown unit " + quoted(unit) + " (ms, s or frames)";
     if (milliseconds > static_cast<double>(longestWait.count()))
         return "wait: at most 1 hour, not " + quoted(args[0]);
-    return Wait{std::chrono::milliseconds(static_cast<int64_t>(std::llround(milliseconds)))};
+    // Waits are whole milliseconds: one that rounds to none would be the refused "0ms".
+    const int64_t rounded = std::llround(milliseconds);
+    if (rounded == 0)
+        return "wait: " + quoted(args[0]) + " is shorter than 1 ms";
+    return Wait{std::chrono::milliseconds(rounded)};
 }
 
 Result parseMode(std::string_view name, ModeControl control, const Arguments& args) {

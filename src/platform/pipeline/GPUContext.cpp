@@ -129,9 +129,11 @@ bool GPUContext::initialize(NSError* error) {
     NSError failure;
     context->queue_->sync([&] { ready = context->setUp(&failure); });
     if (!ready) {
-        foundation::logError("gpu: " + failure.localizedDescription());
+        // A caller that takes the error reports it in its own words; say it once only.
         if (error)
             *error = failure;
+        else
+            foundation::logError("gpu: " + failure.localizedDescription());
         return false;
     }
     // Kept for the life of the process: frames and framebuffers may still be in flight
@@ -145,7 +147,7 @@ GPUContext& GPUContext::shared() {
         return *context;
     NSError error;
     if (!initialize(&error)) {
-        foundation::logError("gpu: no processing context, cannot go on");
+        foundation::logError("gpu: " + error.localizedDescription() + "; cannot go on");
         std::abort();
     }
     return *sharedContext.load();

@@ -17,8 +17,8 @@ class ShaderProgram;
 class GPUContext {
   public:
     // Creates the shared context once; later calls return the first call's success.
-    // On failure fills `error` (domain "GPUContext", code = the EGL error) and returns
-    // false; a later call tries again.
+    // On failure fills `error` (domain "GPUContext", code = the EGL error), or logs the
+    // reason when `error` is null, and returns false; a later call tries again.
     static bool initialize(NSError* error);
     // The shared context, initialising it when needed. Aborts with a message when no
     // context can be made: callers that can cope check initialize() first.

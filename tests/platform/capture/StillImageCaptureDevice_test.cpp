@@ -177,4 +177,8 @@ TEST(StillImageCaptureDevice, UnusableFilesAreRefusedWithAClearError) {
     EXPECT_EQ(tall.code(), int(CaptureErrorCode::imageTooLarge));
     EXPECT_NE(tall.localizedDescription().find("640 x 20000"), std::string::npos);
     EXPECT_EQ(claim(9000, 8000, "wide.png").code(), int(CaptureErrorCode::imageTooLarge)); // 72 megapixels
+    // So large that the decoder will not even describe it: still refused for its size.
+    NSError square = claim(40000, 40000, "square.png");
+    EXPECT_EQ(square.code(), int(CaptureErrorCode::imageTooLarge));
+    EXPECT_NE(square.localizedDescription().find("40000 x 40000"), std::string::npos);
 }

@@ -94,11 +94,19 @@ TEST(ScriptParser, SkipsCommentsAndBlankLinesButCountsThem) {
 TEST(ScriptParser, RejectsWaitsThatAreMissingMalformedOrHuge) {
     for (auto line :
          {"wait", "wait 5", "wait ms", "wait 5 minutes", "wait -1s", "wait 0ms", "wait 1.5 frames",
-          "wait 3601s", "wait 10000001 frames", "wait 1e300s", "wait nan s", "wait 2 s extra", "wait 1x0s"})
+          "wait 0.4ms", "wait 3601s", "wait 10000001 frames", "wait 1e300s", "wait nan s", "wait 2 s extra", "wait 1x0s"})
         EXPECT_EQ(rejected(line).line, 1) << line;
     EXPECT_NE(rejected("wait 2h").message.find("'h'"), std::string::npos);
     EXPECT_NE(rejected("wait 2 hours").message.find("unit"), std::string::npos);
     EXPECT_NE(rejected("wait 7200s").message.find("1 hour"), std::string::npos);
+}
+
+TEST(ScriptParser, EchoedWordsCannotCarryControlBytesOrRunOn) {
+    const std::string message = rejected("sw\x1b[2Jipe\x07").message;
+    EXPECT_EQ(message.find_first_of("\x1b\x07"), std::string::npos) << message;
+    EXPECT_NE(message.find("sw\\x1B[2Jipe\\x07"), std::string::npos) << message;
+    const std::string longWord = rejected("pinch " + std::string(5000, '9')).message;
+    EXPECT_LT(longWord.size(), 200u) << longWord;
 }
 
 TEST(ScriptParser, RejectsBadArgumentsOfEveryOtherCommand) {
