@@ -13,8 +13,8 @@
 # summary line). FERNHOLD_FUZZ_KEEP_GOING=0 runs one process that stops at its first
 # finding instead.
 #
-# Inputs that once found a fault are kept in fuzz/regressions/TARGET; run them with
-# build-fuzz/fuzz/TARGET fuzz/regressions/TARGET/* (a fixed fault runs clean).
+# Inputs that once found a fault are kept in fuzz/regressions/TARGET; each run starts by
+# running them (a fixed fault runs clean), by hand: build-fuzz/fuzz/TARGET fuzz/regressions/TARGET/*
 #
 # New interesting inputs go to build-fuzz/corpus/TARGET (the seeds in fuzz/corpus stay as
 # they are); crashes, leaks, timeouts and out-of-memory inputs to
@@ -49,6 +49,17 @@ mkdir -p "$build"
 found_any=0
 summary=()
 for target in "${targets[@]}"; do
+  # Inputs that once found a fault must keep running clean.
+  regressions="$root/fuzz/regressions/$target"
+  if [ -d "$regressions" ] && [ -n "$(ls -A "$regressions")" ]; then
+    if "$build/fuzz/$target" "$regressions"/* >"$build/regressions-$target.log" 2>&1; then
+      echo "fuzz.sh: $target: $(ls "$regressions" | wc -l) earlier finding(s) run clean" >&2
+    else
+      found_any=1
+      tail -n 20 "$build/regressions-$target.log" >&2
+      echo "fuzz.sh: $target: an earlier finding is back; see $build/regressions-$target.log" >&2
+    fi
+  fi
   corpus="$build/corpus/$target"
   findings="$build/findings/$target"
   log="$build/logs/$target.log"
