@@ -4,8 +4,10 @@
 #pragma GCC system_header // stb_image's implementation is not ours to warn about
 #include <sys/wait.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -66,22 +68,41 @@ inline std::filesystem::path scratchFolder(const std::string& name) {
 }
 
 // Runs the program in `folder` with `args`, `input` on standard input, the environment
-// plus `environment` ("NAME=value ..."), killed after `limitSeconds`.
+// plus `environment` ("NAME=value ..."), killed after `limitSeconds`. Each line of
+// standard error reaches `onErrorLine` (when given) as the program writes it, so a test
+// can act at the moment the program says it has got somewhere.
 inline Run runProgram(const std::filesystem::path& folder, const std::vector<std::string>& args,
                       const std::string& input = "",
                       const std::string& environment = "env -u DISPLAY -u WAYLAND_DISPLAY",
-                      int limitSeconds = 90) {
+                      int limitSeconds = 90,
+                      const std::function<void(const std::string&)>& onErrorLine = nullptr) {
     { std::ofstream(folder / "stdin.txt") << input; }
     std::string command = "cd " + quote(folder.string()) + " && " + environment + " timeout -k 5 " +
                           std::to_string(limitSeconds) + " " + quote(FERNHOLD_BINARY);
     for (const auto& arg : args)
         command += " " + quote(arg);
-    command += " <stdin.txt >stdout.txt 2>stderr.txt";
+    // Standard error into the pipe we read, then standard output into its file.
+    command += " <stdin.txt 2>&1 >stdout.txt";
     Run run;
-    const int raw = std::system(command.c_str());
+    FILE* errors = popen(command.c_str(), "r");
+    if (!errors)
+        return run;
+    std::string line;
+    for (int c; (c = std::fgetc(errors)) != EOF;) {
+        run.err += char(c);
+        if (c != '\n') {
+            line += char(c);
+            continue;
+        }
+        if (onErrorLine)
+            onErrorLine(line);
+        line.clear();
+    }
+    if (!line.empty() && onErrorLine)
+        onErrorLine(line);
+    const int raw = pclose(errors);
     run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     run.out = slurp(folder / "stdout.txt");
-    run.err = slurp(folder / "stderr.txt");
     return run;
 }
 

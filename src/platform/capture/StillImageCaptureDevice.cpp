@@ -88,37 +88,28 @@ bool jpegLooksComplete(const std::vector<uint8_t>& bytes) {
 
 // Debian's stb_image trusts a Huffman table's code counts: counts that add up to more
 // than 256 make it write past its own tables. Such a file is damaged anyway, so every
-// Huffman table (DHT segment, also those between the scans of a progressive JPEG) is
-// checked before the decoder sees the file.
+// Huffman table is checked before the decoder sees the file. The check reads each DHT
+// segment as the decoder does (a table's counts are read even where they run past the
+// segment's stated length, and bytes past the end of the file read as 0), and it looks
+// at every DHT marker in the file rather than following the segment chain, so a damaged
+// length or scan cannot hide a table from it that the decoder would still find.
 bool jpegHuffmanTablesSound(const std::vector<uint8_t>& bytes) {
     if (bytes.size() < 4 || bytes[0] != 0xFF || bytes[1] != 0xD8)
         return true; // not a JPEG
-    size_t i = 2;
-    while (i + 4 <= bytes.size()) {
-        if (bytes[i] != 0xFF) { // entropy-coded data after a scan: skip to the next marker
-            ++i;
+    auto at = [&](size_t i) -> size_t { return i < bytes.size() ? bytes[i] : 0; };
+    for (size_t marker = 2; marker + 1 < bytes.size(); ++marker) {
+        if (bytes[marker] != 0xFF || bytes[marker + 1] != 0xC4)
             continue;
+        long remaining = long(at(marker + 2) << 8 | at(marker + 3)) - 2;
+        for (size_t table = marker + 4; remaining > 0 && table < bytes.size();) {
+            size_t codes = 0;
+            for (size_t k = 1; k <= 16; ++k)
+                codes += at(table + k);
+            if (codes > 256)
+                return false;
+            table += 17 + codes;
+            remaining -= long(17 + codes);
         }
-        uint8_t marker = bytes[i + 1];
-        if (marker == 0xFF || marker == 0x00 || (marker >= 0xD0 && marker <= 0xD7)) {
-            i += marker == 0xFF ? 1 : 2; // fill byte, stuffed zero or restart marker
-            continue;
-        }
-        if (marker == 0xD9)
-            return true;
-        size_t length = size_t(bytes[i + 2]) << 8 | bytes[i + 3];
-        size_t end = std::min(bytes.size(), i + 2 + length);
-        if (marker == 0xC4) {
-            for (size_t table = i + 4; table + 17 <= end;) {
-                size_t codes = 0;
-                for (size_t k = 1; k <= 16; ++k)
-                    codes += bytes[table + k];
-                if (codes > 256)
-                    return false;
-                table += 17 + codes;
-            }
-        }
-        i += 2 + length;
     }
     return true;
 }
@@ -172,6 +163,12 @@ std::optional<StillImage> loadStillImage(const std::string& path, NSError* error
     std::vector<uint8_t> bytes;
     if (!readFile(path, bytes, error))
         return std::nullopt;
+    // Before the decoder reads anything: even describing a JPEG builds its Huffman tables.
+    if (!jpegHuffmanTablesSound(bytes)) {
+        fail(error, CaptureErrorCode::damagedImage,
+             "image '" + path + "' is damaged or truncated (a Huffman table has more than 256 codes)");
+        return std::nullopt;
+    }
     int64_t width = 0, height = 0;
     int stbWidth = 0, stbHeight = 0, channels = 0;
     if (stbi_info_from_memory(bytes.data(), int(bytes.size()), &stbWidth, &stbHeight, &channels)) {
@@ -189,14 +186,11 @@ std::optional<StillImage> loadStillImage(const std::string& path, NSError* error
         return std::nullopt;
     }
     int w = 0, h = 0;
-    const bool complete = jpegLooksComplete(bytes), soundTables = jpegHuffmanTablesSound(bytes);
-    stbi_uc* pixels = complete && soundTables
-                          ? stbi_load_from_memory(bytes.data(), int(bytes.size()), &w, &h, &channels, 4)
-                          : nullptr;
+    const bool complete = jpegLooksComplete(bytes);
+    stbi_uc* pixels =
+        complete ? stbi_load_from_memory(bytes.data(), int(bytes.size()), &w, &h, &channels, 4) : nullptr;
     if (!pixels) {
-        const char* reason = !complete      ? "the file ends early"
-                             : !soundTables ? "a Huffman table has more than 256 codes"
-                                            : stbi_failure_reason();
+        const char* reason = !complete ? "the file ends early" : stbi_failure_reason();
         fail(error, CaptureErrorCode::damagedImage,
              "image '" + path + "' is damaged or truncated (" + (reason ? reason : "unknown reason") + ")");
         return std::nullopt;
