@@ -50,8 +50,8 @@ bool readFile(const std::string& path, std::vector<uint8_t>& bytes, NSError* err
     if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) {
         std::fclose(file);
         return fail(error, CaptureErrorCode::unreadableFile,
-                    "cannot read image '" + path + "': " +
-                        (S_ISDIR(info.st_mode) ? "it is a folder" : "it is not a regular file"));
+                    "cannot read image '" + path +
+                        "': " + (S_ISDIR(info.st_mode) ? "it is a folder" : "it is not a regular file"));
     }
     bool ok = std::fseek(file, 0, SEEK_END) == 0;
     long size = ok ? std::ftell(file) : -1;
@@ -74,10 +74,19 @@ bool readFile(const std::string& path, std::vector<uint8_t>& bytes, NSError* err
     return true;
 }
 
+// Whether the decoder will read the file as a JPEG: a start-of-image marker, which like
+// every marker may come after any number of 0xFF fill bytes.
+bool decodedAsJpeg(const std::vector<uint8_t>& bytes) {
+    size_t i = 0;
+    while (i < bytes.size() && bytes[i] == 0xFF)
+        ++i;
+    return i > 0 && i < bytes.size() && bytes[i] == 0xD8;
+}
+
 // The JPEG decoder fills a cut-off file's missing rows with grey instead of failing, so a
 // JPEG must end with its end-of-image marker (a little trailing padding is allowed).
 bool jpegLooksComplete(const std::vector<uint8_t>& bytes) {
-    if (bytes.size() < 4 || bytes[0] != 0xFF || bytes[1] != 0xD8)
+    if (bytes.size() < 4 || !decodedAsJpeg(bytes))
         return true; // not a JPEG
     const size_t from = bytes.size() > 4096 ? bytes.size() - 4096 : 2;
     for (size_t i = bytes.size() - 1; i > from; --i)
@@ -94,10 +103,10 @@ bool jpegLooksComplete(const std::vector<uint8_t>& bytes) {
 // at every DHT marker in the file rather than following the segment chain, so a damaged
 // length or scan cannot hide a table from it that the decoder would still find.
 bool jpegHuffmanTablesSound(const std::vector<uint8_t>& bytes) {
-    if (bytes.size() < 4 || bytes[0] != 0xFF || bytes[1] != 0xD8)
+    if (!decodedAsJpeg(bytes))
         return true; // not a JPEG
     auto at = [&](size_t i) -> size_t { return i < bytes.size() ? bytes[i] : 0; };
-    for (size_t marker = 2; marker + 1 < bytes.size(); ++marker) {
+    for (size_t marker = 0; marker + 1 < bytes.size(); ++marker) {
         if (bytes[marker] != 0xFF || bytes[marker + 1] != 0xC4)
             continue;
         long remaining = long(at(marker + 2) << 8 | at(marker + 3)) - 2;
@@ -142,11 +151,13 @@ class StillImageSource : public FrameSource {
 // The decoder refuses to even describe a PNG whose pixels would pass 1 GiB, so the size
 // such a file claims is read from its header here, to refuse it for what it is.
 bool pngClaimedSize(const std::vector<uint8_t>& bytes, int64_t& width, int64_t& height) {
-    static const uint8_t start[16] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+    static const uint8_t start[16] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n',
+                                      0,    0,   0,   13,  'I',  'H',  'D',  'R'};
     if (bytes.size() < 24 || !std::equal(start, start + 16, bytes.begin()))
         return false;
     auto bigEndian = [&](size_t at) {
-        return int64_t(bytes[at]) << 24 | int64_t(bytes[at + 1]) << 16 | int64_t(bytes[at + 2]) << 8 | bytes[at + 3];
+        return int64_t(bytes[at]) << 24 | int64_t(bytes[at + 1]) << 16 | int64_t(bytes[at + 2]) << 8 |
+               bytes[at + 3];
     };
     width = bigEndian(16);
     height = bigEndian(20);

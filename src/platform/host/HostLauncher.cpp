@@ -10,6 +10,7 @@
 #include "capture/CaptureDeviceFactory.h"
 #include "capture/SimulatedCaptureDevice.h"
 #include "foundation/Print.h"
+#include "host/FrameMemoryPolicy.h"
 #include "host/HeadlessHost.h"
 #include "host/WindowHost.h"
 #include "pipeline/GPUContext.h"
@@ -50,6 +51,7 @@ bool hasDisplay() {
 } // namespace
 
 std::shared_ptr<UIApplicationHost> makeCommandLineHost(int argc, char** argv, int& exitStatus) {
+    keepLargeBuffersReturnable();
     auto parsed = parseCommandLine(argc, argv);
     if (auto* request = std::get_if<ExitRequest>(&parsed)) {
         foundation::logError(request->message);

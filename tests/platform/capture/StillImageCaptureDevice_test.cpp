@@ -157,10 +157,12 @@ TEST(StillImageCaptureDevice, UnusableFilesAreRefusedWithAClearError) {
 
     // A JPEG whose Huffman table claims more than 256 codes never reaches the decoder
     // (which would write past its own tables); found by the still-image fuzzer.
-    // Huffman tables whose counts would overflow the decoder's, after the frame header and
-    // before it (where even reading the picture's size builds them).
+    // Huffman tables whose counts would overflow the decoder's: after the frame header,
+    // before it (where even reading the picture's size builds them), and in a file that
+    // starts with fill bytes before its start-of-image marker.
     for (const char* name :
-         {"jpeg-huffman-counts-over-256.jpg", "jpeg-huffman-counts-over-256-before-the-frame-header.jpg"}) {
+         {"jpeg-huffman-counts-over-256.jpg", "jpeg-huffman-counts-over-256-before-the-frame-header.jpg",
+          "jpeg-huffman-counts-over-256-after-fill-bytes.jpg"}) {
         NSError huffman =
             refusal(std::string(FERNHOLD_SOURCE_DIR) + "/fuzz/regressions/fuzz_still_image/" + name);
         EXPECT_EQ(huffman.code(), int(CaptureErrorCode::damagedImage)) << name;
