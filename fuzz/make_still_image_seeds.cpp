@@ -4,16 +4,6 @@
 // starts from valid files reaches the decoders' inner loops in seconds instead of hours.
 //
 //   make_still_image_seeds fuzz/corpus/fuzz_still_image
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#define STB_IMAGE_WRITE_STATIC
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-#pragma GCC diagnostic ignored "-Wsign-compare"
-#pragma GCC diagnostic ignored "-Wunused-parameter"
-#pragma GCC diagnostic ignored "-Wunused-function"
-#include <stb/stb_image_write.h>
-#pragma GCC diagnostic pop
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -22,20 +12,15 @@
 #include <string>
 #include <vector>
 
+#include "support/PictureBytes.h"
+
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using pictures::Bytes;
 std::filesystem::path folder;
 
 void save(const std::string& name, const Bytes& bytes) {
-    std::ofstream(folder / name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                          std::streamsize(bytes.size()));
-}
-
-void appendToBytes(void* context, void* data, int size) {
-    auto* bytes = static_cast<Bytes*>(context);
-    auto* begin = static_cast<uint8_t*>(data);
-    bytes->insert(bytes->end(), begin, begin + size);
+    pictures::save(folder / name, bytes);
 }
 
 Bytes pixels(int width, int height, int channels) {
@@ -47,27 +32,17 @@ Bytes pixels(int width, int height, int channels) {
 
 Bytes stbPng(int width, int height, int channels) {
     Bytes out, in = pixels(width, height, channels);
-    stbi_write_png_to_func(appendToBytes, &out, width, height, channels, in.data(), width * channels);
+    stbi_write_png_to_func(pictures::appendTo, &out, width, height, channels, in.data(), width * channels);
     return out;
 }
 
 Bytes stbJpeg(int width, int height, int channels, int quality) {
     Bytes out, in = pixels(width, height, channels);
-    stbi_write_jpg_to_func(appendToBytes, &out, width, height, channels, in.data(), quality);
+    stbi_write_jpg_to_func(pictures::appendTo, &out, width, height, channels, in.data(), quality);
     return out;
 }
 
 // ---- Hand-made PNGs for the forms stb_image_write does not produce ----------------------
-
-uint32_t crc32(const uint8_t* data, size_t size, uint32_t crc = 0) {
-    crc = ~crc;
-    for (size_t i = 0; i < size; ++i) {
-        crc ^= data[i];
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
-    }
-    return ~crc;
-}
 
 void put32(Bytes& out, uint32_t value) {
     for (int shift = 24; shift >= 0; shift -= 8)
@@ -79,7 +54,7 @@ void chunk(Bytes& png, const char type[5], const Bytes& body) {
     Bytes typed(type, type + 4);
     typed.insert(typed.end(), body.begin(), body.end());
     png.insert(png.end(), typed.begin(), typed.end());
-    put32(png, crc32(typed.data(), typed.size()));
+    put32(png, pictures::crc32(typed.data(), typed.size()));
 }
 
 Bytes deflate(const Bytes& raw) {
@@ -134,29 +109,6 @@ Bytes adam7Rgb(uint32_t width, uint32_t height) {
     return result;
 }
 
-// A picture that claims `width` × `height` in its header but carries a few bytes.
-Bytes pngClaiming(uint32_t width, uint32_t height) {
-    return handPng(width, height, 8, 2, false, rows(2, 6, 0));
-}
-
-// A baseline JPEG whose frame header says `width` × `height` instead.
-Bytes jpegClaiming(Bytes jpeg, uint16_t width, uint16_t height) {
-    for (size_t i = 2; i + 8 < jpeg.size(); ++i)
-        if (jpeg[i] == 0xFF && (jpeg[i + 1] == 0xC0 || jpeg[i + 1] == 0xC2)) {
-            jpeg[i + 5] = uint8_t(height >> 8);
-            jpeg[i + 6] = uint8_t(height);
-            jpeg[i + 7] = uint8_t(width >> 8);
-            jpeg[i + 8] = uint8_t(width);
-            break;
-        }
-    return jpeg;
-}
-
-Bytes cut(Bytes bytes, size_t keep) {
-    bytes.resize(std::min(bytes.size(), keep));
-    return bytes;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -173,7 +125,7 @@ int main(int argc, char** argv) {
     save("png-rgba-16x9.png", stbPng(16, 9, 4));
     save("png-rgb-640x480.png", [] {
         Bytes out, in(640 * 480 * 3, 0x40);
-        stbi_write_png_to_func(appendToBytes, &out, 640, 480, 3, in.data(), 640 * 3);
+        stbi_write_png_to_func(pictures::appendTo, &out, 640, 480, 3, in.data(), 640 * 3);
         return out;
     }());
     Bytes palette(3 * 256);
@@ -185,21 +137,21 @@ int main(int argc, char** argv) {
     save("png-rgb-16bit-3x2.png", handPng(3, 2, 16, 2, false, rows(2, 18, 3)));
     save("png-rgba-16bit-2x2.png", handPng(2, 2, 16, 6, false, rows(2, 16, 4)));
     save("png-rgb-adam7-9x10.png", handPng(9, 10, 8, 2, true, adam7Rgb(9, 10)));
-    save("png-claims-20000x20000.png", pngClaiming(20000, 20000));
-    save("png-claims-16384x4096.png", pngClaiming(16384, 4096));
-    save("png-cut.png", cut(stbPng(16, 9, 4), 60));
+    save("png-claims-20000x20000.png", pictures::pngClaiming(20000, 20000));
+    save("png-claims-16384x4096.png", pictures::pngClaiming(16384, 4096));
+    save("png-cut.png", pictures::cut(stbPng(16, 9, 4), 60));
 
     save("jpeg-grey-8x8.jpg", stbJpeg(8, 8, 1, 90));
     save("jpeg-rgb-17x13.jpg", stbJpeg(17, 13, 3, 75));
     save("jpeg-rgb-640x480.jpg", [] {
         Bytes out, in(640 * 480 * 3, 0x90);
-        stbi_write_jpg_to_func(appendToBytes, &out, 640, 480, 3, in.data(), 20);
+        stbi_write_jpg_to_func(pictures::appendTo, &out, 640, 480, 3, in.data(), 20);
         return out;
     }());
-    save("jpeg-claims-60000x60000.jpg", jpegClaiming(stbJpeg(8, 8, 3, 50), 60000, 60000));
-    save("jpeg-claims-1024x768.jpg", jpegClaiming(stbJpeg(8, 8, 3, 50), 1024, 768));
+    save("jpeg-claims-60000x60000.jpg", pictures::jpegClaiming(stbJpeg(8, 8, 3, 50), 60000, 60000));
+    save("jpeg-claims-1024x768.jpg", pictures::jpegClaiming(stbJpeg(8, 8, 3, 50), 1024, 768));
     Bytes whole = stbJpeg(17, 13, 3, 75);
-    save("jpeg-cut.jpg", cut(whole, whole.size() * 2 / 3));
+    save("jpeg-cut.jpg", pictures::cut(whole, whole.size() * 2 / 3));
     save("not-an-image.png", Bytes{'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0});
     return 0;
 }

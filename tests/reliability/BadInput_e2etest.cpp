@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "PictureBytes.h"
+#include "support/PictureBytes.h"
 #include "e2e/HostE2eSupport.h"
 
 namespace {

@@ -1,5 +1,5 @@
 #pragma once
-// Picture files made in memory for the bad-input tests: valid PNGs, JPEGs and BMPs to
+// Picture files made in memory for the bad-input tests and the fuzzers' seeds: valid PNGs, JPEGs and BMPs to
 // damage, and PNG and JPEG headers that claim sizes a file of a few bytes cannot have.
 #pragma GCC system_header // stb_image_write's implementation is not ours to warn about
 #include <cstdint>
@@ -72,18 +72,22 @@ inline Bytes pngClaiming(uint32_t width, uint32_t height) {
     return file;
 }
 
-// A valid JPEG whose frame header says width × height.
-inline Bytes jpegClaiming(uint16_t width, uint16_t height) {
-    Bytes file = jpeg(8, 8);
-    for (size_t i = 2; i + 8 < file.size(); ++i)
-        if (file[i] == 0xFF && file[i + 1] == 0xC0) {
-            file[i + 5] = uint8_t(height >> 8);
-            file[i + 6] = uint8_t(height);
-            file[i + 7] = uint8_t(width >> 8);
-            file[i + 8] = uint8_t(width);
+// `jpeg` with its frame header (baseline or progressive) saying width × height.
+inline Bytes jpegClaiming(Bytes jpeg, uint16_t width, uint16_t height) {
+    for (size_t i = 2; i + 8 < jpeg.size(); ++i)
+        if (jpeg[i] == 0xFF && (jpeg[i + 1] == 0xC0 || jpeg[i + 1] == 0xC2)) {
+            jpeg[i + 5] = uint8_t(height >> 8);
+            jpeg[i + 6] = uint8_t(height);
+            jpeg[i + 7] = uint8_t(width >> 8);
+            jpeg[i + 8] = uint8_t(width);
             break;
         }
-    return file;
+    return jpeg;
+}
+
+// A valid JPEG whose frame header says width × height.
+inline Bytes jpegClaiming(uint16_t width, uint16_t height) {
+    return jpegClaiming(jpeg(8, 8), width, height);
 }
 
 inline Bytes cut(Bytes bytes, size_t keep) {
