@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "capture/OwnChange.h"
+
 const AVCaptureSystemPressureLevel AVCaptureSystemPressureLevelNominal = "nominal";
 const AVCaptureSystemPressureLevel AVCaptureSystemPressureLevelFair = "fair";
 const AVCaptureSystemPressureLevel AVCaptureSystemPressureLevelSerious = "serious";
@@ -43,7 +45,7 @@ bool AVCaptureDevice::lockForConfiguration(NSError* error) {
 }
 
 std::optional<NSError> AVCaptureDevice::configurationLockRefusal() const {
-    if (!refusesConfigurationLock()) return std::nullopt;
+    if (!refusesConfigurationLock() || OwnChange::inProgress()) return std::nullopt;
     return NSError("AVFoundationErrorDomain", -11852, "The configuration lock was refused (simulated)");
 }
 

@@ -166,7 +166,8 @@ protected:
     virtual float exposureTargetBiasInEffect(float requested) const { return requested; }
     virtual double videoZoomFactorInEffect(double requested) const { return requested; }
     // Whether the configuration lock is refused, and with which error. The default
-    // refuses while the switch above is on.
+    // refuses while the switch above is on, but never to the device itself taking the
+    // lock for a change of its own (OwnChange): the switch is aimed at the application.
     virtual std::optional<NSError> configurationLockRefusal() const;
     // Runs `work` on the device's own thread (completion handlers, self-made changes).
     virtual void runOnDeviceThread(std::function<void()> work) = 0;

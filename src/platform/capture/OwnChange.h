@@ -2,7 +2,7 @@
 // The configuration lock, taken by a device for a change it makes itself: a step of its
 // automatic exposure or focus, a control another program changed. A refusal switched on
 // for tests and scripts is aimed at the application, not at the camera's own workings, so
-// a device's configurationLockRefusal() grants the lock while inProgress() is true.
+// AVCaptureDevice::configurationLockRefusal() grants the lock while inProgress() is true.
 #include "capture/AVCaptureDevice.h"
 
 class OwnChange {

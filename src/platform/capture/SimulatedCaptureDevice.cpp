@@ -64,12 +64,6 @@ bool SimulatedCaptureDevice::isExposureModeSupported(AVCaptureExposureMode mode)
     }
 }
 
-std::optional<NSError> SimulatedCaptureDevice::configurationLockRefusal() const {
-    if (OwnChange::inProgress())
-        return std::nullopt;
-    return AVCaptureDevice::configurationLockRefusal();
-}
-
 void SimulatedCaptureDevice::runOnDeviceThread(std::function<void()> work) {
     deviceQueue_.async(std::move(work));
 }

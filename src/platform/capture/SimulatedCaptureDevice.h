@@ -90,7 +90,6 @@ class SimulatedCaptureDevice : public AVCaptureDevice {
     void applyFocus(AVCaptureFocusMode mode, float lensPosition) override;
     void applyExposure(AVCaptureExposureMode mode, CMTime duration, float iso, float bias) override;
     void applyFrameDurations(CMTime min, CMTime max) override;
-    std::optional<NSError> configurationLockRefusal() const override;
     void runOnDeviceThread(std::function<void()> work) override;
 
   private:

@@ -80,12 +80,6 @@ bool V4L2CaptureDevice::isExposureModeSupported(AVCaptureExposureMode mode) cons
     return controls_.supports(mode);
 }
 
-std::optional<NSError> V4L2CaptureDevice::configurationLockRefusal() const {
-    if (OwnChange::inProgress())
-        return std::nullopt;
-    return AVCaptureDevice::configurationLockRefusal();
-}
-
 void V4L2CaptureDevice::adoptPressureMonitor(std::unique_ptr<ThermalPressureMonitor> monitor) {
     pressureMonitor_ = std::move(monitor);
 }

@@ -78,7 +78,6 @@ class V4L2CaptureDevice final : public AVCaptureDevice {
     float exposureTargetBiasInEffect(float) const override { return biasInEffect_; }
     double videoZoomFactorInEffect(double) const override { return zoomInEffect_; }
     void runOnDeviceThread(std::function<void()> work) override { deviceQueue_.async(std::move(work)); }
-    std::optional<NSError> configurationLockRefusal() const override;
 
   private:
     using Clock = std::chrono::steady_clock;
