@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all setup build run test test-asan test-tsan bench clean
+.PHONY: all setup build run test test-asan test-tsan build-check bench clean
 
 all: build
 
@@ -20,8 +20,21 @@ build: setup $(BUILD)/CMakeCache.txt
 run: build
 	@./scripts/run.sh $(BUILD)/fernhold
 
-test: build
+# Our own test builds treat warnings as errors; a plain configure (a user's `make run`, a
+# packager's cmake) does not.
+test: setup
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFERNHOLD_WERROR=ON $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD) -j $(JOBS)
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+
+# The build types and compiler a packager may choose, built (tests included) but not run:
+# GCC at -O3 and clang must both build our code without a warning.
+build-check: setup
+	@./scripts/setup.sh clang
+	@cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DFERNHOLD_WERROR=ON >/dev/null
+	@cmake --build build-release -j $(JOBS)
+	@CXX=clang++ CC=clang cmake -S . -B build-clang -DCMAKE_BUILD_TYPE=Debug -DFERNHOLD_WERROR=ON >/dev/null
+	@cmake --build build-clang -j $(JOBS)
 
 # The same suite under the address and undefined-behaviour sanitizers, and under the
 # thread sanitizer. Findings inside Mesa are suppressed (see scripts/sanitizers/).
@@ -52,4 +65,4 @@ bench:
 	@./scripts/run-benchmarks.sh build-bench
 
 clean:
-	rm -rf $(BUILD) build-bench build-asan build-tsan
+	rm -rf $(BUILD) build-bench build-asan build-tsan build-release build-clang

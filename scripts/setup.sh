@@ -12,11 +12,12 @@ packages=(
   xvfb xdotool
 )
 # Extra groups: "bench" adds OpenCV (the anchor the benchmarks compare against),
-# "fuzz" adds clang with its sanitizer and libFuzzer runtime.
+# "fuzz" adds clang with its sanitizer and libFuzzer runtime, "clang" the compiler alone.
 for group in "$@"; do
   case "$group" in
     bench) packages+=(libopencv-dev) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
+    clang) packages+=(clang) ;;
     *) echo "setup.sh: unknown package group '$group'" >&2; exit 2 ;;
   esac
 done

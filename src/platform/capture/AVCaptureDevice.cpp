@@ -16,7 +16,7 @@ const AVCaptureSessionPreset AVCaptureSessionPreset640x480 = "640x480";
 
 namespace {
 std::mutex factoryMutex;
-AVCaptureDevice::DeviceFactory& factory() {
+AVCaptureDevice::DeviceFactory& installedDeviceFactory() {
     static AVCaptureDevice::DeviceFactory f;
     return f;
 }
@@ -161,14 +161,14 @@ CMTime AVCaptureDevice::deviceClockTime() const {
 
 void AVCaptureDevice::setDefaultDeviceFactory(DeviceFactory f) {
     std::lock_guard lock(factoryMutex);
-    factory() = std::move(f);
+    installedDeviceFactory() = std::move(f);
 }
 
 std::shared_ptr<AVCaptureDevice> AVCaptureDevice::defaultDevice(AVCaptureDevicePosition position, NSError* error) {
     DeviceFactory f;
     {
         std::lock_guard lock(factoryMutex);
-        f = factory();
+        f = installedDeviceFactory();
     }
     if (!f) {
         if (error) *error = NSError("AVFoundationErrorDomain", -11814, "no capture device is available");

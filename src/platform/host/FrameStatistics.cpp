@@ -12,7 +12,11 @@
 namespace host {
 
 std::optional<double> jsonNumberField(std::string_view json, std::string_view key) {
-    const std::string quotedKey = "\"" + std::string(key) + "\"";
+    // Built by appending: GCC 12 at -O3 misreads `"\"" + std::string(key) + "\""` as an
+    // overlapping copy (-Wrestrict).
+    std::string quotedKey;
+    quotedKey.reserve(key.size() + 2);
+    quotedKey.append(1, '"').append(key).append(1, '"');
     size_t at = 0;
     while ((at = json.find(quotedKey, at)) != std::string_view::npos) {
         size_t i = at + quotedKey.size();

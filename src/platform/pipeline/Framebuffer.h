@@ -23,7 +23,6 @@ class Framebuffer {
 
     int width() const { return width_; }
     int height() const { return height_; }
-    Size size() const { return {float(width_), float(height_)}; }
     unsigned texture() const { return texture_; }
     unsigned framebufferObject() const { return fbo_; }
 

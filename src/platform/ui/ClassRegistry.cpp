@@ -9,7 +9,7 @@
 
 namespace {
 struct Entry {
-    ClassRegistry::Factory factory;
+    ClassRegistry::Factory create;
     // The typed registration's converter; null for an untyped one.
     std::shared_ptr<void> (*caster)(const std::shared_ptr<void>&, std::type_index) = nullptr;
 };
@@ -34,7 +34,7 @@ std::string demangled(const char* name) {
     return result;
 }
 
-void store(const std::string& name, Entry entry) {
+void addEntry(const std::string& name, Entry entry) {
     auto& t = tables();
     std::lock_guard lock(t.mutex);
     if (t.byName.count(name))
@@ -44,33 +44,33 @@ void store(const std::string& name, Entry entry) {
 } // namespace
 
 void ClassRegistry::registerClass(const std::string& name, Factory factory) {
-    store(name, Entry{std::move(factory)});
+    addEntry(name, Entry{std::move(factory)});
 }
 
 void ClassRegistry::registerTyped(const std::string& name, std::type_index type, Factory factory,
                                   Caster caster) {
-    store(name, Entry{std::move(factory), caster});
+    addEntry(name, Entry{std::move(factory), caster});
     auto& t = tables();
     std::lock_guard lock(t.mutex);
     t.nameByType.insert_or_assign(type, name);
 }
 
 std::shared_ptr<void> ClassRegistry::instantiate(const std::string& name) {
-    Factory factory;
+    Factory create;
     {
         auto& t = tables();
         std::lock_guard lock(t.mutex);
         auto it = t.byName.find(name);
         if (it == t.byName.end())
             return nullptr;
-        factory = it->second.factory;
+        create = it->second.create;
     }
     // Outside the lock: a constructor may itself look classes up.
-    return factory ? factory() : nullptr;
+    return create ? create() : nullptr;
 }
 
 std::shared_ptr<void> ClassRegistry::instantiateAs(const std::string& name, std::type_index base) {
-    Factory factory;
+    Factory create;
     Caster caster = nullptr;
     {
         auto& t = tables();
@@ -78,10 +78,10 @@ std::shared_ptr<void> ClassRegistry::instantiateAs(const std::string& name, std:
         auto it = t.byName.find(name);
         if (it == t.byName.end() || !it->second.caster)
             return nullptr;
-        factory = it->second.factory;
+        create = it->second.create;
         caster = it->second.caster;
     }
-    auto object = factory ? factory() : nullptr;
+    auto object = create ? create() : nullptr;
     return object ? caster(object, base) : nullptr;
 }
 

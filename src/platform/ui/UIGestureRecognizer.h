@@ -175,7 +175,7 @@ protected:
 private:
     double distance() const;
     void updateScale();
-    void begin();
+    void beginPinch();
     void lift(const UIEvent& event);
     std::vector<UITouch> touches_; // at most two: the pinching fingers
     double startDistance_ = 0, scaleBase_ = 1, scale_ = 1;

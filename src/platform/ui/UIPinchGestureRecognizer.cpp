@@ -61,7 +61,7 @@ void UIPinchGestureRecognizer::handleEvent(const UIEvent& event) {
             sendActions();
         } else if (s == UIGestureRecognizerState::possible && !isWaiting()) {
             if (!waitFor(recognizersToWaitFor()))
-                begin();
+                beginPinch();
         }
         break;
     }
@@ -72,7 +72,7 @@ void UIPinchGestureRecognizer::handleEvent(const UIEvent& event) {
     }
 }
 
-void UIPinchGestureRecognizer::begin() {
+void UIPinchGestureRecognizer::beginPinch() {
     updateScale();
     setState(UIGestureRecognizerState::began);
     sendActions();
@@ -114,7 +114,7 @@ bool UIPinchGestureRecognizer::isInProgress() const {
 
 void UIPinchGestureRecognizer::waitedForRecognizerFailed() {
     if (state() == UIGestureRecognizerState::possible && touches_.size() == 2)
-        begin();
+        beginPinch();
 }
 
 void UIPinchGestureRecognizer::waitedForRecognizerRecognized() {
