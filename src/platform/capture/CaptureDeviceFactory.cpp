@@ -50,15 +50,18 @@ std::shared_ptr<AVCaptureDevice> openCaptureDevice(const std::string& source,
             followThermalPressure(*device, options);
         return device;
     }
-    if (source.rfind("/dev/video", 0) == 0) {
+    if (source.rfind("/dev/", 0) == 0) {
         auto io = openV4L2Device(source, error);
         if (!io)
             return nullptr;
-        auto device = V4L2CaptureDevice::open(std::move(io), source, error);
+        auto reopen = [source]() -> std::unique_ptr<V4L2Io> { return openV4L2Device(source, nullptr); };
+        auto device = V4L2CaptureDevice::open(std::move(io), source, error, reopen);
         if (!device)
             return nullptr;
         if (options.onFailure)
             device->setFailureHandler(options.onFailure);
+        if (options.onAvailabilityChange)
+            device->setAvailabilityHandler(options.onAvailabilityChange);
         followThermalPressure(*device, options);
         return device;
     }
@@ -66,6 +69,6 @@ std::shared_ptr<AVCaptureDevice> openCaptureDevice(const std::string& source,
         *error = makeCaptureError(
             CaptureErrorCode::unknownSource,
             "unknown camera source '" + source +
-                "': expected \"virtual\", a .png, .jpg or .jpeg picture, or a /dev/video* webcam");
+                "': expected \"virtual\", a .png, .jpg or .jpeg picture, or a webcam such as /dev/video0 (see --list-cameras)");
     return nullptr;
 }

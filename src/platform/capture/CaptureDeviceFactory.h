@@ -2,7 +2,7 @@
 // Opening the capture device the host was told to use:
 //   "virtual"                         the virtual camera;
 //   a path ending in .png/.jpg/.jpeg  a still picture (any letter case);
-//   a path starting with /dev/video   a V4L2 webcam.
+//   a path under /dev/                a V4L2 webcam (/dev/video0, /dev/v4l/by-id/…).
 // Anything else is refused with an error saying what is accepted. Error descriptions
 // read well after "Could not initialize rendering pipeline: ".
 #include <functional>
@@ -18,6 +18,9 @@ struct CaptureDeviceOptions {
     // A webcam that fails while streaming calls this once, on its I/O thread, after
     // writing the reason to standard error.
     std::function<void(const NSError& error)> onFailure;
+    // A webcam that goes away (unplugged, broken, stalled) or comes back calls this on its
+    // I/O thread; it reopens itself when its node returns.
+    std::function<void(bool available)> onAvailabilityChange;
 };
 
 std::shared_ptr<AVCaptureDevice> openCaptureDevice(const std::string& source, NSError* error);

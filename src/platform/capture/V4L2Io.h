@@ -1,8 +1,8 @@
 #pragma once
-// Everything the webcam device asks of the kernel, behind one small interface, so the
-// mapping between device properties and V4L2 controls is tested against a fake camera.
-// The one real implementation goes through libv4l2, which converts whatever the camera
-// sends (MJPEG, YUYV) into the RGB24 we ask for.
+// Everything the webcam device asks of the kernel, behind one small interface. The one
+// real implementation goes through libv4l2: MJPEG and YUYV pass through as the camera
+// sends them (we decode and scale them ourselves, see CameraFrameDecoder.h); any other
+// format is asked for as RGB24, which libv4l2 converts to.
 //
 // Threads: the device calls the control methods from its callers' threads and its device
 // thread, and waitForActivity/readFrame/dequeueEvent/stream calls from its I/O thread;
@@ -36,17 +36,33 @@ struct V4L2ControlEvent {
     uint32_t changes = 0; // V4L2_EVENT_CTRL_CH_*
 };
 
+// A frame duration as V4L2 writes it: numerator / denominator seconds.
+struct V4L2Interval {
+    uint32_t numerator = 1, denominator = 30;
+    double seconds() const { return denominator ? double(numerator) / denominator : 0; }
+    friend bool operator==(const V4L2Interval&, const V4L2Interval&) = default;
+};
+
+// One size of one pixel format the camera offers, with its frame durations.
+struct V4L2Mode {
+    uint32_t pixelFormat = 0; // V4L2_PIX_FMT_*
+    uint32_t width = 0, height = 0;
+    std::vector<V4L2Interval> intervals;
+};
+
 struct V4L2Format {
+    uint32_t pixelFormat = 0; // V4L2_PIX_FMT_*
     uint32_t width = 640, height = 480;
-    uint32_t bytesPerLine = 0; // of the RGB24 rows readFrame() returns
+    uint32_t bytesPerLine = 0; // of the rows readFrame() returns (packed formats)
 };
 
 class V4L2Io {
   public:
     virtual ~V4L2Io() = default;
 
-    // The driver's name for the camera (the card name).
+    // The driver's name for the camera (the card name), and where it is attached.
     virtual std::string cardName() const = 0;
+    virtual std::string busInfo() const = 0;
 
     // Controls. Error results are errno values, 0 on success.
     // Nullopt when the camera lacks the control or has it disabled.
@@ -60,8 +76,14 @@ class V4L2Io {
     // The next pending control event, if any; never blocks.
     virtual std::optional<V4L2ControlEvent> dequeueEvent() = 0;
 
-    // Frames. setFormat asks for RGB24 at `format`'s size and returns the size granted.
+    // Frames. The modes the camera itself offers (not those libv4l2 emulates).
+    virtual std::vector<V4L2Mode> modes() = 0;
+    // Asks for `format`'s pixel format and size and returns what was granted.
     virtual int setFormat(V4L2Format& format) = 0;
+    // Whether the camera takes a frame duration (V4L2_CAP_TIMEPERFRAME); setFrameInterval
+    // writes one and returns the duration in effect.
+    virtual bool canSetFrameInterval() = 0;
+    virtual int setFrameInterval(V4L2Interval& interval) = 0;
     virtual int startStreaming() = 0;
     virtual int stopStreaming() = 0;
 
@@ -70,14 +92,16 @@ class V4L2Io {
         bool event = false; // dequeueEvent() has something
     };
     // Blocks until a frame is ready (looked for only with `wantFrame`), a control event
-    // is pending, or wake() is called. Non-zero when the camera is gone or broken.
-    virtual int waitForActivity(bool wantFrame, Activity& activity) = 0;
+    // is pending, wake() is called or `timeoutMs` passes (-1: no limit). Non-zero when the
+    // camera is gone or broken.
+    virtual int waitForActivity(bool wantFrame, int timeoutMs, Activity& activity) = 0;
     virtual void wake() = 0;
-    // The next frame's RGB24 rows (bytesPerLine apart) into `rgb`; EAGAIN when none is
-    // ready after all.
-    virtual int readFrame(std::vector<uint8_t>& rgb) = 0;
+    // The next frame's bytes as the camera sent them into `frame` (resized to what was
+    // sent); EAGAIN when none is ready after all, or the frame came damaged.
+    virtual int readFrame(std::vector<uint8_t>& frame) = 0;
 };
 
 // Opens a V4L2 capture node (e.g. /dev/video0) through libv4l2. Null with `error` when
-// it cannot be opened or does not capture video.
-std::unique_ptr<V4L2Io> openV4L2Device(const std::string& path, NSError* error);
+// it cannot be opened or does not capture video; `errorNumber` (when given) says why:
+// the errno of the open, or ENOTTY for a node that is no video capture device.
+std::unique_ptr<V4L2Io> openV4L2Device(const std::string& path, NSError* error, int* errorNumber = nullptr);

@@ -26,13 +26,13 @@ bool endsWithIgnoringCase(const std::string& text, const std::string& suffix) {
 std::optional<std::string> checkCameraSource(const std::string& source) {
     if (source.empty())
         return "--camera needs a source";
-    if (source == "virtual" || source.starts_with("/dev/video"))
+    if (source == "virtual" || source.starts_with("/dev/"))
         return std::nullopt;
     for (const char* suffix : {".png", ".jpg", ".jpeg"})
         if (endsWithIgnoringCase(source, suffix))
             return std::nullopt;
     return "--camera '" + source +
-           "' is not 'virtual', an image file (.png, .jpg) or a video device (/dev/videoN)";
+           "' is not 'virtual', an image file (.png, .jpg) or a video device (/dev/videoN; see --list-cameras)";
 }
 
 std::optional<std::string> parseSeconds(const std::string& text, double& seconds) {
@@ -63,6 +63,8 @@ std::variant<Options, ExitRequest> parseCommandLine(int argc, const char* const*
         ->type_name("DIR");
     app.add_option("--seconds", seconds, "quit after S seconds")->type_name("S");
     app.add_flag("--stats", options.statistics, "frame statistics on standard error once a second");
+    app.add_flag("--list-cameras", options.listCameras,
+                 "list the webcams (/dev/video*) with their formats, sizes and frame rates, then quit");
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {

@@ -15,6 +15,7 @@ struct Options {
     std::string outputDirectory;       // where relative snapshot names land; empty: the cwd
     std::optional<double> seconds;     // quit after this long
     bool statistics = false;           // frame statistics once a second
+    bool listCameras = false;          // print the webcams and their modes, then quit
 };
 
 // The run ends before it starts: help or version asked (status 0) or bad usage (2).

@@ -38,7 +38,7 @@ std::optional<double> jsonNumberField(std::string_view json, std::string_view ke
 }
 
 std::string formatStatistics(const std::optional<std::string>& cameraJson, uint64_t presented,
-                             double framesPerSecond) {
+                             double framesPerSecond, std::string_view frameRateControl) {
     std::string line = "stats:";
     // The controller's names for each count, in the order it is most likely to use them.
     auto first = [&](std::initializer_list<std::string_view> keys) -> std::optional<double> {
@@ -62,11 +62,17 @@ std::string formatStatistics(const std::optional<std::string>& cameraJson, uint6
     char tail[96];
     std::snprintf(tail, sizeof tail, " presented %llu, %.1f fps", static_cast<unsigned long long>(presented),
                   framesPerSecond);
-    return line + tail;
+    line += tail;
+    if (frameRateControl.starts_with("camera "))
+        line.append(", rate set on the camera ").append(frameRateControl.substr(7));
+    else if (frameRateControl.starts_with("software "))
+        line.append(", rate kept in software ").append(frameRateControl.substr(9));
+    return line;
 }
 
-StatisticsReporter::StatisticsReporter(const FrameCounter& frames, CameraJson cameraJson)
-    : frames_(frames), cameraJson_(std::move(cameraJson)) {}
+StatisticsReporter::StatisticsReporter(const FrameCounter& frames, CameraJson cameraJson,
+                                       FrameRateControl frameRateControl)
+    : frames_(frames), cameraJson_(std::move(cameraJson)), frameRateControl_(std::move(frameRateControl)) {}
 
 void StatisticsReporter::start() {
     lastPresented_ = frames_.count();
@@ -89,7 +95,8 @@ void StatisticsReporter::tick() {
     const uint64_t presented = frames_.count();
     const double elapsed = std::chrono::duration<double>(now - lastTick_).count();
     const double rate = elapsed > 0 ? static_cast<double>(presented - lastPresented_) / elapsed : 0;
-    foundation::logError(formatStatistics(cameraJson_ ? cameraJson_() : std::nullopt, presented, rate));
+    foundation::logError(formatStatistics(cameraJson_ ? cameraJson_() : std::nullopt, presented, rate,
+                                          frameRateControl_ ? frameRateControl_() : std::string()));
     start();
 }
 

@@ -18,15 +18,19 @@ class FrameCounter;
 std::optional<double> jsonNumberField(std::string_view json, std::string_view key);
 
 // "stats: produced 30, analysed 29, dropped 1, presented 29, 29.0 fps". `cameraJson` is
-// the controller's frameStatistics answer; counts it lacks are left out.
+// the controller's frameStatistics answer; counts it lacks are left out. A throttled
+// webcam adds how its rate is kept: ", rate set on the camera 1/5 s" (VIDIOC_S_PARM) or
+// ", rate kept in software 1/5 s" (frames dropped).
 std::string formatStatistics(const std::optional<std::string>& cameraJson, uint64_t presented,
-                             double framesPerSecond);
+                             double framesPerSecond, std::string_view frameRateControl = {});
 
 // Ticks on the main queue. `cameraJson` is asked on the main thread at each tick.
 class StatisticsReporter : public std::enable_shared_from_this<StatisticsReporter> {
   public:
     using CameraJson = std::function<std::optional<std::string>()>;
-    StatisticsReporter(const FrameCounter& frames, CameraJson cameraJson);
+    // "camera 1/5 s", "software 1/5 s" or "" (see V4L2CaptureDevice::frameRateControl).
+    using FrameRateControl = std::function<std::string()>;
+    StatisticsReporter(const FrameCounter& frames, CameraJson cameraJson, FrameRateControl frameRateControl = {});
     void start(); // main thread
     void stop();  // main thread; no line after this
 
@@ -34,6 +38,7 @@ class StatisticsReporter : public std::enable_shared_from_this<StatisticsReporte
     void tick();
     const FrameCounter& frames_;
     CameraJson cameraJson_;
+    FrameRateControl frameRateControl_;
     bool stopped_ = false;
     uint64_t lastPresented_ = 0;
     std::chrono::steady_clock::time_point lastTick_;

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <variant>
 
+#include "capture/V4L2CaptureDevice.h"
 #include "dispatch/DispatchQueue.h"
 #include "foundation/LeakCheck.h"
 #include "foundation/Print.h"
@@ -33,6 +34,15 @@ template <typename View> View* findView(UIView& view, const std::string& identif
             return typed;
     for (const auto& child : view.subviews())
         if (auto* found = findView<View>(*child, identifier))
+            return found;
+    return nullptr;
+}
+
+UIView* findView(UIView& view, const std::string& identifier) {
+    if (view.identifier() == identifier)
+        return &view;
+    for (const auto& child : view.subviews())
+        if (auto* found = findView(*child, identifier))
             return found;
     return nullptr;
 }
@@ -77,6 +87,21 @@ void OpenedDevice::reportFailure() {
         handler();
 }
 
+void OpenedDevice::setAvailabilityHandler(std::function<void(bool)> handler) {
+    std::lock_guard lock(mutex_);
+    availabilityHandler_ = std::move(handler);
+}
+
+void OpenedDevice::reportAvailability(bool available) {
+    std::function<void(bool)> handler;
+    {
+        std::lock_guard lock(mutex_);
+        handler = availabilityHandler_;
+    }
+    if (handler)
+        handler(available);
+}
+
 HostCore::HostCore(HostConfiguration configuration) : configuration_(std::move(configuration)) {}
 
 HostCore::~HostCore() {
@@ -112,6 +137,18 @@ void HostCore::startServices() {
         if (auto self = weak.lock())
             self->requestQuit(1);
     });
+    // A webcam away from the machine: the screen says so over the last picture, and the
+    // run goes on until it is back.
+    configuration_.device->setAvailabilityHandler([weak](bool available) {
+        DispatchQueue::main().async([weak, available] {
+            auto self = weak.lock();
+            if (!self || !self->window_)
+                return;
+            if (auto* label = findView(*self->window_, "cameraUnavailableLabel"))
+                label->setHidden(available);
+            self->screenChanged();
+        });
+    });
     if (const auto& seconds = configuration_.options.seconds)
         DispatchQueue::main().asyncAfter(
             std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(*seconds)), [weak] {
@@ -124,6 +161,9 @@ void HostCore::startServices() {
             if (!self || !self->window_ || !self->window_->rootViewController())
                 return std::nullopt;
             return self->window_->rootViewController()->inspectValueForKey("frameStatistics");
+        }, [device = configuration_.device]() -> std::string {
+            auto webcam = std::dynamic_pointer_cast<V4L2CaptureDevice>(device->get());
+            return webcam ? webcam->frameRateControl() : std::string();
         });
         statistics_->start();
     }

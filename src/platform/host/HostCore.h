@@ -38,11 +38,15 @@ class OpenedDevice {
     // its own thread, after writing the reason to standard error.
     void setFailureHandler(std::function<void()> handler);
     void reportFailure();
+    // A webcam that went away (false) or came back (true), on its own thread.
+    void setAvailabilityHandler(std::function<void(bool)> handler);
+    void reportAvailability(bool available);
 
   private:
     mutable std::mutex mutex_;
     std::weak_ptr<AVCaptureDevice> device_;
     std::function<void()> failureHandler_;
+    std::function<void(bool)> availabilityHandler_;
 };
 
 struct HostConfiguration {

@@ -1,5 +1,6 @@
 #include "host/HostLauncher.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -9,6 +10,7 @@
 
 #include "capture/CaptureDeviceFactory.h"
 #include "capture/SimulatedCaptureDevice.h"
+#include "capture/V4L2CameraListing.h"
 #include "foundation/Print.h"
 #include "host/FrameMemoryPolicy.h"
 #include "host/HeadlessHost.h"
@@ -61,6 +63,15 @@ std::shared_ptr<UIApplicationHost> makeCommandLineHost(int argc, char** argv, in
     HostConfiguration configuration;
     configuration.options = std::get<Options>(std::move(parsed));
     const Options& options = configuration.options;
+    if (options.listCameras) {
+        // A table for a person, asked for explicitly: the one output on standard output
+        // that is not the application's own.
+        const std::string table = describeCameras();
+        std::fwrite(table.data(), 1, table.size(), stdout);
+        std::fflush(stdout);
+        exitStatus = 0;
+        return nullptr;
+    }
 
     if (options.script) {
         std::string text, why;
@@ -101,6 +112,7 @@ std::shared_ptr<UIApplicationHost> makeCommandLineHost(int argc, char** argv, in
                                                        NSError* error) -> std::shared_ptr<AVCaptureDevice> {
             CaptureDeviceOptions deviceOptions;
             deviceOptions.onFailure = [opened](const NSError&) { opened->reportFailure(); };
+            deviceOptions.onAvailabilityChange = [opened](bool available) { opened->reportAvailability(available); };
             auto device = openCaptureDevice(source, deviceOptions, error);
             if (auto simulated = std::dynamic_pointer_cast<SimulatedCaptureDevice>(device); simulated && unthrottled)
                 simulated->setUnlimitedFrameRate(true);

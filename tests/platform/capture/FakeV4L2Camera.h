@@ -31,7 +31,7 @@ struct FakeCamera {
     std::map<uint32_t, Control> controls;
     std::vector<uint32_t> subscribed;
     std::deque<V4L2ControlEvent> events;
-    V4L2Format granted{640, 480, 640 * 3};
+    V4L2Format granted{V4L2_PIX_FMT_RGB24, 640, 480, 640 * 3};
     int framesQueued = 0, framesRead = 0;
     int failAfterFrames = -1; // then readFrame reports ENODEV
     double framesPerSecond = 0;
@@ -96,6 +96,10 @@ class FakeV4L2Io : public V4L2Io {
   public:
     explicit FakeV4L2Io(std::shared_ptr<FakeCamera> camera) : c_(std::move(camera)) {}
     std::string cardName() const override { return "Fake Webcam"; }
+    std::string busInfo() const override { return "fake"; }
+    std::vector<V4L2Mode> modes() override { return {}; } // only what libv4l2 converts to
+    bool canSetFrameInterval() override { return false; }
+    int setFrameInterval(V4L2Interval&) override { return ENOTTY; }
     std::optional<V4L2ControlInfo> queryControl(uint32_t id) override {
         return c_->locked([&](auto& c) {
             return c.controls.count(id) ? std::optional(c.controls.at(id).info) : std::nullopt;
@@ -130,7 +134,7 @@ class FakeV4L2Io : public V4L2Io {
         return c_->locked([&](auto& c) { return c.nextFrame = Clock::now(), 0; });
     }
     int stopStreaming() override { return 0; }
-    int waitForActivity(bool wantFrame, Activity& activity) override {
+    int waitForActivity(bool wantFrame, int timeoutMs, Activity& activity) override {
         std::unique_lock lock(c_->mutex);
         auto ready = [&] { return c_->woken || !c_->events.empty() || (wantFrame && c_->framesQueued > 0); };
         if (wantFrame && c_->framesPerSecond > 0) {
@@ -139,8 +143,10 @@ class FakeV4L2Io : public V4L2Io {
                 c_->nextFrame += std::chrono::duration_cast<Clock::duration>(
                     std::chrono::duration<double>(1.0 / c_->framesPerSecond));
             }
-        } else {
+        } else if (timeoutMs < 0) {
             c_->activity.wait(lock, ready);
+        } else {
+            c_->activity.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
         }
         c_->woken = false;
         activity.event = !c_->events.empty();

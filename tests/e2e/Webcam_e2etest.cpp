@@ -1,0 +1,165 @@
+// The real program against an emulated UVC webcam: the real libv4l2 and the kernel's V4L2
+// ABI, with the camera listed, moved, throttled, unplugged and broken from outside.
+#include <gtest/gtest.h>
+#include <linux/videodev2.h>
+
+#include "e2e/HostE2eSupport.h"
+#include "support/EmulatedWebcam.h"
+
+namespace {
+using e2e::Lines;
+using webcamtest::EmulatedWebcam;
+
+Lines emulatedEnvironment(const EmulatedWebcam& webcam) {
+    Lines env = e2e::noDisplay;
+    env.push_back("FERNHOLD_EMULATED_DEV=" + webcam.dir());
+    env.push_back(std::string("LD_PRELOAD=") + EMULATED_WEBCAM_PRELOAD);
+    return env;
+}
+
+std::string field(const std::string& uiLine, const std::string& view, const std::string& key) {
+    const auto at = uiLine.find("\"" + view + "\":{");
+    if (at == std::string::npos)
+        return "";
+    const auto start = uiLine.find("\"" + key + "\":", at);
+    if (start == std::string::npos)
+        return "";
+    const auto from = start + key.size() + 3;
+    return uiLine.substr(from, uiLine.find_first_of(",}", from) - from);
+}
+
+// Runs the program on /dev/video0 with `script`; `onUi(n)` runs (with the program waiting
+// in its script) when the n-th print-ui line arrives.
+e2e::Run runOnWebcam(const EmulatedWebcam& webcam, const std::string& name, const std::string& script,
+                     const std::function<void(int)>& onUi = nullptr, Lines extra = {}) {
+    auto folder = e2e::scratchFolder(name);
+    Lines args{"--camera", "/dev/video0", "--headless", "--script", e2e::writeScript(folder, script)};
+    args.insert(args.end(), extra.begin(), extra.end());
+    int seen = 0;
+    return e2e::runProgram(folder, args, "", emulatedEnvironment(webcam), 90, [&](const std::string& line) {
+        if (line.rfind("{\"", 0) == 0 && onUi)
+            onUi(++seen);
+    });
+}
+
+TEST(Webcam, ListsCaptureNodesWithTheirModesAndLeavesOthersOut) {
+    EmulatedWebcam webcam;
+    auto folder = e2e::scratchFolder("list");
+    auto empty = e2e::runProgram(folder, {"--list-cameras"}, "", emulatedEnvironment(webcam));
+    EXPECT_EQ(empty.status, 0);
+    EXPECT_NE(empty.out.find("No cameras found"), std::string::npos) << empty.out;
+
+    webcam.ctl("create video0");
+    webcam.ctl("create video1 --metadata");
+    webcam.ctl("create video2 --formats yuyv");
+    auto listed = e2e::runProgram(folder, {"--list-cameras"}, "", emulatedEnvironment(webcam));
+    EXPECT_EQ(listed.status, 0) << listed.err;
+    const std::string& out = listed.out;
+    EXPECT_NE(out.find("/dev/video0  Fernhold Emulated Webcam  usb-emulated-1"), std::string::npos) << out;
+    EXPECT_EQ(out.find("/dev/video1"), std::string::npos) << "a metadata node is no camera:\n" << out;
+    const auto second = out.find("/dev/video2");
+    ASSERT_NE(second, std::string::npos) << out;
+    EXPECT_NE(out.find("MJPG   1920x1080  30"), std::string::npos) << out;
+    EXPECT_NE(out.find("YUYV    640x480   30"), std::string::npos) << out;
+    EXPECT_EQ(out.find("MJPG", second), std::string::npos) << "video2 offers YUYV only:\n" << out;
+    EXPECT_NE(out.find(" 5 fps"), std::string::npos) << out;
+}
+
+TEST(Webcam, ReadoutsFollowAnotherProgramsControlChangesAndFramesKeepComing) {
+    EmulatedWebcam webcam;
+    webcam.ctl("create video0");
+    std::string before;
+    auto run = runOnWebcam(webcam, "controls", "wait 1s\nprint-ui\nwait 1500ms\nprint-ui\n", [&](int n) {
+        if (n == 1)
+            webcam.ctl("set video0 " + std::to_string(V4L2_CID_ZOOM_ABSOLUTE) + " 300");
+    });
+    ASSERT_EQ(run.status, 0) << run.err;
+    auto ui = run.uiLines();
+    ASSERT_EQ(ui.size(), 2u) << run.err;
+    EXPECT_EQ(field(ui[0], "zoomLabel", "text"), "\"1.0×\"");
+    EXPECT_EQ(field(ui[1], "zoomLabel", "text"), "\"3.0×\"");
+    EXPECT_GT(std::stol(webcam.show("video0")["frames"]), 20);
+}
+
+TEST(Webcam, TheThrottleReachesTheCameraOrDropsFramesInSoftware) {
+    for (bool cameraSetsRate : {true, false}) {
+        EmulatedWebcam webcam;
+        webcam.ctl(cameraSetsRate ? "create video0" : "create video0 --no-frame-rate-control");
+        std::string interval;
+        auto run = runOnWebcam(
+            webcam, "throttle", "wait 500ms\npressure serious\nwait 2500ms\nprint-ui\n",
+            [&](int) { interval = webcam.show("video0")["interval"]; }, {"--stats"});
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(run.out.find("Throttling frame rate."), std::string::npos) << run.out;
+        if (cameraSetsRate) {
+            EXPECT_EQ(interval, "1/5");
+            EXPECT_NE(run.err.find("rate set on the camera 1/5 s"), std::string::npos) << run.err;
+        } else {
+            EXPECT_EQ(interval, "1/30");
+            EXPECT_NE(run.err.find("rate kept in software 1/5 s"), std::string::npos) << run.err;
+        }
+    }
+}
+
+struct Breakdown {
+    const char* name;
+    const char* breakCommand;
+    const char* mendCommand;
+};
+
+class WebcamBreakdown : public testing::TestWithParam<Breakdown> {};
+
+// While the camera is away the screen says so and the run goes on; it resumes on return.
+TEST_P(WebcamBreakdown, ShowsCameraUnavailableAndResumesWhenTheCameraIsBack) {
+    EmulatedWebcam webcam;
+    webcam.ctl("create video0");
+    long framesWhileAway = 0;
+    auto run = runOnWebcam(webcam, GetParam().name, "wait 1s\nprint-ui\nwait 4s\nprint-ui\nwait 3s\nprint-ui\n",
+                           [&](int n) {
+                               if (n == 1)
+                                   webcam.ctl(std::string(GetParam().breakCommand) + " video0");
+                               if (n == 2) {
+                                   framesWhileAway = std::stol(webcam.show("video0")["frames"]);
+                                   webcam.ctl(std::string(GetParam().mendCommand) + " video0");
+                               }
+                           });
+    ASSERT_EQ(run.status, 0) << run.err;
+    auto ui = run.uiLines();
+    ASSERT_EQ(ui.size(), 3u) << run.err;
+    EXPECT_EQ(field(ui[0], "cameraUnavailableLabel", "hidden"), "true");
+    EXPECT_EQ(field(ui[1], "cameraUnavailableLabel", "hidden"), "false") << run.err;
+    EXPECT_EQ(field(ui[2], "cameraUnavailableLabel", "hidden"), "true") << run.err;
+    EXPECT_GT(std::stol(webcam.show("video0")["frames"]), framesWhileAway + 20) << run.err;
+    int lines = 0;
+    for (const auto& line : run.errLines)
+        lines += line.find("camera '/dev/video0'") != std::string::npos;
+    EXPECT_EQ(lines, 2) << "one line going, one coming back:\n" << run.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, WebcamBreakdown,
+                         testing::Values(Breakdown{"unplug", "unplug", "replug"},
+                                         Breakdown{"eio", "fail", "replug"}, Breakdown{"stall", "stall", "resume"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Webcam, ACameraThatCannotBeUsedIsOneLineAndStatusOne) {
+    struct Refusal {
+        const char* setup;
+        const char* camera;
+        const char* says;
+    };
+    for (const Refusal& r : {Refusal{"busy video0", "/dev/video0", "is busy"},
+                             Refusal{"deny video0", "/dev/video0", "no permission"},
+                             Refusal{"create video1 --metadata", "/dev/video1", "not a video capture device"},
+                             Refusal{"unplug video0", "/dev/video0", "No such file or directory"}}) {
+        EmulatedWebcam webcam;
+        webcam.ctl("create video0");
+        webcam.ctl(r.setup);
+        auto folder = e2e::scratchFolder("refused");
+        auto run = e2e::runProgram(folder, {"--camera", r.camera, "--headless", "--seconds", "5"}, "",
+                                   emulatedEnvironment(webcam));
+        EXPECT_EQ(run.status, 1) << r.setup;
+        EXPECT_NE(run.out.find(r.says), std::string::npos) << r.setup << "\n" << run.out << run.err;
+        EXPECT_LE(run.errLines.size(), 1u) << run.err;
+    }
+}
+} // namespace
