@@ -1,25 +1,103 @@
 #pragma once
-// Picture files made in memory for the bad-input tests and the fuzzers' seeds: valid PNGs, JPEGs and BMPs to
-// damage, and PNG and JPEG headers that claim sizes a file of a few bytes cannot have.
-#pragma GCC system_header // stb_image_write's implementation is not ours to warn about
+// Picture files made in memory, with libpng and libjpeg's own encoders, for the decoder and
+// bad-input tests and the fuzzers' seeds: PNGs and JPEGs of every form the decoders take,
+// BMPs, and PNG and JPEG headers that claim sizes a file of a few bytes cannot have.
+#include <png.h>
+
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#define STB_IMAGE_WRITE_STATIC
-#include <stb/stb_image_write.h>
+#include <jpeglib.h>
 
 namespace pictures {
 
 using Bytes = std::vector<uint8_t>;
 
-inline void appendTo(void* context, void* data, int size) {
-    auto* bytes = static_cast<Bytes*>(context);
-    auto* begin = static_cast<uint8_t*>(data);
-    bytes->insert(bytes->end(), begin, begin + size);
+// `samples` holds the rows of width × channels samples: a byte each below 16 bits (libpng
+// packs them to `depth`), two big-endian bytes each at 16.
+struct PngForm {
+    int colourType = PNG_COLOR_TYPE_RGB, depth = 8;
+    bool interlaced = false;
+    Bytes palette, transparency; // RGB triples; alpha per palette entry
+};
+
+inline Bytes encodePng(int width, int height, const Bytes& samples, const PngForm& form = {}) {
+    Bytes out;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    auto append = [](png_structp p, png_bytep data, size_t size) {
+        auto* bytes = static_cast<Bytes*>(png_get_io_ptr(p));
+        bytes->insert(bytes->end(), data, data + size);
+    };
+    png_set_write_fn(png, &out, append, nullptr);
+    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), form.depth, form.colourType,
+                 form.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    if (!form.palette.empty())
+        png_set_PLTE(png, info, reinterpret_cast<png_const_colorp>(form.palette.data()),
+                     int(form.palette.size() / 3));
+    if (!form.transparency.empty())
+        png_set_tRNS(png, info, form.transparency.data(), int(form.transparency.size()), nullptr);
+    png_write_info(png, info);
+    png_set_packing(png);
+    std::vector<png_bytep> rows;
+    const size_t rowBytes = samples.size() / size_t(height);
+    for (int y = 0; y < height; ++y)
+        rows.push_back(const_cast<png_bytep>(samples.data()) + size_t(y) * rowBytes);
+    png_write_image(png, rows.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return out;
+}
+
+// `samples` are width × components bytes per row in `input`'s layout; `stored` is the
+// colour space written (libjpeg's default for the input when JCS_UNKNOWN).
+struct JpegForm {
+    J_COLOR_SPACE input = JCS_RGB, stored = JCS_UNKNOWN;
+    int components = 3, quality = 85;
+    bool progressive = false, adobeMarker = true;
+    bool huffmanTables = true; // without them, as many webcams send MJPEG: the standard ones are implied
+};
+
+inline Bytes encodeJpeg(int width, int height, const Bytes& samples, const JpegForm& form = {}) {
+    jpeg_compress_struct c;
+    jpeg_error_mgr errors;
+    c.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&c);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &buffer, &size);
+    c.image_width = JDIMENSION(width);
+    c.image_height = JDIMENSION(height);
+    c.input_components = form.components;
+    c.in_color_space = form.input;
+    jpeg_set_defaults(&c);
+    if (form.stored != JCS_UNKNOWN)
+        jpeg_set_colorspace(&c, form.stored);
+    c.write_Adobe_marker = c.write_Adobe_marker && form.adobeMarker;
+    jpeg_set_quality(&c, form.quality, TRUE);
+    if (form.progressive)
+        jpeg_simple_progression(&c);
+    for (int i = 0; i < NUM_HUFF_TBLS && !form.huffmanTables; ++i)
+        for (JHUFF_TBL* table : {c.dc_huff_tbl_ptrs[i], c.ac_huff_tbl_ptrs[i]})
+            if (table)
+                table->sent_table = TRUE;
+    jpeg_start_compress(&c, form.huffmanTables);
+    while (c.next_scanline < c.image_height) {
+        JSAMPROW row =
+            const_cast<JSAMPROW>(samples.data()) + size_t(c.next_scanline) * size_t(width * form.components);
+        jpeg_write_scanlines(&c, &row, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    Bytes out(buffer, buffer + size);
+    std::free(buffer);
+    return out;
 }
 
 inline Bytes rgb(int width, int height) {
@@ -30,20 +108,34 @@ inline Bytes rgb(int width, int height) {
 }
 
 inline Bytes png(int width, int height) {
-    Bytes out, pixels = rgb(width, height);
-    stbi_write_png_to_func(appendTo, &out, width, height, 3, pixels.data(), width * 3);
-    return out;
+    return encodePng(width, height, rgb(width, height));
 }
 
 inline Bytes jpeg(int width, int height) {
-    Bytes out, pixels = rgb(width, height);
-    stbi_write_jpg_to_func(appendTo, &out, width, height, 3, pixels.data(), 80);
-    return out;
+    return encodeJpeg(width, height, rgb(width, height), {.quality = 80});
 }
 
+// A 24-bit BMP of black pixels.
 inline Bytes bmp(int width, int height) {
-    Bytes out, pixels = rgb(width, height);
-    stbi_write_bmp_to_func(appendTo, &out, width, height, 3, pixels.data());
+    const uint32_t rowBytes = (uint32_t(width) * 3 + 3) & ~3u, pixelBytes = rowBytes * uint32_t(height);
+    Bytes out{'B', 'M'};
+    for (auto [value, bytes] : {std::pair{54 + pixelBytes, 4},
+                                {0u, 4},
+                                {54u, 4},
+                                {40u, 4},
+                                {uint32_t(width), 4},
+                                {uint32_t(height), 4},
+                                {1u, 2},
+                                {24u, 2},
+                                {0u, 4},
+                                {pixelBytes, 4},
+                                {2835u, 4},
+                                {2835u, 4},
+                                {0u, 4},
+                                {0u, 4}})
+        for (int i = 0; i < bytes; ++i)
+            out.push_back(uint8_t(value >> (8 * i)));
+    out.resize(out.size() + pixelBytes, 0);
     return out;
 }
 

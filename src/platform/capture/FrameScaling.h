@@ -7,6 +7,7 @@
 
 struct SourceRect {
     double x, y, width, height; // in source pixels
+    friend bool operator==(const SourceRect&, const SourceRect&) = default;
 };
 
 // Reads 3 (RGB) or 4 (RGBA) bytes per source pixel from `crop` of the source and writes

@@ -10,11 +10,7 @@
 #include <vector>
 
 #include "capture/SimulatedCaptureDevice.h"
-
-// The largest picture accepted, checked before decoding: a file cannot make us allocate
-// gigabytes by claiming a huge size in its header.
-inline constexpr int maximumStillImageSide = 16384;
-inline constexpr int64_t maximumStillImagePixels = 64LL * 1024 * 1024;
+#include "capture/StillImageDecoder.h"
 
 struct StillImage {
     int sourceWidth = 0, sourceHeight = 0;             // as stored in the file
