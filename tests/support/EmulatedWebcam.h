@@ -1,0 +1,81 @@
+#pragma once
+// An emulated UVC webcam for tests that run a program against /dev/videoN on a machine
+// without V4L2. The program runs with environment() in front of it:
+//   FERNHOLD_EMULATED_DEV=<folder> LD_PRELOAD=<emulator> fernhold --camera /dev/video0 ...
+// and the test makes, breaks and reads the nodes through ctl(), e.g.
+//   webcam.ctl("create video0 --formats mjpeg"); webcam.ctl("unplug video0");
+//   webcam.show("video0")["interval"] == "1/5";
+//   webcam.ctl("set video0 " + std::to_string(V4L2_CID_GAIN) + " 40")  // another program's S_CTRL
+// (support/webcam/EmulatedWebcamCtl.cpp lists the commands, EmulatedWebcam.cpp the behaviour.)
+//
+// Sanitizer builds: every target, the emulator included, is built with the sanitizer, and
+// the sanitizer's runtime must be the first library of the process, so the preload list
+// (EMULATED_WEBCAM_PRELOAD) names it before the emulator: "libasan.so:libemulated_webcam.so"
+// under ASan+UBSan, "libtsan.so:..." under TSan. Preloading the emulator alone into an ASan
+// program stops it at start ("ASan runtime does not come first").
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+
+namespace webcamtest {
+
+class EmulatedWebcam {
+  public:
+    // A fresh folder of nodes, removed with the object.
+    EmulatedWebcam() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "fernhold-webcam-XXXXXX").string();
+        if (!mkdtemp(pattern.data()))
+            throw std::runtime_error("cannot make a folder for the emulated webcam");
+        dir_ = pattern;
+    }
+    // The folder of a program that already runs under the emulator (it is left in place).
+    explicit EmulatedWebcam(std::string dir) : dir_(std::move(dir)), owned_(false) {}
+    ~EmulatedWebcam() {
+        std::error_code ignored;
+        if (owned_)
+            std::filesystem::remove_all(dir_, ignored);
+    }
+    EmulatedWebcam(const EmulatedWebcam&) = delete;
+    EmulatedWebcam& operator=(const EmulatedWebcam&) = delete;
+
+    const std::string& dir() const { return dir_; }
+    std::string environment() const {
+        return "FERNHOLD_EMULATED_DEV='" + dir_ + "' LD_PRELOAD='" + EMULATED_WEBCAM_PRELOAD + "'";
+    }
+
+    // Runs the control tool on this folder and returns its standard output; throws when it
+    // fails (its complaint is on standard error).
+    std::string ctl(const std::string& arguments) const {
+        const std::string command = environment() + " '" + EMULATED_WEBCAM_CTL + "' '" + dir_ + "' " + arguments;
+        FILE* pipe = popen(command.c_str(), "r");
+        std::string out;
+        for (int c; pipe && (c = fgetc(pipe)) != EOF;)
+            out += char(c);
+        const int status = pipe ? pclose(pipe) : -1;
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+            throw std::runtime_error("emulated_webcam_ctl " + arguments + ": " + out);
+        return out;
+    }
+
+    // The node's state as `ctl show` reports it: format, size, streaming, interval, frames...
+    std::map<std::string, std::string> show(const std::string& node) const {
+        std::map<std::string, std::string> fields;
+        std::istringstream line(ctl("show " + node));
+        for (std::string field; line >> field;)
+            if (auto eq = field.find('='); eq != std::string::npos)
+                fields[field.substr(0, eq)] = field.substr(eq + 1);
+        return fields;
+    }
+
+  private:
+    std::string dir_;
+    bool owned_ = true;
+};
+
+} // namespace webcamtest

@@ -1,0 +1,979 @@
+// An emulated UVC webcam for tests, preloaded (LD_PRELOAD) into a program that has no
+// real V4L2 to talk to. Each regular file videoN in the folder FERNHOLD_EMULATED_DEV is a
+// node the program reaches as /dev/videoN; the program's calls on it (through libc, or
+// through syscall() as libv4l2 makes them) are answered here the way uvcvideo answers
+// them, and every other call goes on to the real function untouched.
+//
+// A handle (one open()) is a real eventfd, so poll() and select() block on it as on a
+// device; the emulator signals it when a buffer is done or an event is queued. Each handle
+// has a thread, the camera's clock: it waits on the node's shared doorbell (a futex word
+// in the state file) until the next frame is due or something changes, from this process
+// or another, so an idle handle also sees another program's control change or an unplug.
+#include <dirent.h>
+#include <dlfcn.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
+#include <sys/sysmacros.h>
+#include <turbojpeg.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdarg>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "NodeState.h"
+
+// The next definition of a function we stand in for: libc's, or a sanitizer's.
+#define REAL(fn) ([] { static auto f = reinterpret_cast<decltype(&::fn)>(dlsym(RTLD_NEXT, #fn)); return f; }())
+
+namespace {
+using namespace webcam;
+using Clock = std::chrono::steady_clock;
+
+constexpr uint32_t sizes[][2] = {{640, 480}, {1280, 720}, {1920, 1080}};
+constexpr uint32_t intervals[][2] = {{1, 30}, {1, 15}, {1, 10}, {1, 5}};
+constexpr uint32_t capture = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+constexpr uint32_t mjpegRing = 24; // MJPEG frames are encoded once per mode and repeat
+enum BufferState : uint32_t { dequeued, queued, done };
+
+std::string emulatedDir() {
+    const char* dir = getenv("FERNHOLD_EMULATED_DEV");
+    return dir ? dir : "";
+}
+
+// The node ("video3") that a path names, as /dev/video3 or as the file itself; "" if none.
+std::string nodeOf(const char* path) {
+    const std::string dir = emulatedDir();
+    if (dir.empty() || !path)
+        return {};
+    std::string p = path, name;
+    if (p.starts_with("/dev/"))
+        name = p.substr(5);
+    else if (p.starts_with(dir + "/"))
+        name = p.substr(dir.size() + 1);
+    const bool video = name.size() > 5 && name.starts_with("video") &&
+                       name.find_first_not_of("0123456789", 5) == std::string::npos;
+    return video ? name : std::string();
+}
+
+// The folder that stands in for /dev when `path` is /dev, else `path` itself.
+std::string devFolder(const char* path) {
+    const std::string dir = emulatedDir();
+    return path && !dir.empty() && (!strcmp(path, "/dev") || !strcmp(path, "/dev/")) ? dir : path ? path : "";
+}
+
+int fail(int error) {
+    errno = error;
+    return -1;
+}
+
+#define COPY_NAME(to, from) snprintf(reinterpret_cast<char*>(to), sizeof(to), "%s", from)
+
+const char* menuEntry(uint32_t id, int64_t index) {
+    if (id != V4L2_CID_EXPOSURE_AUTO)
+        return nullptr;
+    return index == V4L2_EXPOSURE_MANUAL ? "Manual Mode"
+           : index == V4L2_EXPOSURE_APERTURE_PRIORITY ? "Aperture Priority Mode" : nullptr;
+}
+
+// The picture: a diagonal gradient, a bright square that travels across it and a bar
+// along the bottom that grows with the frame count, written as YUYV.
+void paint(uint8_t* out, uint32_t w, uint32_t h, uint32_t phase) {
+    const uint32_t side = h / 5, sx = phase * 16 % (w - side), sy = (h - side) / 2, bar = (phase % 64 + 1) * w / 64;
+    auto luma = [&](uint32_t x, uint32_t y) -> uint8_t {
+        if (x - sx < side && y - sy < side)
+            return 235;
+        if (y >= h - h / 20)
+            return x < bar ? 200 : 16;
+        return uint8_t(16 + (x + y) * 160 / (w + h));
+    };
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; x += 2, out += 4) {
+            out[0] = luma(x, y);
+            out[1] = uint8_t(96 + x * 64 / w);
+            out[2] = luma(x + 1, y);
+            out[3] = uint8_t(160 - y * 64 / h);
+        }
+}
+
+std::vector<std::vector<uint8_t>> encodeMjpeg(uint32_t w, uint32_t h) {
+    std::vector<std::vector<uint8_t>> ring;
+    std::vector<uint8_t> yuyv(size_t(w) * h * 2), planes(yuyv.size());
+    tjhandle tj = tjInitCompress();
+    for (uint32_t phase = 0; phase < mjpegRing; ++phase) {
+        paint(yuyv.data(), w, h, phase);
+        uint8_t *y = planes.data(), *u = y + size_t(w) * h, *v = u + size_t(w) * h / 2;
+        for (size_t i = 0; i < size_t(w) * h / 2; ++i)
+            y[2 * i] = yuyv[4 * i], u[i] = yuyv[4 * i + 1], y[2 * i + 1] = yuyv[4 * i + 2], v[i] = yuyv[4 * i + 3];
+        const unsigned char* p[3] = {y, u, v};
+        unsigned char* jpeg = nullptr;
+        unsigned long size = 0;
+        if (tjCompressFromYUVPlanes(tj, p, int(w), nullptr, int(h), TJSAMP_422, &jpeg, &size, 80, 0) == 0)
+            ring.emplace_back(jpeg, jpeg + size);
+        tjFree(jpeg);
+    }
+    tjDestroy(tj);
+    return ring;
+}
+
+struct Buffer {
+    BufferState state = dequeued;
+    uint32_t bytesused = 0, sequence = 0;
+    timeval time{};
+};
+
+struct Subscription {
+    uint32_t flags, seenChanges, seenFlags;
+};
+
+class Handle {
+  public:
+    Handle(int fd, std::string name, NodeState* node, uint64_t token)
+        : fd_(fd), name_(std::move(name)), node_(node), token_(token), generation_(node->generation) {
+        clock_ = std::thread([this] { run(); });
+    }
+
+    void close() {
+        {
+            std::lock_guard lock(m_);
+            closing_ = true;
+            if (streaming_ && !dead_)
+                node_->streaming = 0;
+            releaseBuffers();
+        }
+        node_->ring();
+        cv_.notify_all();
+        clock_.join();
+        munmap(node_, sizeof(NodeState));
+    }
+
+    const std::string& name() const { return name_; }
+
+    int ioctl(unsigned long request, void* arg) {
+        std::unique_lock lock(m_);
+        refresh();
+        if (dead_)
+            return ENODEV;
+        if (node_->metadata && request != VIDIOC_QUERYCAP)
+            return EINVAL;
+        return handle(request, arg, lock);
+    }
+
+    void* map(void* addr, size_t length, int prot, int flags, off_t offset) {
+        std::lock_guard lock(m_);
+        if (dead_)
+            return errno = ENODEV, MAP_FAILED;
+        if (buffers_.empty() || offset % off_t(bufferSize_) || size_t(offset) / bufferSize_ >= buffers_.size() ||
+            length > bufferSize_)
+            return errno = EINVAL, MAP_FAILED;
+        return REAL(mmap)(addr, length, prot, flags, memfd_, offset);
+    }
+
+    short revents(short wanted) {
+        std::lock_guard lock(m_);
+        refresh();
+        if (dead_)
+            return POLLERR | POLLHUP;
+        short r = events_.empty() ? 0 : POLLPRI;
+        if (wanted & (POLLIN | POLLRDNORM))
+            r |= !streaming_ || failed_ ? POLLERR : done_.empty() ? 0 : POLLIN | POLLRDNORM;
+        return r & (wanted | POLLERR | POLLHUP);
+    }
+
+    bool dead() {
+        std::lock_guard lock(m_);
+        refresh();
+        return dead_;
+    }
+
+  private:
+    int handle(unsigned long request, void* arg, std::unique_lock<std::mutex>& lock) {
+        switch (request) {
+        case VIDIOC_QUERYCAP: {
+            auto& c = *static_cast<v4l2_capability*>(arg);
+            c = {};
+            COPY_NAME(c.driver, "uvcvideo");
+            COPY_NAME(c.card, "Fernhold Emulated Webcam");
+            COPY_NAME(c.bus_info, "usb-emulated-1");
+            c.version = (6 << 16) | (1 << 8);
+            c.device_caps = (node_->metadata ? V4L2_CAP_META_CAPTURE : V4L2_CAP_VIDEO_CAPTURE) | V4L2_CAP_STREAMING;
+            c.capabilities = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING | V4L2_CAP_DEVICE_CAPS;
+            return 0;
+        }
+        case VIDIOC_ENUM_FMT: {
+            auto& f = *static_cast<v4l2_fmtdesc*>(arg);
+            if (f.type != capture || f.index >= 2 || !node_->formats[f.index])
+                return EINVAL;
+            const uint32_t index = f.index, fourcc = node_->formats[index];
+            f = {};
+            f.index = index;
+            f.type = capture;
+            f.pixelformat = fourcc;
+            f.flags = fourcc == V4L2_PIX_FMT_MJPEG ? V4L2_FMT_FLAG_COMPRESSED : 0;
+            COPY_NAME(f.description, fourcc == V4L2_PIX_FMT_MJPEG ? "Motion-JPEG" : "YUYV 4:2:2");
+            return 0;
+        }
+        case VIDIOC_ENUM_FRAMESIZES: {
+            auto& s = *static_cast<v4l2_frmsizeenum*>(arg);
+            if (!offers(s.pixel_format) || s.index >= std::size(sizes))
+                return EINVAL;
+            s.type = V4L2_FRMSIZE_TYPE_DISCRETE;
+            s.discrete = {sizes[s.index][0], sizes[s.index][1]};
+            return 0;
+        }
+        case VIDIOC_ENUM_FRAMEINTERVALS: {
+            auto& i = *static_cast<v4l2_frmivalenum*>(arg);
+            const bool size = std::any_of(std::begin(sizes), std::end(sizes),
+                                          [&](auto& s) { return s[0] == i.width && s[1] == i.height; });
+            if (!offers(i.pixel_format) || !size || i.index >= std::size(intervals))
+                return EINVAL;
+            i.type = V4L2_FRMIVAL_TYPE_DISCRETE;
+            i.discrete = {intervals[i.index][0], intervals[i.index][1]};
+            return 0;
+        }
+        case VIDIOC_G_FMT: {
+            auto& f = *static_cast<v4l2_format*>(arg);
+            if (f.type != capture)
+                return EINVAL;
+            describe(f.fmt.pix, node_->fourcc, node_->width, node_->height);
+            return 0;
+        }
+        case VIDIOC_TRY_FMT:
+        case VIDIOC_S_FMT: {
+            auto& f = *static_cast<v4l2_format*>(arg);
+            if (f.type != capture)
+                return EINVAL;
+            if (request == VIDIOC_S_FMT && (node_->busy || !buffers_.empty() || heldElsewhere()))
+                return EBUSY;
+            // The nearest size, as uvcvideo measures it: the area the two do not share.
+            auto distance = [&](auto& s) {
+                const uint64_t w = f.fmt.pix.width, h = f.fmt.pix.height;
+                return w * h + s[0] * s[1] - 2 * std::min<uint64_t>(w, s[0]) * std::min<uint64_t>(h, s[1]);
+            };
+            auto& size = *std::min_element(std::begin(sizes), std::end(sizes),
+                                           [&](auto& a, auto& b) { return distance(a) < distance(b); });
+            describe(f.fmt.pix, offers(f.fmt.pix.pixelformat) ? f.fmt.pix.pixelformat : node_->formats[0], size[0],
+                     size[1]);
+            if (request == VIDIOC_S_FMT) {
+                node_->fourcc = f.fmt.pix.pixelformat, node_->width = size[0], node_->height = size[1];
+                node_->numerator = intervals[0][0], node_->denominator = intervals[0][1];
+            }
+            return 0;
+        }
+        case VIDIOC_G_PARM:
+        case VIDIOC_S_PARM: {
+            auto& p = *static_cast<v4l2_streamparm*>(arg);
+            if (p.type != capture)
+                return EINVAL;
+            if (request == VIDIOC_S_PARM && (node_->busy || streaming_ || heldElsewhere()))
+                return EBUSY;
+            if (request == VIDIOC_S_PARM && node_->frameRateControl) {
+                const v4l2_fract want = p.parm.capture.timeperframe;
+                auto distance = [&](auto& i) {
+                    const double asked = want.denominator ? double(want.numerator) / want.denominator : 0;
+                    return std::abs(asked - double(i[0]) / i[1]);
+                };
+                auto& best = *std::min_element(std::begin(intervals), std::end(intervals),
+                                               [&](auto& a, auto& b) { return distance(a) < distance(b); });
+                node_->numerator = best[0], node_->denominator = best[1];
+            }
+            p.parm.capture = {};
+            p.parm.capture.capability = node_->frameRateControl ? V4L2_CAP_TIMEPERFRAME : 0;
+            p.parm.capture.timeperframe = {node_->numerator, node_->denominator};
+            return 0;
+        }
+        case VIDIOC_ENUMINPUT: {
+            auto& i = *static_cast<v4l2_input*>(arg);
+            if (i.index != 0)
+                return EINVAL;
+            i = {};
+            COPY_NAME(i.name, "Camera 1");
+            i.type = V4L2_INPUT_TYPE_CAMERA;
+            return 0;
+        }
+        case VIDIOC_G_INPUT:
+            *static_cast<int*>(arg) = 0;
+            return 0;
+        case VIDIOC_S_INPUT:
+            return *static_cast<int*>(arg) == 0 ? 0 : EINVAL;
+        case VIDIOC_REQBUFS: {
+            auto& r = *static_cast<v4l2_requestbuffers*>(arg);
+            if (r.type != capture || r.memory != V4L2_MEMORY_MMAP)
+                return EINVAL;
+            if (node_->busy || streaming_)
+                return EBUSY;
+            releaseBuffers();
+            r.capabilities = V4L2_BUF_CAP_SUPPORTS_MMAP | V4L2_BUF_CAP_SUPPORTS_ORPHANED_BUFS;
+            r.count = std::min(r.count, 32u);
+            if (r.count == 0)
+                return 0;
+            const size_t page = size_t(sysconf(_SC_PAGESIZE));
+            bufferSize_ = (size_t(node_->width) * node_->height * 2 + page - 1) / page * page;
+            memfd_ = memfd_create("emulated-webcam", MFD_CLOEXEC);
+            void* memory = memfd_ < 0 || ftruncate(memfd_, off_t(bufferSize_ * r.count)) != 0
+                               ? MAP_FAILED
+                               : REAL(mmap)(nullptr, bufferSize_ * r.count, PROT_READ | PROT_WRITE, MAP_SHARED, memfd_, 0);
+            if (memory == MAP_FAILED) {
+                releaseBuffers();
+                return ENOMEM;
+            }
+            memory_ = static_cast<uint8_t*>(memory);
+            buffers_.assign(r.count, {});
+            return 0;
+        }
+        case VIDIOC_QUERYBUF:
+        case VIDIOC_QBUF:
+        case VIDIOC_DQBUF: {
+            auto& b = *static_cast<v4l2_buffer*>(arg);
+            if (b.type != capture || b.memory != V4L2_MEMORY_MMAP)
+                return EINVAL;
+            if (request == VIDIOC_DQBUF) {
+                if (int error = waitFor(lock, [&] { return failed_ || !streaming_ || !done_.empty(); }, EAGAIN))
+                    return error;
+                if (failed_ || !streaming_)
+                    return failed_ ? failed_ : EINVAL;
+                b.index = done_.front();
+                done_.pop_front();
+            }
+            if (b.index >= buffers_.size() || (request == VIDIOC_QBUF && buffers_[b.index].state != dequeued))
+                return EINVAL;
+            Buffer& buffer = buffers_[b.index];
+            if (request == VIDIOC_QBUF) {
+                buffer.state = queued;
+                queued_.push_back(b.index);
+            }
+            b.m.offset = uint32_t(b.index * bufferSize_);
+            b.length = uint32_t(bufferSize_);
+            b.bytesused = buffer.bytesused;
+            b.sequence = buffer.sequence;
+            b.timestamp = buffer.time;
+            b.field = V4L2_FIELD_NONE;
+            b.flags = V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC | V4L2_BUF_FLAG_TSTAMP_SRC_SOE |
+                      (buffer.state == queued ? V4L2_BUF_FLAG_QUEUED : 0) |
+                      (buffer.state == done ? V4L2_BUF_FLAG_DONE : 0);
+            if (request == VIDIOC_DQBUF)
+                buffer.state = dequeued;
+            return 0;
+        }
+        case VIDIOC_STREAMON:
+        case VIDIOC_STREAMOFF:
+            if (*static_cast<int*>(arg) != int(capture))
+                return EINVAL;
+            if (request == VIDIOC_STREAMOFF)
+                return stopStreaming(), 0;
+            if (node_->busy || heldElsewhere())
+                return EBUSY;
+            if (buffers_.empty())
+                return EINVAL;
+            if (!streaming_)
+                startStreaming();
+            return 0;
+        case VIDIOC_QUERYCTRL:
+            return queryControl(*static_cast<v4l2_queryctrl*>(arg));
+        case VIDIOC_QUERY_EXT_CTRL: {
+            auto& q = *static_cast<v4l2_query_ext_ctrl*>(arg);
+            if (int error = queryControl(q))
+                return error;
+            q.elem_size = sizeof(int32_t), q.elems = 1;
+            return 0;
+        }
+        case VIDIOC_QUERYMENU: {
+            auto& m = *static_cast<v4l2_querymenu*>(arg);
+            const char* entry = menuEntry(m.id, m.index);
+            if (!entry)
+                return EINVAL;
+            m.reserved = 0;
+            COPY_NAME(m.name, entry);
+            return 0;
+        }
+        case VIDIOC_G_CTRL:
+        case VIDIOC_S_CTRL: {
+            auto& c = *static_cast<v4l2_control*>(arg);
+            v4l2_ext_control one{};
+            one.id = c.id, one.value = c.value;
+            v4l2_ext_controls all{};
+            all.count = 1, all.controls = &one;
+            const int error = extendedControls(request == VIDIOC_S_CTRL ? VIDIOC_S_EXT_CTRLS : VIDIOC_G_EXT_CTRLS, all);
+            c.value = one.value;
+            return error;
+        }
+        case VIDIOC_G_EXT_CTRLS:
+        case VIDIOC_S_EXT_CTRLS:
+        case VIDIOC_TRY_EXT_CTRLS:
+            return extendedControls(request, *static_cast<v4l2_ext_controls*>(arg));
+        case VIDIOC_SUBSCRIBE_EVENT: {
+            auto& s = *static_cast<v4l2_event_subscription*>(arg);
+            const int i = controlIndex(s.id);
+            if (s.type != V4L2_EVENT_CTRL || i < 0)
+                return EINVAL;
+            subscriptions_[s.id] = {s.flags, node_->control[i].changes, flagsOf(controls[i])};
+            if (s.flags & V4L2_EVENT_SUB_FL_SEND_INITIAL)
+                queueEvent(s.id, V4L2_EVENT_CTRL_CH_VALUE | V4L2_EVENT_CTRL_CH_FLAGS);
+            return 0;
+        }
+        case VIDIOC_UNSUBSCRIBE_EVENT: {
+            auto& s = *static_cast<v4l2_event_subscription*>(arg);
+            std::erase_if(subscriptions_, [&](auto& e) { return s.type == V4L2_EVENT_ALL || e.first == s.id; });
+            std::erase_if(events_, [&](auto& e) { return !subscriptions_.count(e.first); });
+            return 0;
+        }
+        case VIDIOC_DQEVENT: {
+            if (int error = waitFor(lock, [&] { return !events_.empty(); }, ENOENT))
+                return error;
+            const auto [id, changes] = events_.front();
+            events_.pop_front();
+            const ControlInfo& c = controls[controlIndex(id)];
+            auto& e = *static_cast<v4l2_event*>(arg);
+            e = {};
+            e.type = V4L2_EVENT_CTRL;
+            e.id = id;
+            e.u.ctrl.changes = changes, e.u.ctrl.type = c.type, e.u.ctrl.value = node_->control[controlIndex(id)].value;
+            e.u.ctrl.flags = flagsOf(c), e.u.ctrl.minimum = c.minimum, e.u.ctrl.maximum = c.maximum;
+            e.u.ctrl.step = c.step, e.u.ctrl.default_value = c.defaultValue;
+            e.pending = uint32_t(events_.size());
+            e.sequence = eventSequence_++;
+            clock_gettime(CLOCK_MONOTONIC, &e.timestamp);
+            return 0;
+        }
+        default:
+            return ENOTTY;
+        }
+    }
+
+    // Another handle streams: a live process's (a crashed one holds nothing, as on a kernel).
+    bool heldElsewhere() const {
+        const pid_t holder = pid_t(node_->streaming.load());
+        return holder && !streaming_ && (kill(holder, 0) == 0 || errno != ESRCH);
+    }
+
+    bool offers(uint32_t fourcc) const { return fourcc && (node_->formats[0] == fourcc || node_->formats[1] == fourcc); }
+
+    static void describe(v4l2_pix_format& p, uint32_t fourcc, uint32_t w, uint32_t h) {
+        p = {};
+        p.pixelformat = fourcc, p.width = w, p.height = h, p.field = V4L2_FIELD_NONE;
+        p.bytesperline = fourcc == V4L2_PIX_FMT_YUYV ? w * 2 : 0;
+        p.sizeimage = w * h * 2;
+        p.colorspace = V4L2_COLORSPACE_SRGB;
+    }
+
+    // Waits (for a blocking handle) until `ready`; `none` when it is non-blocking and not.
+    template <typename Ready> int waitFor(std::unique_lock<std::mutex>& lock, Ready ready, int none) {
+        while (!ready() && !dead_) {
+            if (fcntl(fd_, F_GETFL) & O_NONBLOCK)
+                return none;
+            cv_.wait(lock);
+        }
+        return dead_ ? ENODEV : 0;
+    }
+
+    uint32_t flagsOf(const ControlInfo& c) const {
+        return c.master && node_->control[controlIndex(c.master)].value != c.masterManual ? V4L2_CTRL_FLAG_INACTIVE : 0;
+    }
+
+    template <typename Query> int queryControl(Query& q) {
+        const uint32_t next = V4L2_CTRL_FLAG_NEXT_CTRL | V4L2_CTRL_FLAG_NEXT_COMPOUND;
+        const ControlInfo* found = nullptr;
+        for (const ControlInfo& c : controls)
+            if ((q.id & next) ? c.id > (q.id & ~next) && (!found || c.id < found->id) : c.id == q.id)
+                found = &c;
+        if (!found)
+            return EINVAL;
+        q = {};
+        q.id = found->id, q.type = found->type, q.flags = flagsOf(*found);
+        q.minimum = found->minimum, q.maximum = found->maximum, q.step = found->step;
+        q.default_value = found->defaultValue;
+        COPY_NAME(q.name, found->name);
+        return 0;
+    }
+
+    int extendedControls(unsigned long request, v4l2_ext_controls& all) {
+        const bool set = request == VIDIOC_S_EXT_CTRLS;
+        for (uint32_t n = 0; n < all.count; ++n) {
+            v4l2_ext_control& x = all.controls[n];
+            const int i = controlIndex(x.id);
+            int error = i < 0 ? EINVAL : 0;
+            if (!error && request == VIDIOC_G_EXT_CTRLS)
+                x.value = all.which == V4L2_CTRL_WHICH_DEF_VAL ? controls[i].defaultValue : node_->control[i].value.load();
+            else if (int32_t value = x.value; !error) {
+                error = adjust(controls[i], value, all, set);
+                x.value = value;
+            }
+            if (error)
+                return all.error_idx = n, error;
+        }
+        bool changed = false;
+        for (uint32_t n = 0; set && n < all.count; ++n) {
+            ControlState& s = node_->control[controlIndex(all.controls[n].id)];
+            if (s.value.exchange(all.controls[n].value) != all.controls[n].value) {
+                s.writer = token_;
+                s.changes.fetch_add(1);
+                changed = true;
+            }
+        }
+        if (changed) {
+            node_->ring();
+            refresh();
+        }
+        return 0;
+    }
+
+    // Clamps and rounds to the step, as uvcvideo does; a control whose master is automatic
+    // (now, or as this same request leaves it) refuses writes with EACCES, as uvcvideo does.
+    int adjust(const ControlInfo& c, int32_t& value, const v4l2_ext_controls& all, bool set) const {
+        if (c.type == V4L2_CTRL_TYPE_MENU && (value < c.minimum || value > c.maximum))
+            return ERANGE;
+        if (c.type == V4L2_CTRL_TYPE_MENU && !menuEntry(c.id, value))
+            return EINVAL;
+        value = std::clamp(value, c.minimum, c.maximum);
+        value = c.minimum + (value - c.minimum + c.step / 2) / c.step * c.step;
+        if (!set || !c.master)
+            return 0;
+        int32_t master = node_->control[controlIndex(c.master)].value;
+        for (uint32_t n = all.count; n-- > 0;)
+            if (all.controls[n].id == c.master) {
+                master = all.controls[n].value;
+                break;
+            }
+        return master == c.masterManual ? 0 : EACCES;
+    }
+
+    // Brings this handle up to date with the node (m_ held): an unplug, a failure, and the
+    // control changes that subscribers are owed events for. A value change reaches every
+    // handle but the writer's (unless it asked for feedback); a flags change reaches all.
+    void refresh() {
+        if (!dead_ && (node_->unplugged || node_->generation != generation_)) {
+            dead_ = true;
+            signal();
+        }
+        if (!failed_ && node_->failure) {
+            failed_ = int(node_->failure);
+            signal();
+        }
+        for (auto& [id, sub] : subscriptions_) {
+            const int i = controlIndex(id);
+            const ControlState& s = node_->control[i];
+            uint32_t changes = 0;
+            if (const uint32_t seen = s.changes; seen != sub.seenChanges) {
+                sub.seenChanges = seen;
+                if (s.writer != token_ || (sub.flags & V4L2_EVENT_SUB_FL_ALLOW_FEEDBACK))
+                    changes |= V4L2_EVENT_CTRL_CH_VALUE;
+            }
+            if (const uint32_t flags = flagsOf(controls[i]); flags != sub.seenFlags) {
+                sub.seenFlags = flags;
+                changes |= V4L2_EVENT_CTRL_CH_FLAGS;
+            }
+            if (changes)
+                queueEvent(id, changes);
+        }
+    }
+
+    // Events for one control merge while pending, as the kernel's do.
+    void queueEvent(uint32_t id, uint32_t changes) {
+        auto pending = std::find_if(events_.begin(), events_.end(), [&](auto& e) { return e.first == id; });
+        if (pending != events_.end())
+            pending->second |= changes;
+        else
+            events_.emplace_back(id, changes);
+        signal();
+    }
+
+    void signal() {
+        const uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = ::write(fd_, &one, sizeof one);
+        cv_.notify_all();
+    }
+
+    void startStreaming() {
+        const uint32_t fourcc = node_->fourcc, w = node_->width, h = node_->height;
+        if (fourcc == V4L2_PIX_FMT_MJPEG && (ringWidth_ != w || ringHeight_ != h || mjpeg_.empty())) {
+            mjpeg_ = encodeMjpeg(w, h);
+            ringWidth_ = w, ringHeight_ = h;
+        }
+        fourcc_ = fourcc, width_ = w, height_ = h;
+        interval_ = std::chrono::nanoseconds(1'000'000'000LL * node_->numerator / std::max(1u, node_->denominator.load()));
+        tick_ = Clock::now() + interval_;
+        sequence_ = 0;
+        streaming_ = true;
+        node_->streaming = uint32_t(getpid());
+        node_->ring();
+    }
+
+    void stopStreaming() {
+        if (streaming_ && !dead_)
+            node_->streaming = 0;
+        streaming_ = false;
+        queued_.clear();
+        done_.clear();
+        for (Buffer& b : buffers_)
+            b.state = dequeued;
+        node_->ring();
+        cv_.notify_all();
+    }
+
+    void releaseBuffers() {
+        if (memory_)
+            munmap(memory_, bufferSize_ * buffers_.size());
+        if (memfd_ >= 0)
+            REAL(close)(memfd_);
+        memory_ = nullptr, memfd_ = -1;
+        buffers_.clear(), queued_.clear(), done_.clear();
+    }
+
+    // One tick of the camera's clock: the next frame into the oldest queued buffer, unless
+    // the camera is stalled, broken or has no buffer to fill (then the frame is dropped).
+    void produce() {
+        if (node_->stalled || failed_)
+            return;
+        const uint32_t phase = sequence_++;
+        if (queued_.empty())
+            return;
+        Buffer& b = buffers_[queued_.front()];
+        uint8_t* data = memory_ + queued_.front() * bufferSize_;
+        if (fourcc_ == V4L2_PIX_FMT_MJPEG && !mjpeg_.empty()) {
+            const auto& jpeg = mjpeg_[phase % mjpeg_.size()];
+            b.bytesused = uint32_t(std::min(jpeg.size(), bufferSize_));
+            memcpy(data, jpeg.data(), b.bytesused);
+        } else {
+            paint(data, width_, height_, phase);
+            b.bytesused = width_ * height_ * 2;
+        }
+        timespec now;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        b.time = {now.tv_sec, now.tv_nsec / 1000};
+        b.sequence = phase;
+        b.state = done;
+        done_.push_back(queued_.front());
+        queued_.pop_front();
+        node_->frames.fetch_add(1);
+        signal();
+    }
+
+    void run() {
+        std::unique_lock lock(m_);
+        while (!closing_) {
+            const uint32_t bell = node_->doorbell;
+            refresh();
+            const bool ticking = streaming_ && !dead_;
+            if (ticking && Clock::now() >= tick_) {
+                produce();
+                tick_ += interval_;
+                if (tick_ < Clock::now()) // fell behind: the camera drops the frames it missed
+                    tick_ = Clock::now() + interval_;
+            }
+            const auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(tick_ - Clock::now()).count();
+            timespec due{wait / 1'000'000'000, wait % 1'000'000'000};
+            lock.unlock();
+            if (!ticking || wait > 0)
+                REAL(syscall)(SYS_futex, &node_->doorbell, FUTEX_WAIT, bell, ticking ? &due : nullptr, nullptr, 0);
+            lock.lock();
+        }
+    }
+
+    const int fd_;
+    const std::string name_;
+    NodeState* const node_;
+    const uint64_t token_;
+    const uint32_t generation_;
+    std::mutex m_;
+    std::condition_variable cv_;
+    std::thread clock_;
+    bool dead_ = false, closing_ = false, streaming_ = false;
+    int failed_ = 0;
+    int memfd_ = -1;
+    uint8_t* memory_ = nullptr;
+    size_t bufferSize_ = 0;
+    std::vector<Buffer> buffers_;
+    std::deque<uint32_t> queued_, done_;
+    uint32_t fourcc_ = 0, width_ = 0, height_ = 0, sequence_ = 0, ringWidth_ = 0, ringHeight_ = 0;
+    std::vector<std::vector<uint8_t>> mjpeg_;
+    std::chrono::nanoseconds interval_{};
+    Clock::time_point tick_;
+    std::map<uint32_t, Subscription> subscriptions_;
+    std::deque<std::pair<uint32_t, uint32_t>> events_;
+    uint32_t eventSequence_ = 0;
+};
+
+// Never destroyed: a program may exit with nodes open and their clocks running.
+std::mutex& registryLock = *new std::mutex;
+std::map<int, std::shared_ptr<Handle>>& registry = *new std::map<int, std::shared_ptr<Handle>>;
+
+std::shared_ptr<Handle> find(int fd) {
+    std::lock_guard lock(registryLock);
+    auto it = registry.find(fd);
+    return it == registry.end() ? nullptr : it->second;
+}
+
+int openNode(const std::string& name, int flags) {
+    const std::string dir = emulatedDir();
+    struct stat info;
+    NodeState* node = REAL(stat)((dir + "/" + name).c_str(), &info) == 0 ? mapNode(dir, name, false) : nullptr;
+    if (!node)
+        return fail(ENOENT);
+    if (node->denied) {
+        munmap(node, sizeof(NodeState));
+        return fail(EACCES);
+    }
+    const int fd = eventfd(0, (flags & O_NONBLOCK ? EFD_NONBLOCK : 0) | (flags & O_CLOEXEC ? EFD_CLOEXEC : 0));
+    if (fd < 0)
+        return munmap(node, sizeof(NodeState)), -1;
+    static std::atomic<uint32_t> handles{0};
+    auto handle = std::make_shared<Handle>(fd, name, node, uint64_t(getpid()) << 32 | ++handles);
+    std::lock_guard lock(registryLock);
+    registry[fd] = handle;
+    return fd;
+}
+
+int openPath(int dirfd, const char* path, int flags, mode_t mode) {
+    if (const std::string name = nodeOf(path); !name.empty())
+        return openNode(name, flags);
+    const std::string folder = devFolder(path);
+    return REAL(openat)(dirfd, path ? folder.c_str() : nullptr, flags, mode);
+}
+
+mode_t modeOf(int flags, va_list ap) {
+    return flags & (O_CREAT | O_TMPFILE) ? mode_t(va_arg(ap, unsigned)) : 0;
+}
+
+// What a program sees of /dev/videoN: the emulated file's, dressed as a character device.
+template <typename Stat> void asDevice(Stat& s, const std::string& name) {
+    s.st_mode = S_IFCHR | 0660;
+    s.st_rdev = makedev(81, unsigned(atoi(name.c_str() + 5)));
+    s.st_size = 0;
+}
+
+template <typename Real> int statPath(const char* path, struct stat* s, Real real) {
+    const std::string name = nodeOf(path);
+    if (name.empty())
+        return real(path);
+    const int result = REAL(stat)((emulatedDir() + "/" + name).c_str(), s);
+    if (result == 0)
+        asDevice(*s, name);
+    return result;
+}
+
+int pollEmulated(pollfd* fds, nfds_t n, int timeout, bool& emulated) {
+    std::vector<std::shared_ptr<Handle>> handles(n);
+    for (nfds_t i = 0; i < n; ++i)
+        emulated |= bool(handles[i] = find(fds[i].fd));
+    if (!emulated)
+        return 0;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout);
+    std::vector<pollfd> watched(fds, fds + n);
+    for (;;) {
+        int ready = 0;
+        for (nfds_t i = 0; i < n; ++i)
+            if (handles[i]) {
+                // Drained before looking, so a change after the look leaves the eventfd readable.
+                pollfd self{fds[i].fd, POLLIN, 0};
+                uint64_t count;
+                if (REAL(poll)(&self, 1, 0) == 1)
+                    [[maybe_unused]] ssize_t r = REAL(read)(fds[i].fd, &count, sizeof count);
+                fds[i].revents = handles[i]->revents(fds[i].events);
+                ready += fds[i].revents != 0;
+                watched[i].events = POLLIN;
+            }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        const int wait = ready || timeout == 0 ? 0 : timeout < 0 ? -1 : int(std::max<long>(0, left));
+        const int woken = REAL(poll)(watched.data(), n, wait);
+        if (woken < 0)
+            return woken;
+        for (nfds_t i = 0; i < n; ++i)
+            if (!handles[i])
+                ready += (fds[i].revents = watched[i].revents) != 0;
+        if (ready || woken == 0)
+            return ready;
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+int open(const char* path, int flags, ...) {
+    va_list ap;
+    va_start(ap, flags);
+    const mode_t mode = modeOf(flags, ap);
+    va_end(ap);
+    return openPath(AT_FDCWD, path, flags, mode);
+}
+
+int open64(const char* path, int flags, ...) {
+    va_list ap;
+    va_start(ap, flags);
+    const mode_t mode = modeOf(flags, ap);
+    va_end(ap);
+    return openPath(AT_FDCWD, path, flags, mode);
+}
+
+int openat(int dirfd, const char* path, int flags, ...) {
+    va_list ap;
+    va_start(ap, flags);
+    const mode_t mode = modeOf(flags, ap);
+    va_end(ap);
+    return openPath(dirfd, path, flags, mode);
+}
+
+int openat64(int dirfd, const char* path, int flags, ...) {
+    va_list ap;
+    va_start(ap, flags);
+    const mode_t mode = modeOf(flags, ap);
+    va_end(ap);
+    return openPath(dirfd, path, flags, mode);
+}
+
+int close(int fd) {
+    std::shared_ptr<Handle> handle;
+    {
+        std::lock_guard lock(registryLock);
+        if (auto it = registry.find(fd); it != registry.end()) {
+            handle = it->second;
+            registry.erase(it);
+        }
+    }
+    if (handle)
+        handle->close();
+    return REAL(close)(fd);
+}
+
+int ioctl(int fd, unsigned long request, ...) noexcept {
+    va_list ap;
+    va_start(ap, request);
+    void* arg = va_arg(ap, void*);
+    va_end(ap);
+    auto handle = find(fd);
+    if (!handle)
+        return REAL(ioctl)(fd, request, arg);
+    const int error = handle->ioctl(request, arg);
+    return error ? fail(error) : 0;
+}
+
+void* mmap(void* addr, size_t length, int prot, int flags, int fd, off_t offset) noexcept {
+    auto handle = find(fd);
+    return handle ? handle->map(addr, length, prot, flags, offset) : REAL(mmap)(addr, length, prot, flags, fd, offset);
+}
+
+void* mmap64(void* addr, size_t length, int prot, int flags, int fd, off_t offset) noexcept {
+    return mmap(addr, length, prot, flags, fd, offset);
+}
+
+// A uvcvideo node has no read(): streaming only.
+ssize_t read(int fd, void* data, size_t size) {
+    auto handle = find(fd);
+    return handle ? fail(handle->dead() ? ENODEV : EINVAL) : REAL(read)(fd, data, size);
+}
+
+int poll(pollfd* fds, nfds_t n, int timeout) {
+    bool emulated = false;
+    const int ready = pollEmulated(fds, n, timeout, emulated);
+    return emulated ? ready : REAL(poll)(fds, n, timeout);
+}
+
+// The signal mask is not applied while an emulated node is among the descriptors.
+int ppoll(pollfd* fds, nfds_t n, const timespec* timeout, const sigset_t* mask) {
+    bool emulated = false;
+    const int ms = timeout ? int(timeout->tv_sec * 1000 + (timeout->tv_nsec + 999'999) / 1'000'000) : -1;
+    const int ready = pollEmulated(fds, n, ms, emulated);
+    return emulated ? ready : REAL(ppoll)(fds, n, timeout, mask);
+}
+
+// libv4l2 and its plugins make their kernel calls through syscall().
+long syscall(long number, ...) noexcept {
+    va_list ap;
+    va_start(ap, number);
+    long a[6];
+    for (long& x : a)
+        x = va_arg(ap, long);
+    va_end(ap);
+    switch (number) {
+    case SYS_open:
+        return openPath(AT_FDCWD, reinterpret_cast<const char*>(a[0]), int(a[1]), mode_t(a[2]));
+    case SYS_openat:
+        return openPath(int(a[0]), reinterpret_cast<const char*>(a[1]), int(a[2]), mode_t(a[3]));
+    case SYS_close:
+        return close(int(a[0]));
+    case SYS_ioctl:
+        return ioctl(int(a[0]), static_cast<unsigned long>(a[1]), reinterpret_cast<void*>(a[2]));
+    case SYS_read:
+        return read(int(a[0]), reinterpret_cast<void*>(a[1]), size_t(a[2]));
+    case SYS_mmap:
+        return reinterpret_cast<long>(
+            mmap(reinterpret_cast<void*>(a[0]), size_t(a[1]), int(a[2]), int(a[3]), int(a[4]), off_t(a[5])));
+    }
+    return REAL(syscall)(number, a[0], a[1], a[2], a[3], a[4], a[5]);
+}
+
+DIR* opendir(const char* path) {
+    return REAL(opendir)(devFolder(path).c_str());
+}
+
+int inotify_add_watch(int fd, const char* path, uint32_t mask) noexcept {
+    return REAL(inotify_add_watch)(fd, devFolder(path).c_str(), mask);
+}
+
+int stat(const char* path, struct stat* s) noexcept {
+    return statPath(path, s, [&](const char* p) { return REAL(stat)(p, s); });
+}
+
+int lstat(const char* path, struct stat* s) noexcept {
+    return statPath(path, s, [&](const char* p) { return REAL(lstat)(p, s); });
+}
+
+int fstatat(int dirfd, const char* path, struct stat* s, int flags) noexcept {
+    return statPath(path, s, [&](const char* p) { return REAL(fstatat)(dirfd, p, s, flags); });
+}
+
+int fstat(int fd, struct stat* s) noexcept {
+    auto handle = find(fd);
+    const int result = REAL(fstat)(fd, s);
+    if (handle && result == 0)
+        asDevice(*s, handle->name());
+    return result;
+}
+
+// On x86_64 the 64-bit variants share struct stat; the __xstat family serves older programs.
+int stat64(const char* path, struct stat64* s) noexcept {
+    return stat(path, reinterpret_cast<struct stat*>(s));
+}
+int lstat64(const char* path, struct stat64* s) noexcept {
+    return lstat(path, reinterpret_cast<struct stat*>(s));
+}
+int fstatat64(int dirfd, const char* path, struct stat64* s, int flags) noexcept {
+    return fstatat(dirfd, path, reinterpret_cast<struct stat*>(s), flags);
+}
+int fstat64(int fd, struct stat64* s) noexcept {
+    return fstat(fd, reinterpret_cast<struct stat*>(s));
+}
+int __xstat(int, const char* path, struct stat* s) {
+    return stat(path, s);
+}
+int __lxstat(int, const char* path, struct stat* s) {
+    return lstat(path, s);
+}
+int __fxstat(int, int fd, struct stat* s) {
+    return fstat(fd, s);
+}
+
+int statx(int dirfd, const char* path, int flags, unsigned mask, struct statx* s) noexcept {
+    const std::string name = nodeOf(path);
+    if (name.empty())
+        return REAL(statx)(dirfd, path, flags, mask, s);
+    const int result = REAL(statx)(AT_FDCWD, (emulatedDir() + "/" + name).c_str(), flags, mask, s);
+    if (result == 0) {
+        s->stx_mode = S_IFCHR | 0660;
+        s->stx_rdev_major = 81, s->stx_rdev_minor = unsigned(atoi(name.c_str() + 5)), s->stx_size = 0;
+    }
+    return result;
+}
+
+} // extern "C"

@@ -1,0 +1,126 @@
+// emulated_webcam_ctl: makes, breaks and inspects the emulated webcam's nodes from outside
+// the program under test.
+//   emulated_webcam_ctl DIR create videoN [--metadata] [--formats mjpeg,yuyv] [--no-frame-rate-control]
+//   emulated_webcam_ctl DIR unplug|replug|stall|resume|busy|idle|deny|allow videoN
+//   emulated_webcam_ctl DIR fail videoN EIO|ENODEV
+//   emulated_webcam_ctl DIR show videoN       one line of key=value
+//   emulated_webcam_ctl DIR set videoN ID VALUE
+// `set` is another program's VIDIOC_S_CTRL on /dev/videoN (it prints the value G_CTRL reads
+// back), so it runs with the emulator preloaded, as the program under test does.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "NodeState.h"
+
+namespace {
+using namespace webcam;
+
+int usage() {
+    std::fputs("usage: emulated_webcam_ctl DIR create|unplug|replug|stall|resume|fail|busy|idle|deny|allow|show|set "
+               "videoN [...]\n",
+               stderr);
+    return 2;
+}
+
+int create(const std::string& dir, const std::string& node, int argc, char** argv) {
+    NodeState* s = mapNode(dir, node, true);
+    if (!s)
+        return std::perror("emulated_webcam_ctl: create"), 1;
+    s->formats[0] = V4L2_PIX_FMT_MJPEG, s->formats[1] = V4L2_PIX_FMT_YUYV, s->frameRateControl = 1;
+    for (int i = 0; i < argc; ++i) {
+        const std::string option = argv[i];
+        if (option == "--metadata")
+            s->metadata = 1;
+        else if (option == "--no-frame-rate-control")
+            s->frameRateControl = 0;
+        else if (option == "--formats" && i + 1 < argc) {
+            std::istringstream list(argv[++i]);
+            int n = 0;
+            s->formats[1] = 0;
+            for (std::string name; std::getline(list, name, ',') && n < 2;)
+                if (name == "mjpeg" || name == "yuyv")
+                    s->formats[n++] = name == "mjpeg" ? V4L2_PIX_FMT_MJPEG : V4L2_PIX_FMT_YUYV;
+            if (n == 0)
+                return std::fprintf(stderr, "emulated_webcam_ctl: --formats takes mjpeg and/or yuyv\n"), 2;
+        } else
+            return usage();
+    }
+    for (size_t i = 0; i < controlCount; ++i)
+        s->control[i].value = controls[i].defaultValue;
+    s->fourcc = s->formats[0], s->width = 640, s->height = 480, s->numerator = 1, s->denominator = 30;
+    std::ofstream(dir + "/" + node);
+    return 0;
+}
+
+std::string fourcc(uint32_t f) {
+    return {char(f & 0xff), char(f >> 8 & 0xff), char(f >> 16 & 0xff), char(f >> 24 & 0xff)};
+}
+
+// Another program's write: a real open() and ioctl() on the node, through the emulator.
+int setControl(const std::string& node, const char* id, const char* value) {
+    const int fd = ::open(("/dev/" + node).c_str(), O_RDWR);
+    if (fd < 0)
+        return std::fprintf(stderr, "emulated_webcam_ctl: /dev/%s: %s (is the emulator preloaded?)\n", node.c_str(),
+                            std::strerror(errno)),
+               1;
+    v4l2_control c{uint32_t(std::strtoul(id, nullptr, 0)), int32_t(std::strtol(value, nullptr, 0))};
+    const int result = ::ioctl(fd, VIDIOC_S_CTRL, &c) == 0 && ::ioctl(fd, VIDIOC_G_CTRL, &c) == 0 ? 0 : errno;
+    ::close(fd);
+    if (result)
+        return std::fprintf(stderr, "emulated_webcam_ctl: set: %s\n", std::strerror(result)), 1;
+    std::printf("%d\n", c.value);
+    return 0;
+}
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 4)
+        return usage();
+    const std::string dir = argv[1], command = argv[2], node = argv[3];
+    setenv("FERNHOLD_EMULATED_DEV", dir.c_str(), 1);
+    if (command == "create")
+        return create(dir, node, argc - 4, argv + 4);
+    NodeState* s = mapNode(dir, node, false);
+    if (!s)
+        return std::fprintf(stderr, "emulated_webcam_ctl: no node %s in %s\n", node.c_str(), dir.c_str()), 1;
+    const std::string file = dir + "/" + node;
+    if (command == "unplug") {
+        s->unplugged = 1, s->streaming = 0;
+        ::unlink(file.c_str());
+    } else if (command == "replug") {
+        s->failure = 0, s->stalled = 0, s->streaming = 0, s->generation.fetch_add(1), s->unplugged = 0;
+        std::ofstream{file};
+    } else if (command == "stall" || command == "resume")
+        s->stalled = command == "stall";
+    else if (command == "busy" || command == "idle")
+        s->busy = command == "busy";
+    else if (command == "deny" || command == "allow")
+        s->denied = command == "deny";
+    else if (command == "fail" && argc == 5 && (!std::strcmp(argv[4], "EIO") || !std::strcmp(argv[4], "ENODEV")))
+        s->failure = std::strcmp(argv[4], "EIO") ? ENODEV : EIO;
+    else if (command == "set" && argc == 6)
+        return setControl(node, argv[4], argv[5]);
+    else if (command == "show") {
+        const pid_t holder = pid_t(s->streaming.load());
+        std::printf("format=%s size=%ux%u streaming=%d interval=%u/%u frames=%llu plugged=%d stalled=%u failure=%s "
+                    "busy=%u denied=%u",
+                    fourcc(s->fourcc).c_str(), s->width.load(), s->height.load(),
+                    holder && (kill(holder, 0) == 0 || errno != ESRCH), s->numerator.load(), s->denominator.load(),
+                    (unsigned long long)s->frames, access(file.c_str(), F_OK) == 0, s->stalled.load(),
+                    s->failure == EIO ? "EIO" : s->failure == ENODEV ? "ENODEV" : "0", s->busy.load(),
+                    s->denied.load());
+        for (size_t i = 0; i < controlCount; ++i)
+            std::printf(" 0x%08x=%d", controls[i].id, s->control[i].value.load());
+        std::printf("\n");
+    } else
+        return usage();
+    s->ring();
+    return 0;
+}

@@ -1,0 +1,102 @@
+#pragma once
+// One emulated camera node's state, kept in DIR/.videoN.state and mapped MAP_SHARED by
+// every process that uses the node: the control tool that creates it and switches its
+// faults, and the emulator inside each program that opens it. Every field that changes
+// after creation is a lock-free atomic, so the processes need no lock between them.
+#include <fcntl.h>
+#include <linux/futex.h>
+#include <linux/videodev2.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <climits>
+#include <cstdint>
+#include <iterator>
+#include <new>
+#include <string>
+
+namespace webcam {
+
+// What a UVC camera of the usual kind offers. A control with a master is inactive (and
+// refuses writes with EACCES, as uvcvideo does) while its master is not at masterManual.
+struct ControlInfo {
+    uint32_t id, type;
+    const char* name;
+    int32_t minimum, maximum, step, defaultValue;
+    uint32_t master = 0;
+    int32_t masterManual = 0;
+};
+inline constexpr ControlInfo controls[] = {
+    {V4L2_CID_BRIGHTNESS, V4L2_CTRL_TYPE_INTEGER, "Brightness", -64, 64, 1, 0},
+    {V4L2_CID_AUTO_WHITE_BALANCE, V4L2_CTRL_TYPE_BOOLEAN, "White Balance, Automatic", 0, 1, 1, 1},
+    {V4L2_CID_GAIN, V4L2_CTRL_TYPE_INTEGER, "Gain", 0, 255, 1, 0},
+    {V4L2_CID_EXPOSURE_AUTO, V4L2_CTRL_TYPE_MENU, "Auto Exposure", 0, 3, 1, V4L2_EXPOSURE_APERTURE_PRIORITY},
+    {V4L2_CID_EXPOSURE_ABSOLUTE, V4L2_CTRL_TYPE_INTEGER, "Exposure Time, Absolute", 3, 2047, 1, 166,
+     V4L2_CID_EXPOSURE_AUTO, V4L2_EXPOSURE_MANUAL},
+    {V4L2_CID_FOCUS_ABSOLUTE, V4L2_CTRL_TYPE_INTEGER, "Focus, Absolute", 0, 250, 5, 0, V4L2_CID_FOCUS_AUTO, 0},
+    {V4L2_CID_FOCUS_AUTO, V4L2_CTRL_TYPE_BOOLEAN, "Focus, Automatic Continuous", 0, 1, 1, 1},
+    {V4L2_CID_ZOOM_ABSOLUTE, V4L2_CTRL_TYPE_INTEGER, "Zoom, Absolute", 100, 500, 1, 100},
+};
+inline constexpr size_t controlCount = std::size(controls);
+
+inline int controlIndex(uint32_t id) {
+    for (size_t i = 0; i < controlCount; ++i)
+        if (controls[i].id == id)
+            return int(i);
+    return -1;
+}
+
+struct ControlState {
+    std::atomic<int32_t> value;
+    std::atomic<uint32_t> changes; // bumped by every write that changed the value
+    std::atomic<uint64_t> writer;  // the file handle that wrote last: pid << 32 | handle number
+};
+
+struct NodeState {
+    // Fixed when the node is created.
+    uint32_t metadata;         // a metadata node (as uvcvideo's second node), not a capture one
+    uint32_t formats[2];       // the pixel formats offered, in order; 0 for none
+    uint32_t frameRateControl; // V4L2_CAP_TIMEPERFRAME
+    ControlState control[controlCount];
+    // Fault switches, set by the control tool.
+    std::atomic<uint32_t> unplugged, stalled, failure /* errno */, busy, denied;
+    std::atomic<uint32_t> generation; // bumped by every replug: handles from before stay dead
+    // What the streaming program set last.
+    std::atomic<uint32_t> fourcc, width, height, numerator, denominator;
+    std::atomic<uint32_t> streaming; // the streaming process's pid, 0 for none
+    std::atomic<uint64_t> frames;
+    // A wait word for every emulator thread on the node: bumped and woken on any change, so
+    // a change made by another process reaches a waiting program at once.
+    std::atomic<uint32_t> doorbell;
+
+    void ring() {
+        doorbell.fetch_add(1);
+        ::syscall(SYS_futex, &doorbell, FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
+    }
+};
+static_assert(std::atomic<uint32_t>::is_always_lock_free && std::atomic<uint64_t>::is_always_lock_free);
+static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t), "the doorbell is a futex word");
+
+inline std::string statePath(const std::string& dir, const std::string& node) {
+    return dir + "/." + node + ".state";
+}
+
+// Maps the node's state; `create` makes it afresh (every value zero). Null when it is not there.
+inline NodeState* mapNode(const std::string& dir, const std::string& node, bool create) {
+    const int fd = ::open(statePath(dir, node).c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0644);
+    if (fd < 0)
+        return nullptr;
+    struct stat info {};
+    const bool sized = create ? ::ftruncate(fd, sizeof(NodeState)) == 0
+                              : ::fstat(fd, &info) == 0 && size_t(info.st_size) >= sizeof(NodeState);
+    void* p = sized ? ::mmap(nullptr, sizeof(NodeState), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0) : MAP_FAILED;
+    ::close(fd);
+    if (p == MAP_FAILED)
+        return nullptr;
+    return create ? new (p) NodeState{} : static_cast<NodeState*>(p);
+}
+
+} // namespace webcam
