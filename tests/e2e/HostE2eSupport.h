@@ -163,12 +163,13 @@ inline Run runProgram(const std::filesystem::path& folder, const Lines& args, co
     Process program(command, (folder / "stdin.txt").string());
     Run run;
     const auto deadline = Clock::now() + std::chrono::seconds(limitSeconds);
-    while (Clock::now() < deadline && program.pump(deadline - Clock::now(), [&](Process::Stream s, auto& line) {
-        (s == Process::out ? run.out : run.err) += line + "\n";
-        (s == Process::out ? run.outLines : run.errLines).push_back(line);
-        if (s == Process::err && onErrorLine)
-            onErrorLine(line);
-    })) {
+    while (Clock::now() < deadline &&
+           program.pump(deadline - Clock::now(), [&](Process::Stream s, auto& line) {
+               (s == Process::out ? run.out : run.err) += line + "\n";
+               (s == Process::out ? run.outLines : run.errLines).push_back(line);
+               if (s == Process::err && onErrorLine)
+                   onErrorLine(line);
+           })) {
     }
     run.status = Clock::now() < deadline ? program.wait() : program.stop(SIGKILL);
     return run;
@@ -182,7 +183,8 @@ inline std::string slurp(const std::filesystem::path& path) {
 
 // A fresh folder for one test's files.
 inline std::filesystem::path scratchFolder(const std::string& name) {
-    auto folder = std::filesystem::temp_directory_path() / ("fernhold-e2e-" + name + "-" + std::to_string(getpid()));
+    auto folder =
+        std::filesystem::temp_directory_path() / ("fernhold-e2e-" + name + "-" + std::to_string(getpid()));
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder);
     return folder;
@@ -196,7 +198,8 @@ inline std::string writeScript(const std::filesystem::path& folder, const std::s
 // A number from a print-ui line: `"key":N`, or -1.
 inline long uiNumber(const std::string& line, const std::string& key) {
     std::smatch match;
-    return std::regex_search(line, match, std::regex("\"" + key + "\":(-?[0-9]+)")) ? std::stol(match[1]) : -1;
+    return std::regex_search(line, match, std::regex("\"" + key + "\":(-?[0-9]+)")) ? std::stol(match[1])
+                                                                                    : -1;
 }
 
 struct Picture {

@@ -30,11 +30,14 @@ TEST(HeadlessRun, UnusableArgumentsAreOneLineOnStandardErrorBeforeAnythingRuns) 
         {{"--seconds", "-3"}, 2, "fernhold: "},
         {{"--camera", "webcam"}, 2, "fernhold: "},
         {{"--script", "missing.fhs"}, 2, "fernhold: cannot read script "},
-        {{"--headless", "--seconds", "5", "--script", (folder / "scripts").string()}, 2,
+        {{"--headless", "--seconds", "5", "--script", (folder / "scripts").string()},
+         2,
          "fernhold: cannot read script "},
-        {{"--headless", "--seconds", "1", "--out", (folder / "a-file" / "sub").string()}, 1,
+        {{"--headless", "--seconds", "1", "--out", (folder / "a-file" / "sub").string()},
+         1,
          "fernhold: cannot create the output folder "},
-        {{"--headless", "--seconds", "1", "--out", "/proc/fernhold-out"}, 1,
+        {{"--headless", "--seconds", "1", "--out", "/proc/fernhold-out"},
+         1,
          "fernhold: cannot create the output folder "},
     };
     for (const auto& c : cases) {
@@ -54,7 +57,8 @@ TEST(HeadlessRun, ABadScriptLineStopsTheRunBeforeAnythingHappens) {
     auto folder = e2e::scratchFolder("badscript");
     // The second script's third line holds a NUL byte: the file is read whole, not as C text.
     for (const std::string& bad : {std::string("swipe sideways"), std::string("tap\0", 4)}) {
-        auto script = e2e::writeScript(folder, "wait 10 frames\n# fine so far\nsnapshot first.png\n" + bad + "\n");
+        auto script =
+            e2e::writeScript(folder, "wait 10 frames\n# fine so far\nsnapshot first.png\n" + bad + "\n");
         auto run = runProgram(folder, {"--headless", "--script", script});
         EXPECT_EQ(run.status, 2);
         ASSERT_EQ(run.errLines.size(), 1u) << run.err;
@@ -123,7 +127,8 @@ print-ui
 }
 
 TEST(HeadlessRun, ScriptsComeFromStandardInputToo) {
-    auto run = runProgram(e2e::scratchFolder("stdin"), {"--headless", "--script", "-"}, "wait 5 frames\nprint-ui\n");
+    auto run =
+        runProgram(e2e::scratchFolder("stdin"), {"--headless", "--script", "-"}, "wait 5 frames\nprint-ui\n");
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.uiLines().size(), 1u) << run.err;
 }
@@ -132,7 +137,8 @@ TEST(HeadlessRun, StatisticsComeOnceASecondOnStandardError) {
     auto run = runProgram(e2e::scratchFolder("stats"), {"--headless", "--stats", "--seconds", "3.5"});
     EXPECT_EQ(run.status, 0) << run.err;
     expectOnlySystemLinesOnStandardOutput(run);
-    const std::regex line(R"(stats: produced (\d+), analysed (\d+), dropped (\d+), presented (\d+), ([0-9.]+) fps)");
+    const std::regex line(
+        R"(stats: produced (\d+), analysed (\d+), dropped (\d+), presented (\d+), ([0-9.]+) fps)");
     int lines = 0;
     long lastPresented = 0;
     for (const auto& text : run.errLines) {

@@ -21,13 +21,15 @@ class VirtualDisplay {
   public:
     explicit VirtualDisplay(const std::filesystem::path& folder)
         : screenFile_(folder / "Xvfb_screen0"),
-          server_({"sh", "-c", "exec Xvfb -displayfd 1 -screen 0 800x1000x24 -nolisten tcp -fbdir '" + folder.string() +
-                                     "' 2>/dev/null"}) {
+          server_({"sh", "-c",
+                   "exec Xvfb -displayfd 1 -screen 0 800x1000x24 -nolisten tcp -fbdir '" + folder.string() +
+                       "' 2>/dev/null"}) {
         // The server writes its display number on standard output once it accepts connections.
-        while (display_.empty() && server_.pump(std::chrono::seconds(30), [&](auto stream, const std::string& line) {
-            if (stream == e2e::Process::out)
-                display_ = ":" + line;
-        })) {
+        while (display_.empty() &&
+               server_.pump(std::chrono::seconds(30), [&](auto stream, const std::string& line) {
+                   if (stream == e2e::Process::out)
+                       display_ = ":" + line;
+               })) {
         }
     }
     ~VirtualDisplay() { server_.stop(SIGTERM); }
@@ -44,7 +46,8 @@ class VirtualDisplay {
         e2e::Picture picture;
         if (data.size() < 100 || field(11) != 32) // 32 bits per pixel
             return picture;
-        const uint32_t width = field(4), height = field(5), lsbFirst = field(7) == 0, bytesPerLine = field(12);
+        const uint32_t width = field(4), height = field(5), lsbFirst = field(7) == 0,
+                       bytesPerLine = field(12);
         const uint32_t masks[3] = {field(14), field(15), field(16)};
         const size_t start = field(0) + size_t(field(19)) * 12; // the header, then the colours
         if (data.size() < start + size_t(bytesPerLine) * height)
@@ -98,8 +101,9 @@ TEST(WindowRun, KeysAndTheMouseDriveTheScreenAndTheWindowShowsIt) {
     std::mutex mutex;
     std::condition_variable progressed;
     std::thread program([&] {
-        auto result = e2e::runProgram(folder, {"--script", script}, "", {"-u", "WAYLAND_DISPLAY", "DISPLAY=" + x.display()},
-                                      120, [&](const std::string& line) {
+        auto result = e2e::runProgram(folder, {"--script", script}, "",
+                                      {"-u", "WAYLAND_DISPLAY", "DISPLAY=" + x.display()}, 120,
+                                      [&](const std::string& line) {
                                           std::lock_guard lock(mutex);
                                           uiLinesSeen += line.rfind("{\"", 0) == 0;
                                           progressed.notify_all();
@@ -117,7 +121,8 @@ TEST(WindowRun, KeysAndTheMouseDriveTheScreenAndTheWindowShowsIt) {
     };
 
     const std::string xdotool = "DISPLAY=" + x.display() + " timeout 30 xdotool ";
-    const std::string window = commandOutput(xdotool + "search --sync --onlyvisible --name '^Fernhold$' | head -n 1");
+    const std::string window =
+        commandOutput(xdotool + "search --sync --onlyvisible --name '^Fernhold$' | head -n 1");
     bool sawControls = false;
     size_t pictureArea = 0;
     if (!window.empty() && reached(1)) {
@@ -143,7 +148,8 @@ TEST(WindowRun, KeysAndTheMouseDriveTheScreenAndTheWindowShowsIt) {
     EXPECT_GT(pictureArea, 80000u) << "the window shows the camera picture";
     auto ui = run.uiLines();
     ASSERT_EQ(ui.size(), 2u) << run.err;
-    EXPECT_EQ(e2e::uiNumber(ui[1], "selectedFilterIndex"), 2) << "a key and a drag each swiped once: " << ui[1];
+    EXPECT_EQ(e2e::uiNumber(ui[1], "selectedFilterIndex"), 2)
+        << "a key and a drag each swiped once: " << ui[1];
     EXPECT_NE(ui[1].find("\"hideControls\":false"), std::string::npos) << ui[1];
     auto snapshot = e2e::readPng(folder / "window.png");
     EXPECT_EQ(snapshot.width, 780);

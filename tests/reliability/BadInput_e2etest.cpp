@@ -23,7 +23,8 @@ TEST(CameraFaults, EveryUnusableSourceEndsWithTheFatalLineAndStatusOne) {
         badDeflate[i] ^= 0x5A;
     std::filesystem::create_directories(folder / "folder.png");
     auto file = [&](const char* name, const Bytes& bytes) { return save(folder / name, bytes); };
-    const std::pair<std::string, const char*> cases[] = { // the source, and what the fatal line must say
+    const std::pair<std::string, const char*> cases[] = {
+        // the source, and what the fatal line must say
         {"/nonexistent.png", "No such file"},
         {(folder / "folder.png").string(), "folder"},
         {"/" + std::string(5000, 'n') + ".png", "too long"},
@@ -67,16 +68,19 @@ TEST(GraphicsFaults, WithoutAnEglVendorTheRunEndsWithOneClearLineAndStatusOne) {
         << R"({"file_format_version": "1.0.0", "ICD": {"library_path": "/nonexistent/libEGL_none.so.0"}})";
     for (const std::string& vendors : {std::string("/nonexistent.json"), (folder / "vendor.json").string()}) {
         SCOPED_TRACE(vendors);
-        auto run = runProgram(folder, {"--headless", "--seconds", "5"}, "",
-                              {"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "__EGL_VENDOR_LIBRARY_FILENAMES=" + vendors});
+        auto run = runProgram(
+            folder, {"--headless", "--seconds", "5"}, "",
+            {"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "__EGL_VENDOR_LIBRARY_FILENAMES=" + vendors});
         EXPECT_EQ(run.status, 1) << run.err;
         EXPECT_TRUE(run.out.empty()) << "the camera screen never started: " << run.out;
         const auto lines = run.errLines;
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.back().rfind("fernhold: could not create the OpenGL ES context: ", 0), 0u) << run.err;
-        EXPECT_NE(lines.back().find("EGL"), std::string::npos) << "the line names what failed: " << lines.back();
-        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                                [](const std::string& line) { return line.find("OpenGL ES") != std::string::npos; }),
+        EXPECT_NE(lines.back().find("EGL"), std::string::npos)
+            << "the line names what failed: " << lines.back();
+        EXPECT_EQ(std::count_if(
+                      lines.begin(), lines.end(),
+                      [](const std::string& line) { return line.find("OpenGL ES") != std::string::npos; }),
                   1)
             << "said once: " << run.err;
     }

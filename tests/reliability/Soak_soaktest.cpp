@@ -48,7 +48,9 @@ struct Plan {
 Plan makePlan(uint64_t frames, uint32_t seed) {
     std::mt19937 random(seed);
     auto pick = [&](int count) { return int(std::uniform_int_distribution<int>(0, count - 1)(random)); };
-    auto uniform = [&](double low, double high) { return std::uniform_real_distribution<double>(low, high)(random); };
+    auto uniform = [&](double low, double high) {
+        return std::uniform_real_distribution<double>(low, high)(random);
+    };
     Plan plan;
     std::ostringstream script;
     auto command = [&](const std::string& line) { script << line << '\n'; };
@@ -71,9 +73,9 @@ Plan makePlan(uint64_t frames, uint32_t seed) {
         command("swipe right"); // six steps: back at Normal
     }
     command("doubletap");
-    for (const char* line : {"pinch 2", "slider iso 0.5", "focus manual", "exposure manual", "pressure serious",
-                             "lock refuse", "tap", "lock grant", "disappear", "wait 100ms", "appear", "swipe left",
-                             "swipe right"})
+    for (const char* line :
+         {"pinch 2", "slider iso 0.5", "focus manual", "exposure manual", "pressure serious", "lock refuse",
+          "tap", "lock grant", "disappear", "wait 100ms", "appear", "swipe left", "swipe right"})
         command(line);
     ++plan.captureStops;
     waitFrames(std::clamp<uint64_t>(frames / 10, 1, 100)); // for the allocator's pools to settle
@@ -106,7 +108,8 @@ Plan makePlan(uint64_t frames, uint32_t seed) {
             break;
         case 6:
         case 7: // values outside a slider's range too: a drag past the end must clamp
-            line << "slider " << sliders[pick(4)] << ' ' << (pick(8) == 0 ? uniform(-1e6, 1e6) : uniform(-0.5, 1.5));
+            line << "slider " << sliders[pick(4)] << ' '
+                 << (pick(8) == 0 ? uniform(-1e6, 1e6) : uniform(-0.5, 1.5));
             command(line.str());
             break;
         case 8:
@@ -160,10 +163,11 @@ TEST(Soak, RunsUnthrottledWithoutHangCrashLeakOrLostFrames) {
     const Plan plan = makePlan(frames, seed);
     const auto folder = e2e::scratchFolder("soak");
     const std::string scriptFile = e2e::writeScript(folder, plan.script);
-    SCOPED_TRACE("seed " + std::to_string(seed) + ", " + std::to_string(frames) + " frames, script " + scriptFile);
+    SCOPED_TRACE("seed " + std::to_string(seed) + ", " + std::to_string(frames) + " frames, script " +
+                 scriptFile);
 
-    e2e::Process program({"env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "FERNHOLD_UNTHROTTLED=1", FERNHOLD_BINARY,
-                          "--headless", "--stats", "--script", scriptFile});
+    e2e::Process program({"env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "FERNHOLD_UNTHROTTLED=1",
+                          FERNHOLD_BINARY, "--headless", "--stats", "--script", scriptFile});
     e2e::Lines errLines, ownLinesOnStdout;
     uint64_t stdoutLines = 0, presented = 0;
     std::optional<std::string> finalLine;
@@ -205,8 +209,9 @@ TEST(Soak, RunsUnthrottledWithoutHangCrashLeakOrLostFrames) {
         // A frame at least every 5 s while capture runs (60 s for the first, while the GL
         // context, shaders and camera come up), and gone within 10 s of the final line.
         if (finishedAt ? open && now - *finishedAt > 10s : now - lastProgress > (presented ? 5s : 60s))
-            hang = finishedAt ? "the process did not exit within 10 s of its final statistics"
-                              : "no frame presented for a while after " + std::to_string(presented) + " frames";
+            hang = finishedAt
+                       ? "the process did not exit within 10 s of its final statistics"
+                       : "no frame presented for a while after " + std::to_string(presented) + " frames";
     }
     const int status = hang.empty() ? program.wait() : program.stop(SIGKILL);
     const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
@@ -216,7 +221,8 @@ TEST(Soak, RunsUnthrottledWithoutHangCrashLeakOrLostFrames) {
         tail += errLines[i] + "\n";
     ASSERT_TRUE(hang.empty()) << hang << "; the last lines on standard error:\n" << tail;
     ASSERT_EQ(status, 0) << "the last lines on standard error (-1: killed by a signal):\n" << tail;
-    EXPECT_TRUE(ownLinesOnStdout.empty()) << "our own lines on standard output, first: " << ownLinesOnStdout.front();
+    EXPECT_TRUE(ownLinesOnStdout.empty())
+        << "our own lines on standard output, first: " << ownLinesOnStdout.front();
     for (const auto& line : errLines) {
         EXPECT_EQ(line.find("did not stop in time"), std::string::npos) << line;
         EXPECT_EQ(line.find(": no frame for "), std::string::npos) << "a frame wait stalled: " << line;
@@ -228,8 +234,10 @@ TEST(Soak, RunsUnthrottledWithoutHangCrashLeakOrLostFrames) {
     const std::string json = finalLine->substr(finalLine->find('{'));
     const uint64_t produced = jsonCount(json, "produced"), analysed = jsonCount(json, "analysed"),
                    notAnalysed = jsonCount(json, "notAnalysedByFilter"), dropped = jsonCount(json, "dropped"),
-                   droppedGpuBusy = jsonCount(json, "droppedGpuBusy"), processed = jsonCount(json, "processed");
-    const uint64_t finalPresented = std::stoull(finalLine->substr(std::string("stats: final presented ").size()));
+                   droppedGpuBusy = jsonCount(json, "droppedGpuBusy"),
+                   processed = jsonCount(json, "processed");
+    const uint64_t finalPresented =
+        std::stoull(finalLine->substr(std::string("stats: final presented ").size()));
     EXPECT_EQ(produced, analysed + notAnalysed + dropped) << *finalLine;
     EXPECT_LE(processed + droppedGpuBusy, produced) << *finalLine;
     EXPECT_LE(produced - processed - droppedGpuBusy, uint64_t(plan.captureStops + 1))
@@ -240,7 +248,8 @@ TEST(Soak, RunsUnthrottledWithoutHangCrashLeakOrLostFrames) {
     // Memory: the last quarter of the run against the first, after the warm-up.
     ASSERT_GE(memory.size(), 8u) << "too few memory samples for a comparison; run more frames";
     const long quarter = long(memory.size() / 4);
-    const double first = std::accumulate(memory.begin(), memory.begin() + quarter, 0.0) / double(quarter) / 1024;
+    const double first =
+        std::accumulate(memory.begin(), memory.begin() + quarter, 0.0) / double(quarter) / 1024;
     const double last = std::accumulate(memory.end() - quarter, memory.end(), 0.0) / double(quarter) / 1024;
     EXPECT_LT(last, first * 1.05) << "resident memory grew from " << first << " MiB to " << last << " MiB";
 

@@ -70,7 +70,9 @@ TEST(SerialQueueDeathTest, SyncOntoTheQueueRunningTheCallerFailsLoudly) {
 TEST(MainQueue, WorkFromOtherThreadsRunsOnlyWhenTheMainThreadDrains) {
     std::atomic<bool> ranOnMain{false};
     int value = 0;
-    std::thread([&] { DispatchQueue::main().async([&] { ranOnMain = DispatchQueue::isMainThread(); }); }).join();
+    std::thread([&] {
+        DispatchQueue::main().async([&] { ranOnMain = DispatchQueue::isMainThread(); });
+    }).join();
     EXPECT_FALSE(ranOnMain.load());
     std::thread worker([&] { DispatchQueue::main().sync([&] { value = 42; }); });
     runMainUntil([&] { return ranOnMain.load() && value == 42; });

@@ -21,8 +21,8 @@ TEST(CommandLine, DefaultsAndEveryOption) {
     EXPECT_EQ(defaults.camera, "virtual");
     EXPECT_FALSE(defaults.headless || defaults.script || defaults.seconds || defaults.statistics);
     EXPECT_TRUE(defaults.outputDirectory.empty());
-    auto options = std::get<host::Options>(parse(
-        {"--camera", "/dev/video2", "--headless", "--script", "-", "--out", "shots", "--seconds", "2.5", "--stats"}));
+    auto options = std::get<host::Options>(parse({"--camera", "/dev/video2", "--headless", "--script", "-",
+                                                  "--out", "shots", "--seconds", "2.5", "--stats"}));
     EXPECT_EQ(options.camera, "/dev/video2");
     EXPECT_TRUE(options.headless && options.statistics);
     EXPECT_EQ(options.script, "-");
@@ -37,7 +37,8 @@ TEST(CommandLine, HelpAndVersionEndTheRunSuccessfully) {
     for (auto flag : {"--help", "-h"}) {
         const auto request = std::get<host::ExitRequest>(parse({flag}));
         EXPECT_EQ(request.status, 0);
-        for (auto option : {"--camera", "--headless", "--script", "--out", "--seconds", "--stats", "--version"})
+        for (auto option :
+             {"--camera", "--headless", "--script", "--out", "--seconds", "--stats", "--version"})
             EXPECT_NE(request.message.find(option), std::string::npos) << option;
     }
     const auto version = std::get<host::ExitRequest>(parse({"--version"}));
@@ -47,6 +48,7 @@ TEST(CommandLine, HelpAndVersionEndTheRunSuccessfully) {
 
 TEST(CommandLine, RefusesEveryBadFormWithOneLineNamingIt) {
     const std::string huge(60000, '7');
+    // clang-format off
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases{ // arguments, what the line names
         {{"--fast"}, "--fast"}, {{"extra"}, "extra"}, {{"-x"}, ""}, {{"---headless"}, ""}, {{"--head"}, ""},
         {{"--", "--headless"}, ""}, {{"--headless", "stray"}, "stray"}, {{"--headless=maybe"}, ""},
@@ -61,9 +63,11 @@ TEST(CommandLine, RefusesEveryBadFormWithOneLineNamingIt) {
         // repeated
         {{"--camera", "virtual", "--camera", "still.png"}, ""}, {{"--seconds", "1", "--seconds", "2"}, ""},
     };
+    // clang-format on
     std::vector<std::pair<std::vector<std::string>, std::string>> all = cases;
-    for (const std::string value : {"0", "-0", "-1", "abc", "2s", "1,5", "0x10", "1e6x", " 3", "3 ", "--stats", "",
-                                    "nan", "inf", "-inf", "1e300", "1000000.001", huge.c_str()})
+    for (const std::string value :
+         {"0", "-0", "-1", "abc", "2s", "1,5", "0x10", "1e6x", " 3", "3 ", "--stats", "", "nan", "inf",
+          "-inf", "1e300", "1000000.001", huge.c_str()})
         all.push_back({{"--seconds", value}, "--seconds"});
     for (const auto& [args, named] : all) {
         const auto result = parse(args);

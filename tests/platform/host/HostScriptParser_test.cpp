@@ -78,6 +78,7 @@ TEST(ScriptParser, SkipsCommentsAndBlankLinesButCountsThem) {
 }
 
 TEST(ScriptParser, RejectsEveryWrongLine) {
+    // clang-format off
     const std::vector<std::string> lines{
         "wait", "wait 5", "wait ms", "wait 5 minutes", "wait -1s", "wait 0ms", "wait 0 frames", "wait 1.5 frames",
         "wait 0.4ms", "wait 3601s", "wait 10000001 frames", "wait 1e300s", "wait 1e999ms", "wait nan s",
@@ -93,6 +94,7 @@ TEST(ScriptParser, RejectsEveryWrongLine) {
         "capture", "capture frame", "capture .png", "capture a.png b.png", "print-ui all", "quit now",
         "jump", "Tap", std::string("tap\0", 4), "\xff\xfe", "tap\rswipe left", std::string(1 << 20, 'w'),
     };
+    // clang-format on
     for (const auto& line : lines) {
         // Two good lines first: the error names the third.
         auto error = rejected("wait 1 frames\n# fine so far\n" + line + "\nquit\n");

@@ -52,9 +52,10 @@ struct Played {
 };
 
 TEST(ScriptPlayer, RunsCommandsInOrderAndEndsAtQuitOrAtTheEnd) {
-    for (auto [text, lines] : {std::pair{"tap\nwait 20ms\nswipe left\nquit\ndoubletap\n", std::vector<int>{1, 3}},
-                               {"wait 5 frames\nprint-ui\n", {2}}, // no frames: the wait ends, the script goes on
-                               {"# nothing to do\n", {}}}) {
+    for (auto [text, lines] :
+         {std::pair{"tap\nwait 20ms\nswipe left\nquit\ndoubletap\n", std::vector<int>{1, 3}},
+          {"wait 5 frames\nprint-ui\n", {2}}, // no frames: the wait ends, the script goes on
+          {"# nothing to do\n", {}}}) {
         Played run(text);
         const auto start = Clock::now();
         run.player.start();

@@ -20,7 +20,7 @@ double distance(const UIEvent& event) {
 void expectOneSequence(const std::vector<UIEvent>& events) {
     ASSERT_GE(events.size(), 2u);
     for (size_t i = 0; i < events.size(); ++i) {
-        EXPECT_EQ(events[i].phase, i == 0 ? UITouchPhase::began
+        EXPECT_EQ(events[i].phase, i == 0                   ? UITouchPhase::began
                                    : i + 1 == events.size() ? UITouchPhase::ended
                                                             : UITouchPhase::moved);
         EXPECT_LE(events[i ? i - 1 : 0].timestamp, events[i].timestamp) << i;

@@ -49,7 +49,8 @@ TEST(PixelBuffers, BaseAddressOnlyBetweenLockAndUnlock) {
     EXPECT_EQ(buffer->baseAddress()[16], 9);
     EXPECT_EQ(CVPixelBufferUnlockBaseAddress(buffer, kCVPixelBufferLock_ReadOnly), kCVReturnSuccess);
     EXPECT_EQ(CVPixelBufferUnlockBaseAddress(buffer, kCVPixelBufferLock_ReadOnly), kCVReturnInvalidArgument);
-    EXPECT_THROW(CVPixelBuffer(10, 10, 40, std::make_shared<std::vector<uint8_t>>(100)), std::invalid_argument);
+    EXPECT_THROW(CVPixelBuffer(10, 10, 40, std::make_shared<std::vector<uint8_t>>(100)),
+                 std::invalid_argument);
 }
 
 TEST(CoreImage, RendersTheWholeExtentAsSharedRGBABytesAndPartsAsCopies) {

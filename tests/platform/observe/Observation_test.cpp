@@ -14,11 +14,12 @@ TEST(Observation, EachOptionDeliversWhatItNames) {
         Options options;
         std::vector<int> seenAtRegistration, seenAfterTwoSets;
     };
-    for (const Case& c : {Case{Options::initial | Options::new_, {7}, {7, 8, 8}}, Case{Options::new_, {}, {8, 8}},
-                          Case{Options::initial, {7}, {7}}}) {
+    for (const Case& c : {Case{Options::initial | Options::new_, {7}, {7, 8, 8}},
+                          Case{Options::new_, {}, {8, 8}}, Case{Options::initial, {7}, {7}}}) {
         Observable<int> property(7);
         std::vector<int> seen;
-        auto token = property.observe(c.options, [&](const auto& change) { seen.push_back(*change.newValue); });
+        auto token =
+            property.observe(c.options, [&](const auto& change) { seen.push_back(*change.newValue); });
         EXPECT_EQ(seen, c.seenAtRegistration); // before observe() returned
         property.set(8);
         property.set(8); // every set is a change, also to an equal value
@@ -29,7 +30,8 @@ TEST(Observation, EachOptionDeliversWhatItNames) {
 TEST(Observation, ChangesArriveOnTheThreadThatMadeThem) {
     Observable<int> property(0);
     std::thread::id deliveredOn, setter;
-    auto token = property.observe(Options::new_, [&](const auto&) { deliveredOn = std::this_thread::get_id(); });
+    auto token =
+        property.observe(Options::new_, [&](const auto&) { deliveredOn = std::this_thread::get_id(); });
     std::thread([&] {
         setter = std::this_thread::get_id();
         property.set(1);

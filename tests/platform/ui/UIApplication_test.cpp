@@ -16,9 +16,13 @@ struct Unrelated {
 
 struct TestAppDelegate : UIApplicationDelegate {
     void applicationDidBecomeActive(UIApplication&) override { journal.push_back("app.didBecomeActive"); }
-    void applicationWillEnterForeground(UIApplication&) override { journal.push_back("app.willEnterForeground"); }
+    void applicationWillEnterForeground(UIApplication&) override {
+        journal.push_back("app.willEnterForeground");
+    }
     void applicationWillResignActive(UIApplication&) override { journal.push_back("app.willResignActive"); }
-    void applicationDidEnterBackground(UIApplication&) override { journal.push_back("app.didEnterBackground"); }
+    void applicationDidEnterBackground(UIApplication&) override {
+        journal.push_back("app.didEnterBackground");
+    }
     void applicationWillTerminate(UIApplication&) override { journal.push_back("app.willTerminate"); }
 };
 
@@ -70,7 +74,7 @@ TEST(ClassRegistry, RegisteredClassesAreMadeByNameAsTheKindAskedFor) {
 }
 
 class ApplicationMain : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         journal.clear();
         UISetSceneConfiguration({"FernholdTests.SceneDelegate", [this] {
@@ -91,10 +95,10 @@ TEST_F(ApplicationMain, BuildsTheSceneInOrderAndReturnsTheHostsStatus) {
     char name[] = "fernhold";
     char* argv[] = {name, nullptr};
     EXPECT_EQ(UIApplicationMain(1, argv, nullptr, NSStringFromClass<TestAppDelegate>()), 7);
-    EXPECT_EQ(journal, (std::vector<std::string>{"viewDidLoad", "viewWillAppear", "scene.setWindow",
-                                                 "scene.willConnect", "scene.willEnterForeground",
-                                                 "scene.didBecomeActive", "app.willEnterForeground",
-                                                 "app.didBecomeActive", "host.sceneDidLoad", "host.runMainLoop"}));
+    EXPECT_EQ(journal, (std::vector<std::string>{
+                           "viewDidLoad", "viewWillAppear", "scene.setWindow", "scene.willConnect",
+                           "scene.willEnterForeground", "scene.didBecomeActive", "app.willEnterForeground",
+                           "app.didBecomeActive", "host.sceneDidLoad", "host.runMainLoop"}));
     auto& app = UIApplication::sharedApplication();
     ASSERT_NE(host->window, nullptr);
     EXPECT_EQ(app.keyWindow(), host->window);
@@ -107,8 +111,8 @@ TEST_F(ApplicationMain, BuildsTheSceneInOrderAndReturnsTheHostsStatus) {
     app.resignActive();
     app.enterBackground();
     app.terminate();
-    EXPECT_EQ(journal,
-              (std::vector<std::string>{"app.willResignActive", "app.didEnterBackground", "app.willTerminate"}));
+    EXPECT_EQ(journal, (std::vector<std::string>{"app.willResignActive", "app.didEnterBackground",
+                                                 "app.willTerminate"}));
 }
 
 TEST_F(ApplicationMain, MissingPiecesEndStartUpWithStatusOne) {

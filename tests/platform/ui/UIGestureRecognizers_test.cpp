@@ -40,7 +40,7 @@ struct DoubleTapFirst : UIGestureRecognizerDelegate {
 };
 
 class Screen : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         root = std::make_shared<UIView>(window->frame());
         window->addSubview(root);
@@ -69,7 +69,7 @@ protected:
 // Both orders of attachment: the window hands each event to the recognizers in the order
 // they were added, and the outcome must not depend on it.
 class TapRecognizers : public Screen, public testing::WithParamInterface<bool> {
-protected:
+  protected:
     void SetUp() override {
         Screen::SetUp();
         single->addTarget(counter(singles));
@@ -172,7 +172,7 @@ TEST_P(TapRecognizers, TapsOnAControlOrAHiddenViewGoElsewhere) {
 INSTANTIATE_TEST_SUITE_P(SingleFirstOrDoubleFirst, TapRecognizers, testing::Bool());
 
 class SwipeRecognizers : public Screen {
-protected:
+  protected:
     void SetUp() override {
         Screen::SetUp();
         for (auto d : {UISwipeGestureRecognizerDirection::left, UISwipeGestureRecognizerDirection::right,
@@ -201,7 +201,7 @@ TEST_F(SwipeRecognizers, EachDirectionFiresOnlyItsOwnRecognizerAndOtherMovesNone
 }
 
 class PinchRecognizer : public Screen {
-protected:
+  protected:
     void SetUp() override {
         Screen::SetUp();
         pinch->addTarget([this](UIGestureRecognizer& r) {

@@ -72,7 +72,7 @@ TEST(StackView, LaysOutVisibleSubviewsAlongItsAxisAndNestedStacksInTheSamePass) 
 }
 
 class Controls : public testing::Test {
-protected:
+  protected:
     void SetUp() override { window.addSubview(root); }
     void touch(CGPoint at, CGPoint liftAt) {
         window.sendEvent({UITouchPhase::began, {{7, at}}, 1.0});
@@ -116,7 +116,8 @@ TEST_F(Controls, SliderClampsAndOnlyAPersonsChangeSendsTheAction) {
 }
 
 TEST_F(Controls, SegmentedControlSelectsByTouchAndSendsOnlyThen) {
-    auto control = std::make_shared<UISegmentedControl>(std::vector<std::string>{"Lock", "Manual", "Auto", "Cont"});
+    auto control =
+        std::make_shared<UISegmentedControl>(std::vector<std::string>{"Lock", "Manual", "Auto", "Cont"});
     control->setFrame(CGRectMake(10, 200, 400, 30));
     std::vector<int> seen;
     control->addTarget(
