@@ -14,6 +14,7 @@
 #include <random>
 
 #include "e2e/HostE2eSupport.h"
+#include "host/FrameStatistics.h"
 
 namespace {
 
@@ -84,41 +85,28 @@ Plan makePlan(uint64_t frames, uint32_t seed) {
     const char* modes[] = {"locked", "manual", "auto", "continuous"};
     const char* sliders[] = {"focus", "bias", "duration", "iso"};
     const char* levels[] = {"nominal", "fair", "serious", "critical", "shutdown", "made-up"};
-    while (plan.frames < frames) {
-        std::ostringstream line;
-        switch (pick(14)) {
-        case 0:
-        case 1:
-            swipe();
-            break;
-        case 2:
-            command("tap");
-            break;
-        case 3:
-            command("doubletap");
-            break;
-        case 4: {
+    auto number = [](const std::string& what, double value) {
+        return (std::ostringstream() << what << value).str();
+    };
+    auto slider = [&] { // values outside a slider's range too: a drag past the end must clamp
+        const std::string which = std::string("slider ") + sliders[pick(4)] + ' ';
+        command(number(which, pick(8) == 0 ? uniform(-1e6, 1e6) : uniform(-0.5, 1.5)));
+    };
+    const std::function<void()> steps[] = {
+        swipe,
+        swipe,
+        [&] { command("tap"); },
+        [&] { command("doubletap"); },
+        [&] {
             const double scales[] = {0.01, 100, uniform(0.3, 3)};
-            line << "pinch " << scales[pick(5) == 0 ? pick(2) : 2];
-            command(line.str());
-            break;
-        }
-        case 5:
-            command(std::string(pick(2) ? "focus " : "exposure ") + modes[pick(4)]);
-            break;
-        case 6:
-        case 7: // values outside a slider's range too: a drag past the end must clamp
-            line << "slider " << sliders[pick(4)] << ' '
-                 << (pick(8) == 0 ? uniform(-1e6, 1e6) : uniform(-0.5, 1.5));
-            command(line.str());
-            break;
-        case 8:
-            command(std::string("pressure ") + levels[pick(6)]);
-            break;
-        case 9:
-            command(pick(3) == 0 ? "lock refuse" : "lock grant");
-            break;
-        case 10:
+            command(number("pinch ", scales[pick(5) == 0 ? pick(2) : 2]));
+        },
+        [&] { command(std::string(pick(2) ? "focus " : "exposure ") + modes[pick(4)]); },
+        slider,
+        slider,
+        [&] { command(std::string("pressure ") + levels[pick(6)]); },
+        [&] { command(pick(3) == 0 ? "lock refuse" : "lock grant"); },
+        [&] {
             command("disappear");
             ++plan.captureStops;
             command("wait " + std::to_string(20 + pick(400)) + "ms");
@@ -126,26 +114,20 @@ Plan makePlan(uint64_t frames, uint32_t seed) {
                 command("tap");
             command("appear");
             swipe();
-            break;
-        default:
+        },
+    };
+    while (plan.frames < frames) {
+        const int step = pick(14);
+        if (step < 11)
+            steps[step]();
+        else // frame waits the rest of the time
             waitFrames(std::min<uint64_t>(1 + pick(40), frames - plan.frames));
-            break;
-        }
     }
     command("lock grant");
     waitFrames(5);
     command("quit");
     plan.script = script.str();
     return plan;
-}
-
-uint64_t jsonCount(const std::string& json, const std::string& key) {
-    std::smatch match;
-    if (!std::regex_search(json, match, std::regex("\"" + key + "\": *(-?[0-9]+)"))) {
-        ADD_FAILURE() << "no " << key << " in " << json;
-        return 0;
-    }
-    return std::stoull(match[1]);
 }
 
 // Resident memory of `pid` in KiB (VmRSS in /proc/PID/status); nothing once it has gone.
@@ -168,8 +150,9 @@ TEST(Soak, RunsUnthrottledWithoutHangCrashLeakOrLostFrames) {
 
     e2e::Process program({"env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "FERNHOLD_UNTHROTTLED=1",
                           FERNHOLD_BINARY, "--headless", "--stats", "--script", scriptFile});
-    e2e::Lines errLines, ownLinesOnStdout;
-    uint64_t stdoutLines = 0, presented = 0;
+    e2e::Lines errLines;
+    std::string ownLineOnStdout;
+    uint64_t presented = 0;
     std::optional<std::string> finalLine;
     bool warmedUp = false;
     std::vector<long> memory; // KiB, after the warm-up, at most every 100 ms
@@ -180,10 +163,9 @@ TEST(Soak, RunsUnthrottledWithoutHangCrashLeakOrLostFrames) {
     const std::regex statsLine(R"(^stats: .*presented (\d+), [0-9.]+ fps$)");
     auto onLine = [&](e2e::Process::Stream stream, const std::string& line) {
         if (stream == e2e::Process::out) {
-            ++stdoutLines;
             for (const char* ours : {"stats:", "fernhold:", "script:", "{\""})
-                if (line.rfind(ours, 0) == 0 && ownLinesOnStdout.size() < 5)
-                    ownLinesOnStdout.push_back(line);
+                if (line.starts_with(ours) && ownLineOnStdout.empty())
+                    ownLineOnStdout = line;
             return;
         }
         errLines.push_back(line);
@@ -191,11 +173,11 @@ TEST(Soak, RunsUnthrottledWithoutHangCrashLeakOrLostFrames) {
         if (std::regex_match(line, match, statsLine) && std::stoull(match[1]) > presented) {
             presented = std::stoull(match[1]);
             lastProgress = Clock::now();
-        } else if (line.rfind("stats: final ", 0) == 0) {
+        } else if (line.starts_with("stats: final ")) {
             finalLine = line;
             finishedAt = Clock::now();
         } else {
-            warmedUp = warmedUp || line.rfind("{\"", 0) == 0;
+            warmedUp = warmedUp || line.starts_with("{\"");
         }
     };
     for (bool open = true; open && hang.empty();) {
@@ -221,8 +203,7 @@ TEST(Soak, RunsUnthrottledWithoutHangCrashLeakOrLostFrames) {
         tail += errLines[i] + "\n";
     ASSERT_TRUE(hang.empty()) << hang << "; the last lines on standard error:\n" << tail;
     ASSERT_EQ(status, 0) << "the last lines on standard error (-1: killed by a signal):\n" << tail;
-    EXPECT_TRUE(ownLinesOnStdout.empty())
-        << "our own lines on standard output, first: " << ownLinesOnStdout.front();
+    EXPECT_EQ(ownLineOnStdout, "") << "our own lines on standard output";
     for (const auto& line : errLines) {
         EXPECT_EQ(line.find("did not stop in time"), std::string::npos) << line;
         EXPECT_EQ(line.find(": no frame for "), std::string::npos) << "a frame wait stalled: " << line;
@@ -231,11 +212,14 @@ TEST(Soak, RunsUnthrottledWithoutHangCrashLeakOrLostFrames) {
     // Every frame the camera produced went exactly one way in the frame callback, and
     // only a stop of capture can lose one between the callback and the GPU.
     ASSERT_TRUE(finalLine) << "no final statistics line; the last lines:\n" << tail;
-    const std::string json = finalLine->substr(finalLine->find('{'));
-    const uint64_t produced = jsonCount(json, "produced"), analysed = jsonCount(json, "analysed"),
-                   notAnalysed = jsonCount(json, "notAnalysedByFilter"), dropped = jsonCount(json, "dropped"),
-                   droppedGpuBusy = jsonCount(json, "droppedGpuBusy"),
-                   processed = jsonCount(json, "processed");
+    auto count = [json = finalLine->substr(finalLine->find('{'))](const char* key) {
+        const auto value = host::jsonNumberField(json, key);
+        EXPECT_TRUE(value) << "no " << key << " in " << json;
+        return uint64_t(value.value_or(0));
+    };
+    const uint64_t produced = count("produced"), analysed = count("analysed"),
+                   notAnalysed = count("notAnalysedByFilter"), dropped = count("dropped"),
+                   droppedGpuBusy = count("droppedGpuBusy"), processed = count("processed");
     const uint64_t finalPresented =
         std::stoull(finalLine->substr(std::string("stats: final presented ").size()));
     EXPECT_EQ(produced, analysed + notAnalysed + dropped) << *finalLine;
@@ -258,8 +242,7 @@ TEST(Soak, RunsUnthrottledWithoutHangCrashLeakOrLostFrames) {
     summary << "soak: seed " << seed << ", " << finalPresented << " frames presented in " << seconds
             << " s; produced " << produced << " = analysed " << analysed << " + not analysed " << notAnalysed
             << " + dropped " << dropped << "; GPU busy " << droppedGpuBusy << "; " << plan.captureStops
-            << " capture stops; memory " << first << " -> " << last << " MiB; " << stdoutLines
-            << " diagnostic lines on standard output";
+            << " capture stops; memory " << first << " -> " << last << " MiB";
     std::fprintf(stderr, "%s\n", summary.str().c_str());
     if (!HasFailure())
         std::filesystem::remove_all(folder);

@@ -1,4 +1,5 @@
-// Time values, rectangles, pixel buffers and bitmaps.
+// Time values and rectangles. (Pixel buffers and their bitmaps are read by the frame
+// analysis, whose tests read them.)
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -6,7 +7,6 @@
 #include "foundation/Format.h"
 #include "media/CGGeometry.h"
 #include "media/CMTime.h"
-#include "media/CoreImage.h"
 
 TEST(CMTime, ConvertsSecondsAndComparesExactlyAcrossTimescales) {
     EXPECT_EQ(stringWithFormat("%.6f", CMTimeGetSeconds(CMTimeMake(1, 60))), "0.016667");
@@ -39,38 +39,4 @@ TEST(Rectangles, OverlapIntersectsButSharedEdgesAndCornersDoNot) {
               CGRectMake(629, 469, 11, 11));
     EXPECT_EQ(CGRectUnion(CGRectMake(0, 0, 10, 10), CGRectMake(20, 5, 5, 10)), CGRectMake(0, 0, 25, 15));
     EXPECT_EQ(CGRectUnion(CGRectNull, CGRectMake(1, 2, 3, 4)), CGRectMake(1, 2, 3, 4));
-}
-
-TEST(PixelBuffers, BaseAddressOnlyBetweenLockAndUnlock) {
-    auto buffer = CVPixelBuffer::make(4, 2, [](uint8_t* p, size_t stride) { p[stride] = 9; });
-    EXPECT_EQ(buffer->baseAddress(), nullptr);
-    EXPECT_EQ(CVPixelBufferLockBaseAddress(buffer, kCVPixelBufferLock_ReadOnly), kCVReturnSuccess);
-    ASSERT_NE(buffer->baseAddress(), nullptr);
-    EXPECT_EQ(buffer->baseAddress()[16], 9);
-    EXPECT_EQ(CVPixelBufferUnlockBaseAddress(buffer, kCVPixelBufferLock_ReadOnly), kCVReturnSuccess);
-    EXPECT_EQ(CVPixelBufferUnlockBaseAddress(buffer, kCVPixelBufferLock_ReadOnly), kCVReturnInvalidArgument);
-    EXPECT_THROW(CVPixelBuffer(10, 10, 40, std::make_shared<std::vector<uint8_t>>(100)),
-                 std::invalid_argument);
-}
-
-TEST(CoreImage, RendersTheWholeExtentAsSharedRGBABytesAndPartsAsCopies) {
-    auto buffer = CVPixelBuffer::make(640, 480, [](uint8_t* p, size_t stride) {
-        p[479 * stride + 639 * 4 + 0] = 200; // red of the last pixel
-    });
-    auto image = std::make_shared<const CIImage>(buffer);
-    CIContext context;
-    CGImageRef bitmap = context.createCGImage(image, image->extent());
-    ASSERT_TRUE(bitmap);
-    EXPECT_EQ(CGImageGetWidth(bitmap), 640u);
-    EXPECT_EQ(CGImageGetHeight(bitmap), 480u);
-    EXPECT_EQ(CGImageGetBytesPerRow(bitmap), 2560u);
-    CFDataRef data = CGDataProviderCopyData(CGImageGetDataProvider(bitmap));
-    EXPECT_EQ(CFDataGetBytePtr(data), buffer->storage()->data()); // shared, not copied
-    EXPECT_EQ(CFDataGetBytePtr(data)[479 * 2560 + 639 * 4], 200);
-
-    CGImageRef corner = context.createCGImage(image, CGRectMake(638, 478, 10, 10));
-    ASSERT_TRUE(corner);
-    EXPECT_EQ(CGImageGetWidth(corner), 2u);
-    EXPECT_EQ(CFDataGetBytePtr(CGDataProviderCopyData(CGImageGetDataProvider(corner)))[1 * 8 + 1 * 4], 200);
-    EXPECT_FALSE(context.createCGImage(image, CGRectMake(700, 0, 5, 5)));
 }
