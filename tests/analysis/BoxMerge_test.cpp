@@ -9,7 +9,8 @@
 
 namespace {
 std::vector<CGRect> mergeByTranscription(CGRect n, const std::vector<CGRect>& list) {
-    if (list.empty()) return {n};
+    if (list.empty())
+        return {n};
     CGRect r = n;
     std::vector<CGRect> w = list;
     for (;;) {
@@ -23,10 +24,13 @@ std::vector<CGRect> mergeByTranscription(CGRect n, const std::vector<CGRect>& li
             }
         }
         for (const CGRect& a : absorbed) {
-            auto it = std::find_if(w.begin(), w.end(), [&](const CGRect& b) { return CGRectEqualToRect(a, b); });
-            if (it != w.end()) w.erase(it);
+            auto it =
+                std::find_if(w.begin(), w.end(), [&](const CGRect& b) { return CGRectEqualToRect(a, b); });
+            if (it != w.end())
+                w.erase(it);
         }
-        if (!changed) break;
+        if (!changed)
+            break;
     }
     w.push_back(r);
     return w;
@@ -37,34 +41,32 @@ std::vector<CGRect> merge(CGRect box, std::vector<CGRect> boxes) {
 }
 } // namespace
 
-TEST(MergeBox, IntoAnEmptyListGivesTheBoxAlone) {
-    EXPECT_EQ(merge(CGRectMake(1, 2, 20, 20), {}), std::vector<CGRect>{CGRectMake(1, 2, 20, 20)});
-}
-
-TEST(MergeBox, AJoiningSquareAbsorbsBothBoxesAndGoesLastWhileOthersKeepTheirOrder) {
-    std::vector<CGRect> list{CGRectMake(0, 0, 20, 20), CGRectMake(100, 0, 20, 20), CGRectMake(40, 0, 20, 20),
-                             CGRectMake(300, 300, 5, 5)};
-    auto result = merge(CGRectMake(15, 5, 30, 10), list);
-    std::vector<CGRect> expected{CGRectMake(100, 0, 20, 20), CGRectMake(300, 300, 5, 5), CGRectMake(0, 0, 60, 20)};
-    EXPECT_EQ(result, expected);
-}
-
-TEST(MergeBox, ASquareInsideAnExistingBoxMovesThatBoxUnchangedToTheEnd) {
-    std::vector<CGRect> list{CGRectMake(0, 0, 50, 50), CGRectMake(100, 100, 20, 20)};
-    auto result = merge(CGRectMake(10, 10, 20, 20), list);
-    EXPECT_EQ(result, (std::vector<CGRect>{CGRectMake(100, 100, 20, 20), CGRectMake(0, 0, 50, 50)}));
-}
-
-TEST(MergeBox, GrowthReachesBoxesPassedOverEarlierInTheWalk) {
-    // The first box only meets R after R has grown by the second.
-    std::vector<CGRect> list{CGRectMake(30, 20, 10, 10), CGRectMake(18, 0, 20, 5)};
-    auto result = merge(CGRectMake(0, 0, 20, 30), list);
-    EXPECT_EQ(result, std::vector<CGRect>{CGRectMake(0, 0, 40, 30)});
-}
-
-TEST(MergeBox, TouchingBoxesStayApart) {
-    auto result = merge(CGRectMake(20, 0, 20, 20), {CGRectMake(0, 0, 20, 20)});
-    EXPECT_EQ(result.size(), 2u);
+TEST(MergeBox, AbsorbsWhatTheBoxOverlapsAndPutsTheResultLast) {
+    struct Case {
+        CGRect box;
+        std::vector<CGRect> list, expected;
+    };
+    const Case cases[] = {
+        // A joining box absorbs both it meets; the others keep their order.
+        {CGRectMake(15, 5, 30, 10),
+         {CGRectMake(0, 0, 20, 20), CGRectMake(100, 0, 20, 20), CGRectMake(40, 0, 20, 20),
+          CGRectMake(300, 300, 5, 5)},
+         {CGRectMake(100, 0, 20, 20), CGRectMake(300, 300, 5, 5), CGRectMake(0, 0, 60, 20)}},
+        // A box inside an existing one moves that box, unchanged, to the end.
+        {CGRectMake(10, 10, 20, 20),
+         {CGRectMake(0, 0, 50, 50), CGRectMake(100, 100, 20, 20)},
+         {CGRectMake(100, 100, 20, 20), CGRectMake(0, 0, 50, 50)}},
+        // The first box only meets the box after it has grown by the second.
+        {CGRectMake(0, 0, 20, 30),
+         {CGRectMake(30, 20, 10, 10), CGRectMake(18, 0, 20, 5)},
+         {CGRectMake(0, 0, 40, 30)}},
+        // Touching boxes stay apart.
+        {CGRectMake(20, 0, 20, 20),
+         {CGRectMake(0, 0, 20, 20)},
+         {CGRectMake(0, 0, 20, 20), CGRectMake(20, 0, 20, 20)}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(merge(c.box, c.list), c.expected);
 }
 
 TEST(MergeBox, MatchesThePlainProcedureOnRandomSequences) {
@@ -77,7 +79,8 @@ TEST(MergeBox, MatchesThePlainProcedureOnRandomSequences) {
             // Mix fresh squares with squares inside the last box, the fast path's case.
             if (!plain.empty() && pick(random) < 3) {
                 const CGRect& last = plain.back();
-                box = CGRectMake(last.origin.x + 1, last.origin.y, std::max(0.5, last.size.width - 2), last.size.height);
+                box = CGRectMake(last.origin.x + 1, last.origin.y, std::max(0.5, last.size.width - 2),
+                                 last.size.height);
             } else {
                 box = CGRectMake(coordinate(random), coordinate(random), size(random), size(random));
             }

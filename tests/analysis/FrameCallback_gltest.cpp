@@ -35,7 +35,7 @@ TEST_F(FrameCallback, AnalysedFramesSetTheLabelAndOutlineTheirBrightRegions) {
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_FLOAT_EQ(lines[0].start.x, -0.71875f);
 
-    TestBitmap black; // the next frame's empty list replaces the outline
+    TestBitmap black;                // the next frame's empty list replaces the outline
     screen->selectedFilterIndex = 5; // luminance is analysed too
     deliver(*screen, black.sample(2));
     EXPECT_EQ(screen->luminosityLabel->text(), "0");
@@ -55,7 +55,8 @@ TEST_F(FrameCallback, OtherFiltersPassFramesOverWithoutTouchingThem) {
     EXPECT_TRUE(printed.lines().empty());
     EXPECT_EQ(screen->luminosityLabel->text(), "");
     EXPECT_FALSE(screen->_isBusyProcessingCapture.load());
-    EXPECT_NE(screen->inspectValueForKey("frameStatistics")->find("\"notAnalysedByFilter\": 4"), std::string::npos);
+    EXPECT_NE(screen->inspectValueForKey("frameStatistics")->find("\"notAnalysedByFilter\": 4"),
+              std::string::npos);
 }
 
 TEST_F(FrameCallback, ALabelUpdateAfterASwitchToAnotherFilterChangesNothing) {
@@ -83,7 +84,9 @@ TEST_F(FrameCallback, AFrameArrivingDuringAnAnalysisIsDroppedAndCounted) {
         changed.notify_all();
         if (line.rfind("found", 0) == 0 && !second.joinable()) {
             second = std::thread([&] { screen->didCaptureBuffer(frame.sample(2)); });
-            changed.wait(lock, [&] { return std::find(lines.begin(), lines.end(), "dropping frame 0") != lines.end(); });
+            changed.wait(lock, [&] {
+                return std::find(lines.begin(), lines.end(), "dropping frame 0") != lines.end();
+            });
         }
     });
     std::atomic<bool> firstDone{false};

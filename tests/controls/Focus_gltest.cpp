@@ -19,11 +19,10 @@ bool sessionHoldsLock(CameraViewController& screen, AVCaptureDevice& device) {
 }
 } // namespace
 
-using Focus = IsolatedScreenFixture;
+using Focus = ScreenFixture;
 
-TEST_F(Focus, ModeControlWritesOnTheSessionQueueAndShowsTheSliderOnlyForManual) {
+TEST_F(Focus, ModeControlWritesOnTheSessionQueueAndRefreshesTheGroupAtOnce) {
     load();
-    screen->hideControls = false;
     struct Case {
         int segment;
         const char* name;
@@ -36,54 +35,35 @@ TEST_F(Focus, ModeControlWritesOnTheSessionQueueAndShowsTheSliderOnlyForManual) 
                           {2, "auto", AVCaptureFocusMode::autoFocus, false},
                           {3, "continuous", AVCaptureFocusMode::continuousAutoFocus, false},
                           {0, "locked", AVCaptureFocusMode::locked, false}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        printed.clear();
-        // A refresh must set the slider's range and value again.
-        screen->focusSlider->setMinimumValue(-2);
-        screen->focusSlider->setMaximumValue(2);
-        screen->focusSlider->setValue(1.5f);
-        screen->focusSlider->setHidden(!c.sliderShown);
-        const AVCaptureFocusMode before = device->focusMode();
-        {
-            QueueGate gate(*screen->sessionQueue);
+    // With the controls hidden the refresh only hides the group; shown, it shows the group
+    // and sets the slider's visibility, range and value again.
+    for (bool hidden : {true, false})
+        for (const Case& c : cases) {
+            SCOPED_TRACE(testing::Message() << c.name << (hidden ? ", controls hidden" : ""));
+            screen->hideControls = hidden;
+            printed.clear();
+            screen->focusControlsView->setHidden(!hidden);
+            screen->focusSlider->setMinimumValue(-2);
+            screen->focusSlider->setMaximumValue(2);
+            screen->focusSlider->setValue(1.5f);
+            screen->focusSlider->setHidden(!hidden && c.sliderShown); // the other way round from the refresh
+            const AVCaptureFocusMode before = device->focusMode();
             const float lens = device->lensPosition();
-            screen->focusModeControl->touchSegment(c.segment);
-            EXPECT_EQ(device->focusMode(), before);
-            // The group is refreshed at once, not when the device has changed.
-            EXPECT_FALSE(screen->focusControlsView->isHidden());
-            EXPECT_EQ(screen->focusSlider->isHidden(), !c.sliderShown);
-            EXPECT_EQ(screen->focusSlider->minimumValue(), 0.0f);
-            EXPECT_EQ(screen->focusSlider->maximumValue(), 1.0f);
-            if (c.sliderShown) {
-                EXPECT_EQ(screen->focusSlider->value(), lens);
+            {
+                QueueGate gate(*screen->sessionQueue);
+                screen->focusModeControl->touchSegment(c.segment);
+                EXPECT_EQ(device->focusMode(), before);
+                EXPECT_EQ(screen->focusControlsView->isHidden(), hidden);
+                EXPECT_EQ(screen->focusSlider->isHidden(), !hidden && !c.sliderShown);
+                EXPECT_EQ(screen->focusSlider->minimumValue(), hidden ? -2.0f : 0.0f);
+                EXPECT_EQ(screen->focusSlider->maximumValue(), hidden ? 2.0f : 1.0f);
+                EXPECT_EQ(screen->focusSlider->value(), hidden ? 1.5f : lens);
             }
+            flush(*screen->sessionQueue);
+            EXPECT_EQ(device->focusMode(), c.mode);
+            EXPECT_EQ(printed.count(std::string("focus mode button changed to ") + c.name), 1u);
+            EXPECT_FALSE(sessionHoldsLock(*screen, *device));
         }
-        flush(*screen->sessionQueue);
-        EXPECT_EQ(device->focusMode(), c.mode);
-        EXPECT_EQ(printed.count(std::string("focus mode button changed to ") + c.name), 1u);
-        EXPECT_FALSE(sessionHoldsLock(*screen, *device));
-    }
-}
-
-TEST_F(Focus, WithControlsHiddenTheRefreshOnlyHidesTheGroup) {
-    load();
-    ASSERT_TRUE(screen->hideControls);
-    for (int segment = 0; segment < 4; ++segment) {
-        SCOPED_TRACE(segment);
-        screen->focusControlsView->setHidden(false);
-        screen->focusSlider->setHidden(false);
-        screen->focusSlider->setMinimumValue(-2);
-        screen->focusSlider->setMaximumValue(2);
-        screen->focusSlider->setValue(1.5f);
-        screen->focusModeControl->touchSegment(segment);
-        EXPECT_TRUE(screen->focusControlsView->isHidden());
-        EXPECT_FALSE(screen->focusSlider->isHidden());
-        EXPECT_EQ(screen->focusSlider->minimumValue(), -2.0f);
-        EXPECT_EQ(screen->focusSlider->maximumValue(), 2.0f);
-        EXPECT_EQ(screen->focusSlider->value(), 1.5f);
-    }
-    flush(*screen->sessionQueue);
 }
 
 TEST_F(Focus, SliderQueuesOneLensWritePerMoveAppliedInOrder) {
@@ -91,18 +71,18 @@ TEST_F(Focus, SliderQueuesOneLensWritePerMoveAppliedInOrder) {
     holdDeviceStill();
     std::mutex seenMutex;
     std::vector<float> seen;
-    auto token = device->lensPositionProperty.observe(NSKeyValueObservingOptions::new_,
-                                                      [&](const NSKeyValueObservedChange<float>& change) {
-                                                          std::lock_guard lock(seenMutex);
-                                                          seen.push_back(*change.newValue);
-                                                      });
+    auto token =
+        device->lensPositionProperty.observe(NSKeyValueObservingOptions::new_, [&](const auto& change) {
+            std::lock_guard lock(seenMutex);
+            seen.push_back(*change.newValue);
+        });
     // With the controls hidden a refresh would hide the group: the slider must not refresh.
-    // (Each write sets the device's focus mode, whose observer refreshes later.)
     screen->focusControlsView->setHidden(false);
     printed.clear();
     {
         QueueGate gate(*screen->sessionQueue);
-        for (float v : {0.1f, 0.7f, 0.4f}) screen->focusSlider->dragTo(v);
+        for (float v : {0.1f, 0.7f, 0.4f})
+            screen->focusSlider->dragTo(v);
         EXPECT_FLOAT_EQ(device->lensPosition(), 0.3f); // nothing written yet
         EXPECT_FALSE(screen->focusControlsView->isHidden());
     }
@@ -119,49 +99,50 @@ TEST_F(Focus, SliderQueuesOneLensWritePerMoveAppliedInOrder) {
     EXPECT_EQ(printed.countStartingWith("focus set to"), 0u);
 }
 
-TEST_F(Focus, MissingModesAreReportedAndTheLockIsGivenBack) {
+TEST_F(Focus, WritesTheDeviceCannotMakeAreReportedAndTheLockIsGivenBack) {
     load();
     screen->focusModeControl->touchSegment(2);
     flush(*screen->sessionQueue);
     ASSERT_EQ(device->focusMode(), AVCaptureFocusMode::autoFocus);
-
-    device->setLacksLockedFocus(true);
-    printed.clear();
-    screen->focusModeControl->touchSegment(0);
-    screen->focusModeControl->touchSegment(1); // manual locks the focus too
-    screen->focusSlider->dragTo(0.8f);
-    flush(*screen->sessionQueue);
-    EXPECT_EQ(printed.count("setFocusMode but dns locked focus"), 2u);
-    EXPECT_EQ(printed.count("setFocusPos but dns locked focus"), 1u);
-    EXPECT_EQ(device->focusMode(), AVCaptureFocusMode::autoFocus);
-    EXPECT_FALSE(sessionHoldsLock(*screen, *device));
-
-    device->setLacksLockedFocus(false);
-    device->setLacksCustomLensPosition(true);
-    printed.clear();
-    screen->focusSlider->dragTo(0.8f);
-    flush(*screen->sessionQueue);
-    EXPECT_EQ(printedExceptFrames(), std::vector<std::string>{"setFocusPos but dns custom lens position"});
-    EXPECT_EQ(device->focusMode(), AVCaptureFocusMode::autoFocus);
-    EXPECT_FALSE(sessionHoldsLock(*screen, *device));
-    EXPECT_TRUE(lockableFromAnotherThread(*device));
-}
-
-TEST_F(Focus, ARefusedLockIsReportedAndNeverUnlocked) {
-    load();
-    holdDeviceStill();
-    device->setRefusesConfigurationLock(true);
-    printed.clear();
-    screen->focusModeControl->touchSegment(3);
-    screen->focusSlider->dragTo(0.9f);
-    flush(*screen->sessionQueue); // an unlock without the lock would have aborted here
-    EXPECT_EQ(printed.count("setFocusMode caught exception " + refusal), 1u);
-    EXPECT_EQ(printed.count("setFocus caught exception " + refusal), 1u);
-    EXPECT_EQ(device->focusMode(), AVCaptureFocusMode::locked);
-    EXPECT_FLOAT_EQ(device->lensPosition(), 0.3f);
-    ASSERT_FALSE(sessionHoldsLock(*screen, *device));
-    device->setRefusesConfigurationLock(false);
-    EXPECT_TRUE(lockableFromAnotherThread(*device));
+    struct Case {
+        std::function<void()> makeUnable, undo;
+        bool touchModes; // as well as the slider
+        std::vector<std::string> lines;
+    };
+    const Case cases[] = {
+        {[&] { device->setLacksLockedFocus(true); },
+         [&] { device->setLacksLockedFocus(false); },
+         true,
+         {"setFocusMode but dns locked focus", "setFocusMode but dns locked focus",
+          "setFocusPos but dns locked focus"}},
+        {[&] { device->setLacksCustomLensPosition(true); },
+         [&] { device->setLacksCustomLensPosition(false); },
+         false,
+         {"setFocusPos but dns custom lens position"}},
+        {[&] { device->setRefusesConfigurationLock(true); },
+         [&] { device->setRefusesConfigurationLock(false); },
+         true,
+         {"setFocusMode caught exception " + refusal, "setFocusMode caught exception " + refusal,
+          "setFocus caught exception " + refusal}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.lines.back());
+        c.makeUnable();
+        printed.clear();
+        if (c.touchModes) {
+            screen->focusModeControl->touchSegment(0);
+            screen->focusModeControl->touchSegment(1); // manual locks the focus too
+        }
+        screen->focusSlider->dragTo(0.8f);
+        flush(*screen->sessionQueue); // an unlock without the lock would have aborted here
+        auto lines = printedExceptFrames();
+        std::erase_if(lines, [](auto& line) { return line.starts_with("focus mode button changed to "); });
+        EXPECT_EQ(lines, c.lines);
+        EXPECT_EQ(device->focusMode(), AVCaptureFocusMode::autoFocus);
+        EXPECT_FALSE(sessionHoldsLock(*screen, *device));
+        c.undo();
+        EXPECT_TRUE(lockableFromAnotherThread(*device));
+    }
 }
 
 TEST_F(Focus, LoadingRegistersObserversThenLocksTheLensAndSelectsLocked) {
@@ -171,7 +152,8 @@ TEST_F(Focus, LoadingRegistersObserversThenLocksTheLensAndSelectsLocked) {
     std::atomic<int> seenAt[3] = {-1, -1, -1};
     std::function<void(int)> mark = [&](int hop) {
         seenAt[hop] = int(device->focusMode());
-        if (hop < 2) screen->sessionQueue->async([&, hop] { mark(hop + 1); });
+        if (hop < 2)
+            screen->sessionQueue->async([&, hop] { mark(hop + 1); });
     };
     {
         QueueGate gate(*screen->sessionQueue);
@@ -179,29 +161,29 @@ TEST_F(Focus, LoadingRegistersObserversThenLocksTheLensAndSelectsLocked) {
         screen->viewWillAppear(false);
         screen->sessionQueue->async([&] { mark(0); });
     }
-    for (int hop = 0; hop < 3; ++hop) flush(*screen->sessionQueue);
+    for (int hop = 0; hop < 3; ++hop)
+        flush(*screen->sessionQueue);
     ASSERT_TRUE(runMainUntil([&] { return screen->focusModeControl->selectedSegmentIndex() == 0; }));
     EXPECT_EQ(seenAt[0], int(AVCaptureFocusMode::continuousAutoFocus));
     EXPECT_EQ(seenAt[1], int(AVCaptureFocusMode::continuousAutoFocus));
     EXPECT_EQ(seenAt[2], int(AVCaptureFocusMode::locked));
-    EXPECT_EQ(device->focusMode(), AVCaptureFocusMode::locked);
     EXPECT_FLOAT_EQ(device->lensPosition(), 0.3f);
     EXPECT_EQ(screen->exposureModeControl->selectedSegmentIndex(), 3); // continuous auto exposure
 
-    // The observers saw the device's first mode before the lock changed it.
-    std::vector<std::string> focusLines;
-    std::vector<std::string> doneLines;
-    for (const auto& line : printedExceptFrames()) {
-        if (line.rfind("focusMode changed to ", 0) == 0) focusLines.push_back(line);
-        if (line.rfind("focus set to manual at 0.300 at time ", 0) == 0) doneLines.push_back(line);
-    }
-    EXPECT_EQ(focusLines, (std::vector<std::string>{"focusMode changed to 2", "focusMode changed to 0"}));
-    ASSERT_EQ(doneLines.size(), 1u);
-    const std::string number = doneLines[0].substr(std::string("focus set to manual at 0.300 at time ").size());
+    // The observers saw the device's first mode before the lock changed it, and the
+    // sequence's completion line carries the time it took effect.
+    const std::string done = "focus set to manual at 0.300 at time ";
+    std::vector<std::string> lines;
+    for (const auto& line : printedExceptFrames())
+        if (line.starts_with("focusMode changed to ") || line.starts_with(done))
+            lines.push_back(line);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "focusMode changed to 2");
+    EXPECT_EQ(lines[1], "focusMode changed to 0");
     char* end = nullptr;
-    const double seconds = std::strtod(number.c_str(), &end);
-    EXPECT_TRUE(!number.empty() && *end == '\0') << number;
-    EXPECT_TRUE(std::isfinite(seconds) && seconds > 0) << number;
+    const double seconds = std::strtod(lines[2].c_str() + done.size(), &end);
+    EXPECT_TRUE(lines[2].starts_with(done) && *end == '\0' && std::isfinite(seconds) && seconds > 0)
+        << lines[2];
 }
 
 TEST_F(Focus, ModeControlsFollowTheDeviceAndBothGroupsRefresh) {
@@ -211,13 +193,13 @@ TEST_F(Focus, ModeControlsFollowTheDeviceAndBothGroupsRefresh) {
     struct Case {
         AVCaptureFocusMode focus;
         AVCaptureExposureMode exposure;
-        int focusSegment, exposureSegment;
+        int segment; // of both controls
     };
     const Case cases[] = {
-        {AVCaptureFocusMode::locked, AVCaptureExposureMode::custom, 0, 0},
-        {AVCaptureFocusMode::autoFocus, AVCaptureExposureMode::autoExpose, 2, 2},
-        {AVCaptureFocusMode::continuousAutoFocus, AVCaptureExposureMode::continuousAutoExposure, 3, 3},
-        {AVCaptureFocusMode::locked, AVCaptureExposureMode::locked, 0, 0},
+        {AVCaptureFocusMode::locked, AVCaptureExposureMode::custom, 0},
+        {AVCaptureFocusMode::autoFocus, AVCaptureExposureMode::autoExpose, 2},
+        {AVCaptureFocusMode::continuousAutoFocus, AVCaptureExposureMode::continuousAutoExposure, 3},
+        {AVCaptureFocusMode::locked, AVCaptureExposureMode::locked, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "focus " << int(c.focus) << ", exposure " << int(c.exposure));
@@ -230,12 +212,12 @@ TEST_F(Focus, ModeControlsFollowTheDeviceAndBothGroupsRefresh) {
         screen->focusModeControl->setSelectedSegmentIndex(1);
         screen->exposureModeControl->setSelectedSegmentIndex(1);
         screen->syncModeControlsToDevice();
-        EXPECT_EQ(screen->focusModeControl->selectedSegmentIndex(), c.focusSegment);
-        EXPECT_EQ(screen->exposureModeControl->selectedSegmentIndex(), c.exposureSegment);
+        EXPECT_EQ(screen->focusModeControl->selectedSegmentIndex(), c.segment);
+        EXPECT_EQ(screen->exposureModeControl->selectedSegmentIndex(), c.segment);
         EXPECT_FALSE(screen->focusControlsView->isHidden());
         EXPECT_FALSE(screen->exposureControlsView->isHidden());
         EXPECT_TRUE(screen->focusSlider->isHidden());
-        EXPECT_EQ(screen->exposureBiasSlider->isHidden(), c.exposureSegment == 0);
+        EXPECT_EQ(screen->exposureBiasSlider->isHidden(), c.segment == 0);
         EXPECT_TRUE(screen->durationSlider->isHidden());
     }
     EXPECT_EQ(printed.countStartingWith("unknown"), 0u);

@@ -11,24 +11,41 @@ using e2e::runProgram;
 
 // Nothing of the host's own may reach standard output: that stream is the system's.
 void expectOnlySystemLinesOnStandardOutput(const e2e::Run& run) {
-    for (const auto& line : run.outLines()) {
-        EXPECT_NE(line.rfind("{", 0), 0u) << line;
-        for (const char* ours : {"fernhold:", "script:", "stats:", "run:"})
+    for (const auto& line : run.outLines)
+        for (const char* ours : {"{", "fernhold:", "script:", "stats:", "run:"})
             EXPECT_NE(line.rfind(ours, 0), 0u) << line;
-    }
 }
 
-TEST(HeadlessRun, BadUsageIsOneLineOnStandardErrorAndStatusTwo) {
+TEST(HeadlessRun, UnusableArgumentsAreOneLineOnStandardErrorBeforeAnythingRuns) {
     auto folder = e2e::scratchFolder("usage");
-    for (std::vector<std::string> args : {std::vector<std::string>{"--frobnicate"},
-                                          {"--seconds", "-3"},
-                                          {"--camera", "webcam"},
-                                          {"--script", "missing.fhs"}}) {
-        auto run = runProgram(folder, args);
-        EXPECT_EQ(run.status, 2) << args[0];
-        EXPECT_TRUE(run.out.empty()) << run.out;
-        ASSERT_EQ(run.errLines().size(), 1u) << run.err;
-        EXPECT_EQ(run.err.rfind("fernhold: ", 0), 0u) << run.err;
+    std::ofstream(folder / "a-file") << "in the way";
+    std::filesystem::create_directories(folder / "scripts");
+    struct Case {
+        e2e::Lines args;
+        int status;
+        std::string start;
+    };
+    const Case cases[] = {
+        {{"--frobnicate"}, 2, "fernhold: "},
+        {{"--seconds", "-3"}, 2, "fernhold: "},
+        {{"--camera", "webcam"}, 2, "fernhold: "},
+        {{"--script", "missing.fhs"}, 2, "fernhold: cannot read script "},
+        {{"--headless", "--seconds", "5", "--script", (folder / "scripts").string()},
+         2,
+         "fernhold: cannot read script "},
+        {{"--headless", "--seconds", "1", "--out", (folder / "a-file" / "sub").string()},
+         1,
+         "fernhold: cannot create the output folder "},
+        {{"--headless", "--seconds", "1", "--out", "/proc/fernhold-out"},
+         1,
+         "fernhold: cannot create the output folder "},
+    };
+    for (const auto& c : cases) {
+        auto run = runProgram(folder, c.args);
+        EXPECT_EQ(run.status, c.status) << c.args.back();
+        EXPECT_TRUE(run.out.empty()) << "the camera screen never started: " << run.out;
+        ASSERT_EQ(run.errLines.size(), 1u) << run.err;
+        EXPECT_EQ(run.err.rfind(c.start, 0), 0u) << run.err;
     }
     auto help = runProgram(folder, {"--help"});
     EXPECT_EQ(help.status, 0);
@@ -38,13 +55,20 @@ TEST(HeadlessRun, BadUsageIsOneLineOnStandardErrorAndStatusTwo) {
 
 TEST(HeadlessRun, ABadScriptLineStopsTheRunBeforeAnythingHappens) {
     auto folder = e2e::scratchFolder("badscript");
-    auto script =
-        e2e::writeScript(folder, "wait 10 frames\n# fine so far\nsnapshot first.png\nswipe sideways\n");
-    auto run = runProgram(folder, {"--headless", "--script", script});
-    EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(run.err, "script:4: swipe: unknown direction 'sideways' (left or right)\n");
-    EXPECT_TRUE(run.out.empty()) << "the camera screen never started: " << run.out;
-    EXPECT_FALSE(std::filesystem::exists(folder / "first.png"));
+    // The second script's third line holds a NUL byte: the file is read whole, not as C text.
+    for (const std::string& bad : {std::string("swipe sideways"), std::string("tap\0", 4)}) {
+        auto script =
+            e2e::writeScript(folder, "wait 10 frames\n# fine so far\nsnapshot first.png\n" + bad + "\n");
+        auto run = runProgram(folder, {"--headless", "--script", script});
+        EXPECT_EQ(run.status, 2);
+        ASSERT_EQ(run.errLines.size(), 1u) << run.err;
+        EXPECT_EQ(run.err.rfind("script:4: ", 0), 0u) << run.err;
+        EXPECT_TRUE(run.out.empty()) << "the camera screen never started: " << run.out;
+        EXPECT_FALSE(std::filesystem::exists(folder / "first.png"));
+        if (bad[0] == 's') {
+            EXPECT_EQ(run.err, "script:4: swipe: unknown direction 'sideways' (left or right)\n");
+        }
+    }
 }
 
 TEST(HeadlessRun, AScriptWorksTheScreenAsAPersonWould) {
@@ -87,7 +111,6 @@ print-ui
 
     // The capture is the processed picture alone; the snapshots are the whole screen.
     auto frame = e2e::readPng(folder / "results/shots/frame.png");
-    ASSERT_FALSE(frame.empty());
     EXPECT_EQ(frame.width, 640);
     EXPECT_EQ(frame.height, 480);
     auto hidden = e2e::readPng(folder / "results/shots/hidden.png");
@@ -96,32 +119,29 @@ print-ui
     ASSERT_FALSE(controls.empty());
     EXPECT_EQ(controls.width, 780);
     EXPECT_EQ(controls.height, 1688);
-    const size_t blueHidden = hidden.count(e2e::accent[0], e2e::accent[1], e2e::accent[2]);
-    const size_t blueShown = controls.count(e2e::accent[0], e2e::accent[1], e2e::accent[2]);
-    EXPECT_LT(blueHidden, 100u) << "no slider is drawn while the controls are hidden";
-    EXPECT_GT(blueShown, 1000u) << "the slider tracks are drawn once they are shown";
+    EXPECT_LT(hidden.count(e2e::accent), 100u) << "no slider is drawn while the controls are hidden";
+    EXPECT_GT(controls.count(e2e::accent), 1000u) << "the slider tracks are drawn once they are shown";
     const unsigned char* corner = controls.at(2, 2);
     EXPECT_EQ(corner[0] + corner[1] + corner[2], 0) << "the screen behind the views is black";
     EXPECT_EQ(corner[3], 255);
 }
 
 TEST(HeadlessRun, ScriptsComeFromStandardInputToo) {
-    auto folder = e2e::scratchFolder("stdin");
-    auto run = runProgram(folder, {"--headless", "--script", "-"}, "wait 5 frames\nprint-ui\n");
+    auto run =
+        runProgram(e2e::scratchFolder("stdin"), {"--headless", "--script", "-"}, "wait 5 frames\nprint-ui\n");
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.uiLines().size(), 1u) << run.err;
 }
 
 TEST(HeadlessRun, StatisticsComeOnceASecondOnStandardError) {
-    auto folder = e2e::scratchFolder("stats");
-    auto run = runProgram(folder, {"--headless", "--stats", "--seconds", "3.5"});
+    auto run = runProgram(e2e::scratchFolder("stats"), {"--headless", "--stats", "--seconds", "3.5"});
     EXPECT_EQ(run.status, 0) << run.err;
     expectOnlySystemLinesOnStandardOutput(run);
     const std::regex line(
         R"(stats: produced (\d+), analysed (\d+), dropped (\d+), presented (\d+), ([0-9.]+) fps)");
     int lines = 0;
     long lastPresented = 0;
-    for (const auto& text : run.errLines()) {
+    for (const auto& text : run.errLines) {
         std::smatch match;
         if (!std::regex_match(text, match, line))
             continue;

@@ -1,24 +1,16 @@
 // The real window under a virtual X server: keys and a mouse drag from xdotool reach the
 // screen as touches, and the X server's own framebuffer shows what the window drew.
 #define FERNHOLD_E2E_PNG_IMPLEMENTATION
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <condition_variable>
-#include <cstdio>
+#include <memory>
 #include <mutex>
 #include <thread>
 
 #include "HostE2eSupport.h"
 
-extern char** environ;
-
 namespace {
-
 
 bool installed(const char* tool) {
     return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
@@ -27,83 +19,56 @@ bool installed(const char* tool) {
 // An X server of our own on a free display, its screen kept in a file (XWD format).
 class VirtualDisplay {
   public:
-    explicit VirtualDisplay(const std::filesystem::path& screenFolder)
-        : screenFile_(screenFolder / "Xvfb_screen0") {
-        int fds[2];
-        if (pipe(fds) != 0)
-            return;
-        const std::string fd = std::to_string(fds[1]), folder = screenFolder.string();
-        std::vector<std::string> args{"Xvfb",        "-displayfd", fd,     "-screen",   "0",
-                                      "800x1000x24", "-fbdir",     folder, "-nolisten", "tcp"};
-        std::vector<char*> argv;
-        for (auto& arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addclose(&actions, fds[0]);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        if (posix_spawnp(&pid_, "Xvfb", &actions, nullptr, argv.data(), environ) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        close(fds[1]);
-        // The server writes its display number, then a newline, once it accepts
-        // connections; closing the pipe before the newline would make it quit.
-        std::string number;
-        char c = 0;
-        while (pid_ > 0 && read(fds[0], &c, 1) == 1 && c != '\n')
-            number += c;
-        close(fds[0]);
-        if (!number.empty())
-            display_ = ":" + number;
+    explicit VirtualDisplay(const std::filesystem::path& folder)
+        : screenFile_(folder / "Xvfb_screen0"),
+          server_({"sh", "-c",
+                   "exec Xvfb -displayfd 1 -screen 0 800x1000x24 -nolisten tcp -fbdir '" + folder.string() +
+                       "' 2>/dev/null"}) {
+        // The server writes its display number on standard output once it accepts connections.
+        while (display_.empty() &&
+               server_.pump(std::chrono::seconds(30), [&](auto stream, const std::string& line) {
+                   if (stream == e2e::Process::out)
+                       display_ = ":" + line;
+               })) {
+        }
     }
-    ~VirtualDisplay() {
-        if (pid_ <= 0)
-            return;
-        kill(pid_, SIGTERM);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-    }
+    ~VirtualDisplay() { server_.stop(SIGTERM); }
     const std::string& display() const { return display_; }
 
     // The screen now, as RGBA.
     e2e::Picture screen() const {
         const std::string data = e2e::slurp(screenFile_);
-        e2e::Picture picture;
-        if (data.size() < 100)
-            return picture;
-        auto field = [&](int index) {
-            const auto* p = reinterpret_cast<const unsigned char*>(data.data()) + index * 4;
-            return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
-                   static_cast<uint32_t>(p[2]) << 8 | p[3];
+        const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
+        auto field = [&](int i) {
+            const unsigned char* p = bytes + i * 4;
+            return uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
         };
-        const uint32_t headerSize = field(0), width = field(4), height = field(5), byteOrder = field(7);
-        const uint32_t bitsPerPixel = field(11), bytesPerLine = field(12), colours = field(19);
-        const uint32_t masks[3] = {field(14), field(15), field(16)};
-        const size_t start = headerSize + static_cast<size_t>(colours) * 12;
-        if (bitsPerPixel != 32 || data.size() < start + static_cast<size_t>(bytesPerLine) * height)
+        e2e::Picture picture;
+        if (data.size() < 100 || field(11) != 32) // 32 bits per pixel
             return picture;
-        picture.width = static_cast<int>(width);
-        picture.height = static_cast<int>(height);
-        picture.rgba.resize(static_cast<size_t>(width) * height * 4);
+        const uint32_t width = field(4), height = field(5), lsbFirst = field(7) == 0,
+                       bytesPerLine = field(12);
+        const uint32_t masks[3] = {field(14), field(15), field(16)};
+        const size_t start = field(0) + size_t(field(19)) * 12; // the header, then the colours
+        if (data.size() < start + size_t(bytesPerLine) * height)
+            return picture;
+        picture.width = int(width);
+        picture.height = int(height);
         for (uint32_t y = 0; y < height; ++y)
             for (uint32_t x = 0; x < width; ++x) {
-                const auto* p =
-                    reinterpret_cast<const unsigned char*>(data.data()) + start + y * bytesPerLine + x * 4;
-                const uint32_t value =
-                    byteOrder == 0 ? (p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24)
-                                   : (static_cast<uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]);
-                unsigned char* out = picture.rgba.data() + (static_cast<size_t>(y) * width + x) * 4;
-                for (int c = 0; c < 3; ++c)
-                    out[c] = static_cast<unsigned char>((value & masks[c]) >> __builtin_ctz(masks[c]));
-                out[3] = 255;
+                const unsigned char* p = bytes + start + y * bytesPerLine + x * 4;
+                const uint32_t value = lsbFirst ? (p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24)
+                                                : (uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]);
+                for (uint32_t mask : masks)
+                    picture.rgba.push_back((value & mask) >> __builtin_ctz(mask));
+                picture.rgba.push_back(255);
             }
         return picture;
     }
 
   private:
     std::filesystem::path screenFile_;
-    pid_t pid_ = -1;
+    e2e::Process server_;
     std::string display_;
 };
 
@@ -115,9 +80,7 @@ std::string commandOutput(const std::string& command) {
             output += buffer;
         pclose(pipe);
     }
-    while (!output.empty() && (output.back() == '\n' || output.back() == ' '))
-        output.pop_back();
-    return output;
+    return output.substr(0, output.find_first_of("\n "));
 }
 
 TEST(WindowRun, KeysAndTheMouseDriveTheScreenAndTheWindowShowsIt) {
@@ -139,12 +102,10 @@ TEST(WindowRun, KeysAndTheMouseDriveTheScreenAndTheWindowShowsIt) {
     std::condition_variable progressed;
     std::thread program([&] {
         auto result = e2e::runProgram(folder, {"--script", script}, "",
-                                      "env -u WAYLAND_DISPLAY DISPLAY=" + x.display(), 120,
+                                      {"-u", "WAYLAND_DISPLAY", "DISPLAY=" + x.display()}, 120,
                                       [&](const std::string& line) {
-                                          if (line.rfind("{\"", 0) != 0)
-                                              return;
                                           std::lock_guard lock(mutex);
-                                          ++uiLinesSeen;
+                                          uiLinesSeen += line.rfind("{\"", 0) == 0;
                                           progressed.notify_all();
                                       });
         std::lock_guard lock(mutex);
@@ -177,7 +138,7 @@ TEST(WindowRun, KeysAndTheMouseDriveTheScreenAndTheWindowShowsIt) {
         std::system((xdotool + at + "120 200 mousedown 1 " + at + "200 200 " + at + "280 200 mouseup 1")
                         .c_str()); // a swipe right
         if (reached(2))
-            sawControls = x.screen().count(e2e::accent[0], e2e::accent[1], e2e::accent[2]) > 300;
+            sawControls = x.screen().count(e2e::accent) > 300;
     }
     program.join();
 

@@ -54,34 +54,28 @@ TEST(VirtualCaptureDeviceLock, RefusalGivesAPrintableErrorAndCanBeLifted) {
 
 TEST(VirtualCaptureDeviceLockDeathTest, EveryWriteWithoutTheLockAborts) {
     testing::FLAGS_gtest_death_test_style = "threadsafe";
-    VirtualCaptureDevice device;
-    const char* unlocked = "called without holding the configuration lock";
-    EXPECT_DEATH(device.setFocusMode(AVCaptureFocusMode::locked), unlocked);
-    EXPECT_DEATH(device.setFocusModeLockedWithLensPosition(0.2f, nullptr), unlocked);
-    EXPECT_DEATH(device.setExposureMode(AVCaptureExposureMode::locked), unlocked);
-    EXPECT_DEATH(device.setExposureTargetBias(1.0f, nullptr), unlocked);
-    EXPECT_DEATH(device.setExposureModeCustomWithDuration(CMTime{1, 100}, 200, nullptr), unlocked);
-    EXPECT_DEATH(device.setVideoZoomFactor(2.0), unlocked);
-    EXPECT_DEATH(device.setActiveVideoMinFrameDuration(CMTime{1, 5}), unlocked);
-    EXPECT_DEATH(device.setActiveVideoMaxFrameDuration(CMTime{1, 1}), unlocked);
-    device.setRefusesConfigurationLock(true); // a refused lock leaves nothing to unlock
-    EXPECT_DEATH(device.unlockForConfiguration(), unlocked);
-}
-
-TEST(VirtualCaptureDeviceSwitches, MissingFeaturesAreReportedAsUnsupported) {
-    VirtualCaptureDevice device;
-    device.setLacksLockedFocus(true);
-    device.setLacksCustomLensPosition(true);
-    device.setLacksCustomExposure(true);
-    EXPECT_FALSE(device.isFocusModeSupported(AVCaptureFocusMode::locked));
-    EXPECT_TRUE(device.isFocusModeSupported(AVCaptureFocusMode::continuousAutoFocus));
-    EXPECT_FALSE(device.isLockingFocusWithCustomLensPositionSupported());
-    EXPECT_FALSE(device.isExposureModeSupported(AVCaptureExposureMode::custom));
-    EXPECT_TRUE(device.isExposureModeSupported(AVCaptureExposureMode::locked)); // each switch is its own
-    device.setLacksLockedExposure(true);
-    device.setLacksCustomExposure(false);
-    EXPECT_FALSE(device.isExposureModeSupported(AVCaptureExposureMode::locked));
-    EXPECT_TRUE(device.isExposureModeSupported(AVCaptureExposureMode::custom));
+    VirtualCaptureDevice d;
+    const std::function<void()> writes[] = {
+        [&] { d.setFocusMode(AVCaptureFocusMode::locked); },
+        [&] { d.setFocusModeLockedWithLensPosition(0.2f, nullptr); },
+        [&] { d.setExposureMode(AVCaptureExposureMode::locked); },
+        [&] { d.setExposureTargetBias(1.0f, nullptr); },
+        [&] {
+            d.setExposureModeCustomWithDuration(CMTime{1, 100}, 200, nullptr);
+        },
+        [&] { d.setVideoZoomFactor(2.0); },
+        [&] {
+            d.setActiveVideoMinFrameDuration(CMTime{1, 5});
+        },
+        [&] {
+            d.setActiveVideoMaxFrameDuration(CMTime{1, 1});
+        },
+        [&] {
+            d.setRefusesConfigurationLock(true), d.unlockForConfiguration();
+        }, // a refused lock: nothing to unlock
+    };
+    for (const auto& write : writes)
+        EXPECT_DEATH(write(), "called without holding the configuration lock");
 }
 
 TEST(VirtualCaptureDeviceThreads, HandlersAndPressureReportsRunOnTheDeviceThread) {
@@ -108,11 +102,15 @@ TEST(VirtualCaptureDeviceThreads, HandlersAndPressureReportsRunOnTheDeviceThread
     EXPECT_EQ(pressure.threads().front(), handlers.threads().front());
 }
 
-TEST(VirtualCaptureDeviceFrames, FreshNumberedFramesFromOneOtherThreadAtThirtyASecond) {
+TEST(VirtualCaptureDeviceFrames, FreshNumberedFramesInTimeOrderFromOneOtherThreadAcrossRestarts) {
     VirtualCaptureDevice device;
     FrameRecorder frames;
     ASSERT_TRUE(device.startStreaming(frames.handler(), nullptr));
-    ASSERT_TRUE(frames.waitFor(40));
+    ASSERT_TRUE(frames.waitFor(20));
+    device.stopStreaming();
+    const size_t beforeRestart = frames.count();
+    ASSERT_TRUE(device.startStreaming(frames.handler(), nullptr));
+    ASSERT_TRUE(frames.waitFor(beforeRestart + 20));
     device.stopStreaming();
     auto arrivals = frames.values();
     auto threads = frames.threads();
@@ -121,18 +119,14 @@ TEST(VirtualCaptureDeviceFrames, FreshNumberedFramesFromOneOtherThreadAtThirtyAS
         const auto& sample = arrivals[i].sample;
         ASSERT_EQ(sample->imageBuffer->width(), 640);
         ASSERT_EQ(sample->imageBuffer->height(), 480);
-        EXPECT_EQ(sample->frameNumber, i + 1);
+        EXPECT_EQ(sample->frameNumber, i + 1); // numbering goes on across restarts
         EXPECT_NE(threads[i], std::this_thread::get_id());
         EXPECT_EQ(threads[i], threads[0]);
         storages.insert(sample->imageBuffer->storage().get());
         auto previous = i ? arrivals[i - 1].sample->presentationTimeStamp : CMTime{0, 1};
         EXPECT_GT(CMTimeCompare(sample->presentationTimeStamp, previous), 0);
     }
-    EXPECT_EQ(storages.size(), arrivals.size());
-#if !defined(__SANITIZE_THREAD__) && !defined(__SANITIZE_ADDRESS__) // instrumented rendering is slower
-    EXPECT_GT(rateOf(arrivals, 3), 24.0);
-    EXPECT_LT(rateOf(arrivals, 3), 31.0);
-#endif
+    EXPECT_EQ(storages.size(), arrivals.size()); // a fresh buffer every frame
 }
 
 TEST(SimulatedCaptureDeviceFrames, RateFollowsTheActiveMinimumFrameDuration) {
@@ -162,7 +156,7 @@ TEST(SimulatedCaptureDeviceFrames, RateFollowsTheActiveMinimumFrameDuration) {
     device.stopStreaming();
 }
 
-TEST(VirtualCaptureDeviceStreaming, StopReturnsWhileADeliveryWaitsAndStreamingRestarts) {
+TEST(VirtualCaptureDeviceStreaming, StopReturnsWhileADeliveryWaits) {
     std::mutex m;
     std::condition_variable changed;
     bool entered = false, released = false, finished = false, releasedInTime = false;
@@ -193,18 +187,6 @@ TEST(VirtualCaptureDeviceStreaming, StopReturnsWhileADeliveryWaitsAndStreamingRe
         ASSERT_TRUE(changed.wait_for(lock, 5s, [&] { return finished; }));
         EXPECT_TRUE(releasedInTime);
     }
-
-    FrameRecorder frames;
-    ASSERT_TRUE(device.startStreaming(frames.handler(), nullptr));
-    ASSERT_TRUE(frames.waitFor(3));
-    device.stopStreaming();
-    ASSERT_TRUE(device.startStreaming(frames.handler(), nullptr));
-    ASSERT_TRUE(frames.waitFor(frames.count() + 3));
-    auto arrivals = frames.values();
-    EXPECT_GT(arrivals.front().sample->frameNumber, 1u); // numbering goes on across restarts
-    for (size_t i = 1; i < arrivals.size(); ++i)
-        EXPECT_GT(arrivals[i].sample->frameNumber, arrivals[i - 1].sample->frameNumber);
-    EXPECT_EQ(frames.threads().front(), frames.threads().back()); // the same frame thread
 }
 
 TEST(VirtualCaptureDeviceExposure, ContinuousAutoExposureMovesDurationAndISOOverTime) {

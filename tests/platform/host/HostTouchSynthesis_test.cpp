@@ -1,5 +1,6 @@
-// Made-up touches must read, to the recognizers, as the gestures they stand for; the
-// letterbox must put a window's pixels on the right root points.
+// Made-up touches must read, to the recognizers, as the gestures they stand for (that a
+// script's swipes, taps and pinches do is HeadlessRun's to show); the letterbox must put
+// a window's pixels on the right root points.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,66 +10,31 @@
 
 namespace {
 
-using host::SwipeDirection;
-
 double distance(const UIEvent& event) {
-    const auto& a = event.touches.at(0).location;
-    const auto& b = event.touches.at(1).location;
-    return std::hypot(a.x - b.x, a.y - b.y);
+    return std::hypot(event.touches.at(0).location.x - event.touches.at(1).location.x,
+                      event.touches.at(0).location.y - event.touches.at(1).location.y);
 }
 
-void expectOrdered(const std::vector<UIEvent>& events) {
-    for (size_t i = 1; i < events.size(); ++i)
-        EXPECT_LE(events[i - 1].timestamp, events[i].timestamp) << i;
-}
-
-TEST(TouchSynthesis, SwipesCross150PointsThroughTheCentreWithinAFifthOfASecond) {
-    for (auto direction : {SwipeDirection::left, SwipeDirection::right}) {
-        auto events = host::swipeEvents({195, 300}, direction, 10);
-        ASSERT_GE(events.size(), 3u);
-        EXPECT_EQ(events.front().phase, UITouchPhase::began);
-        EXPECT_EQ(events.back().phase, UITouchPhase::ended);
-        for (size_t i = 1; i + 1 < events.size(); ++i)
-            EXPECT_EQ(events[i].phase, UITouchPhase::moved);
-        const double travel = events.back().touches[0].location.x - events.front().touches[0].location.x;
-        EXPECT_DOUBLE_EQ(travel, direction == SwipeDirection::right ? 150 : -150);
-        EXPECT_DOUBLE_EQ((events.back().touches[0].location.x + events.front().touches[0].location.x) / 2,
-                         195);
-        for (const auto& event : events)
-            EXPECT_EQ(event.touches[0].location.y, 300);
-        EXPECT_EQ(events.front().timestamp, 10);
-        EXPECT_LE(host::sequenceDuration(events), 0.2);
-        expectOrdered(events);
+// Began, then only moves, then ended, in time order.
+void expectOneSequence(const std::vector<UIEvent>& events) {
+    ASSERT_GE(events.size(), 2u);
+    for (size_t i = 0; i < events.size(); ++i) {
+        EXPECT_EQ(events[i].phase, i == 0                   ? UITouchPhase::began
+                                   : i + 1 == events.size() ? UITouchPhase::ended
+                                                            : UITouchPhase::moved);
+        EXPECT_LE(events[i ? i - 1 : 0].timestamp, events[i].timestamp) << i;
     }
-}
-
-TEST(TouchSynthesis, TapsStayPutAndDoubleTapsAreATenthOfASecondApart) {
-    auto tap = host::tapEvents({50, 60}, 1);
-    ASSERT_EQ(tap.size(), 2u);
-    EXPECT_EQ(tap[0].phase, UITouchPhase::began);
-    EXPECT_EQ(tap[1].phase, UITouchPhase::ended);
-    EXPECT_EQ(tap[0].touches[0].location, tap[1].touches[0].location);
-    EXPECT_LT(host::sequenceDuration(tap), 0.5);
-
-    auto twice = host::doubleTapEvents({50, 60}, 1);
-    ASSERT_EQ(twice.size(), 4u);
-    EXPECT_EQ(twice[2].phase, UITouchPhase::began);
-    EXPECT_NEAR(twice[2].timestamp - twice[0].timestamp, 0.1, 1e-9);
-    EXPECT_LT(twice[2].timestamp - twice[1].timestamp, 0.35); // inside the double-tap interval
-    expectOrdered(twice);
 }
 
 TEST(TouchSynthesis, PinchesEndAtTheAskedScaleWithBothFingersMoving) {
     for (double scale : {0.01, 0.5, 2.0, 100.0}) {
         auto events = host::pinchEvents({195, 422}, scale, 0);
         ASSERT_GE(events.size(), 7u);
-        EXPECT_EQ(events.front().phase, UITouchPhase::began);
-        EXPECT_EQ(events.back().phase, UITouchPhase::ended);
+        expectOneSequence(events);
         for (const auto& event : events)
             ASSERT_EQ(event.touches.size(), 2u);
         EXPECT_NE(events.front().touches[0].identifier, events.front().touches[1].identifier);
         EXPECT_NEAR(distance(events[events.size() - 2]) / distance(events.front()), scale, scale * 1e-9);
-        expectOrdered(events);
     }
 }
 

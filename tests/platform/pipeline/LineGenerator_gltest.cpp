@@ -9,11 +9,9 @@ namespace {
 constexpr int width = 64, height = 48;
 const Pixel yellow{255, 255, 0, 255}, transparent{0, 0, 0, 0};
 
-float nx(float x) {
-    return x * 2.0f / width - 1.0f;
-}
-float ny(float y) {
-    return y * 2.0f / height - 1.0f;
+// Pixel positions in the generator's normalised space.
+Position at(float x, float y) {
+    return Position(x * 2.0f / width - 1.0f, y * 2.0f / height - 1.0f);
 }
 
 // How far the centre of pixel (x, y) lies outside the quad of a segment between pixel
@@ -51,7 +49,7 @@ TEST_F(LineGeneratorTest, AWidthThreeLineCoversItsPixelsAndNoneFarFromIt) {
         float x0, y0, x1, y1;
     };
     for (Segment s : {Segment{10, 20, 50, 20}, Segment{30, 5, 30, 40}, Segment{8, 8, 40, 36}}) {
-        Image image = render({Line::segment(Position(nx(s.x0), ny(s.y0)), Position(nx(s.x1), ny(s.y1)))});
+        Image image = render({Line::segment(at(s.x0, s.y0), at(s.x1, s.y1))});
         int covered = 0;
         for (int y = 0; y < height; ++y)
             for (int x = 0; x < width; ++x) {
@@ -70,26 +68,19 @@ TEST_F(LineGeneratorTest, AWidthThreeLineCoversItsPixelsAndNoneFarFromIt) {
     }
 }
 
-TEST_F(LineGeneratorTest, EachCallReplacesTheLinesAndAnEmptyListClearsThem) {
+TEST_F(LineGeneratorTest, EachCallReplacesTheLinesAnEmptyListClearsThemAndANewTargetGetsThemAtOnce) {
     generator->setLineColor(Color{1, 1, 0, 1});
-    std::vector<Line> first{Line::segment(Position(nx(5), ny(5)), Position(nx(20), ny(5)))};
-    std::vector<Line> second{Line::segment(Position(nx(5), ny(30)), Position(nx(20), ny(30)))};
-    Image image = render(first);
-    EXPECT_EQ(image.at(10, 5), yellow);
-    image = render(second);
+    const std::vector<Line> first{Line::segment(at(5, 5), at(20, 5))},
+        second{Line::segment(at(5, 30), at(20, 30))};
+    EXPECT_EQ(render(first).at(10, 5), yellow);
+    Image image = render(second);
     EXPECT_EQ(image.at(10, 5), transparent);
     EXPECT_EQ(image.at(10, 30), yellow);
     EXPECT_EQ(generator->lastLines(), second);
-    image = render({});
-    EXPECT_EQ(image.rgba, std::vector<uint8_t>(size_t(width * height * 4), 0));
-    EXPECT_TRUE(generator->lastLines().empty());
-}
-
-TEST_F(LineGeneratorTest, ANewTargetGetsTheCurrentLinesAtOnce) {
-    generator->setLineColor(Color{1, 1, 0, 1});
-    render({Line::segment(Position(nx(5), ny(5)), Position(nx(20), ny(5)))});
     auto late = std::make_shared<RenderView>();
     std::static_pointer_cast<ImageSource>(generator) >> late;
     drainGPU();
-    EXPECT_EQ(imageOf(late->latestFrame()).at(10, 5), yellow);
+    EXPECT_EQ(imageOf(late->latestFrame()).at(10, 30), yellow);
+    EXPECT_EQ(render({}).rgba, std::vector<uint8_t>(size_t(width * height * 4), 0));
+    EXPECT_TRUE(generator->lastLines().empty());
 }

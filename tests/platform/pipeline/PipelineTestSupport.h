@@ -13,7 +13,6 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -48,8 +47,8 @@ struct Image {
         std::copy(p.begin(), p.end(), &rgba[(size_t(y) * size_t(width) + size_t(x)) * 4]);
     }
     CMSampleBufferRef sample(uint64_t frameNumber = 1) const {
-        auto bytes = std::make_shared<const std::vector<uint8_t>>(rgba);
-        auto buffer = std::make_shared<CVPixelBuffer>(width, height, size_t(width) * 4, bytes);
+        auto buffer = std::make_shared<CVPixelBuffer>(width, height, size_t(width) * 4,
+                                                      std::make_shared<const std::vector<uint8_t>>(rgba));
         return std::make_shared<const CMSampleBuffer>(
             CMSampleBuffer{buffer, CMTime{int64_t(frameNumber), 30}, frameNumber});
     }
@@ -85,7 +84,6 @@ class FakeCaptureDevice : public AVCaptureDevice {
     bool isFocusModeSupported(AVCaptureFocusMode) const override { return true; }
     bool isLockingFocusWithCustomLensPositionSupported() const override { return true; }
     bool isExposureModeSupported(AVCaptureExposureMode) const override { return true; }
-
     bool startStreaming(FrameHandler handler, NSError*) override {
         std::lock_guard lock(mutex_);
         handler_ = std::move(handler);
@@ -105,21 +103,18 @@ class FakeCaptureDevice : public AVCaptureDevice {
         return starts_;
     }
 
-    // Delivers on the frame thread and returns when the handler has; false when not
-    // streaming.
+    // Delivers on the frame thread and returns once the handler has; false when not streaming.
     bool push(const CMSampleBufferRef& sample) {
         bool delivered = false;
         frames_.sync([&] { delivered = deliver(sample); });
         return delivered;
     }
-    // Delivers on the frame thread without waiting.
     void pushAsync(const CMSampleBufferRef& sample) {
         frames_.async([this, sample] { deliver(sample); });
     }
-    // Waits for every frame pushed so far.
     void drain() {
         frames_.sync([] {});
-    }
+    } // every frame pushed so far has been delivered
 
   protected:
     void runOnDeviceThread(std::function<void()> work) override { device_.async(std::move(work)); }
@@ -138,8 +133,7 @@ class FakeCaptureDevice : public AVCaptureDevice {
     mutable std::mutex mutex_;
     FrameHandler handler_;
     int starts_ = 0;
-    DispatchQueue device_{"fake.device"};
-    DispatchQueue frames_{"fake.frames"};
+    DispatchQueue device_{"fake.device"}, frames_{"fake.frames"};
 };
 
 class GLTest : public testing::Test {
