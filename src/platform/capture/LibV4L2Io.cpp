@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "capture/CaptureError.h"
@@ -314,7 +316,20 @@ class LibV4L2Io : public V4L2Io {
 
 } // namespace
 
+// libv4l2 writes its own "libv4l2: error …" lines to standard error unless given a log
+// file; every error it meets reaches us as an errno, which we report in our own words, so
+// one failure is one line. LIBV4L2_LOG_FILENAME still asks for its log.
+static void quietenLibV4L2() {
+    static const bool quiet = [] {
+        if (!v4l2_log_file && !std::getenv("LIBV4L2_LOG_FILENAME"))
+            v4l2_log_file = std::fopen("/dev/null", "we");
+        return true;
+    }();
+    (void)quiet;
+}
+
 std::unique_ptr<V4L2Io> openV4L2Device(const std::string& path, NSError* error, int* errorNumber) {
+    quietenLibV4L2();
     auto fail = [&](int number, const std::string& why) {
         if (errorNumber)
             *errorNumber = number;

@@ -46,7 +46,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"neither MJPEG nor YUYV: RGB24 through libv4l2",
              {mode(V4L2_PIX_FMT_H264, 1280, 720), mode(V4L2_PIX_FMT_GREY, 640, 480)}, V4L2_PIX_FMT_RGB24, 640,
              480},
-        Case{"no modes listed at all", {}, V4L2_PIX_FMT_RGB24, 640, 480}));
+        Case{"no modes listed at all", {}, V4L2_PIX_FMT_RGB24, 640, 480}),
+    [](const testing::TestParamInfo<Case>& info) { return "rule" + std::to_string(info.index); });
 
 TEST(ModeChoice, KeepsTheChosenModesIntervalsFastestFirst) {
     const auto chosen = chooseV4L2Mode({mode(MJPG, 1280, 720, {5, 30, 15}), mode(YUYV, 1280, 720, {10})});

@@ -96,6 +96,7 @@ int main(int argc, char** argv) {
         ::unlink(file.c_str());
     } else if (command == "replug") {
         s->failure = 0, s->stalled = 0, s->streaming = 0, s->generation.fetch_add(1), s->unplugged = 0;
+        ::unlink(file.c_str()); // a reset camera is a new node
         std::ofstream{file};
     } else if (command == "stall" || command == "resume")
         s->stalled = command == "stall";
