@@ -50,7 +50,7 @@ std::shared_ptr<AVCaptureDevice> openCaptureDevice(const std::string& source,
             followThermalPressure(*device, options);
         return device;
     }
-    if (source.rfind("/dev/", 0) == 0) {
+    if (isWebcamPath(source)) {
         auto io = openV4L2Device(source, error);
         if (!io)
             return nullptr;

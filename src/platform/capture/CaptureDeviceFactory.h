@@ -2,7 +2,7 @@
 // Opening the capture device the host was told to use:
 //   "virtual"                         the virtual camera;
 //   a path ending in .png/.jpg/.jpeg  a still picture (any letter case);
-//   a path under /dev/                a V4L2 webcam (/dev/video0, /dev/v4l/by-id/…).
+//   /dev/video*, /dev/v4l/…            a V4L2 webcam (isWebcamPath).
 // Anything else is refused with an error saying what is accepted. Error descriptions
 // read well after "Could not initialize rendering pipeline: ".
 #include <functional>
@@ -22,6 +22,11 @@ struct CaptureDeviceOptions {
     // I/O thread; it reopens itself when its node returns.
     std::function<void(bool available)> onAvailabilityChange;
 };
+
+// A webcam's node, by its kernel name or udev's stable links (/dev/v4l/by-id/…).
+inline bool isWebcamPath(const std::string& source) {
+    return source.starts_with("/dev/video") || source.starts_with("/dev/v4l/");
+}
 
 std::shared_ptr<AVCaptureDevice> openCaptureDevice(const std::string& source, NSError* error);
 std::shared_ptr<AVCaptureDevice> openCaptureDevice(const std::string& source,

@@ -6,6 +6,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "capture/CaptureDeviceFactory.h"
+
 namespace host {
 namespace {
 
@@ -26,7 +28,7 @@ bool endsWithIgnoringCase(const std::string& text, const std::string& suffix) {
 std::optional<std::string> checkCameraSource(const std::string& source) {
     if (source.empty())
         return "--camera needs a source";
-    if (source == "virtual" || source.starts_with("/dev/"))
+    if (source == "virtual" || isWebcamPath(source))
         return std::nullopt;
     for (const char* suffix : {".png", ".jpg", ".jpeg"})
         if (endsWithIgnoringCase(source, suffix))
