@@ -1,10 +1,12 @@
-// Writes the seed pictures for fuzz_still_image into the folder named on its command line:
-// small PNGs of every colour type, bit depth and interlacing the decoder handles, small
-// JPEGs of every kind it reads, and files that claim sizes beyond the limits or end early.
-// A fuzzer that starts from valid files reaches the decoders' inner loops in seconds
-// instead of hours.
+// Writes the seed pictures for fuzz_still_image into the first folder named on its command
+// line: small PNGs of every colour type, bit depth and interlacing the decoder handles,
+// small JPEGs of every kind it reads, and files that claim sizes beyond the limits or end
+// early. Into the second, when given, the webcam frames for fuzz_camera_frame: small MJPEG
+// frames of a few modes and kinds, and YUYV frames after their four bytes of mode. A
+// fuzzer that starts from valid files reaches the decoders' inner loops in seconds instead
+// of hours.
 //
-//   make_still_image_seeds fuzz/corpus/fuzz_still_image
+//   make_still_image_seeds fuzz/corpus/fuzz_still_image fuzz/corpus/fuzz_camera_frame
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -20,6 +22,16 @@ std::filesystem::path folder;
 
 void save(const std::string& name, const Bytes& bytes) {
     pictures::save(folder / name, bytes);
+}
+
+// A YUYV frame as fuzz_camera_frame reads it: width / 2 - 1 and height - 1, little-endian,
+// then the pixels.
+Bytes yuyvFrame(int width, int height) {
+    Bytes frame{uint8_t(width / 2 - 1), uint8_t((width / 2 - 1) >> 8), uint8_t(height - 1),
+                uint8_t((height - 1) >> 8)};
+    for (int i = 0; i < width * height * 2; ++i)
+        frame.push_back(uint8_t(i % 4 == 0 || i % 4 == 2 ? 16 + i * 7 % 220 : 128 + i % 64 - 32));
+    return frame;
 }
 
 // width × height pixels of `channels` samples each, a byte per sample (two at 16 bits);
@@ -49,8 +61,8 @@ Bytes jpeg(int width, int height, pictures::JpegForm form) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: make_still_image_seeds FOLDER\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: make_still_image_seeds STILL_IMAGE_FOLDER [CAMERA_FRAME_FOLDER]\n");
         return 2;
     }
     folder = argv[1];
@@ -64,8 +76,10 @@ int main(int argc, char** argv) {
     Bytes palette(3 * 256);
     for (size_t i = 0; i < palette.size(); ++i)
         palette[i] = uint8_t(i * 7);
-    save("png-palette-trns-5x3.png", png(5, 3, PNG_COLOR_TYPE_PALETTE, 8, false, palette, Bytes{0, 128, 255}));
-    save("png-palette-2bit-adam7-9x10.png", png(9, 10, PNG_COLOR_TYPE_PALETTE, 2, true, Bytes(palette.begin(), palette.begin() + 12)));
+    save("png-palette-trns-5x3.png",
+         png(5, 3, PNG_COLOR_TYPE_PALETTE, 8, false, palette, Bytes{0, 128, 255}));
+    save("png-palette-2bit-adam7-9x10.png",
+         png(9, 10, PNG_COLOR_TYPE_PALETTE, 2, true, Bytes(palette.begin(), palette.begin() + 12)));
     save("png-grey-1bit-13x2.png", png(13, 2, PNG_COLOR_TYPE_GRAY, 1));
     save("png-grey-4bit-5x3.png", png(5, 3, PNG_COLOR_TYPE_GRAY, 4));
     save("png-rgb-16bit-3x2.png", png(3, 2, PNG_COLOR_TYPE_RGB, 16));
@@ -87,5 +101,19 @@ int main(int argc, char** argv) {
     Bytes whole = jpeg(17, 13, {.quality = 75});
     save("jpeg-cut.jpg", pictures::cut(whole, whole.size() * 2 / 3));
     save("not-an-image.png", Bytes{'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0});
+    if (argc == 2)
+        return 0;
+
+    folder = argv[2];
+    std::filesystem::create_directories(folder);
+    save("mjpeg-160x90.jpg", jpeg(160, 90, {.quality = 60, .huffmanTables = false}));
+    save("mjpeg-96x72.jpg", jpeg(96, 72, {.quality = 60}));
+    save("mjpeg-64x64-grey.jpg", jpeg(64, 64, {.input = JCS_GRAYSCALE, .components = 1}));
+    save("mjpeg-40x30-progressive.jpg", jpeg(40, 30, {.progressive = true}));
+    save("mjpeg-33x17.jpg", jpeg(33, 17, {}));
+    save("mjpeg-1x1.jpg", jpeg(1, 1, {}));
+    save("yuyv-40x30.yuyv", yuyvFrame(40, 30));
+    save("yuyv-48x20.yuyv", yuyvFrame(48, 20));
+    save("yuyv-16x40.yuyv", yuyvFrame(16, 40));
     return 0;
 }

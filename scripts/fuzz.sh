@@ -31,7 +31,7 @@ if ! [[ "$seconds" =~ ^[1-9][0-9]*$ ]]; then
 fi
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${FERNHOLD_FUZZ_BUILD:-$root/build-fuzz}"
-read -r -a targets <<<"${FERNHOLD_FUZZ_TARGETS:-fuzz_bitmaps fuzz_script fuzz_command_line fuzz_still_image}"
+read -r -a targets <<<"${FERNHOLD_FUZZ_TARGETS:-fuzz_bitmaps fuzz_script fuzz_command_line fuzz_still_image fuzz_camera_frame}"
 jobs="${FERNHOLD_JOBS:-2}"
 
 "$root/scripts/setup.sh" fuzz

@@ -1,5 +1,5 @@
 // Webcam frames to the 640 × 480 frame: MJPEG and YUYV pictures of other modes are scaled to
-// cover it and cropped to the centre, each part of the picture landing where it should; a
+// cover it and cropped to the centre, every region of the picture landing where it should; a
 // 640 × 480 picture passes through; MJPEG without its Huffman tables decodes with the
 // standard ones; a damaged frame is refused with a reason.
 #include <gtest/gtest.h>
