@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <linux/videodev2.h>
 
+#include <cstdio>
+#include <map>
+
 #include "e2e/HostE2eSupport.h"
 #include "support/EmulatedWebcam.h"
 
@@ -65,20 +68,40 @@ TEST(Webcam, ListsCaptureNodesWithTheirModesAndLeavesOthersOut) {
     EXPECT_NE(out.find(" 5 fps"), std::string::npos) << out;
 }
 
-TEST(Webcam, ReadoutsFollowAnotherProgramsControlChangesAndFramesKeepComing) {
+// The camera's controls in the emulator, by id.
+std::string control(const EmulatedWebcam& webcam, uint32_t id) {
+    char key[16];
+    std::snprintf(key, sizeof key, "0x%08x", id);
+    return webcam.show("video0")[key];
+}
+
+TEST(Webcam, ControlsMoveTheCameraAndAnotherProgramsChangesReachTheReadouts) {
     EmulatedWebcam webcam;
     webcam.ctl("create video0");
-    std::string before;
-    auto run = runOnWebcam(webcam, "controls", "wait 1s\nprint-ui\nwait 1500ms\nprint-ui\n", [&](int n) {
-        if (n == 1)
-            webcam.ctl("set video0 " + std::to_string(V4L2_CID_ZOOM_ABSOLUTE) + " 300");
-    });
+    std::map<uint32_t, std::string> atStart, afterScript;
+    const std::vector<uint32_t> ids{V4L2_CID_FOCUS_AUTO, V4L2_CID_FOCUS_ABSOLUTE, V4L2_CID_EXPOSURE_AUTO,
+                                    V4L2_CID_ZOOM_ABSOLUTE};
+    auto run = runOnWebcam(webcam, "controls",
+                           "wait 1s\nprint-ui\nwait 1s\ndoubletap\npinch 2.0\nexposure locked\nwait 1s\nprint-ui\nwait 1500ms\nprint-ui\n",
+                           [&](int n) {
+                               for (uint32_t id : ids)
+                                   if (n <= 2)
+                                       (n == 1 ? atStart : afterScript)[id] = control(webcam, id);
+                               if (n == 2)
+                                   webcam.ctl("set video0 " + std::to_string(V4L2_CID_ZOOM_ABSOLUTE) + " 300");
+                           });
     ASSERT_EQ(run.status, 0) << run.err;
+    // Start-up locks the lens at 0.3: focus range 0…250 reversed, in steps of 5.
+    EXPECT_EQ(atStart[V4L2_CID_FOCUS_AUTO], "0");
+    EXPECT_EQ(atStart[V4L2_CID_FOCUS_ABSOLUTE], "175");
+    EXPECT_EQ(atStart[V4L2_CID_EXPOSURE_AUTO], "3"); // aperture priority: continuous
+    EXPECT_EQ(afterScript[V4L2_CID_EXPOSURE_AUTO], "1"); // locked is manual
+    EXPECT_NEAR(std::stoi(afterScript[V4L2_CID_ZOOM_ABSOLUTE]), 200, 5); // 100 is 1×
     auto ui = run.uiLines();
-    ASSERT_EQ(ui.size(), 2u) << run.err;
-    EXPECT_NE(field(ui[0], "zoomLabel", "text"), "\"3.0×\"");
-    EXPECT_EQ(field(ui[1], "zoomLabel", "text"), "\"3.0×\"");
-    EXPECT_GT(std::stol(webcam.show("video0")["frames"]), 20);
+    ASSERT_EQ(ui.size(), 3u) << run.err;
+    EXPECT_EQ(field(ui[0], "focusLabel", "text"), "\"Pos 0.300\"");
+    EXPECT_EQ(field(ui[2], "zoomLabel", "text"), "\"3.0×\"") << "another program's change";
+    EXPECT_GT(std::stol(webcam.show("video0")["frames"]), 40);
 }
 
 TEST(Webcam, TheThrottleReachesTheCameraOrDropsFramesInSoftware) {
