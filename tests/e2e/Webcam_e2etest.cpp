@@ -128,6 +128,7 @@ struct Breakdown {
     const char* name;
     const char* breakCommand;
     const char* mendCommand;
+    friend void PrintTo(const Breakdown& b, std::ostream* os) { *os << b.breakCommand; }
 };
 
 class WebcamBreakdown : public testing::TestWithParam<Breakdown> {};

@@ -17,6 +17,7 @@ struct Case {
     const char* what;
     std::vector<V4L2Mode> offered;
     uint32_t format, width, height;
+    friend void PrintTo(const Case& c, std::ostream* os) { *os << c.what; }
 };
 
 class ModeChoice : public testing::TestWithParam<Case> {};
