@@ -40,10 +40,14 @@
 #include "NodeState.h"
 
 // The next definition of a function we stand in for: libc's, or a sanitizer's.
+// Looked up without a guarded static: a sanitizer's runtime calls some of these while it
+// starts, before it could serve a guard's own calls.
 #define REAL(fn)                                                                                             \
     ([] {                                                                                                    \
-        static auto f = reinterpret_cast<decltype(&::fn)>(dlsym(RTLD_NEXT, #fn));                            \
-        return f;                                                                                            \
+        static std::atomic<void*> f{nullptr};                                                                \
+        if (!f.load(std::memory_order_relaxed))                                                              \
+            f.store(dlsym(RTLD_NEXT, #fn), std::memory_order_relaxed);                                       \
+        return reinterpret_cast<decltype(&::fn)>(f.load(std::memory_order_relaxed));                         \
     }())
 #define COPY_NAME(to, from) snprintf(reinterpret_cast<char*>(to), sizeof(to), "%s", from)
 
@@ -165,14 +169,14 @@ class Handle {
             releaseBuffers();
         }
         clock_.join();
-        munmap(node_, sizeof(NodeState));
     }
+    ~Handle() { munmap(node_, sizeof(NodeState)); } // when the last call on it has returned
 
     int ioctl(unsigned long request, void* arg) {
         std::unique_lock lock(m_);
         refresh();
-        if (dead_)
-            return ENODEV;
+        if (dead_ || closing_) // closing: a call that raced the program's close()
+            return closing_ ? EBADF : ENODEV;
         return node_->metadata && request != VIDIOC_QUERYCAP ? EINVAL : handle(request, arg, lock);
     }
 
@@ -423,12 +427,12 @@ class Handle {
 
     // Waits (for a blocking handle) until `ready`; `none` when it is non-blocking and not.
     template <typename Ready> int waitFor(std::unique_lock<std::mutex>& lock, Ready ready, int none) {
-        while (!ready() && !dead_) {
+        while (!ready() && !dead_ && !closing_) {
             if (fcntl(fd_, F_GETFL) & O_NONBLOCK)
                 return none;
             cv_.wait(lock);
         }
-        return dead_ ? ENODEV : 0;
+        return dead_ ? ENODEV : closing_ ? EBADF : 0;
     }
 
     uint32_t flagsOf(const ControlInfo& c) const {
@@ -528,7 +532,9 @@ class Handle {
 
     void signal() {
         const uint64_t one = 1;
-        [[maybe_unused]] ssize_t n = ::write(fd_, &one, sizeof one);
+        if (!closing_) // after close() the descriptor's number may be another file's
+            [[maybe_unused]]
+            ssize_t n = ::write(fd_, &one, sizeof one);
         cv_.notify_all();
     }
 
@@ -630,18 +636,28 @@ class Handle {
     std::thread clock_; // last: it starts on a complete handle
 };
 
-// Built on first use and never destroyed: a sanitizer's runtime maps memory through us
-// before our constructors run, and a program may exit with nodes open and clocks running.
+// Built on first use and never destroyed: a program may exit with nodes open and clocks
+// running. No call looks at it before a node is open, so a sanitizer's runtime that maps
+// and opens files through us as it starts (before our constructors) finds nothing here.
 std::map<int, std::shared_ptr<Handle>>& registry() {
     static auto* handles = new std::map<int, std::shared_ptr<Handle>>;
     return *handles;
 }
-std::mutex registryLock; // constant-initialised
+std::mutex registryLock;         // constant-initialised
+std::atomic<int> openHandles{0}; // likewise
 
-std::shared_ptr<Handle> find(int fd) {
+// The handle behind `fd`, if it is an emulated node's; `take` also forgets it.
+std::shared_ptr<Handle> find(int fd, bool take = false) {
+    if (fd < 0 || openHandles == 0)
+        return nullptr;
     std::lock_guard lock(registryLock);
-    auto it = fd < 0 ? registry().end() : registry().find(fd);
-    return it == registry().end() ? nullptr : it->second;
+    auto it = registry().find(fd);
+    if (it == registry().end())
+        return nullptr;
+    auto handle = it->second;
+    if (take)
+        registry().erase(it), --openHandles;
+    return handle;
 }
 
 int openNode(const std::string& name, int flags) {
@@ -664,6 +680,7 @@ int openNode(const std::string& name, int flags) {
                                            unsigned(atoi(name.c_str() + 5)));
     std::lock_guard lock(registryLock);
     registry()[fd] = handle;
+    ++openHandles;
     return fd;
 }
 
@@ -741,13 +758,7 @@ OPEN(openat, (int dirfd, const char* path, int flags, ...), dirfd)
 OPEN(openat64, (int dirfd, const char* path, int flags, ...), dirfd)
 
 int close(int fd) {
-    std::shared_ptr<Handle> handle;
-    {
-        std::lock_guard lock(registryLock);
-        if (auto it = registry().find(fd); it != registry().end())
-            handle = it->second, registry().erase(it);
-    }
-    if (handle)
+    if (auto handle = find(fd, true))
         handle->close();
     return REAL(close)(fd);
 }
