@@ -60,7 +60,8 @@ class EmulatedWebcam {
     // Runs the control tool on this folder and returns its standard output; throws when it
     // fails (its complaint is on standard error).
     std::string ctl(const std::string& arguments) const {
-        const std::string command = environment() + " '" + EMULATED_WEBCAM_CTL + "' '" + dir_ + "' " + arguments;
+        const std::string command =
+            environment() + " '" + EMULATED_WEBCAM_CTL + "' '" + dir_ + "' " + arguments;
         FILE* pipe = popen(command.c_str(), "r");
         std::string out;
         for (int c; pipe && (c = fgetc(pipe)) != EOF;)
