@@ -8,11 +8,19 @@
 //   webcam.ctl("set video0 " + std::to_string(V4L2_CID_GAIN) + " 40")  // another program's S_CTRL
 // (support/webcam/EmulatedWebcamCtl.cpp lists the commands, EmulatedWebcam.cpp the behaviour.)
 //
-// Sanitizer builds: every target, the emulator included, is built with the sanitizer, and
-// the sanitizer's runtime must be the first library of the process, so the preload list
-// (EMULATED_WEBCAM_PRELOAD) names it before the emulator: "libasan.so:libemulated_webcam.so"
-// under ASan+UBSan, "libtsan.so:..." under TSan. Preloading the emulator alone into an ASan
-// program stops it at start ("ASan runtime does not come first").
+// Sanitizer builds: EMULATED_WEBCAM_PRELOAD holds the whole preload list, and CMake picks it.
+// - ASan+UBSan: the sanitizer's runtime must be the first library of an ASan program, so
+//   the list is "libasan.so:libemulated_webcam.so" (the emulator is built with ASan too).
+//   Preloading the emulator alone stops the program at start ("ASan runtime does not come
+//   first").
+// - TSan: the emulator is built without TSan and preloaded alone. TSan's poll() wrapper
+//   stops following locks while the real poll() runs, and the emulator's poll() runs there
+//   taking its own locks, which an instrumented emulator reports as races.
+// Give environment() to the program itself (`env <environment()> fernhold ...`), not to a
+// shell or `timeout` in front of it: a sanitizer runtime preloaded into those is only waste.
+//
+// Limits: a handle is not shared by dup() or fork(), and ppoll() ignores its signal mask
+// while an emulated node is among its descriptors.
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -52,7 +60,8 @@ class EmulatedWebcam {
     // Runs the control tool on this folder and returns its standard output; throws when it
     // fails (its complaint is on standard error).
     std::string ctl(const std::string& arguments) const {
-        const std::string command = environment() + " '" + EMULATED_WEBCAM_CTL + "' '" + dir_ + "' " + arguments;
+        const std::string command =
+            environment() + " '" + EMULATED_WEBCAM_CTL + "' '" + dir_ + "' " + arguments;
         FILE* pipe = popen(command.c_str(), "r");
         std::string out;
         for (int c; pipe && (c = fgetc(pipe)) != EOF;)

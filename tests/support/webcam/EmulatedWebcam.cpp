@@ -4,18 +4,23 @@
 // through syscall() as libv4l2 makes them) are answered here the way uvcvideo answers
 // them, and every other call goes on to the real function untouched.
 //
-// A handle (one open()) is a real eventfd, so poll() and select() block on it as on a
-// device; the emulator signals it when a buffer is done or an event is queued. Each handle
-// has a thread, the camera's clock: it waits on the node's shared doorbell (a futex word
-// in the state file) until the next frame is due or something changes, from this process
-// or another, so an idle handle also sees another program's control change or an unplug.
+// A handle (one open()) is a real eventfd, so poll() blocks on it as on a device; the
+// emulator signals it when a buffer is done or an event is queued. Each handle has a
+// thread, the camera's clock: a timed wait on the node's doorbell (a futex word in the
+// shared state file) until the next frame is due or something changes, in this process or
+// another, so an idle handle too hears of another program's control change or an unplug.
+//
+// Where uvcvideo has a choice of its own, the emulator makes the same one: a write to a
+// control whose automatic master is on (exposure time under auto exposure, focus under
+// auto focus) fails with EACCES; S_FMT resets the frame interval to the default one;
+// S_FMT, REQBUFS and S_PARM fail with EBUSY while buffers are allocated or a stream runs.
 #include <dirent.h>
 #include <dlfcn.h>
+#include <linux/version.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
-#include <sys/ioctl.h>
 #include <sys/sysmacros.h>
 #include <turbojpeg.h>
 
@@ -35,7 +40,16 @@
 #include "NodeState.h"
 
 // The next definition of a function we stand in for: libc's, or a sanitizer's.
-#define REAL(fn) ([] { static auto f = reinterpret_cast<decltype(&::fn)>(dlsym(RTLD_NEXT, #fn)); return f; }())
+// Looked up without a guarded static: a sanitizer's runtime calls some of these while it
+// starts, before it could serve a guard's own calls.
+#define REAL(fn)                                                                                             \
+    ([] {                                                                                                    \
+        static std::atomic<void*> f{nullptr};                                                                \
+        if (!f.load(std::memory_order_relaxed))                                                              \
+            f.store(dlsym(RTLD_NEXT, #fn), std::memory_order_relaxed);                                       \
+        return reinterpret_cast<decltype(&::fn)>(f.load(std::memory_order_relaxed));                         \
+    }())
+#define COPY_NAME(to, from) snprintf(reinterpret_cast<char*>(to), sizeof(to), "%s", from)
 
 namespace {
 using namespace webcam;
@@ -44,7 +58,7 @@ using Clock = std::chrono::steady_clock;
 constexpr uint32_t sizes[][2] = {{640, 480}, {1280, 720}, {1920, 1080}};
 constexpr uint32_t intervals[][2] = {{1, 30}, {1, 15}, {1, 10}, {1, 5}};
 constexpr uint32_t capture = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-constexpr uint32_t mjpegRing = 24; // MJPEG frames are encoded once per mode and repeat
+constexpr uint32_t mjpegRing = 24; // MJPEG frames are encoded once per mode, then repeat
 enum BufferState : uint32_t { dequeued, queued, done };
 
 std::string emulatedDir() {
@@ -54,23 +68,21 @@ std::string emulatedDir() {
 
 // The node ("video3") that a path names, as /dev/video3 or as the file itself; "" if none.
 std::string nodeOf(const char* path) {
-    const std::string dir = emulatedDir();
-    if (dir.empty() || !path)
+    const std::string dir = emulatedDir(), p = path ? path : "";
+    if (dir.empty())
         return {};
-    std::string p = path, name;
-    if (p.starts_with("/dev/"))
-        name = p.substr(5);
-    else if (p.starts_with(dir + "/"))
-        name = p.substr(dir.size() + 1);
+    const std::string name = p.starts_with("/dev/")     ? p.substr(5)
+                             : p.starts_with(dir + "/") ? p.substr(dir.size() + 1)
+                                                        : "";
     const bool video = name.size() > 5 && name.starts_with("video") &&
                        name.find_first_not_of("0123456789", 5) == std::string::npos;
-    return video ? name : std::string();
+    return video ? name : "";
 }
 
 // The folder that stands in for /dev when `path` is /dev, else `path` itself.
 std::string devFolder(const char* path) {
-    const std::string dir = emulatedDir();
-    return path && !dir.empty() && (!strcmp(path, "/dev") || !strcmp(path, "/dev/")) ? dir : path ? path : "";
+    const std::string dir = emulatedDir(), p = path ? path : "";
+    return !dir.empty() && (p == "/dev" || p == "/dev/") ? dir : p;
 }
 
 int fail(int error) {
@@ -78,45 +90,45 @@ int fail(int error) {
     return -1;
 }
 
-#define COPY_NAME(to, from) snprintf(reinterpret_cast<char*>(to), sizeof(to), "%s", from)
-
 const char* menuEntry(uint32_t id, int64_t index) {
-    if (id != V4L2_CID_EXPOSURE_AUTO)
+    if (id != V4L2_CID_EXPOSURE_AUTO ||
+        (index != V4L2_EXPOSURE_MANUAL && index != V4L2_EXPOSURE_APERTURE_PRIORITY))
         return nullptr;
-    return index == V4L2_EXPOSURE_MANUAL ? "Manual Mode"
-           : index == V4L2_EXPOSURE_APERTURE_PRIORITY ? "Aperture Priority Mode" : nullptr;
+    return index == V4L2_EXPOSURE_MANUAL ? "Manual Mode" : "Aperture Priority Mode";
 }
 
-// The picture: a diagonal gradient, a bright square that travels across it and a bar
-// along the bottom that grows with the frame count, written as YUYV.
+template <typename Row, size_t N, typename Distance>
+const Row& nearest(const Row (&rows)[N], Distance distance) {
+    return *std::min_element(rows, rows + N, [&](auto& a, auto& b) { return distance(a) < distance(b); });
+}
+
+// The picture, as YUYV: a diagonal gradient, a bright square that travels across it and a
+// bar along the bottom that grows with the frame count.
 void paint(uint8_t* out, uint32_t w, uint32_t h, uint32_t phase) {
-    const uint32_t side = h / 5, sx = phase * 16 % (w - side), sy = (h - side) / 2, bar = (phase % 64 + 1) * w / 64;
+    const uint32_t side = h / 5, sx = phase * 16 % (w - side), sy = (h - side) / 2,
+                   bar = (phase % 64 + 1) * w / 64;
     auto luma = [&](uint32_t x, uint32_t y) -> uint8_t {
         if (x - sx < side && y - sy < side)
             return 235;
-        if (y >= h - h / 20)
-            return x < bar ? 200 : 16;
-        return uint8_t(16 + (x + y) * 160 / (w + h));
+        return y >= h - h / 20 ? (x < bar ? 200 : 16) : uint8_t(16 + (x + y) * 160 / (w + h));
     };
     for (uint32_t y = 0; y < h; ++y)
-        for (uint32_t x = 0; x < w; x += 2, out += 4) {
-            out[0] = luma(x, y);
-            out[1] = uint8_t(96 + x * 64 / w);
-            out[2] = luma(x + 1, y);
+        for (uint32_t x = 0; x < w; x += 2, out += 4)
+            out[0] = luma(x, y), out[1] = uint8_t(96 + x * 64 / w), out[2] = luma(x + 1, y),
             out[3] = uint8_t(160 - y * 64 / h);
-        }
 }
 
 std::vector<std::vector<uint8_t>> encodeMjpeg(uint32_t w, uint32_t h) {
     std::vector<std::vector<uint8_t>> ring;
     std::vector<uint8_t> yuyv(size_t(w) * h * 2), planes(yuyv.size());
+    uint8_t *y = planes.data(), *u = y + size_t(w) * h, *v = u + size_t(w) * h / 2;
+    const unsigned char* p[3] = {y, u, v};
     tjhandle tj = tjInitCompress();
     for (uint32_t phase = 0; phase < mjpegRing; ++phase) {
         paint(yuyv.data(), w, h, phase);
-        uint8_t *y = planes.data(), *u = y + size_t(w) * h, *v = u + size_t(w) * h / 2;
         for (size_t i = 0; i < size_t(w) * h / 2; ++i)
-            y[2 * i] = yuyv[4 * i], u[i] = yuyv[4 * i + 1], y[2 * i + 1] = yuyv[4 * i + 2], v[i] = yuyv[4 * i + 3];
-        const unsigned char* p[3] = {y, u, v};
+            y[2 * i] = yuyv[4 * i], u[i] = yuyv[4 * i + 1], y[2 * i + 1] = yuyv[4 * i + 2],
+                  v[i] = yuyv[4 * i + 3];
         unsigned char* jpeg = nullptr;
         unsigned long size = 0;
         if (tjCompressFromYUVPlanes(tj, p, int(w), nullptr, int(h), TJSAMP_422, &jpeg, &size, 80, 0) == 0)
@@ -139,44 +151,41 @@ struct Subscription {
 
 class Handle {
   public:
-    Handle(int fd, std::string name, NodeState* node, uint64_t token)
-        : fd_(fd), name_(std::move(name)), node_(node), token_(token), generation_(node->generation) {
-        clock_ = std::thread([this] { run(); });
-    }
+    Handle(int fd, NodeState* node, uint64_t token, unsigned number)
+        : fd_(fd), node_(node), token_(token), generation_(node->generation), number(number),
+          clock_([this] { run(); }) {}
+
+    const int fd_;
+    NodeState* const node_;
+    const uint64_t token_;
+    const uint32_t generation_;
+    const unsigned number; // N of /dev/videoN
 
     void close() {
         {
             std::lock_guard lock(m_);
             closing_ = true;
-            if (streaming_ && !dead_)
-                node_->streaming = 0;
+            stopStreaming();
             releaseBuffers();
         }
-        node_->ring();
-        cv_.notify_all();
         clock_.join();
-        munmap(node_, sizeof(NodeState));
     }
-
-    const std::string& name() const { return name_; }
+    ~Handle() { munmap(node_, sizeof(NodeState)); } // when the last call on it has returned
 
     int ioctl(unsigned long request, void* arg) {
         std::unique_lock lock(m_);
         refresh();
-        if (dead_)
-            return ENODEV;
-        if (node_->metadata && request != VIDIOC_QUERYCAP)
-            return EINVAL;
-        return handle(request, arg, lock);
+        if (dead_ || closing_) // closing: a call that raced the program's close()
+            return closing_ ? EBADF : ENODEV;
+        return node_->metadata && request != VIDIOC_QUERYCAP ? EINVAL : handle(request, arg, lock);
     }
 
     void* map(void* addr, size_t length, int prot, int flags, off_t offset) {
         std::lock_guard lock(m_);
-        if (dead_)
-            return errno = ENODEV, MAP_FAILED;
-        if (buffers_.empty() || offset % off_t(bufferSize_) || size_t(offset) / bufferSize_ >= buffers_.size() ||
-            length > bufferSize_)
-            return errno = EINVAL, MAP_FAILED;
+        const bool fits = !buffers_.empty() && offset % off_t(bufferSize_) == 0 &&
+                          size_t(offset) / bufferSize_ < buffers_.size() && length <= bufferSize_;
+        if (dead_ || !fits)
+            return errno = dead_ ? ENODEV : EINVAL, MAP_FAILED;
         return REAL(mmap)(addr, length, prot, flags, memfd_, offset);
     }
 
@@ -186,15 +195,9 @@ class Handle {
         if (dead_)
             return POLLERR | POLLHUP;
         short r = events_.empty() ? 0 : POLLPRI;
-        if (wanted & (POLLIN | POLLRDNORM))
+        if (wanted & (POLLIN | POLLRDNORM)) // a queue that is not streaming has nothing to wait for
             r |= !streaming_ || failed_ ? POLLERR : done_.empty() ? 0 : POLLIN | POLLRDNORM;
         return r & (wanted | POLLERR | POLLHUP);
-    }
-
-    bool dead() {
-        std::lock_guard lock(m_);
-        refresh();
-        return dead_;
     }
 
   private:
@@ -206,22 +209,20 @@ class Handle {
             COPY_NAME(c.driver, "uvcvideo");
             COPY_NAME(c.card, "Fernhold Emulated Webcam");
             COPY_NAME(c.bus_info, "usb-emulated-1");
-            c.version = (6 << 16) | (1 << 8);
-            c.device_caps = (node_->metadata ? V4L2_CAP_META_CAPTURE : V4L2_CAP_VIDEO_CAPTURE) | V4L2_CAP_STREAMING;
-            c.capabilities = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING | V4L2_CAP_DEVICE_CAPS;
+            c.version = LINUX_VERSION_CODE;
+            c.device_caps =
+                (node_->metadata ? V4L2_CAP_META_CAPTURE : V4L2_CAP_VIDEO_CAPTURE) | V4L2_CAP_STREAMING;
+            c.capabilities =
+                V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING | V4L2_CAP_DEVICE_CAPS;
             return 0;
         }
         case VIDIOC_ENUM_FMT: {
             auto& f = *static_cast<v4l2_fmtdesc*>(arg);
             if (f.type != capture || f.index >= 2 || !node_->formats[f.index])
                 return EINVAL;
-            const uint32_t index = f.index, fourcc = node_->formats[index];
-            f = {};
-            f.index = index;
-            f.type = capture;
-            f.pixelformat = fourcc;
-            f.flags = fourcc == V4L2_PIX_FMT_MJPEG ? V4L2_FMT_FLAG_COMPRESSED : 0;
-            COPY_NAME(f.description, fourcc == V4L2_PIX_FMT_MJPEG ? "Motion-JPEG" : "YUYV 4:2:2");
+            f.pixelformat = node_->formats[f.index];
+            f.flags = f.pixelformat == V4L2_PIX_FMT_MJPEG ? V4L2_FMT_FLAG_COMPRESSED : 0;
+            COPY_NAME(f.description, f.pixelformat == V4L2_PIX_FMT_MJPEG ? "Motion-JPEG" : "YUYV 4:2:2");
             return 0;
         }
         case VIDIOC_ENUM_FRAMESIZES: {
@@ -242,13 +243,7 @@ class Handle {
             i.discrete = {intervals[i.index][0], intervals[i.index][1]};
             return 0;
         }
-        case VIDIOC_G_FMT: {
-            auto& f = *static_cast<v4l2_format*>(arg);
-            if (f.type != capture)
-                return EINVAL;
-            describe(f.fmt.pix, node_->fourcc, node_->width, node_->height);
-            return 0;
-        }
+        case VIDIOC_G_FMT:
         case VIDIOC_TRY_FMT:
         case VIDIOC_S_FMT: {
             auto& f = *static_cast<v4l2_format*>(arg);
@@ -257,18 +252,23 @@ class Handle {
             if (request == VIDIOC_S_FMT && (node_->busy || !buffers_.empty() || heldElsewhere()))
                 return EBUSY;
             // The nearest size, as uvcvideo measures it: the area the two do not share.
-            auto distance = [&](auto& s) {
+            auto& size = nearest(sizes, [&](auto& s) {
                 const uint64_t w = f.fmt.pix.width, h = f.fmt.pix.height;
                 return w * h + s[0] * s[1] - 2 * std::min<uint64_t>(w, s[0]) * std::min<uint64_t>(h, s[1]);
-            };
-            auto& size = *std::min_element(std::begin(sizes), std::end(sizes),
-                                           [&](auto& a, auto& b) { return distance(a) < distance(b); });
-            describe(f.fmt.pix, offers(f.fmt.pix.pixelformat) ? f.fmt.pix.pixelformat : node_->formats[0], size[0],
-                     size[1]);
+            });
+            const uint32_t fourcc = offers(f.fmt.pix.pixelformat) ? f.fmt.pix.pixelformat : node_->formats[0];
             if (request == VIDIOC_S_FMT) {
-                node_->fourcc = f.fmt.pix.pixelformat, node_->width = size[0], node_->height = size[1];
+                node_->fourcc = fourcc, node_->width = size[0], node_->height = size[1];
                 node_->numerator = intervals[0][0], node_->denominator = intervals[0][1];
             }
+            const bool get = request == VIDIOC_G_FMT;
+            f.fmt.pix = {};
+            f.fmt.pix.pixelformat = get ? node_->fourcc.load() : fourcc;
+            f.fmt.pix.width = get ? node_->width.load() : size[0];
+            f.fmt.pix.height = get ? node_->height.load() : size[1];
+            f.fmt.pix.bytesperline = f.fmt.pix.pixelformat == V4L2_PIX_FMT_YUYV ? f.fmt.pix.width * 2 : 0;
+            f.fmt.pix.sizeimage = f.fmt.pix.width * f.fmt.pix.height * 2;
+            f.fmt.pix.field = V4L2_FIELD_NONE, f.fmt.pix.colorspace = V4L2_COLORSPACE_SRGB;
             return 0;
         }
         case VIDIOC_G_PARM:
@@ -280,12 +280,10 @@ class Handle {
                 return EBUSY;
             if (request == VIDIOC_S_PARM && node_->frameRateControl) {
                 const v4l2_fract want = p.parm.capture.timeperframe;
-                auto distance = [&](auto& i) {
-                    const double asked = want.denominator ? double(want.numerator) / want.denominator : 0;
-                    return std::abs(asked - double(i[0]) / i[1]);
-                };
-                auto& best = *std::min_element(std::begin(intervals), std::end(intervals),
-                                               [&](auto& a, auto& b) { return distance(a) < distance(b); });
+                auto& best = nearest(intervals, [&](auto& i) {
+                    return std::abs((want.denominator ? double(want.numerator) / want.denominator : 0) -
+                                    double(i[0]) / i[1]);
+                });
                 node_->numerator = best[0], node_->denominator = best[1];
             }
             p.parm.capture = {};
@@ -293,42 +291,25 @@ class Handle {
             p.parm.capture.timeperframe = {node_->numerator, node_->denominator};
             return 0;
         }
-        case VIDIOC_ENUMINPUT: {
-            auto& i = *static_cast<v4l2_input*>(arg);
-            if (i.index != 0)
-                return EINVAL;
-            i = {};
-            COPY_NAME(i.name, "Camera 1");
-            i.type = V4L2_INPUT_TYPE_CAMERA;
-            return 0;
-        }
-        case VIDIOC_G_INPUT:
-            *static_cast<int*>(arg) = 0;
-            return 0;
-        case VIDIOC_S_INPUT:
-            return *static_cast<int*>(arg) == 0 ? 0 : EINVAL;
         case VIDIOC_REQBUFS: {
             auto& r = *static_cast<v4l2_requestbuffers*>(arg);
             if (r.type != capture || r.memory != V4L2_MEMORY_MMAP)
                 return EINVAL;
             if (node_->busy || streaming_)
                 return EBUSY;
-            releaseBuffers();
+            releaseBuffers(); // mappings the program still holds stay valid, as orphans do
             r.capabilities = V4L2_BUF_CAP_SUPPORTS_MMAP | V4L2_BUF_CAP_SUPPORTS_ORPHANED_BUFS;
             r.count = std::min(r.count, 32u);
-            if (r.count == 0)
-                return 0;
             const size_t page = size_t(sysconf(_SC_PAGESIZE));
             bufferSize_ = (size_t(node_->width) * node_->height * 2 + page - 1) / page * page;
-            memfd_ = memfd_create("emulated-webcam", MFD_CLOEXEC);
+            memfd_ = r.count ? memfd_create("emulated-webcam", MFD_CLOEXEC) : -1;
             void* memory = memfd_ < 0 || ftruncate(memfd_, off_t(bufferSize_ * r.count)) != 0
                                ? MAP_FAILED
-                               : REAL(mmap)(nullptr, bufferSize_ * r.count, PROT_READ | PROT_WRITE, MAP_SHARED, memfd_, 0);
-            if (memory == MAP_FAILED) {
-                releaseBuffers();
-                return ENOMEM;
-            }
-            memory_ = static_cast<uint8_t*>(memory);
+                               : REAL(mmap)(nullptr, bufferSize_ * r.count, PROT_READ | PROT_WRITE,
+                                            MAP_SHARED, memfd_, 0);
+            if (r.count && memory == MAP_FAILED)
+                return releaseBuffers(), ENOMEM;
+            memory_ = r.count ? static_cast<uint8_t*>(memory) : nullptr;
             buffers_.assign(r.count, {});
             return 0;
         }
@@ -339,7 +320,8 @@ class Handle {
             if (b.type != capture || b.memory != V4L2_MEMORY_MMAP)
                 return EINVAL;
             if (request == VIDIOC_DQBUF) {
-                if (int error = waitFor(lock, [&] { return failed_ || !streaming_ || !done_.empty(); }, EAGAIN))
+                if (int error = waitFor(
+                        lock, [&] { return failed_ || !streaming_ || !done_.empty(); }, EAGAIN))
                     return error;
                 if (failed_ || !streaming_)
                     return failed_ ? failed_ : EINVAL;
@@ -349,19 +331,15 @@ class Handle {
             if (b.index >= buffers_.size() || (request == VIDIOC_QBUF && buffers_[b.index].state != dequeued))
                 return EINVAL;
             Buffer& buffer = buffers_[b.index];
-            if (request == VIDIOC_QBUF) {
-                buffer.state = queued;
-                queued_.push_back(b.index);
-            }
-            b.m.offset = uint32_t(b.index * bufferSize_);
-            b.length = uint32_t(bufferSize_);
-            b.bytesused = buffer.bytesused;
-            b.sequence = buffer.sequence;
-            b.timestamp = buffer.time;
+            if (request == VIDIOC_QBUF)
+                buffer.state = queued, queued_.push_back(b.index);
+            b.m.offset = uint32_t(b.index * bufferSize_), b.length = uint32_t(bufferSize_);
+            b.bytesused = buffer.bytesused, b.sequence = buffer.sequence, b.timestamp = buffer.time;
             b.field = V4L2_FIELD_NONE;
             b.flags = V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC | V4L2_BUF_FLAG_TSTAMP_SRC_SOE |
-                      (buffer.state == queued ? V4L2_BUF_FLAG_QUEUED : 0) |
-                      (buffer.state == done ? V4L2_BUF_FLAG_DONE : 0);
+                      (buffer.state == queued ? V4L2_BUF_FLAG_QUEUED
+                       : buffer.state == done ? V4L2_BUF_FLAG_DONE
+                                              : 0);
             if (request == VIDIOC_DQBUF)
                 buffer.state = dequeued;
             return 0;
@@ -374,46 +352,39 @@ class Handle {
                 return stopStreaming(), 0;
             if (node_->busy || heldElsewhere())
                 return EBUSY;
-            if (buffers_.empty())
-                return EINVAL;
-            if (!streaming_)
-                startStreaming();
-            return 0;
+            return buffers_.empty() ? EINVAL : (startStreaming(), 0);
         case VIDIOC_QUERYCTRL:
             return queryControl(*static_cast<v4l2_queryctrl*>(arg));
-        case VIDIOC_QUERY_EXT_CTRL: {
-            auto& q = *static_cast<v4l2_query_ext_ctrl*>(arg);
-            if (int error = queryControl(q))
-                return error;
-            q.elem_size = sizeof(int32_t), q.elems = 1;
-            return 0;
-        }
         case VIDIOC_QUERYMENU: {
             auto& m = *static_cast<v4l2_querymenu*>(arg);
             const char* entry = menuEntry(m.id, m.index);
-            if (!entry)
-                return EINVAL;
-            m.reserved = 0;
-            COPY_NAME(m.name, entry);
-            return 0;
+            return entry ? COPY_NAME(m.name, entry), m.reserved = 0, 0 : EINVAL;
         }
         case VIDIOC_G_CTRL:
-        case VIDIOC_S_CTRL: {
+        case VIDIOC_S_CTRL: { // as uvcvideo does: a one-control S_EXT_CTRLS
             auto& c = *static_cast<v4l2_control*>(arg);
             v4l2_ext_control one{};
             one.id = c.id, one.value = c.value;
             v4l2_ext_controls all{};
             all.count = 1, all.controls = &one;
-            const int error = extendedControls(request == VIDIOC_S_CTRL ? VIDIOC_S_EXT_CTRLS : VIDIOC_G_EXT_CTRLS, all);
+            const int error =
+                controlValues(request == VIDIOC_S_CTRL ? VIDIOC_S_EXT_CTRLS : VIDIOC_G_EXT_CTRLS, all);
             c.value = one.value;
             return error;
         }
         case VIDIOC_G_EXT_CTRLS:
         case VIDIOC_S_EXT_CTRLS:
         case VIDIOC_TRY_EXT_CTRLS:
-            return extendedControls(request, *static_cast<v4l2_ext_controls*>(arg));
-        case VIDIOC_SUBSCRIBE_EVENT: {
+            return controlValues(request, *static_cast<v4l2_ext_controls*>(arg));
+        case VIDIOC_SUBSCRIBE_EVENT:
+        case VIDIOC_UNSUBSCRIBE_EVENT: {
             auto& s = *static_cast<v4l2_event_subscription*>(arg);
+            if (request == VIDIOC_UNSUBSCRIBE_EVENT) {
+                std::erase_if(subscriptions_,
+                              [&](auto& e) { return s.type == V4L2_EVENT_ALL || e.first == s.id; });
+                std::erase_if(events_, [&](auto& e) { return !subscriptions_.count(e.first); });
+                return 0;
+            }
             const int i = controlIndex(s.id);
             if (s.type != V4L2_EVENT_CTRL || i < 0)
                 return EINVAL;
@@ -422,33 +393,30 @@ class Handle {
                 queueEvent(s.id, V4L2_EVENT_CTRL_CH_VALUE | V4L2_EVENT_CTRL_CH_FLAGS);
             return 0;
         }
-        case VIDIOC_UNSUBSCRIBE_EVENT: {
-            auto& s = *static_cast<v4l2_event_subscription*>(arg);
-            std::erase_if(subscriptions_, [&](auto& e) { return s.type == V4L2_EVENT_ALL || e.first == s.id; });
-            std::erase_if(events_, [&](auto& e) { return !subscriptions_.count(e.first); });
-            return 0;
-        }
         case VIDIOC_DQEVENT: {
-            if (int error = waitFor(lock, [&] { return !events_.empty(); }, ENOENT))
+            if (int error = waitFor(
+                    lock, [&] { return !events_.empty(); }, ENOENT))
                 return error;
             const auto [id, changes] = events_.front();
             events_.pop_front();
             const ControlInfo& c = controls[controlIndex(id)];
             auto& e = *static_cast<v4l2_event*>(arg);
             e = {};
-            e.type = V4L2_EVENT_CTRL;
-            e.id = id;
-            e.u.ctrl.changes = changes, e.u.ctrl.type = c.type, e.u.ctrl.value = node_->control[controlIndex(id)].value;
+            e.type = V4L2_EVENT_CTRL, e.id = id, e.pending = uint32_t(events_.size()),
+            e.sequence = eventSequence_++;
+            e.u.ctrl.changes = changes, e.u.ctrl.type = c.type,
+            e.u.ctrl.value = node_->control[controlIndex(id)].value;
             e.u.ctrl.flags = flagsOf(c), e.u.ctrl.minimum = c.minimum, e.u.ctrl.maximum = c.maximum;
             e.u.ctrl.step = c.step, e.u.ctrl.default_value = c.defaultValue;
-            e.pending = uint32_t(events_.size());
-            e.sequence = eventSequence_++;
             clock_gettime(CLOCK_MONOTONIC, &e.timestamp);
             return 0;
         }
-        default:
-            return ENOTTY;
         }
+        return ENOTTY;
+    }
+
+    bool offers(uint32_t fourcc) const {
+        return fourcc && (node_->formats[0] == fourcc || node_->formats[1] == fourcc);
     }
 
     // Another handle streams: a live process's (a crashed one holds nothing, as on a kernel).
@@ -457,31 +425,23 @@ class Handle {
         return holder && !streaming_ && (kill(holder, 0) == 0 || errno != ESRCH);
     }
 
-    bool offers(uint32_t fourcc) const { return fourcc && (node_->formats[0] == fourcc || node_->formats[1] == fourcc); }
-
-    static void describe(v4l2_pix_format& p, uint32_t fourcc, uint32_t w, uint32_t h) {
-        p = {};
-        p.pixelformat = fourcc, p.width = w, p.height = h, p.field = V4L2_FIELD_NONE;
-        p.bytesperline = fourcc == V4L2_PIX_FMT_YUYV ? w * 2 : 0;
-        p.sizeimage = w * h * 2;
-        p.colorspace = V4L2_COLORSPACE_SRGB;
-    }
-
     // Waits (for a blocking handle) until `ready`; `none` when it is non-blocking and not.
     template <typename Ready> int waitFor(std::unique_lock<std::mutex>& lock, Ready ready, int none) {
-        while (!ready() && !dead_) {
+        while (!ready() && !dead_ && !closing_) {
             if (fcntl(fd_, F_GETFL) & O_NONBLOCK)
                 return none;
             cv_.wait(lock);
         }
-        return dead_ ? ENODEV : 0;
+        return dead_ ? ENODEV : closing_ ? EBADF : 0;
     }
 
     uint32_t flagsOf(const ControlInfo& c) const {
-        return c.master && node_->control[controlIndex(c.master)].value != c.masterManual ? V4L2_CTRL_FLAG_INACTIVE : 0;
+        return c.master && node_->control[controlIndex(c.master)].value != c.masterManual
+                   ? V4L2_CTRL_FLAG_INACTIVE
+                   : 0;
     }
 
-    template <typename Query> int queryControl(Query& q) {
+    int queryControl(v4l2_queryctrl& q) {
         const uint32_t next = V4L2_CTRL_FLAG_NEXT_CTRL | V4L2_CTRL_FLAG_NEXT_COMPOUND;
         const ControlInfo* found = nullptr;
         for (const ControlInfo& c : controls)
@@ -489,62 +449,53 @@ class Handle {
                 found = &c;
         if (!found)
             return EINVAL;
-        q = {};
-        q.id = found->id, q.type = found->type, q.flags = flagsOf(*found);
-        q.minimum = found->minimum, q.maximum = found->maximum, q.step = found->step;
-        q.default_value = found->defaultValue;
+        q = {found->id,           found->type,     {}, found->minimum, found->maximum, found->step,
+             found->defaultValue, flagsOf(*found), {}};
         COPY_NAME(q.name, found->name);
         return 0;
     }
 
-    int extendedControls(unsigned long request, v4l2_ext_controls& all) {
-        const bool set = request == VIDIOC_S_EXT_CTRLS;
+    int controlValues(unsigned long request, v4l2_ext_controls& all) {
         for (uint32_t n = 0; n < all.count; ++n) {
             v4l2_ext_control& x = all.controls[n];
             const int i = controlIndex(x.id);
-            int error = i < 0 ? EINVAL : 0;
-            if (!error && request == VIDIOC_G_EXT_CTRLS)
-                x.value = all.which == V4L2_CTRL_WHICH_DEF_VAL ? controls[i].defaultValue : node_->control[i].value.load();
-            else if (int32_t value = x.value; !error) {
-                error = adjust(controls[i], value, all, set);
-                x.value = value;
-            }
+            int32_t value = x.value;
+            const int error = i < 0                           ? EINVAL
+                              : request != VIDIOC_G_EXT_CTRLS ? adjust(controls[i], value, all, request)
+                                                              : 0;
             if (error)
                 return all.error_idx = n, error;
+            x.value = request != VIDIOC_G_EXT_CTRLS          ? value
+                      : all.which == V4L2_CTRL_WHICH_DEF_VAL ? controls[i].defaultValue
+                                                             : node_->control[i].value.load();
         }
-        bool changed = false;
-        for (uint32_t n = 0; set && n < all.count; ++n) {
+        for (uint32_t n = 0; request == VIDIOC_S_EXT_CTRLS && n < all.count; ++n) {
             ControlState& s = node_->control[controlIndex(all.controls[n].id)];
             if (s.value.exchange(all.controls[n].value) != all.controls[n].value) {
                 s.writer = token_;
                 s.changes.fetch_add(1);
-                changed = true;
+                node_->ring();
             }
         }
-        if (changed) {
-            node_->ring();
-            refresh();
-        }
+        refresh();
         return 0;
     }
 
-    // Clamps and rounds to the step, as uvcvideo does; a control whose master is automatic
-    // (now, or as this same request leaves it) refuses writes with EACCES, as uvcvideo does.
-    int adjust(const ControlInfo& c, int32_t& value, const v4l2_ext_controls& all, bool set) const {
+    // Clamps and rounds to the step, as uvcvideo does. A control whose master is automatic,
+    // now or as this same request leaves it, refuses to be set.
+    int adjust(const ControlInfo& c, int32_t& value, const v4l2_ext_controls& all,
+               unsigned long request) const {
         if (c.type == V4L2_CTRL_TYPE_MENU && (value < c.minimum || value > c.maximum))
             return ERANGE;
         if (c.type == V4L2_CTRL_TYPE_MENU && !menuEntry(c.id, value))
             return EINVAL;
         value = std::clamp(value, c.minimum, c.maximum);
         value = c.minimum + (value - c.minimum + c.step / 2) / c.step * c.step;
-        if (!set || !c.master)
+        if (request != VIDIOC_S_EXT_CTRLS || !c.master)
             return 0;
         int32_t master = node_->control[controlIndex(c.master)].value;
-        for (uint32_t n = all.count; n-- > 0;)
-            if (all.controls[n].id == c.master) {
-                master = all.controls[n].value;
-                break;
-            }
+        for (uint32_t n = 0; n < all.count; ++n)
+            master = all.controls[n].id == c.master ? all.controls[n].value : master;
         return master == c.masterManual ? 0 : EACCES;
     }
 
@@ -552,27 +503,18 @@ class Handle {
     // control changes that subscribers are owed events for. A value change reaches every
     // handle but the writer's (unless it asked for feedback); a flags change reaches all.
     void refresh() {
-        if (!dead_ && (node_->unplugged || node_->generation != generation_)) {
-            dead_ = true;
-            signal();
-        }
-        if (!failed_ && node_->failure) {
-            failed_ = int(node_->failure);
-            signal();
-        }
+        if (!dead_ && (node_->unplugged || node_->generation != generation_))
+            dead_ = true, signal();
+        if (!failed_ && node_->failure)
+            failed_ = int(node_->failure), signal();
         for (auto& [id, sub] : subscriptions_) {
             const int i = controlIndex(id);
             const ControlState& s = node_->control[i];
-            uint32_t changes = 0;
-            if (const uint32_t seen = s.changes; seen != sub.seenChanges) {
-                sub.seenChanges = seen;
-                if (s.writer != token_ || (sub.flags & V4L2_EVENT_SUB_FL_ALLOW_FEEDBACK))
-                    changes |= V4L2_EVENT_CTRL_CH_VALUE;
-            }
-            if (const uint32_t flags = flagsOf(controls[i]); flags != sub.seenFlags) {
-                sub.seenFlags = flags;
-                changes |= V4L2_EVENT_CTRL_CH_FLAGS;
-            }
+            const uint32_t seen = s.changes, flags = flagsOf(controls[i]);
+            const bool feedback = s.writer != token_ || (sub.flags & V4L2_EVENT_SUB_FL_ALLOW_FEEDBACK);
+            const uint32_t changes = (seen != sub.seenChanges && feedback ? V4L2_EVENT_CTRL_CH_VALUE : 0) |
+                                     (flags != sub.seenFlags ? V4L2_EVENT_CTRL_CH_FLAGS : 0);
+            sub.seenChanges = seen, sub.seenFlags = flags;
             if (changes)
                 queueEvent(id, changes);
         }
@@ -581,30 +523,28 @@ class Handle {
     // Events for one control merge while pending, as the kernel's do.
     void queueEvent(uint32_t id, uint32_t changes) {
         auto pending = std::find_if(events_.begin(), events_.end(), [&](auto& e) { return e.first == id; });
-        if (pending != events_.end())
-            pending->second |= changes;
-        else
+        if (pending == events_.end())
             events_.emplace_back(id, changes);
+        else
+            pending->second |= changes;
         signal();
     }
 
     void signal() {
         const uint64_t one = 1;
-        [[maybe_unused]] ssize_t n = ::write(fd_, &one, sizeof one);
+        if (!closing_) // after close() the descriptor's number may be another file's
+            [[maybe_unused]]
+            ssize_t n = ::write(fd_, &one, sizeof one);
         cv_.notify_all();
     }
 
     void startStreaming() {
-        const uint32_t fourcc = node_->fourcc, w = node_->width, h = node_->height;
-        if (fourcc == V4L2_PIX_FMT_MJPEG && (ringWidth_ != w || ringHeight_ != h || mjpeg_.empty())) {
-            mjpeg_ = encodeMjpeg(w, h);
-            ringWidth_ = w, ringHeight_ = h;
-        }
-        fourcc_ = fourcc, width_ = w, height_ = h;
-        interval_ = std::chrono::nanoseconds(1'000'000'000LL * node_->numerator / std::max(1u, node_->denominator.load()));
-        tick_ = Clock::now() + interval_;
-        sequence_ = 0;
-        streaming_ = true;
+        fourcc_ = node_->fourcc, width_ = node_->width, height_ = node_->height;
+        if (fourcc_ == V4L2_PIX_FMT_MJPEG && (ringWidth_ != width_ || ringHeight_ != height_))
+            mjpeg_ = encodeMjpeg(width_, height_), ringWidth_ = width_, ringHeight_ = height_;
+        interval_ = std::chrono::nanoseconds(1'000'000'000LL * node_->numerator /
+                                             std::max(1u, node_->denominator.load()));
+        tick_ = Clock::now() + interval_, sequence_ = 0, streaming_ = true;
         node_->streaming = uint32_t(getpid());
         node_->ring();
     }
@@ -613,11 +553,10 @@ class Handle {
         if (streaming_ && !dead_)
             node_->streaming = 0;
         streaming_ = false;
-        queued_.clear();
-        done_.clear();
+        queued_.clear(), done_.clear();
         for (Buffer& b : buffers_)
             b.state = dequeued;
-        node_->ring();
+        node_->ring(); // the clock stops now, not at its next tick
         cv_.notify_all();
     }
 
@@ -642,17 +581,14 @@ class Handle {
         uint8_t* data = memory_ + queued_.front() * bufferSize_;
         if (fourcc_ == V4L2_PIX_FMT_MJPEG && !mjpeg_.empty()) {
             const auto& jpeg = mjpeg_[phase % mjpeg_.size()];
-            b.bytesused = uint32_t(std::min(jpeg.size(), bufferSize_));
-            memcpy(data, jpeg.data(), b.bytesused);
+            memcpy(data, jpeg.data(), b.bytesused = uint32_t(std::min(jpeg.size(), bufferSize_)));
         } else {
             paint(data, width_, height_, phase);
             b.bytesused = width_ * height_ * 2;
         }
         timespec now;
         clock_gettime(CLOCK_MONOTONIC, &now);
-        b.time = {now.tv_sec, now.tv_nsec / 1000};
-        b.sequence = phase;
-        b.state = done;
+        b.time = {now.tv_sec, now.tv_nsec / 1000}, b.sequence = phase, b.state = done;
         done_.push_back(queued_.front());
         queued_.pop_front();
         node_->frames.fetch_add(1);
@@ -668,29 +604,24 @@ class Handle {
             if (ticking && Clock::now() >= tick_) {
                 produce();
                 tick_ += interval_;
-                if (tick_ < Clock::now()) // fell behind: the camera drops the frames it missed
+                if (tick_ < Clock::now()) // fell behind: the frames missed are dropped
                     tick_ = Clock::now() + interval_;
             }
-            const auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(tick_ - Clock::now()).count();
+            const auto wait =
+                std::chrono::duration_cast<std::chrono::nanoseconds>(tick_ - Clock::now()).count();
             timespec due{wait / 1'000'000'000, wait % 1'000'000'000};
             lock.unlock();
             if (!ticking || wait > 0)
-                REAL(syscall)(SYS_futex, &node_->doorbell, FUTEX_WAIT, bell, ticking ? &due : nullptr, nullptr, 0);
+                REAL(syscall)
+            (SYS_futex, &node_->doorbell, FUTEX_WAIT, bell, ticking ? &due : nullptr, nullptr, 0);
             lock.lock();
         }
     }
 
-    const int fd_;
-    const std::string name_;
-    NodeState* const node_;
-    const uint64_t token_;
-    const uint32_t generation_;
     std::mutex m_;
     std::condition_variable cv_;
-    std::thread clock_;
     bool dead_ = false, closing_ = false, streaming_ = false;
-    int failed_ = 0;
-    int memfd_ = -1;
+    int failed_ = 0, memfd_ = -1;
     uint8_t* memory_ = nullptr;
     size_t bufferSize_ = 0;
     std::vector<Buffer> buffers_;
@@ -702,63 +633,69 @@ class Handle {
     std::map<uint32_t, Subscription> subscriptions_;
     std::deque<std::pair<uint32_t, uint32_t>> events_;
     uint32_t eventSequence_ = 0;
+    std::thread clock_; // last: it starts on a complete handle
 };
 
-// Never destroyed: a program may exit with nodes open and their clocks running.
-std::mutex& registryLock = *new std::mutex;
-std::map<int, std::shared_ptr<Handle>>& registry = *new std::map<int, std::shared_ptr<Handle>>;
+// Built on first use and never destroyed: a program may exit with nodes open and clocks
+// running. No call looks at it before a node is open, so a sanitizer's runtime that maps
+// and opens files through us as it starts (before our constructors) finds nothing here.
+std::map<int, std::shared_ptr<Handle>>& registry() {
+    static auto* handles = new std::map<int, std::shared_ptr<Handle>>;
+    return *handles;
+}
+std::mutex registryLock;         // constant-initialised
+std::atomic<int> openHandles{0}; // likewise
 
-std::shared_ptr<Handle> find(int fd) {
+// The handle behind `fd`, if it is an emulated node's; `take` also forgets it.
+std::shared_ptr<Handle> find(int fd, bool take = false) {
+    if (fd < 0 || openHandles == 0)
+        return nullptr;
     std::lock_guard lock(registryLock);
-    auto it = registry.find(fd);
-    return it == registry.end() ? nullptr : it->second;
+    auto it = registry().find(fd);
+    if (it == registry().end())
+        return nullptr;
+    auto handle = it->second;
+    if (take)
+        registry().erase(it), --openHandles;
+    return handle;
 }
 
 int openNode(const std::string& name, int flags) {
     const std::string dir = emulatedDir();
     struct stat info;
-    NodeState* node = REAL(stat)((dir + "/" + name).c_str(), &info) == 0 ? mapNode(dir, name, false) : nullptr;
-    if (!node)
-        return fail(ENOENT);
-    if (node->denied) {
-        munmap(node, sizeof(NodeState));
-        return fail(EACCES);
+    NodeState* node =
+        REAL(stat)((dir + "/" + name).c_str(), &info) == 0 ? mapNode(dir, name, false) : nullptr;
+    const int fd =
+        node && !node->denied
+            ? eventfd(0, (flags & O_NONBLOCK ? EFD_NONBLOCK : 0) | (flags & O_CLOEXEC ? EFD_CLOEXEC : 0))
+            : -1;
+    if (fd < 0) {
+        const int error = !node ? ENOENT : node->denied ? EACCES : errno;
+        if (node)
+            munmap(node, sizeof(NodeState));
+        return fail(error);
     }
-    const int fd = eventfd(0, (flags & O_NONBLOCK ? EFD_NONBLOCK : 0) | (flags & O_CLOEXEC ? EFD_CLOEXEC : 0));
-    if (fd < 0)
-        return munmap(node, sizeof(NodeState)), -1;
-    static std::atomic<uint32_t> handles{0};
-    auto handle = std::make_shared<Handle>(fd, name, node, uint64_t(getpid()) << 32 | ++handles);
+    static std::atomic<uint32_t> opened{0};
+    auto handle = std::make_shared<Handle>(fd, node, uint64_t(getpid()) << 32 | ++opened,
+                                           unsigned(atoi(name.c_str() + 5)));
     std::lock_guard lock(registryLock);
-    registry[fd] = handle;
+    registry()[fd] = handle;
+    ++openHandles;
     return fd;
 }
 
 int openPath(int dirfd, const char* path, int flags, mode_t mode) {
     if (const std::string name = nodeOf(path); !name.empty())
         return openNode(name, flags);
-    const std::string folder = devFolder(path);
-    return REAL(openat)(dirfd, path ? folder.c_str() : nullptr, flags, mode);
-}
-
-mode_t modeOf(int flags, va_list ap) {
-    return flags & (O_CREAT | O_TMPFILE) ? mode_t(va_arg(ap, unsigned)) : 0;
+    return REAL(openat)(dirfd, path ? devFolder(path).c_str() : nullptr, flags, mode);
 }
 
 // What a program sees of /dev/videoN: the emulated file's, dressed as a character device.
-template <typename Stat> void asDevice(Stat& s, const std::string& name) {
-    s.st_mode = S_IFCHR | 0660;
-    s.st_rdev = makedev(81, unsigned(atoi(name.c_str() + 5)));
-    s.st_size = 0;
-}
-
-template <typename Real> int statPath(const char* path, struct stat* s, Real real) {
+int statNode(const char* path, struct stat* s, int result) {
     const std::string name = nodeOf(path);
-    if (name.empty())
-        return real(path);
-    const int result = REAL(stat)((emulatedDir() + "/" + name).c_str(), s);
-    if (result == 0)
-        asDevice(*s, name);
+    if (!name.empty() && (result = REAL(stat)((emulatedDir() + "/" + name).c_str(), s)) == 0)
+        s->st_mode = S_IFCHR | 0660, s->st_rdev = makedev(81, unsigned(atoi(name.c_str() + 5))),
+        s->st_size = 0;
     return result;
 }
 
@@ -766,21 +703,17 @@ int pollEmulated(pollfd* fds, nfds_t n, int timeout, bool& emulated) {
     std::vector<std::shared_ptr<Handle>> handles(n);
     for (nfds_t i = 0; i < n; ++i)
         emulated |= bool(handles[i] = find(fds[i].fd));
-    if (!emulated)
-        return 0;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeout);
     std::vector<pollfd> watched(fds, fds + n);
-    for (;;) {
-        int ready = 0;
+    for (int ready = 0; emulated; ready = 0) {
         for (nfds_t i = 0; i < n; ++i)
             if (handles[i]) {
                 // Drained before looking, so a change after the look leaves the eventfd readable.
                 pollfd self{fds[i].fd, POLLIN, 0};
                 uint64_t count;
-                if (REAL(poll)(&self, 1, 0) == 1)
-                    [[maybe_unused]] ssize_t r = REAL(read)(fds[i].fd, &count, sizeof count);
-                fds[i].revents = handles[i]->revents(fds[i].events);
-                ready += fds[i].revents != 0;
+                if (REAL(poll)(&self, 1, 0) == 1) [[maybe_unused]]
+                    ssize_t r = REAL(read)(fds[i].fd, &count, sizeof count);
+                ready += (fds[i].revents = handles[i]->revents(fds[i].events)) != 0;
                 watched[i].events = POLLIN;
             }
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -794,54 +727,38 @@ int pollEmulated(pollfd* fds, nfds_t n, int timeout, bool& emulated) {
         if (ready || woken == 0)
             return ready;
     }
+    return 0;
+}
+
+mode_t modeOf(int flags, va_list ap) {
+    return flags & (O_CREAT | O_TMPFILE) ? mode_t(va_arg(ap, unsigned)) : 0;
 }
 
 } // namespace
 
+// The open family (libc's names; the kernel's come through syscall()) and the stat family:
+// every name ends in the one place that knows the nodes.
+#define OPEN(name, params, dirfd)                                                                            \
+    int name params {                                                                                        \
+        va_list ap;                                                                                          \
+        va_start(ap, flags);                                                                                 \
+        const mode_t mode = modeOf(flags, ap);                                                               \
+        va_end(ap);                                                                                          \
+        return openPath(dirfd, path, flags, mode);                                                           \
+    }
+#define STAT(name, params, real)                                                                             \
+    int name params noexcept {                                                                               \
+        return statNode(path, reinterpret_cast<struct stat*>(s), real);                                      \
+    }
+
 extern "C" {
-
-int open(const char* path, int flags, ...) {
-    va_list ap;
-    va_start(ap, flags);
-    const mode_t mode = modeOf(flags, ap);
-    va_end(ap);
-    return openPath(AT_FDCWD, path, flags, mode);
-}
-
-int open64(const char* path, int flags, ...) {
-    va_list ap;
-    va_start(ap, flags);
-    const mode_t mode = modeOf(flags, ap);
-    va_end(ap);
-    return openPath(AT_FDCWD, path, flags, mode);
-}
-
-int openat(int dirfd, const char* path, int flags, ...) {
-    va_list ap;
-    va_start(ap, flags);
-    const mode_t mode = modeOf(flags, ap);
-    va_end(ap);
-    return openPath(dirfd, path, flags, mode);
-}
-
-int openat64(int dirfd, const char* path, int flags, ...) {
-    va_list ap;
-    va_start(ap, flags);
-    const mode_t mode = modeOf(flags, ap);
-    va_end(ap);
-    return openPath(dirfd, path, flags, mode);
-}
+OPEN(open, (const char* path, int flags, ...), AT_FDCWD)
+OPEN(open64, (const char* path, int flags, ...), AT_FDCWD)
+OPEN(openat, (int dirfd, const char* path, int flags, ...), dirfd)
+OPEN(openat64, (int dirfd, const char* path, int flags, ...), dirfd)
 
 int close(int fd) {
-    std::shared_ptr<Handle> handle;
-    {
-        std::lock_guard lock(registryLock);
-        if (auto it = registry.find(fd); it != registry.end()) {
-            handle = it->second;
-            registry.erase(it);
-        }
-    }
-    if (handle)
+    if (auto handle = find(fd, true))
         handle->close();
     return REAL(close)(fd);
 }
@@ -852,25 +769,22 @@ int ioctl(int fd, unsigned long request, ...) noexcept {
     void* arg = va_arg(ap, void*);
     va_end(ap);
     auto handle = find(fd);
-    if (!handle)
-        return REAL(ioctl)(fd, request, arg);
-    const int error = handle->ioctl(request, arg);
-    return error ? fail(error) : 0;
+    const int error = handle ? handle->ioctl(request, arg) : 0;
+    return !handle ? REAL(ioctl)(fd, request, arg) : error ? fail(error) : 0;
 }
 
 void* mmap(void* addr, size_t length, int prot, int flags, int fd, off_t offset) noexcept {
     auto handle = find(fd);
-    return handle ? handle->map(addr, length, prot, flags, offset) : REAL(mmap)(addr, length, prot, flags, fd, offset);
+    return handle ? handle->map(addr, length, prot, flags, offset)
+                  : REAL(mmap)(addr, length, prot, flags, fd, offset);
 }
-
 void* mmap64(void* addr, size_t length, int prot, int flags, int fd, off_t offset) noexcept {
     return mmap(addr, length, prot, flags, fd, offset);
 }
 
 // A uvcvideo node has no read(): streaming only.
 ssize_t read(int fd, void* data, size_t size) {
-    auto handle = find(fd);
-    return handle ? fail(handle->dead() ? ENODEV : EINVAL) : REAL(read)(fd, data, size);
+    return find(fd) ? fail(EINVAL) : REAL(read)(fd, data, size);
 }
 
 int poll(pollfd* fds, nfds_t n, int timeout) {
@@ -895,20 +809,20 @@ long syscall(long number, ...) noexcept {
     for (long& x : a)
         x = va_arg(ap, long);
     va_end(ap);
+    const auto p = [&](int i) { return reinterpret_cast<char*>(a[i]); };
     switch (number) {
     case SYS_open:
-        return openPath(AT_FDCWD, reinterpret_cast<const char*>(a[0]), int(a[1]), mode_t(a[2]));
+        return openPath(AT_FDCWD, p(0), int(a[1]), mode_t(a[2]));
     case SYS_openat:
-        return openPath(int(a[0]), reinterpret_cast<const char*>(a[1]), int(a[2]), mode_t(a[3]));
+        return openPath(int(a[0]), p(1), int(a[2]), mode_t(a[3]));
     case SYS_close:
         return close(int(a[0]));
     case SYS_ioctl:
-        return ioctl(int(a[0]), static_cast<unsigned long>(a[1]), reinterpret_cast<void*>(a[2]));
+        return ioctl(int(a[0]), static_cast<unsigned long>(a[1]), p(2));
     case SYS_read:
-        return read(int(a[0]), reinterpret_cast<void*>(a[1]), size_t(a[2]));
+        return read(int(a[0]), p(1), size_t(a[2]));
     case SYS_mmap:
-        return reinterpret_cast<long>(
-            mmap(reinterpret_cast<void*>(a[0]), size_t(a[1]), int(a[2]), int(a[3]), int(a[4]), off_t(a[5])));
+        return reinterpret_cast<long>(mmap(p(0), size_t(a[1]), int(a[2]), int(a[3]), int(a[4]), off_t(a[5])));
     }
     return REAL(syscall)(number, a[0], a[1], a[2], a[3], a[4], a[5]);
 }
@@ -921,59 +835,34 @@ int inotify_add_watch(int fd, const char* path, uint32_t mask) noexcept {
     return REAL(inotify_add_watch)(fd, devFolder(path).c_str(), mask);
 }
 
-int stat(const char* path, struct stat* s) noexcept {
-    return statPath(path, s, [&](const char* p) { return REAL(stat)(p, s); });
-}
-
-int lstat(const char* path, struct stat* s) noexcept {
-    return statPath(path, s, [&](const char* p) { return REAL(lstat)(p, s); });
-}
-
-int fstatat(int dirfd, const char* path, struct stat* s, int flags) noexcept {
-    return statPath(path, s, [&](const char* p) { return REAL(fstatat)(dirfd, p, s, flags); });
-}
+STAT(stat, (const char* path, struct stat* s), REAL(stat)(path, s))
+STAT(stat64, (const char* path, struct stat64* s), REAL(stat64)(path, s))
+STAT(lstat, (const char* path, struct stat* s), REAL(lstat)(path, s))
+STAT(lstat64, (const char* path, struct stat64* s), REAL(lstat64)(path, s))
+STAT(fstatat, (int dirfd, const char* path, struct stat* s, int flags), REAL(fstatat)(dirfd, path, s, flags))
+STAT(fstatat64, (int dirfd, const char* path, struct stat64* s, int flags),
+     REAL(fstatat64)(dirfd, path, s, flags))
+STAT(__xstat, (int, const char* path, struct stat* s), REAL(stat)(path, s))
+STAT(__lxstat, (int, const char* path, struct stat* s), REAL(lstat)(path, s))
 
 int fstat(int fd, struct stat* s) noexcept {
     auto handle = find(fd);
     const int result = REAL(fstat)(fd, s);
     if (handle && result == 0)
-        asDevice(*s, handle->name());
+        s->st_mode = S_IFCHR | 0660, s->st_rdev = makedev(81, handle->number), s->st_size = 0;
     return result;
-}
-
-// On x86_64 the 64-bit variants share struct stat; the __xstat family serves older programs.
-int stat64(const char* path, struct stat64* s) noexcept {
-    return stat(path, reinterpret_cast<struct stat*>(s));
-}
-int lstat64(const char* path, struct stat64* s) noexcept {
-    return lstat(path, reinterpret_cast<struct stat*>(s));
-}
-int fstatat64(int dirfd, const char* path, struct stat64* s, int flags) noexcept {
-    return fstatat(dirfd, path, reinterpret_cast<struct stat*>(s), flags);
 }
 int fstat64(int fd, struct stat64* s) noexcept {
     return fstat(fd, reinterpret_cast<struct stat*>(s));
 }
-int __xstat(int, const char* path, struct stat* s) {
-    return stat(path, s);
-}
-int __lxstat(int, const char* path, struct stat* s) {
-    return lstat(path, s);
-}
-int __fxstat(int, int fd, struct stat* s) {
-    return fstat(fd, s);
-}
 
 int statx(int dirfd, const char* path, int flags, unsigned mask, struct statx* s) noexcept {
     const std::string name = nodeOf(path);
-    if (name.empty())
-        return REAL(statx)(dirfd, path, flags, mask, s);
-    const int result = REAL(statx)(AT_FDCWD, (emulatedDir() + "/" + name).c_str(), flags, mask, s);
-    if (result == 0) {
-        s->stx_mode = S_IFCHR | 0660;
-        s->stx_rdev_major = 81, s->stx_rdev_minor = unsigned(atoi(name.c_str() + 5)), s->stx_size = 0;
-    }
+    const int result =
+        REAL(statx)(dirfd, name.empty() ? path : (emulatedDir() + "/" + name).c_str(), flags, mask, s);
+    if (result == 0 && !name.empty())
+        s->stx_mode = S_IFCHR | 0660, s->stx_rdev_major = 81,
+        s->stx_rdev_minor = unsigned(atoi(name.c_str() + 5)), s->stx_size = 0;
     return result;
 }
-
 } // extern "C"

@@ -3,11 +3,10 @@
 //   emulated_webcam_ctl DIR create videoN [--metadata] [--formats mjpeg,yuyv] [--no-frame-rate-control]
 //   emulated_webcam_ctl DIR unplug|replug|stall|resume|busy|idle|deny|allow videoN
 //   emulated_webcam_ctl DIR fail videoN EIO|ENODEV
-//   emulated_webcam_ctl DIR show videoN       one line of key=value
+//   emulated_webcam_ctl DIR show videoN       one line of key=value, controls as 0xID=value
 //   emulated_webcam_ctl DIR set videoN ID VALUE
 // `set` is another program's VIDIOC_S_CTRL on /dev/videoN (it prints the value G_CTRL reads
 // back), so it runs with the emulator preloaded, as the program under test does.
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 
@@ -22,10 +21,22 @@
 namespace {
 using namespace webcam;
 
+// The switches: each command sets one field.
+struct Switch {
+    const char* command;
+    std::atomic<uint32_t> NodeState::*field;
+    uint32_t value;
+};
+constexpr Switch switches[] = {
+    {"stall", &NodeState::stalled, 1}, {"resume", &NodeState::stalled, 0}, {"busy", &NodeState::busy, 1},
+    {"idle", &NodeState::busy, 0},     {"deny", &NodeState::denied, 1},    {"allow", &NodeState::denied, 0},
+};
+
 int usage() {
-    std::fputs("usage: emulated_webcam_ctl DIR create|unplug|replug|stall|resume|fail|busy|idle|deny|allow|show|set "
-               "videoN [...]\n",
-               stderr);
+    std::fputs(
+        "usage: emulated_webcam_ctl DIR create|unplug|replug|stall|resume|fail|busy|idle|deny|allow|show|set "
+        "videoN [...]\n",
+        stderr);
     return 2;
 }
 
@@ -42,13 +53,15 @@ int create(const std::string& dir, const std::string& node, int argc, char** arg
             s->frameRateControl = 0;
         else if (option == "--formats" && i + 1 < argc) {
             std::istringstream list(argv[++i]);
+            s->formats[0] = s->formats[1] = 0;
             int n = 0;
-            s->formats[1] = 0;
-            for (std::string name; std::getline(list, name, ',') && n < 2;)
-                if (name == "mjpeg" || name == "yuyv")
+            for (std::string name; std::getline(list, name, ',');)
+                if (n < 2 && (name == "mjpeg" || name == "yuyv"))
                     s->formats[n++] = name == "mjpeg" ? V4L2_PIX_FMT_MJPEG : V4L2_PIX_FMT_YUYV;
+                else
+                    return usage();
             if (n == 0)
-                return std::fprintf(stderr, "emulated_webcam_ctl: --formats takes mjpeg and/or yuyv\n"), 2;
+                return usage();
         } else
             return usage();
     }
@@ -59,68 +72,63 @@ int create(const std::string& dir, const std::string& node, int argc, char** arg
     return 0;
 }
 
-std::string fourcc(uint32_t f) {
-    return {char(f & 0xff), char(f >> 8 & 0xff), char(f >> 16 & 0xff), char(f >> 24 & 0xff)};
-}
-
 // Another program's write: a real open() and ioctl() on the node, through the emulator.
 int setControl(const std::string& node, const char* id, const char* value) {
     const int fd = ::open(("/dev/" + node).c_str(), O_RDWR);
-    if (fd < 0)
-        return std::fprintf(stderr, "emulated_webcam_ctl: /dev/%s: %s (is the emulator preloaded?)\n", node.c_str(),
-                            std::strerror(errno)),
-               1;
     v4l2_control c{uint32_t(std::strtoul(id, nullptr, 0)), int32_t(std::strtol(value, nullptr, 0))};
-    const int result = ::ioctl(fd, VIDIOC_S_CTRL, &c) == 0 && ::ioctl(fd, VIDIOC_G_CTRL, &c) == 0 ? 0 : errno;
-    ::close(fd);
-    if (result)
-        return std::fprintf(stderr, "emulated_webcam_ctl: set: %s\n", std::strerror(result)), 1;
-    std::printf("%d\n", c.value);
-    return 0;
+    const int error = fd < 0 || ::ioctl(fd, VIDIOC_S_CTRL, &c) || ::ioctl(fd, VIDIOC_G_CTRL, &c) ? errno : 0;
+    if (fd >= 0)
+        ::close(fd);
+    if (error)
+        return std::fprintf(stderr, "emulated_webcam_ctl: set %s: %s (preloaded?)\n", id,
+                            std::strerror(error)),
+               1;
+    return std::printf("%d\n", c.value), 0;
+}
+
+void show(const NodeState& s, bool plugged) {
+    const pid_t holder = pid_t(s.streaming.load());
+    const uint32_t f = s.fourcc;
+    std::printf("format=%c%c%c%c size=%ux%u streaming=%d interval=%u/%u frames=%llu plugged=%d stalled=%u "
+                "failure=%s busy=%u denied=%u",
+                char(f), char(f >> 8), char(f >> 16), char(f >> 24), s.width.load(), s.height.load(),
+                holder && (kill(holder, 0) == 0 || errno != ESRCH), s.numerator.load(), s.denominator.load(),
+                (unsigned long long)s.frames, plugged, s.stalled.load(),
+                s.failure ? strerrorname_np(int(s.failure)) : "0", s.busy.load(), s.denied.load());
+    for (size_t i = 0; i < controlCount; ++i)
+        std::printf(" 0x%08x=%d", controls[i].id, s.control[i].value.load());
+    std::printf("\n");
 }
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc < 4)
         return usage();
-    const std::string dir = argv[1], command = argv[2], node = argv[3];
+    const std::string dir = argv[1], command = argv[2], node = argv[3], file = dir + "/" + node;
     setenv("FERNHOLD_EMULATED_DEV", dir.c_str(), 1);
     if (command == "create")
         return create(dir, node, argc - 4, argv + 4);
     NodeState* s = mapNode(dir, node, false);
     if (!s)
         return std::fprintf(stderr, "emulated_webcam_ctl: no node %s in %s\n", node.c_str(), dir.c_str()), 1;
-    const std::string file = dir + "/" + node;
-    if (command == "unplug") {
-        s->unplugged = 1, s->streaming = 0;
-        ::unlink(file.c_str());
-    } else if (command == "replug") {
-        s->failure = 0, s->stalled = 0, s->streaming = 0, s->generation.fetch_add(1), s->unplugged = 0;
-        ::unlink(file.c_str()); // a reset camera is a new node
-        std::ofstream{file};
-    } else if (command == "stall" || command == "resume")
-        s->stalled = command == "stall";
-    else if (command == "busy" || command == "idle")
-        s->busy = command == "busy";
-    else if (command == "deny" || command == "allow")
-        s->denied = command == "deny";
-    else if (command == "fail" && argc == 5 && (!std::strcmp(argv[4], "EIO") || !std::strcmp(argv[4], "ENODEV")))
+    const Switch* flip = nullptr;
+    for (const Switch& w : switches)
+        flip = command == w.command ? &w : flip;
+    if (flip)
+        (s->*flip->field) = flip->value;
+    else if (command == "unplug") // the node's handles die first, then its file goes
+        s->unplugged = 1, s->streaming = 0, ::unlink(file.c_str());
+    else if (command == "replug") // a fresh node (made anew, as a reset camera's is): old handles stay dead
+        s->failure = 0, s->stalled = 0, s->streaming = 0, s->generation.fetch_add(1), s->unplugged = 0,
+        ::unlink(file.c_str()), std::ofstream{file};
+    else if (command == "fail" && argc == 5 &&
+             (!std::strcmp(argv[4], "EIO") || !std::strcmp(argv[4], "ENODEV")))
         s->failure = std::strcmp(argv[4], "EIO") ? ENODEV : EIO;
     else if (command == "set" && argc == 6)
         return setControl(node, argv[4], argv[5]);
-    else if (command == "show") {
-        const pid_t holder = pid_t(s->streaming.load());
-        std::printf("format=%s size=%ux%u streaming=%d interval=%u/%u frames=%llu plugged=%d stalled=%u failure=%s "
-                    "busy=%u denied=%u",
-                    fourcc(s->fourcc).c_str(), s->width.load(), s->height.load(),
-                    holder && (kill(holder, 0) == 0 || errno != ESRCH), s->numerator.load(), s->denominator.load(),
-                    (unsigned long long)s->frames, access(file.c_str(), F_OK) == 0, s->stalled.load(),
-                    s->failure == EIO ? "EIO" : s->failure == ENODEV ? "ENODEV" : "0", s->busy.load(),
-                    s->denied.load());
-        for (size_t i = 0; i < controlCount; ++i)
-            std::printf(" 0x%08x=%d", controls[i].id, s->control[i].value.load());
-        std::printf("\n");
-    } else
+    else if (command == "show")
+        show(*s, access(file.c_str(), F_OK) == 0);
+    else
         return usage();
     s->ring();
     return 0;

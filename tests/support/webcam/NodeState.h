@@ -36,7 +36,8 @@ inline constexpr ControlInfo controls[] = {
     {V4L2_CID_EXPOSURE_AUTO, V4L2_CTRL_TYPE_MENU, "Auto Exposure", 0, 3, 1, V4L2_EXPOSURE_APERTURE_PRIORITY},
     {V4L2_CID_EXPOSURE_ABSOLUTE, V4L2_CTRL_TYPE_INTEGER, "Exposure Time, Absolute", 3, 2047, 1, 166,
      V4L2_CID_EXPOSURE_AUTO, V4L2_EXPOSURE_MANUAL},
-    {V4L2_CID_FOCUS_ABSOLUTE, V4L2_CTRL_TYPE_INTEGER, "Focus, Absolute", 0, 250, 5, 0, V4L2_CID_FOCUS_AUTO, 0},
+    {V4L2_CID_FOCUS_ABSOLUTE, V4L2_CTRL_TYPE_INTEGER, "Focus, Absolute", 0, 250, 5, 0, V4L2_CID_FOCUS_AUTO,
+     0},
     {V4L2_CID_FOCUS_AUTO, V4L2_CTRL_TYPE_BOOLEAN, "Focus, Automatic Continuous", 0, 1, 1, 1},
     {V4L2_CID_ZOOM_ABSOLUTE, V4L2_CTRL_TYPE_INTEGER, "Zoom, Absolute", 100, 500, 1, 100},
 };
@@ -92,7 +93,8 @@ inline NodeState* mapNode(const std::string& dir, const std::string& node, bool 
     struct stat info {};
     const bool sized = create ? ::ftruncate(fd, sizeof(NodeState)) == 0
                               : ::fstat(fd, &info) == 0 && size_t(info.st_size) >= sizeof(NodeState);
-    void* p = sized ? ::mmap(nullptr, sizeof(NodeState), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0) : MAP_FAILED;
+    void* p =
+        sized ? ::mmap(nullptr, sizeof(NodeState), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0) : MAP_FAILED;
     ::close(fd);
     if (p == MAP_FAILED)
         return nullptr;
