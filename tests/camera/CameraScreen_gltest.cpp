@@ -90,7 +90,7 @@ TEST_F(CameraScreen, SwipesStepThroughTheCarouselWithWrapAroundAndBuildEachGraph
     EXPECT_EQ(screen->camera, camera); // made once
 }
 
-TEST_F(CameraScreen, AppearingArmsTheTapRecognizersEveryTime) {
+TEST_F(CameraScreen, AppearingArmsTheTapRecognizersAndDisappearingStopsCaptureUntilTheNextSwipe) {
     load();
     for (int round = 0; round < 2; ++round) {
         screen->singleTapRecognizer->setEnabled(false);
@@ -101,10 +101,6 @@ TEST_F(CameraScreen, AppearingArmsTheTapRecognizersEveryTime) {
         for (auto* recognizer : {screen->singleTapRecognizer.get(), screen->doubleTapRecognizer.get()})
             EXPECT_EQ(recognizer->delegate(), static_cast<UIGestureRecognizerDelegate*>(screen.get()));
     }
-}
-
-TEST_F(CameraScreen, DisappearingStopsCaptureUntilTheNextSwipe) {
-    load();
     screen->viewWillDisappear(false);
     EXPECT_FALSE(screen->camera->isCapturing());
     EXPECT_EQ(screen->camera->targetCount(), 0u);

@@ -35,32 +35,30 @@ class VirtualDisplay {
     ~VirtualDisplay() { server_.stop(SIGTERM); }
     const std::string& display() const { return display_; }
 
-    // The screen now, as RGBA.
+    // The screen now, as RGBA. The file is XWD: a header of big-endian words, a colour
+    // table, then the pixels, 32 bits each in the byte order the header names.
     e2e::Picture screen() const {
         const std::string data = e2e::slurp(screenFile_);
         const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
-        auto field = [&](int i) {
-            const unsigned char* p = bytes + i * 4;
-            return uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
+        auto word = [&](size_t at, bool bigEndian) {
+            const unsigned char* p = bytes + at;
+            return bigEndian ? uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]
+                             : uint32_t(p[3]) << 24 | p[2] << 16 | p[1] << 8 | p[0];
         };
         e2e::Picture picture;
-        if (data.size() < 100 || field(11) != 32) // 32 bits per pixel
+        if (data.size() < 100 || word(11 * 4, true) != 32)
             return picture;
-        const uint32_t width = field(4), height = field(5), lsbFirst = field(7) == 0,
-                       bytesPerLine = field(12);
-        const uint32_t masks[3] = {field(14), field(15), field(16)};
-        const size_t start = field(0) + size_t(field(19)) * 12; // the header, then the colours
+        const uint32_t width = word(16, true), height = word(20, true), bytesPerLine = word(48, true);
+        const size_t start = word(0, true) + size_t(word(19 * 4, true)) * 12;
         if (data.size() < start + size_t(bytesPerLine) * height)
             return picture;
-        picture.width = int(width);
-        picture.height = int(height);
+        picture = {int(width), int(height), {}};
         for (uint32_t y = 0; y < height; ++y)
             for (uint32_t x = 0; x < width; ++x) {
-                const unsigned char* p = bytes + start + y * bytesPerLine + x * 4;
-                const uint32_t value = lsbFirst ? (p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24)
-                                                : (uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]);
-                for (uint32_t mask : masks)
-                    picture.rgba.push_back((value & mask) >> __builtin_ctz(mask));
+                const uint32_t value = word(start + y * bytesPerLine + x * 4, word(7 * 4, true) != 0);
+                for (int mask = 14; mask <= 16; ++mask) // red, green, blue
+                    picture.rgba.push_back((value & word(mask * 4, true)) >>
+                                           __builtin_ctz(word(mask * 4, true)));
                 picture.rgba.push_back(255);
             }
         return picture;

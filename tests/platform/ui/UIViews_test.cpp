@@ -115,36 +115,6 @@ TEST_F(Controls, SliderClampsAndOnlyAPersonsChangeSendsTheAction) {
     EXPECT_EQ(actions, 3);
 }
 
-TEST_F(Controls, SegmentedControlSelectsByTouchAndSendsOnlyThen) {
-    auto control =
-        std::make_shared<UISegmentedControl>(std::vector<std::string>{"Lock", "Manual", "Auto", "Cont"});
-    control->setFrame(CGRectMake(10, 200, 400, 30));
-    std::vector<int> seen;
-    control->addTarget(
-        [&](UIControl& c) { seen.push_back(static_cast<UISegmentedControl&>(c).selectedSegmentIndex()); },
-        UIControlEvents::valueChanged);
-    EXPECT_EQ(control->selectedSegmentIndex(), UISegmentedControl::noSegment);
-    control->setSelectedSegmentIndex(4);
-    EXPECT_EQ(control->selectedSegmentIndex(), UISegmentedControl::noSegment);
-    control->setSelectedSegmentIndex(2);
-    control->touchSegment(3);
-    control->touchSegment(7); // no such segment
-    root->addSubview(control);
-    touch({120, 210}, {120, 210});
-    touch({300, 210}, {300, 400}); // lifted outside: no choice made
-    EXPECT_EQ(seen, (std::vector<int>{3, 1}));
-    EXPECT_EQ(control->selectedSegmentIndex(), 1);
-}
-
-TEST(ActivityIndicator, IsHiddenExactlyWhileNotAnimating) {
-    UIActivityIndicatorView spinner(UIActivityIndicatorViewStyle::large);
-    EXPECT_TRUE(spinner.isHidden());
-    spinner.startAnimating();
-    EXPECT_FALSE(spinner.isHidden());
-    spinner.stopAnimating();
-    EXPECT_TRUE(spinner.isHidden());
-}
-
 TEST(MainThreadChecker, UseOffTheMainThreadAbortsNamingTheCall) {
     testing::FLAGS_gtest_death_test_style = "threadsafe";
     UILabel label;
