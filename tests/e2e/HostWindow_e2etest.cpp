@@ -21,15 +21,11 @@ class VirtualDisplay {
   public:
     explicit VirtualDisplay(const std::filesystem::path& folder)
         : screenFile_(folder / "Xvfb_screen0"),
-          server_({"sh", "-c",
-                   "exec Xvfb -displayfd 1 -screen 0 800x1000x24 -nolisten tcp -fbdir '" + folder.string() +
-                       "' 2>/dev/null"}) {
+          server_("Xvfb -displayfd 1 -screen 0 800x1000x24 -nolisten tcp -fbdir" +
+                  e2e::quoted({folder.string()}) + " 2>/dev/null") {
         // The server writes its display number on standard output once it accepts connections.
         while (display_.empty() &&
-               server_.pump(std::chrono::seconds(30), [&](auto stream, const std::string& line) {
-                   if (stream == e2e::Process::out)
-                       display_ = ":" + line;
-               })) {
+               server_.pump(std::chrono::seconds(30), [&](auto& line) { display_ = ":" + line; })) {
         }
     }
     ~VirtualDisplay() { server_.stop(SIGTERM); }
