@@ -1,24 +1,22 @@
 // The simulated sensor and the virtual scene, without threads: what a frame looks like
-// for given settings, and how an exposure is spread over shutter and gain. (Noise is left
-// to the eye: it changes nothing a test of the application reads.)
+// for given settings, and how an exposure is spread over shutter and gain. (Brightness
+// following the exposure is VirtualCaptureDeviceExposure's to show; noise and zoom are
+// left to the eye.)
 #include <gtest/gtest.h>
 
 #include <cmath>
 
-#include "CaptureTestSupport.h"
 #include "capture/SensorModel.h"
 #include "capture/VirtualScene.h"
 
-using capturetest::meanLuma;
-
 namespace {
 
-SensorSettings settings(double seconds, float iso, float lens = 0.5f, double zoom = 1.0, double at = 1.0) {
+SensorSettings settings(double seconds, float iso, float lens = 0.5f, double at = 1.0) {
     SensorSettings s;
     s.exposureSeconds = seconds;
     s.iso = iso;
     s.lensPosition = lens;
-    s.zoomFactor = zoom;
+    s.zoomFactor = 1.0;
     s.seconds = at;
     s.sequence = 1;
     return s;
@@ -56,20 +54,6 @@ std::pair<double, double> brightCentroid(const CVPixelBufferRef& b, int* count) 
 
 } // namespace
 
-TEST(VirtualSceneSensor, BrightnessFollowsDurationTimesISO) {
-    VirtualScene scene;
-    double previous = -1;
-    for (double exposure : {0.02, 0.08, 0.3, 1.0, 3.0, 8.0}) { // seconds × ISO
-        double mean = meanLuma(scene.render(settings(exposure / 100, 100)));
-        EXPECT_GT(mean, previous + 2) << "exposure " << exposure;
-        previous = mean;
-    }
-    // The same product split differently gives the same picture brightness.
-    double shortAndHigh = meanLuma(scene.render(settings(1.0 / 120, 400)));
-    double longAndLow = meanLuma(scene.render(settings(1.0 / 30, 100)));
-    EXPECT_NEAR(shortAndHigh, longAndLow, 1.5);
-}
-
 TEST(VirtualSceneSensor, LensPositionAgainstDepthDecidesBlur) {
     VirtualScene scene;
     auto at = [&](float lens) { return scene.render(settings(1.0 / 30, 200, lens)); };
@@ -83,30 +67,11 @@ TEST(VirtualSceneSensor, LensPositionAgainstDepthDecidesBlur) {
     EXPECT_FLOAT_EQ(scene.sharpLensPosition(settings(1.0 / 30, 200)), VirtualScene::middleSharpAt);
 }
 
-TEST(VirtualSceneSensor, ZoomCropsTheCentreAndScalesItUp) {
-    VirtualScene scene;
-    auto whole = scene.render(settings(1.0 / 30, 25, 0.5f, 1.0));
-    auto zoomed = scene.render(settings(1.0 / 30, 25, 0.5f, 2.0));
-    // The middle half of the whole frame, doubled, should look like the zoomed frame.
-    double againstCrop = 0, againstWhole = 0;
-    int n = 0;
-    for (int y = 8; y < 472; y += 4)
-        for (int x = 8; x < 632; x += 4, ++n) {
-            double fromCrop = luma(whole, 160 + x / 2, 120 + y / 2);
-            againstCrop += std::fabs(luma(zoomed, x, y) - fromCrop);
-            againstWhole += std::fabs(luma(zoomed, x, y) - luma(whole, x, y));
-        }
-    againstCrop /= n;
-    againstWhole /= n;
-    EXPECT_LT(againstCrop, 8.0);
-    EXPECT_GT(againstWhole, 3 * againstCrop);
-}
-
 TEST(VirtualSceneSensor, LampsAreBrightAndMove) {
     VirtualScene scene;
     int before = 0, after = 0;
-    auto [x0, y0] = brightCentroid(scene.render(settings(1.0 / 30, 100, 0.5f, 1.0, 0.0)), &before);
-    auto [x1, y1] = brightCentroid(scene.render(settings(1.0 / 30, 100, 0.5f, 1.0, 2.0)), &after);
+    auto [x0, y0] = brightCentroid(scene.render(settings(1.0 / 30, 100, 0.5f, 0.0)), &before);
+    auto [x1, y1] = brightCentroid(scene.render(settings(1.0 / 30, 100, 0.5f, 2.0)), &after);
     EXPECT_GT(before, 40);
     EXPECT_LT(before, 2000); // small spots, not a blown-out frame
     EXPECT_GT(after, 40);
