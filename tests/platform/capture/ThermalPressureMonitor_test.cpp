@@ -1,6 +1,6 @@
-// Pressure levels from a fake /sys/class/thermal tree: trip types, the fair band below
-// the first trip, the hottest zone winning, reports of changes only, and the fall-back
-// margin that keeps a zone at a trip from flapping.
+// Pressure levels from a fake /sys/class/thermal tree: none without zones, trip types, the
+// fair band below the first trip, the hottest zone winning, reports of changes only, and
+// the fall-back margin that keeps a zone at a trip from flapping.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -55,6 +55,9 @@ const std::vector<std::pair<std::string, long>> laptopTrips{
 
 TEST(ThermalPressureMonitor, TripPointsDecideTheLevel) {
     FakeThermalTree tree;
+    ThermalPressureMonitor none(tree.root(), nullptr, 1h);
+    EXPECT_FALSE(none.hasThermalZones());
+    EXPECT_EQ(none.readLevel(), AVCaptureSystemPressureLevelNominal);
     tree.zone(0, 45000, laptopTrips);
     ThermalPressureMonitor monitor(tree.root(), nullptr, 1h);
     ASSERT_TRUE(monitor.hasThermalZones());
@@ -101,15 +104,4 @@ TEST(ThermalPressureMonitor, ReportsChangesOnlyAndFallsBackWithAMargin) {
     EXPECT_EQ(reports.values(), (std::vector<AVCaptureSystemPressureLevel>{
                                     AVCaptureSystemPressureLevelSerious, AVCaptureSystemPressureLevelFair,
                                     AVCaptureSystemPressureLevelNominal}));
-}
-
-TEST(ThermalPressureMonitor, WithoutThermalZonesItNeverReports) {
-    TempDirectory empty;
-    Reports reports;
-    ThermalPressureMonitor monitor(empty.path().string(), reports.reporter(), 10ms);
-    EXPECT_FALSE(monitor.hasThermalZones());
-    EXPECT_EQ(monitor.readLevel(), AVCaptureSystemPressureLevelNominal);
-    ThermalPressureMonitor absent(empty.file("no-such-directory"), reports.reporter(), 10ms);
-    EXPECT_FALSE(absent.hasThermalZones());
-    EXPECT_FALSE(reports.waitFor(1, 100ms));
 }
