@@ -185,27 +185,3 @@ TEST_F(Focus, LoadingRegistersObserversThenLocksTheLensAndSelectsLocked) {
     EXPECT_TRUE(lines[2].starts_with(done) && *end == '\0' && std::isfinite(seconds) && seconds > 0)
         << lines[2];
 }
-
-TEST_F(Focus, ModeControlsFollowTheDevice) {
-    load();
-    holdDeviceStill();
-    const std::tuple<AVCaptureFocusMode, AVCaptureExposureMode, int> cases[] = {
-        // both controls' segment
-        {AVCaptureFocusMode::locked, AVCaptureExposureMode::custom, 0},
-        {AVCaptureFocusMode::autoFocus, AVCaptureExposureMode::autoExpose, 2},
-        {AVCaptureFocusMode::continuousAutoFocus, AVCaptureExposureMode::continuousAutoExposure, 3},
-        {AVCaptureFocusMode::locked, AVCaptureExposureMode::locked, 0},
-    };
-    for (const auto& [focus, exposure, segment] : cases) {
-        withDeviceLock(*device, [&] {
-            device->setFocusMode(focus);
-            device->setExposureMode(exposure);
-        });
-        screen->focusModeControl->setSelectedSegmentIndex(1);
-        screen->exposureModeControl->setSelectedSegmentIndex(1);
-        screen->syncModeControlsToDevice();
-        EXPECT_EQ(screen->focusModeControl->selectedSegmentIndex(), segment) << int(focus);
-        EXPECT_EQ(screen->exposureModeControl->selectedSegmentIndex(), segment) << int(exposure);
-    }
-    EXPECT_EQ(printed.countStartingWith("unknown"), 0u);
-}

@@ -9,13 +9,6 @@ namespace {
 
 using e2e::runProgram;
 
-// Nothing of the host's own may reach standard output: that stream is the system's.
-void expectOnlySystemLinesOnStandardOutput(const e2e::Run& run) {
-    for (const auto& line : run.outLines)
-        for (const char* ours : {"{", "fernhold:", "script:", "stats:", "run:"})
-            EXPECT_NE(line.rfind(ours, 0), 0u) << line;
-}
-
 TEST(HeadlessRun, UnusableArgumentsAreOneLineOnStandardErrorBeforeAnythingRuns) {
     auto folder = e2e::scratchFolder("usage");
     std::ofstream(folder / "a-file") << "in the way";
@@ -94,7 +87,9 @@ print-ui
 )";
     auto run = runProgram(folder, {"--headless", "--script", "-", "--out", "results"}, script);
     ASSERT_EQ(run.status, 0) << run.err;
-    expectOnlySystemLinesOnStandardOutput(run);
+    for (const auto& line : run.outLines) // that stream is the system's
+        for (const char* ours : {"{", "fernhold:", "script:", "stats:", "run:"})
+            EXPECT_FALSE(line.starts_with(ours)) << line;
     EXPECT_FALSE(run.out.empty()) << "the application prints its own lines";
 
     // Controls are hidden at first: the touch on the mode control does nothing.
@@ -124,27 +119,6 @@ print-ui
     const unsigned char* corner = &controls.rgba[(2 * 780 + 2) * 4];
     EXPECT_EQ(corner[0] + corner[1] + corner[2], 0) << "the screen behind the views is black";
     EXPECT_EQ(corner[3], 255);
-}
-
-TEST(HeadlessRun, StatisticsComeOnceASecondOnStandardError) {
-    auto run = runProgram(e2e::scratchFolder("stats"), {"--headless", "--stats", "--seconds", "3.5"});
-    EXPECT_EQ(run.status, 0) << run.err;
-    expectOnlySystemLinesOnStandardOutput(run);
-    const std::regex line(
-        R"(stats: produced (\d+), analysed (\d+), dropped (\d+), presented (\d+), ([0-9.]+) fps)");
-    int lines = 0;
-    long lastPresented = 0;
-    for (const auto& text : run.errLines) {
-        std::smatch match;
-        if (!std::regex_match(text, match, line))
-            continue;
-        ++lines;
-        lastPresented = std::stol(match[4]);
-        EXPECT_GE(std::stol(match[1]), std::stol(match[2])) << "nothing is analysed that was not produced";
-    }
-    EXPECT_GE(lines, 2) << run.err;
-    EXPECT_LE(lines, 4) << run.err;
-    EXPECT_GT(lastPresented, 0) << run.err;
 }
 
 TEST(HeadlessRun, AFileThatCannotBeWrittenFailsTheRunButNotTheScript) {

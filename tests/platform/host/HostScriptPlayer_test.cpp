@@ -51,22 +51,6 @@ struct Played {
                  host::ScriptPlayer::Settings{.stallLimit = stallLimit}) {}
 };
 
-TEST(ScriptPlayer, RunsCommandsInOrderAndEndsAtQuitOrAtTheEnd) {
-    for (auto [text, lines] :
-         {std::pair{"tap\nwait 20ms\nswipe left\nquit\ndoubletap\n", std::vector<int>{1, 3}},
-          {"wait 5 frames\nprint-ui\n", {2}}, // no frames: the wait ends, the script goes on
-          {"# nothing to do\n", {}}}) {
-        Played run(text);
-        const auto start = Clock::now();
-        run.player.start();
-        run.player.join();
-        EXPECT_EQ(run.actions.lines, lines) << text;
-        EXPECT_TRUE(run.actions.finished && run.player.finished());
-        EXPECT_FALSE(run.actions.cancelled);
-        EXPECT_GE(Clock::now() - start, lines.size() == 2 ? 20ms : 0ms) << "the 20 ms wait";
-    }
-}
-
 TEST(ScriptPlayer, AFrameWaitLastsUntilThoseFramesArePresented) {
     Played run("tap\nwait 30 frames\ntap\n", 10s);
     std::atomic<bool> done{false};
