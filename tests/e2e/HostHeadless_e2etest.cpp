@@ -102,6 +102,8 @@ print-ui
     EXPECT_NE(ui[1].find("\"hideControls\":false"), std::string::npos) << ui[1];
     EXPECT_EQ(e2e::uiNumber(ui[1], "selectedFilterIndex"), 2);
     EXPECT_NE(ui[1].find("\"focusModeControl\":{\"selectedSegmentIndex\":1"), std::string::npos) << ui[1];
+    EXPECT_NE(ui[1].find("\"focusSlider\":{\"minimum\":0,\"maximum\":1,\"value\":0.75,"), std::string::npos)
+        << "the drag along the slider: " << ui[1];
     EXPECT_EQ(ui[1].find("\"zoomLabel\":{\"text\":\"\""), std::string::npos) << "the pinch zoomed: " << ui[1];
 
     // The capture is the processed picture alone; the snapshots are the whole screen.
