@@ -7,8 +7,6 @@
 #include "support/ScreenFixture.h"
 
 namespace {
-const std::string refusal = "The configuration lock was refused (simulated)";
-
 // The sliders' positions for a duration and an ISO, worked out here from the format.
 double durationPosition(const AVCaptureDeviceFormat& f, double seconds) {
     return std::log(seconds / CMTimeGetSeconds(f.minExposureDuration)) /

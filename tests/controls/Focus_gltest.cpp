@@ -8,17 +8,6 @@
 
 #include "support/ScreenFixture.h"
 
-namespace {
-const std::string refusal = "The configuration lock was refused (simulated)";
-
-// Whether the session queue's thread still holds the device's configuration lock.
-bool sessionHoldsLock(CameraViewController& screen, AVCaptureDevice& device) {
-    bool held = true;
-    screen.sessionQueue->sync([&] { held = device.holdsConfigurationLock(); });
-    return held;
-}
-} // namespace
-
 using Focus = ScreenFixture;
 
 TEST_F(Focus, ModeControlWritesOnTheSessionQueueAndRefreshesTheGroupAtOnce) {
@@ -62,7 +51,7 @@ TEST_F(Focus, ModeControlWritesOnTheSessionQueueAndRefreshesTheGroupAtOnce) {
             flush(*screen->sessionQueue);
             EXPECT_EQ(device->focusMode(), c.mode);
             EXPECT_EQ(printed.count(std::string("focus mode button changed to ") + c.name), 1u);
-            EXPECT_FALSE(sessionHoldsLock(*screen, *device));
+            EXPECT_FALSE(sessionHoldsLock());
         }
 }
 
@@ -93,7 +82,7 @@ TEST_F(Focus, SliderQueuesOneLensWritePerMoveAppliedInOrder) {
         EXPECT_EQ(seen, (std::vector<float>{0.1f, 0.7f, 0.4f}));
     }
     EXPECT_EQ(device->focusMode(), AVCaptureFocusMode::locked);
-    EXPECT_FALSE(sessionHoldsLock(*screen, *device));
+    EXPECT_FALSE(sessionHoldsLock());
     // The start-up sequence's completion line is its own; slider moves have none.
     runMainUntil([] { return false; }, std::chrono::milliseconds(20));
     EXPECT_EQ(printed.countStartingWith("focus set to"), 0u);
@@ -139,7 +128,7 @@ TEST_F(Focus, WritesTheDeviceCannotMakeAreReportedAndTheLockIsGivenBack) {
         std::erase_if(lines, [](auto& line) { return line.starts_with("focus mode button changed to "); });
         EXPECT_EQ(lines, c.lines);
         EXPECT_EQ(device->focusMode(), AVCaptureFocusMode::autoFocus);
-        EXPECT_FALSE(sessionHoldsLock(*screen, *device));
+        EXPECT_FALSE(sessionHoldsLock());
         c.undo();
         EXPECT_TRUE(lockableFromAnotherThread(*device));
     }

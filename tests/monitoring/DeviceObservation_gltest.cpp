@@ -8,13 +8,6 @@
 #include "support/ScreenFixture.h"
 
 namespace {
-// The tokens live on the session queue; read them there.
-size_t observationCount(CameraViewController& screen) {
-    size_t count = 0;
-    screen.sessionQueue->sync([&] { count = screen.keyValueObservations.size(); });
-    return count;
-}
-
 // Observers on each observed property, in registration order.
 std::vector<size_t> observersPerProperty(AVCaptureDevice& d) {
     return {d.systemPressureStateProperty.observerCount(), d.focusModeProperty.observerCount(),
@@ -63,7 +56,7 @@ TEST_F(DeviceObservation, RegisteringDeliversEachCurrentValueOnceButNotThePressu
     EXPECT_EQ(printedExceptFrames(),
               (std::vector<std::string>{"focusMode changed to 0", "exposureMode changed to 0",
                                         "whiteBalanceMode changed to 2"}));
-    EXPECT_EQ(observationCount(*screen), 9u);
+    EXPECT_EQ(observationCount(), 9u);
     EXPECT_EQ(observersPerProperty(*device), std::vector<size_t>(9, 1));
     ASSERT_TRUE(runMainUntil(
         [&] {
@@ -91,7 +84,7 @@ TEST_F(DeviceObservation, AFilterChangeRegistersAfreshAndRemovalIsComplete) {
         printed.clear();
         screen->swipeRight(sender);
         flush(*screen->sessionQueue);
-        EXPECT_EQ(observationCount(*screen), 9u);
+        EXPECT_EQ(observationCount(), 9u);
         EXPECT_EQ(observersPerProperty(*device), std::vector<size_t>(9, 1));
         EXPECT_EQ(printed.countStartingWith("focusMode changed to "), 1u);
         EXPECT_EQ(printed.count("focusMode changed to 0"), 1u);
@@ -101,7 +94,7 @@ TEST_F(DeviceObservation, AFilterChangeRegistersAfreshAndRemovalIsComplete) {
         screen->removeObservers();
         screen->removeObservers();
     });
-    EXPECT_EQ(observationCount(*screen), 0u);
+    EXPECT_EQ(observationCount(), 0u);
     EXPECT_EQ(observersPerProperty(*device), std::vector<size_t>(9, 0));
     printed.clear();
     withDeviceLock(*device, [&] {

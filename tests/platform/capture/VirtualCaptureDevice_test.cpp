@@ -1,9 +1,7 @@
-// The virtual camera as a device: the configuration lock and its switches, the threads
-// things happen on, frame pacing, streaming start and stop, and the automatic modes
-// moving the observable properties over time.
+// The virtual camera as a device: the configuration lock, the threads things happen on,
+// frame numbering and pacing, and streaming start and stop.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstring>
 #include <set>
 
@@ -39,25 +37,19 @@ class GreyCardDevice final : public SimulatedCaptureDevice {
 TEST(VirtualCaptureDeviceLockDeathTest, EveryWriteWithoutTheLockAborts) {
     testing::FLAGS_gtest_death_test_style = "threadsafe";
     VirtualCaptureDevice d;
+    // clang-format off
     const std::function<void()> writes[] = {
         [&] { d.setFocusMode(AVCaptureFocusMode::locked); },
         [&] { d.setFocusModeLockedWithLensPosition(0.2f, nullptr); },
         [&] { d.setExposureMode(AVCaptureExposureMode::locked); },
         [&] { d.setExposureTargetBias(1.0f, nullptr); },
-        [&] {
-            d.setExposureModeCustomWithDuration(CMTime{1, 100}, 200, nullptr);
-        },
+        [&] { d.setExposureModeCustomWithDuration(CMTime{1, 100}, 200, nullptr); },
         [&] { d.setVideoZoomFactor(2.0); },
-        [&] {
-            d.setActiveVideoMinFrameDuration(CMTime{1, 5});
-        },
-        [&] {
-            d.setActiveVideoMaxFrameDuration(CMTime{1, 1});
-        },
-        [&] {
-            d.setRefusesConfigurationLock(true), d.unlockForConfiguration();
-        }, // a refused lock: nothing to unlock
+        [&] { d.setActiveVideoMinFrameDuration(CMTime{1, 5}); },
+        [&] { d.setActiveVideoMaxFrameDuration(CMTime{1, 1}); },
+        [&] { d.setRefusesConfigurationLock(true), d.unlockForConfiguration(); }, // a refused lock: nothing to unlock
     };
+    // clang-format on
     for (const auto& write : writes)
         EXPECT_DEATH(write(), "called without holding the configuration lock");
 }
