@@ -66,28 +66,6 @@ TEST_F(Exposure, SegmentsSetTheModeAtOnceAndShowTheirControls) {
     EXPECT_EQ(device->exposureTargetBias(), -1.25f);
 }
 
-TEST_F(Exposure, IndexesWithoutASegmentAreReportedAndChangeNothing) {
-    load();
-    holdDeviceStill();
-    screen->hideControls = false;
-    screen->exposureControlsView->setHidden(true); // a refresh would show it
-    printed.clear();
-    UISegmentedControl wider({"a", "b", "c", "d", "e", "f"});
-    wider.setSelectedSegmentIndex(5);
-    screen->exposureModeControlChanged(wider);
-    screen->exposureModeControl->setSelectedSegmentIndex(UISegmentedControl::noSegment);
-    screen->exposureModeControlChanged(*screen->exposureModeControl);
-    EXPECT_EQ(printedExceptFrames(),
-              (std::vector<std::string>{"exposureMode segment 5 did not convert to enum",
-                                        "exposureMode segment -1 did not convert to enum"}));
-    EXPECT_EQ(device->exposureMode(), AVCaptureExposureMode::locked);
-    EXPECT_TRUE(screen->exposureControlsView->isHidden());
-
-    printed.clear();
-    screen->updateExposureControls();
-    EXPECT_EQ(printedExceptFrames(), std::vector<std::string>{"unknown exposureMode"});
-}
-
 TEST_F(Exposure, EitherSliderSendsDurationInMicrosecondsAndISOInsideTheRanges) {
     load();
     const auto& format = device->activeFormat();
