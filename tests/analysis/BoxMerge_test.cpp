@@ -41,34 +41,6 @@ std::vector<CGRect> merge(CGRect box, std::vector<CGRect> boxes) {
 }
 } // namespace
 
-TEST(MergeBox, AbsorbsWhatTheBoxOverlapsAndPutsTheResultLast) {
-    struct Case {
-        CGRect box;
-        std::vector<CGRect> list, expected;
-    };
-    const Case cases[] = {
-        // A joining box absorbs both it meets; the others keep their order.
-        {CGRectMake(15, 5, 30, 10),
-         {CGRectMake(0, 0, 20, 20), CGRectMake(100, 0, 20, 20), CGRectMake(40, 0, 20, 20),
-          CGRectMake(300, 300, 5, 5)},
-         {CGRectMake(100, 0, 20, 20), CGRectMake(300, 300, 5, 5), CGRectMake(0, 0, 60, 20)}},
-        // A box inside an existing one moves that box, unchanged, to the end.
-        {CGRectMake(10, 10, 20, 20),
-         {CGRectMake(0, 0, 50, 50), CGRectMake(100, 100, 20, 20)},
-         {CGRectMake(100, 100, 20, 20), CGRectMake(0, 0, 50, 50)}},
-        // The first box only meets the box after it has grown by the second.
-        {CGRectMake(0, 0, 20, 30),
-         {CGRectMake(30, 20, 10, 10), CGRectMake(18, 0, 20, 5)},
-         {CGRectMake(0, 0, 40, 30)}},
-        // Touching boxes stay apart.
-        {CGRectMake(20, 0, 20, 20),
-         {CGRectMake(0, 0, 20, 20)},
-         {CGRectMake(0, 0, 20, 20), CGRectMake(20, 0, 20, 20)}},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(merge(c.box, c.list), c.expected);
-}
-
 TEST(MergeBox, MatchesThePlainProcedureOnRandomSequences) {
     std::mt19937 random(1234);
     std::uniform_int_distribution<int> coordinate(0, 200), size(1, 30), pick(0, 9);

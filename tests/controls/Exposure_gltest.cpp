@@ -7,8 +7,6 @@
 #include "support/ScreenFixture.h"
 
 namespace {
-const std::string refusal = "The configuration lock was refused (simulated)";
-
 // The sliders' positions for a duration and an ISO, worked out here from the format.
 double durationPosition(const AVCaptureDeviceFormat& f, double seconds) {
     return std::log(seconds / CMTimeGetSeconds(f.minExposureDuration)) /
@@ -66,28 +64,6 @@ TEST_F(Exposure, SegmentsSetTheModeAtOnceAndShowTheirControls) {
     // The bias slider writes the device at once.
     screen->exposureBiasSlider->dragTo(-1.25f);
     EXPECT_EQ(device->exposureTargetBias(), -1.25f);
-}
-
-TEST_F(Exposure, IndexesWithoutASegmentAreReportedAndChangeNothing) {
-    load();
-    holdDeviceStill();
-    screen->hideControls = false;
-    screen->exposureControlsView->setHidden(true); // a refresh would show it
-    printed.clear();
-    UISegmentedControl wider({"a", "b", "c", "d", "e", "f"});
-    wider.setSelectedSegmentIndex(5);
-    screen->exposureModeControlChanged(wider);
-    screen->exposureModeControl->setSelectedSegmentIndex(UISegmentedControl::noSegment);
-    screen->exposureModeControlChanged(*screen->exposureModeControl);
-    EXPECT_EQ(printedExceptFrames(),
-              (std::vector<std::string>{"exposureMode segment 5 did not convert to enum",
-                                        "exposureMode segment -1 did not convert to enum"}));
-    EXPECT_EQ(device->exposureMode(), AVCaptureExposureMode::locked);
-    EXPECT_TRUE(screen->exposureControlsView->isHidden());
-
-    printed.clear();
-    screen->updateExposureControls();
-    EXPECT_EQ(printedExceptFrames(), std::vector<std::string>{"unknown exposureMode"});
 }
 
 TEST_F(Exposure, EitherSliderSendsDurationInMicrosecondsAndISOInsideTheRanges) {

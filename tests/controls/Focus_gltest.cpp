@@ -8,17 +8,6 @@
 
 #include "support/ScreenFixture.h"
 
-namespace {
-const std::string refusal = "The configuration lock was refused (simulated)";
-
-// Whether the session queue's thread still holds the device's configuration lock.
-bool sessionHoldsLock(CameraViewController& screen, AVCaptureDevice& device) {
-    bool held = true;
-    screen.sessionQueue->sync([&] { held = device.holdsConfigurationLock(); });
-    return held;
-}
-} // namespace
-
 using Focus = ScreenFixture;
 
 TEST_F(Focus, ModeControlWritesOnTheSessionQueueAndRefreshesTheGroupAtOnce) {
@@ -62,7 +51,7 @@ TEST_F(Focus, ModeControlWritesOnTheSessionQueueAndRefreshesTheGroupAtOnce) {
             flush(*screen->sessionQueue);
             EXPECT_EQ(device->focusMode(), c.mode);
             EXPECT_EQ(printed.count(std::string("focus mode button changed to ") + c.name), 1u);
-            EXPECT_FALSE(sessionHoldsLock(*screen, *device));
+            EXPECT_FALSE(sessionHoldsLock());
         }
 }
 
@@ -93,7 +82,7 @@ TEST_F(Focus, SliderQueuesOneLensWritePerMoveAppliedInOrder) {
         EXPECT_EQ(seen, (std::vector<float>{0.1f, 0.7f, 0.4f}));
     }
     EXPECT_EQ(device->focusMode(), AVCaptureFocusMode::locked);
-    EXPECT_FALSE(sessionHoldsLock(*screen, *device));
+    EXPECT_FALSE(sessionHoldsLock());
     // The start-up sequence's completion line is its own; slider moves have none.
     runMainUntil([] { return false; }, std::chrono::milliseconds(20));
     EXPECT_EQ(printed.countStartingWith("focus set to"), 0u);
@@ -139,7 +128,7 @@ TEST_F(Focus, WritesTheDeviceCannotMakeAreReportedAndTheLockIsGivenBack) {
         std::erase_if(lines, [](auto& line) { return line.starts_with("focus mode button changed to "); });
         EXPECT_EQ(lines, c.lines);
         EXPECT_EQ(device->focusMode(), AVCaptureFocusMode::autoFocus);
-        EXPECT_FALSE(sessionHoldsLock(*screen, *device));
+        EXPECT_FALSE(sessionHoldsLock());
         c.undo();
         EXPECT_TRUE(lockableFromAnotherThread(*device));
     }
@@ -184,41 +173,4 @@ TEST_F(Focus, LoadingRegistersObserversThenLocksTheLensAndSelectsLocked) {
     const double seconds = std::strtod(lines[2].c_str() + done.size(), &end);
     EXPECT_TRUE(lines[2].starts_with(done) && *end == '\0' && std::isfinite(seconds) && seconds > 0)
         << lines[2];
-}
-
-TEST_F(Focus, ModeControlsFollowTheDeviceAndBothGroupsRefresh) {
-    load();
-    holdDeviceStill();
-    screen->hideControls = false;
-    struct Case {
-        AVCaptureFocusMode focus;
-        AVCaptureExposureMode exposure;
-        int segment; // of both controls
-    };
-    const Case cases[] = {
-        {AVCaptureFocusMode::locked, AVCaptureExposureMode::custom, 0},
-        {AVCaptureFocusMode::autoFocus, AVCaptureExposureMode::autoExpose, 2},
-        {AVCaptureFocusMode::continuousAutoFocus, AVCaptureExposureMode::continuousAutoExposure, 3},
-        {AVCaptureFocusMode::locked, AVCaptureExposureMode::locked, 0},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "focus " << int(c.focus) << ", exposure " << int(c.exposure));
-        withDeviceLock(*device, [&] {
-            device->setFocusMode(c.focus);
-            device->setExposureMode(c.exposure);
-        });
-        screen->focusControlsView->setHidden(true);
-        screen->exposureControlsView->setHidden(true);
-        screen->focusModeControl->setSelectedSegmentIndex(1);
-        screen->exposureModeControl->setSelectedSegmentIndex(1);
-        screen->syncModeControlsToDevice();
-        EXPECT_EQ(screen->focusModeControl->selectedSegmentIndex(), c.segment);
-        EXPECT_EQ(screen->exposureModeControl->selectedSegmentIndex(), c.segment);
-        EXPECT_FALSE(screen->focusControlsView->isHidden());
-        EXPECT_FALSE(screen->exposureControlsView->isHidden());
-        EXPECT_TRUE(screen->focusSlider->isHidden());
-        EXPECT_EQ(screen->exposureBiasSlider->isHidden(), c.segment == 0);
-        EXPECT_TRUE(screen->durationSlider->isHidden());
-    }
-    EXPECT_EQ(printed.countStartingWith("unknown"), 0u);
 }

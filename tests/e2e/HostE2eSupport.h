@@ -1,18 +1,15 @@
 #pragma once
-// Running the built program the way a person or a script does: its two output streams
-// read line by line while it runs (so a test can act on progress, or stop a hang), its
-// exit status, and the pictures it leaves.
+// Running the built program the way a person or a script does: its standard error read
+// line by line while it runs (so a test can act on progress, or stop a hang), its standard
+// output, its exit status, and the pictures it leaves.
 #pragma GCC system_header // stb_image's implementation is not ours to warn about
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
-#include <cstring>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -28,108 +25,73 @@
 #endif
 #include <stb/stb_image.h>
 
-extern char** environ;
-
 namespace e2e {
 
 using Clock = std::chrono::steady_clock;
 using Lines = std::vector<std::string>;
 
-// A running program with standard output and error on pipes (`env` sets its folder and
-// environment).
+inline std::string quoted(const Lines& words) {
+    std::string text;
+    for (const auto& word : words) {
+        text += " '";
+        for (char c : word)
+            text += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        text += "'";
+    }
+    return text;
+}
+
+// A shell command that ends by exec-ing a program, and the lines it writes to standard
+// output, read as they come.
 class Process {
   public:
-    enum Stream { out, err };
-    explicit Process(const Lines& args, const std::string& input = "/dev/null") {
-        int pipes[2][2];
-        if (pipe2(pipes[0], O_CLOEXEC) != 0 || pipe2(pipes[1], O_CLOEXEC) != 0)
-            throw std::runtime_error("no pipe for " + args[0]);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
-        posix_spawn_file_actions_adddup2(&actions, pipes[0][1], 1);
-        posix_spawn_file_actions_adddup2(&actions, pipes[1][1], 2);
-        std::vector<char*> argv;
-        for (const auto& arg : args)
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        const int failed = posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        for (int i = 0; i < 2; ++i) {
-            close(pipes[i][1]);
-            fds_[i] = pipes[i][0];
-        }
-        if (failed != 0) {
-            close(fds_[0]);
-            close(fds_[1]);
-            throw std::runtime_error("cannot start " + args[0] + ": " + std::strerror(failed));
-        }
+    explicit Process(const std::string& command) : pipe_(popen(("echo $$; exec " + command).c_str(), "re")) {
+        if (!pipe_)
+            throw std::runtime_error("cannot run " + command);
+        std::string pid; // the shell's, which exec hands on to the program
+        for (char c; read(fileno(pipe_), &c, 1) == 1 && c != '\n';)
+            pid += c;
+        pid_ = std::stoi(pid);
     }
     ~Process() {
-        if (!reaped_)
+        if (pipe_)
             stop(SIGKILL);
-        for (int fd : fds_)
-            if (fd >= 0)
-                close(fd);
     }
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
     pid_t pid() const { return pid_; }
 
-    // Waits up to `limit` for output and hands every whole line to `onLine`. False once
-    // both streams have ended (the program has closed them, normally by exiting).
-    bool pump(Clock::duration limit, const std::function<void(Stream, const std::string&)>& onLine) {
-        pollfd polled[2];
-        nfds_t count = 0;
-        for (int fd : fds_)
-            if (fd >= 0)
-                polled[count++] = pollfd{fd, POLLIN, 0};
-        if (count == 0)
-            return false;
-        poll(polled, count, int(std::chrono::duration_cast<std::chrono::milliseconds>(limit).count()));
-        for (nfds_t i = 0; i < count; ++i) {
-            if (!(polled[i].revents & (POLLIN | POLLHUP | POLLERR)))
-                continue;
-            const int index = polled[i].fd == fds_[0] ? 0 : 1;
+    // Waits up to `limit` for output and hands every whole line to `onLine`. False once the
+    // output has ended.
+    bool pump(Clock::duration limit, const std::function<void(const std::string&)>& onLine) {
+        pollfd polled{fileno(pipe_), POLLIN, 0};
+        if (poll(&polled, 1, int(std::chrono::duration_cast<std::chrono::milliseconds>(limit).count())) > 0) {
             char buffer[65536];
-            const ssize_t got = read(fds_[index], buffer, sizeof buffer);
-            std::string& pending = partial_[index];
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0) {
-                close(fds_[index]);
-                fds_[index] = -1;
-                if (!pending.empty())
-                    onLine(Stream(index), pending);
-                pending.clear();
-                continue;
-            }
-            pending.append(buffer, size_t(got));
-            size_t start = 0;
-            for (size_t end; (end = pending.find('\n', start)) != std::string::npos; start = end + 1)
-                onLine(Stream(index), pending.substr(start, end - start));
-            pending.erase(0, start);
+            const ssize_t got = read(polled.fd, buffer, sizeof buffer);
+            if (got <= 0 && !std::exchange(ended_, true) && !pending_.empty())
+                pending_ += '\n'; // the last line, unfinished
+            pending_.append(buffer, size_t(std::max<ssize_t>(got, 0)));
         }
-        return fds_[0] >= 0 || fds_[1] >= 0;
+        for (size_t end; (end = pending_.find('\n')) != std::string::npos; pending_.erase(0, end + 1))
+            onLine(pending_.substr(0, end));
+        return !ended_;
     }
     // The exit status, or -1 when a signal ended it.
     int wait() {
-        int raw = 0;
-        while (waitpid(pid_, &raw, 0) < 0 && errno == EINTR) {
-        }
-        reaped_ = true;
+        const int raw = pclose(std::exchange(pipe_, nullptr));
         return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     }
     int stop(int signal) {
-        kill(pid_, signal);
+        if (pid_ > 0)
+            kill(pid_, signal);
         return wait();
     }
 
   private:
+    FILE* pipe_;
     pid_t pid_ = -1;
-    int fds_[2] = {-1, -1};
-    std::string partial_[2];
-    bool reaped_ = false;
+    bool ended_ = false;
+    std::string pending_;
 };
 
 struct Run {
@@ -140,45 +102,61 @@ struct Run {
     Lines uiLines() const {
         Lines found;
         for (auto& line : errLines)
-            if (line.rfind("{\"", 0) == 0)
+            if (line.starts_with("{\""))
                 found.push_back(line);
         return found;
     }
 };
 
-const Lines noDisplay{"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY"};
-
-// Runs the program in `folder` with `args`, `input` on standard input and `environment`
-// (as `env` takes it), killed after `limitSeconds`. Each line of standard error reaches
-// `onErrorLine` as the program writes it, so a test can act when the program says it has
-// got somewhere.
-inline Run runProgram(const std::filesystem::path& folder, const Lines& args, const std::string& input = "",
-                      const Lines& environment = noDisplay, int limitSeconds = 90,
-                      const std::function<void(const std::string&)>& onErrorLine = nullptr) {
-    std::ofstream(folder / "stdin.txt") << input;
-    Lines command{"env", "-C", folder.string()};
-    command.insert(command.end(), environment.begin(), environment.end());
-    command.push_back(FERNHOLD_BINARY);
-    command.insert(command.end(), args.begin(), args.end());
-    Process program(command, (folder / "stdin.txt").string());
-    Run run;
-    const auto deadline = Clock::now() + std::chrono::seconds(limitSeconds);
-    while (Clock::now() < deadline &&
-           program.pump(deadline - Clock::now(), [&](Process::Stream s, auto& line) {
-               (s == Process::out ? run.out : run.err) += line + "\n";
-               (s == Process::out ? run.outLines : run.errLines).push_back(line);
-               if (s == Process::err && onErrorLine)
-                   onErrorLine(line);
-           })) {
-    }
-    run.status = Clock::now() < deadline ? program.wait() : program.stop(SIGKILL);
-    return run;
-}
-
 inline std::string slurp(const std::filesystem::path& path) {
     std::ostringstream content;
     content << std::ifstream(path, std::ios::binary).rdbuf();
     return content.str();
+}
+
+inline Lines linesOf(const std::string& text) {
+    Lines lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+const Lines noDisplay{"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY"};
+
+// The program in `folder` with `args` and `environment` (as `env` takes it), reading
+// `input`, its standard output to `folder`/stdout.txt and its standard error to the pipe.
+inline std::string programCommand(const std::filesystem::path& folder, const Lines& args,
+                                  const Lines& environment = noDisplay, const std::string& input = "") {
+    std::ofstream(folder / "stdin.txt") << input;
+    Lines command{"-C", folder.string()};
+    command.insert(command.end(), environment.begin(), environment.end());
+    command.push_back(FERNHOLD_BINARY);
+    command.insert(command.end(), args.begin(), args.end());
+    return "env" + quoted(command) + " <" + quoted({(folder / "stdin.txt").string()}) + " 2>&1 >" +
+           quoted({(folder / "stdout.txt").string()});
+}
+
+// Runs the program (see programCommand), killed after `limitSeconds`. Each line of
+// standard error reaches `onErrorLine` as the program writes it, so a test can act when
+// the program says it has got somewhere.
+inline Run runProgram(const std::filesystem::path& folder, const Lines& args, const std::string& input = "",
+                      const Lines& environment = noDisplay, int limitSeconds = 90,
+                      const std::function<void(const std::string&)>& onErrorLine = nullptr) {
+    Process program(programCommand(folder, args, environment, input));
+    Run run;
+    const auto deadline = Clock::now() + std::chrono::seconds(limitSeconds);
+    while (Clock::now() < deadline && program.pump(deadline - Clock::now(), [&](const std::string& line) {
+        run.err += line + "\n";
+        run.errLines.push_back(line);
+        if (onErrorLine)
+            onErrorLine(line);
+    })) {
+    }
+    run.status = Clock::now() < deadline ? program.wait() : program.stop(SIGKILL);
+    run.out = slurp(folder / "stdout.txt");
+    run.outLines = linesOf(run.out);
+    return run;
 }
 
 // A fresh folder for one test's files.
@@ -205,8 +183,6 @@ inline long uiNumber(const std::string& line, const std::string& key) {
 struct Picture {
     int width = 0, height = 0;
     std::vector<unsigned char> rgba;
-    bool empty() const { return rgba.empty(); }
-    const unsigned char* at(int x, int y) const { return rgba.data() + (size_t(y) * width + x) * 4; }
     // How many pixels are exactly this colour.
     size_t count(const unsigned char (&rgb)[3]) const {
         size_t n = 0;

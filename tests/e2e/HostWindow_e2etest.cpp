@@ -3,11 +3,6 @@
 #define FERNHOLD_E2E_PNG_IMPLEMENTATION
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <memory>
-#include <mutex>
-#include <thread>
-
 #include "HostE2eSupport.h"
 
 namespace {
@@ -21,46 +16,40 @@ class VirtualDisplay {
   public:
     explicit VirtualDisplay(const std::filesystem::path& folder)
         : screenFile_(folder / "Xvfb_screen0"),
-          server_({"sh", "-c",
-                   "exec Xvfb -displayfd 1 -screen 0 800x1000x24 -nolisten tcp -fbdir '" + folder.string() +
-                       "' 2>/dev/null"}) {
+          server_("Xvfb -displayfd 1 -screen 0 800x1000x24 -nolisten tcp -fbdir" +
+                  e2e::quoted({folder.string()}) + " 2>/dev/null") {
         // The server writes its display number on standard output once it accepts connections.
         while (display_.empty() &&
-               server_.pump(std::chrono::seconds(30), [&](auto stream, const std::string& line) {
-                   if (stream == e2e::Process::out)
-                       display_ = ":" + line;
-               })) {
+               server_.pump(std::chrono::seconds(30), [&](auto& line) { display_ = ":" + line; })) {
         }
     }
     ~VirtualDisplay() { server_.stop(SIGTERM); }
     const std::string& display() const { return display_; }
 
-    // The screen now, as RGBA.
+    // The screen now, as RGBA. The file is XWD: a header of big-endian words, a colour
+    // table, then the pixels, 32 bits each in the byte order the header names.
     e2e::Picture screen() const {
         const std::string data = e2e::slurp(screenFile_);
         const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
-        auto field = [&](int i) {
-            const unsigned char* p = bytes + i * 4;
-            return uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
+        auto word = [&](size_t at, bool bigEndian) {
+            const unsigned char* p = bytes + at;
+            return bigEndian ? uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]
+                             : uint32_t(p[3]) << 24 | p[2] << 16 | p[1] << 8 | p[0];
         };
         e2e::Picture picture;
-        if (data.size() < 100 || field(11) != 32) // 32 bits per pixel
+        if (data.size() < 100 || word(11 * 4, true) != 32)
             return picture;
-        const uint32_t width = field(4), height = field(5), lsbFirst = field(7) == 0,
-                       bytesPerLine = field(12);
-        const uint32_t masks[3] = {field(14), field(15), field(16)};
-        const size_t start = field(0) + size_t(field(19)) * 12; // the header, then the colours
+        const uint32_t width = word(16, true), height = word(20, true), bytesPerLine = word(48, true);
+        const size_t start = word(0, true) + size_t(word(19 * 4, true)) * 12;
         if (data.size() < start + size_t(bytesPerLine) * height)
             return picture;
-        picture.width = int(width);
-        picture.height = int(height);
+        picture = {int(width), int(height), {}};
         for (uint32_t y = 0; y < height; ++y)
             for (uint32_t x = 0; x < width; ++x) {
-                const unsigned char* p = bytes + start + y * bytesPerLine + x * 4;
-                const uint32_t value = lsbFirst ? (p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24)
-                                                : (uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]);
-                for (uint32_t mask : masks)
-                    picture.rgba.push_back((value & mask) >> __builtin_ctz(mask));
+                const uint32_t value = word(start + y * bytesPerLine + x * 4, word(7 * 4, true) != 0);
+                for (int mask = 14; mask <= 16; ++mask) // red, green, blue
+                    picture.rgba.push_back((value & word(mask * 4, true)) >>
+                                           __builtin_ctz(word(mask * 4, true)));
                 picture.rgba.push_back(255);
             }
         return picture;
@@ -72,15 +61,13 @@ class VirtualDisplay {
     std::string display_;
 };
 
-std::string commandOutput(const std::string& command) {
-    std::string output;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[256];
-        while (fgets(buffer, sizeof buffer, pipe))
-            output += buffer;
-        pclose(pipe);
+// The first line a command prints, or nothing.
+std::string firstLine(const std::string& command) {
+    e2e::Process process(command);
+    std::string first;
+    while (first.empty() && process.pump(std::chrono::seconds(40), [&](auto& line) { first = line; })) {
     }
-    return output.substr(0, output.find_first_of("\n "));
+    return first;
 }
 
 TEST(WindowRun, KeysAndTheMouseDriveTheScreenAndTheWindowShowsIt) {
@@ -95,34 +82,24 @@ TEST(WindowRun, KeysAndTheMouseDriveTheScreenAndTheWindowShowsIt) {
     // input below has had time to be drawn (the second); the test acts on those lines.
     auto script = e2e::writeScript(
         folder, "wait 20 frames\nprint-ui\nwait 8s\nprint-ui\nwait 2s\nsnapshot window.png\nquit\n");
-    e2e::Run run;
-    int uiLinesSeen = 0;
-    bool finished = false;
-    std::mutex mutex;
-    std::condition_variable progressed;
-    std::thread program([&] {
-        auto result = e2e::runProgram(folder, {"--script", script}, "",
-                                      {"-u", "WAYLAND_DISPLAY", "DISPLAY=" + x.display()}, 120,
-                                      [&](const std::string& line) {
-                                          std::lock_guard lock(mutex);
-                                          uiLinesSeen += line.rfind("{\"", 0) == 0;
-                                          progressed.notify_all();
-                                      });
-        std::lock_guard lock(mutex);
-        run = std::move(result);
-        finished = true;
-        progressed.notify_all();
-    });
-    // True once the program has printed `count` print-ui lines; false if it ended first.
-    auto reached = [&](int count) {
-        std::unique_lock lock(mutex);
-        progressed.wait(lock, [&] { return uiLinesSeen >= count || finished; });
-        return uiLinesSeen >= count;
+    e2e::Process program(e2e::programCommand(folder, {"--script", script},
+                                             {"-u", "WAYLAND_DISPLAY", "DISPLAY=" + x.display()}));
+    e2e::Lines ui, err;
+    // Reads standard error until the program has printed `count` print-ui lines; false if
+    // it ended (or took two minutes) first.
+    const auto deadline = e2e::Clock::now() + std::chrono::minutes(2);
+    auto reached = [&](size_t count) {
+        while (ui.size() < count && e2e::Clock::now() < deadline &&
+               program.pump(deadline - e2e::Clock::now(), [&](const std::string& line) {
+                   err.push_back(line);
+                   if (line.starts_with("{\""))
+                       ui.push_back(line);
+               })) {
+        }
+        return ui.size() >= count;
     };
-
-    const std::string xdotool = "DISPLAY=" + x.display() + " timeout 30 xdotool ";
-    const std::string window =
-        commandOutput(xdotool + "search --sync --onlyvisible --name '^Fernhold$' | head -n 1");
+    const std::string xdotool = "env DISPLAY=" + x.display() + " timeout 30 xdotool ";
+    const std::string window = firstLine(xdotool + "search --sync --onlyvisible --name '^Fernhold$'");
     bool sawControls = false;
     size_t pictureArea = 0;
     if (!window.empty() && reached(1)) {
@@ -140,14 +117,16 @@ TEST(WindowRun, KeysAndTheMouseDriveTheScreenAndTheWindowShowsIt) {
         if (reached(2))
             sawControls = x.screen().count(e2e::accent) > 300;
     }
-    program.join();
-
-    ASSERT_FALSE(window.empty()) << "no window appeared:\n" << run.err;
-    EXPECT_EQ(run.status, 0) << run.err;
+    reached(3); // to the end
+    const int status = e2e::Clock::now() < deadline ? program.wait() : program.stop(SIGKILL);
+    std::string errText;
+    for (const auto& line : err)
+        errText += line + "\n";
+    ASSERT_FALSE(window.empty()) << "no window appeared:\n" << errText;
+    EXPECT_EQ(status, 0) << errText;
     EXPECT_TRUE(sawControls) << "the window shows the slider tracks after the double tap";
     EXPECT_GT(pictureArea, 80000u) << "the window shows the camera picture";
-    auto ui = run.uiLines();
-    ASSERT_EQ(ui.size(), 2u) << run.err;
+    ASSERT_EQ(ui.size(), 2u) << errText;
     EXPECT_EQ(e2e::uiNumber(ui[1], "selectedFilterIndex"), 2)
         << "a key and a drag each swiped once: " << ui[1];
     EXPECT_NE(ui[1].find("\"hideControls\":false"), std::string::npos) << ui[1];

@@ -8,13 +8,6 @@
 #include "support/ScreenFixture.h"
 
 namespace {
-// The tokens live on the session queue; read them there.
-size_t observationCount(CameraViewController& screen) {
-    size_t count = 0;
-    screen.sessionQueue->sync([&] { count = screen.keyValueObservations.size(); });
-    return count;
-}
-
 // Observers on each observed property, in registration order.
 std::vector<size_t> observersPerProperty(AVCaptureDevice& d) {
     return {d.systemPressureStateProperty.observerCount(), d.focusModeProperty.observerCount(),
@@ -63,7 +56,7 @@ TEST_F(DeviceObservation, RegisteringDeliversEachCurrentValueOnceButNotThePressu
     EXPECT_EQ(printedExceptFrames(),
               (std::vector<std::string>{"focusMode changed to 0", "exposureMode changed to 0",
                                         "whiteBalanceMode changed to 2"}));
-    EXPECT_EQ(observationCount(*screen), 9u);
+    EXPECT_EQ(observationCount(), 9u);
     EXPECT_EQ(observersPerProperty(*device), std::vector<size_t>(9, 1));
     ASSERT_TRUE(runMainUntil(
         [&] {
@@ -91,7 +84,7 @@ TEST_F(DeviceObservation, AFilterChangeRegistersAfreshAndRemovalIsComplete) {
         printed.clear();
         screen->swipeRight(sender);
         flush(*screen->sessionQueue);
-        EXPECT_EQ(observationCount(*screen), 9u);
+        EXPECT_EQ(observationCount(), 9u);
         EXPECT_EQ(observersPerProperty(*device), std::vector<size_t>(9, 1));
         EXPECT_EQ(printed.countStartingWith("focusMode changed to "), 1u);
         EXPECT_EQ(printed.count("focusMode changed to 0"), 1u);
@@ -101,7 +94,7 @@ TEST_F(DeviceObservation, AFilterChangeRegistersAfreshAndRemovalIsComplete) {
         screen->removeObservers();
         screen->removeObservers();
     });
-    EXPECT_EQ(observationCount(*screen), 0u);
+    EXPECT_EQ(observationCount(), 0u);
     EXPECT_EQ(observersPerProperty(*device), std::vector<size_t>(9, 0));
     printed.clear();
     withDeviceLock(*device, [&] {
@@ -116,30 +109,27 @@ TEST_F(DeviceObservation, AFilterChangeRegistersAfreshAndRemovalIsComplete) {
 TEST_F(DeviceObservation, ReadoutsFollowTheDeviceInTheirFormats) {
     load();
     holdDeviceStill();
-    EXPECT_EQ(readoutAfter(screen->exposureDurationLabel,
-                           [&] {
-                               device->exposureDurationProperty.set(CMTime{1, 60});
-                           }),
-              "Secs 0.016667");
-    EXPECT_EQ(readoutAfter(screen->focusLabel, [&] { device->lensPositionProperty.set(0.3f); }), "Pos 0.300");
-    EXPECT_EQ(readoutAfter(screen->exposureBiasLabel, [&] { device->exposureTargetBiasProperty.set(-1.0f); }),
-              "Bias -1.00 EV");
-    EXPECT_EQ(readoutAfter(screen->isoLabel, [&] { device->isoProperty.set(100.4f); }), "ISO 100");
-    // No zoom readout until the picture is visibly magnified.
-    const std::pair<double, const char*> zooms[] = {{1.5, "1.5×"}, {1.0, ""}, {2.0, "2.0×"}, {1.04, ""}};
-    for (const auto& [zoom, text] : zooms)
-        EXPECT_EQ(
-            readoutAfter(screen->zoomLabel, [&, zoom = zoom] { device->videoZoomFactorProperty.set(zoom); }),
-            text)
-            << zoom;
-    // A locked write reaches the readouts the same way.
-    EXPECT_EQ(readoutAfter(screen->isoLabel,
-                           [&] {
-                               withDeviceLock(*device, [&] {
-                                   device->setExposureModeCustomWithDuration(CMTime{1, 60}, 400.0f, nullptr);
-                               });
-                           }),
-              "ISO 400");
+    auto& d = *device;
+    // clang-format off
+    const std::tuple<UILabel*, std::function<void()>, const char*> cases[] = {
+        {screen->exposureDurationLabel, [&] { d.exposureDurationProperty.set(CMTime{1, 60}); },
+         "Secs 0.016667"},
+        {screen->focusLabel, [&] { d.lensPositionProperty.set(0.3f); }, "Pos 0.300"},
+        {screen->exposureBiasLabel, [&] { d.exposureTargetBiasProperty.set(-1.0f); }, "Bias -1.00 EV"},
+        {screen->isoLabel, [&] { d.isoProperty.set(100.4f); }, "ISO 100"},
+        // No zoom readout until the picture is visibly magnified.
+        {screen->zoomLabel, [&] { d.videoZoomFactorProperty.set(1.5); }, "1.5×"},
+        {screen->zoomLabel, [&] { d.videoZoomFactorProperty.set(1.0); }, ""},
+        {screen->zoomLabel, [&] { d.videoZoomFactorProperty.set(2.0); }, "2.0×"},
+        {screen->zoomLabel, [&] { d.videoZoomFactorProperty.set(1.04); }, ""},
+        // A locked write reaches the readouts the same way.
+        {screen->isoLabel,
+         [&] { withDeviceLock(d, [&] { d.setExposureModeCustomWithDuration({1, 60}, 400, nullptr); }); },
+         "ISO 400"},
+    };
+    // clang-format on
+    for (const auto& [label, change, text] : cases)
+        EXPECT_EQ(readoutAfter(label, change), text);
 }
 
 TEST_F(DeviceObservation, ModeChangesPrintAndRefreshTheirGroupOnTheMainQueue) {

@@ -5,10 +5,6 @@
 
 #include "support/ScreenFixture.h"
 
-namespace {
-const std::string refusal = "The configuration lock was refused (simulated)";
-} // namespace
-
 class SystemPressure : public ScreenFixture {
   protected:
     // Loads the screen, then watches the pressure reports itself: registered after the

@@ -1,7 +1,6 @@
 #pragma once
 // Collects the lines the system prints while it is alive.
 #include <algorithm>
-#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -9,12 +8,11 @@
 #include "foundation/Print.h"
 
 class PrintCapture {
-public:
+  public:
     PrintCapture() {
         foundation::setPrintSink([this](std::string_view line) {
             std::lock_guard lock(mutex_);
             lines_.emplace_back(line);
-            changed_.notify_all();
         });
     }
     ~PrintCapture() { foundation::setPrintSink(nullptr); }
@@ -25,22 +23,17 @@ public:
         std::lock_guard lock(mutex_);
         return lines_;
     }
-    size_t count(const std::string& line) const {
-        std::lock_guard lock(mutex_);
-        return size_t(std::count(lines_.begin(), lines_.end(), line));
-    }
+    size_t count(const std::string& line) const { return size_t(std::ranges::count(lines(), line)); }
     size_t countStartingWith(const std::string& prefix) const {
-        std::lock_guard lock(mutex_);
-        return size_t(std::count_if(lines_.begin(), lines_.end(),
-                                    [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
+        return size_t(
+            std::ranges::count_if(lines(), [&](const std::string& l) { return l.starts_with(prefix); }));
     }
     void clear() {
         std::lock_guard lock(mutex_);
         lines_.clear();
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
-    std::condition_variable changed_;
     std::vector<std::string> lines_;
 };

@@ -141,6 +141,20 @@ class ScreenFixture : public testing::Test {
         DispatchQueue::main().drain(); // the refreshes those changes queued
     }
 
+    // The screen's observation tokens, and whether the session queue's thread still holds
+    // the device's configuration lock: both read on that queue, where they live.
+    size_t observationCount() {
+        size_t count = 0;
+        screen->sessionQueue->sync([&] { count = screen->keyValueObservations.size(); });
+        return count;
+    }
+    bool sessionHoldsLock() {
+        bool held = true;
+        screen->sessionQueue->sync([&] { held = device->holdsConfigurationLock(); });
+        return held;
+    }
+
+    static inline const std::string refusal = "The configuration lock was refused (simulated)";
     PrintCapture printed;
     std::shared_ptr<SimulatedCaptureDevice> device;
     std::shared_ptr<CameraViewController> screen;

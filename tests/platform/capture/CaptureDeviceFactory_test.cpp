@@ -1,5 +1,5 @@
-// Choosing the device from the host's source string, and the machine's thermal state
-// reaching the device it opens.
+// The machine's thermal state reaching the device the factory opens. (Which device a source
+// string opens, and the errors for those it cannot, are CameraFaults' and CommandLine's.)
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -7,42 +7,8 @@
 #include "CaptureTestSupport.h"
 #include "TempDirectory.h"
 #include "capture/CaptureDeviceFactory.h"
-#include "capture/CaptureError.h"
 
 using namespace capturetest;
-
-namespace {
-CaptureDeviceOptions withoutThermal() {
-    CaptureDeviceOptions options;
-    options.followThermalPressure = false;
-    return options;
-}
-} // namespace
-
-TEST(CaptureDeviceFactory, SourcesChooseTheirDevices) {
-    TempDirectory dir;
-    NSError error;
-    auto virtualCamera = openCaptureDevice("virtual", withoutThermal(), &error);
-    ASSERT_TRUE(virtualCamera) << error.localizedDescription();
-    EXPECT_EQ(virtualCamera->localizedName(), "Virtual Camera");
-
-    // A still image by its extension, in any letter case: a missing one says so.
-    for (const char* name : {"shot.PNG", "shot.Jpg", "shot.jpeg"}) {
-        EXPECT_FALSE(openCaptureDevice(dir.file(name), withoutThermal(), &error));
-        EXPECT_EQ(error.code(), int(CaptureErrorCode::unreadableFile)) << name;
-    }
-
-    EXPECT_FALSE(openCaptureDevice("/dev/video-absent", withoutThermal(), &error));
-    EXPECT_EQ(error.code(), int(CaptureErrorCode::deviceUnavailable));
-    EXPECT_NE(error.localizedDescription().find("/dev/video-absent"), std::string::npos);
-
-    for (const char* source : {"webcam", "", "picture.gif", "/tmp/video0"}) {
-        EXPECT_FALSE(openCaptureDevice(source, withoutThermal(), &error)) << source;
-        EXPECT_EQ(error.code(), int(CaptureErrorCode::unknownSource));
-        for (const char* accepted : {"\"virtual\"", ".png", ".jpg", ".jpeg", "/dev/video"})
-            EXPECT_NE(error.localizedDescription().find(accepted), std::string::npos) << accepted;
-    }
-}
 
 TEST(CaptureDeviceFactory, AHotMachineRaisesTheDevicesPressure) {
     TempDirectory dir;

@@ -92,18 +92,6 @@ inline double rateOf(const std::vector<Arrival>& arrivals, size_t skip) {
     return double(arrivals.size() - skip - 1) / seconds;
 }
 
-// Mean Rec. 709 luma of a frame, 0 to 255.
-inline double meanLuma(const CVPixelBufferRef& buffer) {
-    const auto& bytes = *buffer->storage();
-    double sum = 0;
-    for (int y = 0; y < buffer->height(); ++y)
-        for (int x = 0; x < buffer->width(); ++x) {
-            const uint8_t* p = &bytes[size_t(y) * buffer->bytesPerRow() + size_t(x) * 4];
-            sum += 0.2126 * p[0] + 0.7152 * p[1] + 0.0722 * p[2];
-        }
-    return sum / (double(buffer->width()) * buffer->height());
-}
-
 // Runs `write` under the configuration lock; a refusal fails the test.
 template <typename Write> void configure(AVCaptureDevice& device, Write&& write) {
     NSError error;

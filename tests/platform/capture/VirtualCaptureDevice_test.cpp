@@ -1,9 +1,7 @@
-// The virtual camera as a device: the configuration lock and its switches, the threads
-// things happen on, frame pacing, streaming start and stop, and the automatic modes
-// moving the observable properties over time.
+// The virtual camera as a device: the configuration lock, the threads things happen on,
+// frame numbering and pacing, and streaming start and stop.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstring>
 #include <set>
 
@@ -36,44 +34,22 @@ class GreyCardDevice final : public SimulatedCaptureDevice {
 
 } // namespace
 
-TEST(VirtualCaptureDeviceLock, RefusalGivesAPrintableErrorAndCanBeLifted) {
-    VirtualCaptureDevice device;
-    AVCaptureDevice& asInterface = device; // scripts flip the switch through the interface
-    asInterface.setRefusesConfigurationLock(true);
-    NSError error;
-    EXPECT_FALSE(device.lockForConfiguration(&error));
-    EXPECT_EQ(error.localizedDescription(), "The configuration lock was refused (simulated)");
-    EXPECT_FALSE(device.holdsConfigurationLock());
-
-    asInterface.setRefusesConfigurationLock(false);
-    ASSERT_TRUE(device.lockForConfiguration(&error));
-    device.setVideoZoomFactor(40.0); // clamped to the device's range
-    device.unlockForConfiguration();
-    EXPECT_DOUBLE_EQ(device.videoZoomFactor(), 16.0);
-}
-
 TEST(VirtualCaptureDeviceLockDeathTest, EveryWriteWithoutTheLockAborts) {
     testing::FLAGS_gtest_death_test_style = "threadsafe";
     VirtualCaptureDevice d;
+    // clang-format off
     const std::function<void()> writes[] = {
         [&] { d.setFocusMode(AVCaptureFocusMode::locked); },
         [&] { d.setFocusModeLockedWithLensPosition(0.2f, nullptr); },
         [&] { d.setExposureMode(AVCaptureExposureMode::locked); },
         [&] { d.setExposureTargetBias(1.0f, nullptr); },
-        [&] {
-            d.setExposureModeCustomWithDuration(CMTime{1, 100}, 200, nullptr);
-        },
+        [&] { d.setExposureModeCustomWithDuration(CMTime{1, 100}, 200, nullptr); },
         [&] { d.setVideoZoomFactor(2.0); },
-        [&] {
-            d.setActiveVideoMinFrameDuration(CMTime{1, 5});
-        },
-        [&] {
-            d.setActiveVideoMaxFrameDuration(CMTime{1, 1});
-        },
-        [&] {
-            d.setRefusesConfigurationLock(true), d.unlockForConfiguration();
-        }, // a refused lock: nothing to unlock
+        [&] { d.setActiveVideoMinFrameDuration(CMTime{1, 5}); },
+        [&] { d.setActiveVideoMaxFrameDuration(CMTime{1, 1}); },
+        [&] { d.setRefusesConfigurationLock(true), d.unlockForConfiguration(); }, // a refused lock: nothing to unlock
     };
+    // clang-format on
     for (const auto& write : writes)
         EXPECT_DEATH(write(), "called without holding the configuration lock");
 }
@@ -187,54 +163,4 @@ TEST(VirtualCaptureDeviceStreaming, StopReturnsWhileADeliveryWaits) {
         ASSERT_TRUE(changed.wait_for(lock, 5s, [&] { return finished; }));
         EXPECT_TRUE(releasedInTime);
     }
-}
-
-TEST(VirtualCaptureDeviceExposure, ContinuousAutoExposureMovesDurationAndISOOverTime) {
-    VirtualCaptureDevice device;
-    FrameRecorder frames;
-    ASSERT_TRUE(device.startStreaming(frames.handler(), nullptr));
-    configure(device, [&] { device.setExposureModeCustomWithDuration(CMTime{1, 10000}, 25, nullptr); });
-    const double dark = meanLuma(frames.next(2)->imageBuffer);
-
-    ChangeRecorder<CMTime> durations(device.exposureDurationProperty);
-    ChangeRecorder<float> isos(device.isoProperty);
-    configure(device, [&] { device.setExposureMode(AVCaptureExposureMode::continuousAutoExposure); });
-    device.setRefusesConfigurationLock(true); // the device's own changes go on regardless
-    ASSERT_TRUE(durations.waitUntil([](auto& v) {
-        return v.size() >= 5 && CMTimeCompare(v.back(), CMTime{1, 100}) >= 0;
-    }));
-    ASSERT_TRUE(isos.waitFor(1)); // gain rises from 25 to 100 before the shutter opens further
-    auto values = durations.values();
-    for (size_t i = 1; i < values.size(); ++i)
-        EXPECT_GE(CMTimeCompare(values[i], values[i - 1]), 0);
-    EXPECT_NE(durations.threads().front(), std::this_thread::get_id());
-    EXPECT_GT(meanLuma(frames.next(2)->imageBuffer), dark + 40);
-
-    // In custom mode the device leaves exposure alone.
-    device.setRefusesConfigurationLock(false);
-    configure(device, [&] { device.setExposureModeCustomWithDuration(CMTime{1, 1000}, 50, nullptr); });
-    EXPECT_FALSE(durations.waitFor(durations.count() + 2, 400ms));
-    EXPECT_EQ(CMTimeCompare(device.exposureDuration(), CMTime{1, 1000}), 0);
-    device.stopStreaming();
-}
-
-TEST(VirtualCaptureDeviceFocus, ContinuousFocusFollowsAndSingleFocusHolds) {
-    VirtualCaptureDevice device;
-    FrameRecorder frames;
-    ASSERT_TRUE(device.startStreaming(frames.handler(), nullptr));
-    configure(device, [&] { device.setFocusModeLockedWithLensPosition(0.05f, nullptr); });
-    ChangeRecorder<float> lens(device.lensPositionProperty);
-    configure(device, [&] { device.setFocusMode(AVCaptureFocusMode::continuousAutoFocus); });
-    ASSERT_TRUE(lens.waitUntil([](auto& v) { return !v.empty() && std::fabs(v.back() - 0.5f) < 0.01f; }));
-    auto moves = lens.values();
-    EXPECT_GE(moves.size(), 3u); // over several steps, not a jump
-    for (size_t i = 1; i < moves.size(); ++i)
-        EXPECT_GT(moves[i], moves[i - 1]);
-
-    configure(device, [&] { device.setFocusModeLockedWithLensPosition(0.95f, nullptr); });
-    configure(device, [&] { device.setFocusMode(AVCaptureFocusMode::autoFocus); });
-    ASSERT_TRUE(lens.waitUntil([](auto& v) { return std::fabs(v.back() - 0.5f) < 0.01f && v.size() > 3; }));
-    EXPECT_FALSE(lens.waitFor(lens.count() + 1, 500ms)); // arrived, and holds
-    EXPECT_EQ(device.focusMode(), AVCaptureFocusMode::autoFocus);
-    device.stopStreaming();
 }

@@ -11,18 +11,6 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = host::FrameCounter::Clock;
 
-TEST(FrameStatistics, ReadsNumbersOutOfTheControllersJson) {
-    const std::string json =
-        R"({"produced": 120, "analysed":118, "note": "dropped", "dropped": 2, "rate": 29.5})";
-    EXPECT_EQ(host::jsonNumberField(json, "produced"), 120);
-    EXPECT_EQ(host::jsonNumberField(json, "analysed"), 118);
-    EXPECT_EQ(host::jsonNumberField(json, "dropped"), 2); // not fooled by "dropped" as a value
-    EXPECT_EQ(host::jsonNumberField(json, "rate"), 29.5);
-    EXPECT_FALSE(host::jsonNumberField(json, "note"));
-    EXPECT_FALSE(host::jsonNumberField(json, "missing"));
-    EXPECT_FALSE(host::jsonNumberField("", "produced"));
-}
-
 TEST(FrameStatistics, FormatsOneLineWithWhatIsKnown) {
     EXPECT_EQ(host::formatStatistics(R"({"produced": 31, "analysed": 30, "dropped": 1, "droppedGpuBusy": 4})",
                                      29, 29.04),

@@ -1,5 +1,6 @@
-// Scripts: every command in its good forms, and every way of getting one wrong caught
-// before anything runs, with the line it is on.
+// Scripts: the commands' values in their edge forms (that each kind of command does what
+// it says is the end-to-end and soak runs' to show), and every way of getting one wrong
+// caught before anything runs, with the line it is on.
 #include <gtest/gtest.h>
 
 #include "host/ScriptParser.h"
@@ -33,18 +34,13 @@ ParseError rejected(std::string_view text) {
 
 TEST(ScriptParser, ReadsEveryCommandInItsGoodForms) {
     EXPECT_EQ(std::get<Wait>(only("wait 500ms")).duration, 500ms);
-    EXPECT_EQ(std::get<Wait>(only("wait 2s")).duration, 2000ms);
     EXPECT_EQ(std::get<Wait>(only("wait 1.5 s")).duration, 1500ms);
     EXPECT_EQ(std::get<Wait>(only("wait 3600s")).duration, 3600000ms);
     EXPECT_EQ(std::get<WaitFrames>(only("wait 1 frame")).frames, 1u);
     EXPECT_EQ(std::get<WaitFrames>(only("wait 10000000 frames")).frames, 10000000u);
     EXPECT_EQ(std::get<Swipe>(only("swipe left")).direction, SwipeDirection::left);
-    EXPECT_EQ(std::get<Swipe>(only("swipe right")).direction, SwipeDirection::right);
-    EXPECT_TRUE(std::holds_alternative<Tap>(only("tap")));
-    EXPECT_TRUE(std::holds_alternative<DoubleTap>(only("doubletap")));
     EXPECT_EQ(std::get<Pinch>(only("pinch 0.01")).scale, 0.01);
     EXPECT_EQ(std::get<Pinch>(only("pinch 100")).scale, 100);
-    EXPECT_EQ(std::get<TouchMode>(only("focus manual")).control, ModeControl::focus);
     int segment = 0;
     for (auto mode : {"locked", "manual", "auto", "continuous"}) {
         auto exposure = std::get<TouchMode>(only(std::string("exposure ") + mode));
@@ -54,18 +50,10 @@ TEST(ScriptParser, ReadsEveryCommandInItsGoodForms) {
     auto slider = std::get<DragSlider>(only("slider iso -0.25"));
     EXPECT_EQ(slider.slider, SliderName::iso);
     EXPECT_EQ(slider.value, -0.25);
-    EXPECT_EQ(std::get<DragSlider>(only("slider duration 1e-3")).slider, SliderName::duration);
     EXPECT_STREQ(sliderIdentifier(SliderName::bias), "exposureBiasSlider");
-    EXPECT_STREQ(controlIdentifier(ModeControl::exposure), "exposureModeControl");
     EXPECT_EQ(std::get<Pressure>(only("pressure made-up")).level, "made-up");
     EXPECT_TRUE(std::get<Lock>(only("lock refuse")).refuse);
-    EXPECT_FALSE(std::get<Lock>(only("lock grant")).refuse);
-    EXPECT_TRUE(std::holds_alternative<Disappear>(only("disappear")));
-    EXPECT_TRUE(std::holds_alternative<Appear>(only("appear")));
-    EXPECT_EQ(std::get<Snapshot>(only("snapshot shots/first.png")).file, "shots/first.png");
     EXPECT_EQ(std::get<Capture>(only("capture frame.png")).file, "frame.png");
-    EXPECT_TRUE(std::holds_alternative<PrintUi>(only("print-ui")));
-    EXPECT_TRUE(std::holds_alternative<Quit>(only("quit")));
 }
 
 TEST(ScriptParser, SkipsCommentsAndBlankLinesButCountsThem) {

@@ -38,23 +38,6 @@ Image withLineOnRow(Image image, int row) {
 
 using ConnectionsTest = GLTest;
 
-TEST_F(ConnectionsTest, InputsAreFilledLowestFirstAndMovedNeverDuplicated) {
-    auto blend = std::make_shared<AlphaBlend>();
-    auto a = std::make_shared<Feed>(), b = std::make_shared<Feed>(), c = std::make_shared<Feed>();
-    EXPECT_EQ(a->addTarget(blend), 0u);
-    EXPECT_EQ(b->addTarget(blend), 1u);
-    EXPECT_EQ(c->addTarget(blend), std::nullopt) << "no free input";
-    EXPECT_EQ(a->addTarget(blend), 0u) << "connecting again keeps the input";
-    EXPECT_EQ(c->addTarget(blend, 2), std::nullopt) << "no such input";
-
-    EXPECT_EQ(a->addTarget(blend, 1), 1u) << "an explicit input takes over from its source";
-    EXPECT_EQ(blend->sources(), (std::vector<std::shared_ptr<ImageSource>>{nullptr, a}));
-    EXPECT_EQ(a->targetCount(), 1u);
-    EXPECT_EQ(b->targetCount(), 0u);
-    EXPECT_EQ(b->addTarget(blend), 0u);
-    EXPECT_EQ(blend->sources(), (std::vector<std::shared_ptr<ImageSource>>{b, a}));
-}
-
 TEST_F(ConnectionsTest, ConsumersKeepSourcesAliveAndSourcesDoNotKeepTargets) {
     auto view = std::make_shared<RenderView>();
     auto feed = std::make_shared<Feed>();

@@ -67,20 +67,3 @@ TEST_F(LineGeneratorTest, AWidthThreeLineCoversItsPixelsAndNoneFarFromIt) {
         EXPECT_EQ(covered, diagonal ? covered : 3 * (length + 3));
     }
 }
-
-TEST_F(LineGeneratorTest, EachCallReplacesTheLinesAnEmptyListClearsThemAndANewTargetGetsThemAtOnce) {
-    generator->setLineColor(Color{1, 1, 0, 1});
-    const std::vector<Line> first{Line::segment(at(5, 5), at(20, 5))},
-        second{Line::segment(at(5, 30), at(20, 30))};
-    EXPECT_EQ(render(first).at(10, 5), yellow);
-    Image image = render(second);
-    EXPECT_EQ(image.at(10, 5), transparent);
-    EXPECT_EQ(image.at(10, 30), yellow);
-    EXPECT_EQ(generator->lastLines(), second);
-    auto late = std::make_shared<RenderView>();
-    std::static_pointer_cast<ImageSource>(generator) >> late;
-    drainGPU();
-    EXPECT_EQ(imageOf(late->latestFrame()).at(10, 30), yellow);
-    EXPECT_EQ(render({}).rgba, std::vector<uint8_t>(size_t(width * height * 4), 0));
-    EXPECT_TRUE(generator->lastLines().empty());
-}

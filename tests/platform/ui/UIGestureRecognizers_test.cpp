@@ -1,7 +1,7 @@
-// Gesture recognizers as the window feeds them: taps and the failure rule between the
-// camera screen's single- and double-tap recognizers, swipes, pinches, enabling. (The
-// plain double tap, lone tap and pinch steps are the camera screen's tests, through the
-// screen's own recognizers.)
+// Tap recognizers as the window feeds them: the failure rule between the camera screen's
+// single- and double-tap recognizers in either order, touches that are no taps, enabling,
+// and taps that belong to a control. (Swipes and pinches are the camera screen's and the
+// window's tests, through the screen's own recognizers.)
 #include <gtest/gtest.h>
 
 #include "dispatch/DispatchQueue.h"
@@ -22,9 +22,20 @@ bool runMainQueue(
     return done();
 }
 
-class Recognizers : public testing::Test, public UIGestureRecognizerDelegate {
+// Both orders of attachment: the window hands each event to the recognizers in the order
+// they were added, and the outcome must not depend on it.
+class TapRecognizers : public testing::TestWithParam<bool>, public UIGestureRecognizerDelegate {
   protected:
-    void SetUp() override { window->addSubview(root); }
+    void SetUp() override {
+        window->addSubview(root);
+        single->addTarget([this](UIGestureRecognizer&) { ++singles; });
+        doubled->numberOfTapsRequired = 2;
+        doubled->addTarget([this](UIGestureRecognizer&) { ++doubles; });
+        single->setDelegate(this);
+        doubled->setDelegate(this);
+        root->addGestureRecognizer(GetParam() ? single : doubled);
+        root->addGestureRecognizer(GetParam() ? doubled : single);
+    }
     void TearDown() override { runMainQueue(10ms); } // no stale timer for the next test
     void send(UITouchPhase phase, double t, std::vector<UITouch> touches) {
         window->sendEvent(UIEvent{phase, std::move(touches), t});
@@ -48,22 +59,6 @@ class Recognizers : public testing::Test, public UIGestureRecognizerDelegate {
     std::shared_ptr<UITapGestureRecognizer> single = std::make_shared<UITapGestureRecognizer>();
     std::shared_ptr<UITapGestureRecognizer> doubled = std::make_shared<UITapGestureRecognizer>();
     int singles = 0, doubles = 0;
-};
-
-// Both orders of attachment: the window hands each event to the recognizers in the order
-// they were added, and the outcome must not depend on it.
-class TapRecognizers : public Recognizers, public testing::WithParamInterface<bool> {
-  protected:
-    void SetUp() override {
-        Recognizers::SetUp();
-        single->addTarget([this](UIGestureRecognizer&) { ++singles; });
-        doubled->numberOfTapsRequired = 2;
-        doubled->addTarget([this](UIGestureRecognizer&) { ++doubles; });
-        single->setDelegate(this);
-        doubled->setDelegate(this);
-        root->addGestureRecognizer(GetParam() ? single : doubled);
-        root->addGestureRecognizer(GetParam() ? doubled : single);
-    }
 };
 
 TEST_P(TapRecognizers, ADoubleTapFiresOnlyItselfAndALoneTapFiresOnceTheDoubleTapFailed) {
@@ -135,39 +130,4 @@ TEST_P(TapRecognizers, TapsOnAControlOrAHiddenViewGoElsewhere) {
 
 INSTANTIATE_TEST_SUITE_P(SingleFirstOrDoubleFirst, TapRecognizers, testing::Bool());
 
-TEST_F(Recognizers, SwipesFireOnlyTheirOwnDirectionAndSlowShortOrDiagonalMovesNone) {
-    using D = UISwipeGestureRecognizerDirection;
-    std::vector<D> fired;
-    for (auto d : {D::left, D::right, D::up}) {
-        auto swipe = std::make_shared<UISwipeGestureRecognizer>();
-        swipe->direction = d;
-        swipe->addTarget([&fired, d](UIGestureRecognizer&) { fired.push_back(d); });
-        root->addGestureRecognizer(swipe);
-    }
-    drag({300, 400}, {200, 410}, 1.0, 1.2);
-    drag({300, 400}, {240, 400}, 2.0, 2.8); // too slow
-    drag({100, 400}, {180, 400}, 3.0, 3.2);
-    drag({300, 400}, {270, 400}, 4.0, 4.1); // too short
-    drag({200, 400}, {190, 300}, 5.0, 5.2);
-    drag({300, 400}, {230, 330}, 6.0, 6.2); // as much up as left
-    EXPECT_EQ(fired, (std::vector<D>{D::left, D::right, D::up}));
-}
-
-TEST_F(Recognizers, APinchLiftedBeforeMovingFailsAndDisablingMidPinchCancelsIt) {
-    using S = UIGestureRecognizerState;
-    auto pinch = std::make_shared<UIPinchGestureRecognizer>();
-    std::vector<S> states;
-    pinch->addTarget([&](UIGestureRecognizer& r) { states.push_back(r.state()); });
-    root->addGestureRecognizer(pinch);
-    send(UITouchPhase::began, 1.0, {{1, {100, 400}}, {2, {200, 400}}});
-    send(UITouchPhase::ended, 1.1, {{1, {100, 400}}, {2, {200, 400}}});
-    EXPECT_TRUE(states.empty());
-    EXPECT_EQ(pinch->state(), S::failed);
-    send(UITouchPhase::began, 2.0, {{1, {100, 400}}, {2, {200, 400}}});
-    send(UITouchPhase::moved, 2.1, {{2, {250, 400}}});
-    pinch->setEnabled(false);
-    send(UITouchPhase::moved, 2.2, {{2, {300, 400}}});
-    send(UITouchPhase::ended, 2.3, {{1, {100, 400}}, {2, {300, 400}}});
-    EXPECT_EQ(states, (std::vector<S>{S::began, S::cancelled}));
-}
 } // namespace
