@@ -77,7 +77,7 @@ std::string control(const EmulatedWebcam& webcam, uint32_t id) {
 
 TEST(Webcam, ControlsMoveTheCameraAndAnotherProgramsChangesReachTheReadouts) {
     EmulatedWebcam webcam;
-    webcam.ctl("create video0");
+    webcam.ctl("create video0 --formats mjpeg");
     std::map<uint32_t, std::string> atStart, afterScript;
     const std::vector<uint32_t> ids{V4L2_CID_FOCUS_AUTO, V4L2_CID_FOCUS_ABSOLUTE, V4L2_CID_EXPOSURE_AUTO,
                                     V4L2_CID_ZOOM_ABSOLUTE};
@@ -101,7 +101,11 @@ TEST(Webcam, ControlsMoveTheCameraAndAnotherProgramsChangesReachTheReadouts) {
     ASSERT_EQ(ui.size(), 3u) << run.err;
     EXPECT_EQ(field(ui[0], "focusLabel", "text"), "\"Pos 0.300\"");
     EXPECT_EQ(field(ui[2], "zoomLabel", "text"), "\"3.0×\"") << "another program's change";
-    EXPECT_GT(std::stol(webcam.show("video0")["frames"]), 40);
+    auto shown = webcam.show("video0");
+    EXPECT_EQ(shown["format"] + " " + shown["size"], "MJPG 640x480");
+    EXPECT_GT(std::stol(shown["frames"]), 40);
+    // The MJPEG frames were decoded: the emulated room's bright square is measured.
+    EXPECT_GT(std::stol(field(ui[2], "luminosityLabel", "text").substr(1)), 200) << ui[2];
 }
 
 TEST(Webcam, TheThrottleReachesTheCameraOrDropsFramesInSoftware) {
