@@ -107,10 +107,5 @@ TEST_F(FrameCallback, AFrameArrivingDuringAnAnalysisIsDroppedAndCounted) {
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "dropping frame 0"), 1);
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "found 1 bounding boxes"), 1); // B was not analysed
     EXPECT_EQ(screen->dropCount.load(), 1);
-    EXPECT_FALSE(screen->_isBusyProcessingCapture.load()); // cleared when A ended
-
-    PrintCapture after; // one frame at a time: nothing is dropped
-    deliver(*screen, frame.sample(3));
-    EXPECT_EQ(after.countStartingWith("dropping frame"), 0u);
-    EXPECT_EQ(after.count("found 1 bounding boxes"), 1u);
+    EXPECT_FALSE(screen->_isBusyProcessingCapture.load()); // cleared when A ended, for the next frame
 }

@@ -47,7 +47,8 @@ TEST(VirtualCaptureDeviceLockDeathTest, EveryWriteWithoutTheLockAborts) {
         [&] { d.setVideoZoomFactor(2.0); },
         [&] { d.setActiveVideoMinFrameDuration(CMTime{1, 5}); },
         [&] { d.setActiveVideoMaxFrameDuration(CMTime{1, 1}); },
-        [&] { d.setRefusesConfigurationLock(true), d.unlockForConfiguration(); }, // a refused lock: nothing to unlock
+        // A refused lock leaves nothing to unlock.
+        [&] { d.setRefusesConfigurationLock(true), d.unlockForConfiguration(); },
     };
     // clang-format on
     for (const auto& write : writes)

@@ -48,7 +48,8 @@ TEST(CommandLine, HelpAndVersionEndTheRunSuccessfully) {
 TEST(CommandLine, RefusesEveryBadFormWithOneLineNamingIt) {
     const std::string huge(60000, '7');
     // clang-format off
-    const std::vector<std::pair<std::vector<std::string>, std::string>> cases{ // arguments, what the line names
+    // The arguments, and what the line must name.
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
         {{"--fast"}, "--fast"}, {{"extra"}, "extra"}, {{"-x"}, ""}, {{"---headless"}, ""}, {{"--head"}, ""},
         {{"--", "--headless"}, ""}, {{"--headless", "stray"}, "stray"}, {{"--headless=maybe"}, ""},
         {{"--stats=sometimes"}, ""},
@@ -57,8 +58,9 @@ TEST(CommandLine, RefusesEveryBadFormWithOneLineNamingIt) {
         {{"--camera="}, ""}, {{"--camera", "--headless"}, ""}, {{"--camera", ""}, ""}, {{"--script", ""}, ""},
         {{"--out", ""}, ""},
         // sources that cannot be opened
-        {{"--camera", "webcam"}, "'webcam'"}, {{"--camera", "picture.gif"}, ""}, {{"--camera", "Virtual"}, ""},
-        {{"--camera", "/dev/sda"}, ""}, {{"--camera", ".pngx"}, ""}, {{"--camera", std::string(60000, 'c')}, ""},
+        {{"--camera", "webcam"}, "'webcam'"}, {{"--camera", "picture.gif"}, ""},
+        {{"--camera", "Virtual"}, ""}, {{"--camera", "/dev/sda"}, ""}, {{"--camera", ".pngx"}, ""},
+        {{"--camera", std::string(60000, 'c')}, ""},
         // repeated
         {{"--camera", "virtual", "--camera", "still.png"}, ""}, {{"--seconds", "1", "--seconds", "2"}, ""},
     };

@@ -68,7 +68,8 @@ TEST(ScriptParser, SkipsCommentsAndBlankLinesButCountsThem) {
 TEST(ScriptParser, RejectsEveryWrongLine) {
     // clang-format off
     const std::vector<std::string> lines{
-        "wait", "wait 5", "wait ms", "wait 5 minutes", "wait -1s", "wait 0ms", "wait 0 frames", "wait 1.5 frames",
+        "wait", "wait 5", "wait ms", "wait 5 minutes", "wait -1s", "wait 0ms", "wait 0 frames",
+        "wait 1.5 frames",
         "wait 0.4ms", "wait 3601s", "wait 10000001 frames", "wait 1e300s", "wait 1e999ms", "wait nan s",
         "wait 2 s extra", "wait 1x0s", "wait 2 fortnights", "wait\x01" "5s",
         "swipe", "swipe up", "swipe left right", "swipe LEFT", "tap now", "doubletap 2",

@@ -29,17 +29,13 @@ class FrameDelegate : public CameraDelegate {
     void didCaptureBuffer(const CMSampleBufferRef& sample) override { onFrame(sample); }
 };
 
-std::shared_ptr<Camera> makeCamera(const std::shared_ptr<FakeCaptureDevice>& device) {
-    return Camera::make(AVCaptureSessionPreset640x480, device, PhysicalCameraLocation::backFacing,
-                        std::nullopt, false, nullptr);
-}
 } // namespace
 
 using CameraTest = GLTest;
 
 TEST_F(CameraTest, DropsFramesWhileTheGPUIsBusyInsteadOfQueueingThem) {
     auto device = std::make_shared<FakeCaptureDevice>();
-    auto camera = makeCamera(device);
+    auto camera = cameraOn(device);
     auto view = std::make_shared<SlowView>();
     std::static_pointer_cast<ImageSource>(camera) >> view;
     camera->startCapture();
@@ -68,7 +64,7 @@ TEST_F(CameraTest, DropsFramesWhileTheGPUIsBusyInsteadOfQueueingThem) {
 
 TEST_F(CameraTest, LinesDrawnByTheDelegateApplyToTheFrameTheyWereDrawnFor) {
     auto device = std::make_shared<FakeCaptureDevice>();
-    auto camera = makeCamera(device);
+    auto camera = cameraOn(device);
     auto lines = std::make_shared<LineGenerator>(Size{float(width), float(height)});
     lines->setLineColor(Color{1, 1, 0, 1});
     auto delegate = std::make_shared<FrameDelegate>();
@@ -98,7 +94,7 @@ TEST_F(CameraTest, LinesDrawnByTheDelegateApplyToTheFrameTheyWereDrawnFor) {
 
 TEST_F(CameraTest, StopCaptureOnlySignalsAndStartCaptureTwiceIsHarmless) {
     auto device = std::make_shared<FakeCaptureDevice>();
-    auto camera = makeCamera(device);
+    auto camera = cameraOn(device);
     auto view = std::make_shared<RenderView>();
     std::static_pointer_cast<ImageSource>(camera) >> view;
     auto delegate = std::make_shared<FrameDelegate>();

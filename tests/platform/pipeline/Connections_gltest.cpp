@@ -114,9 +114,7 @@ class GraphTest : public GLTest {
     }
 
     std::shared_ptr<FakeCaptureDevice> device = std::make_shared<FakeCaptureDevice>();
-    std::shared_ptr<Camera> camera =
-        Camera::make(AVCaptureSessionPreset640x480, device, PhysicalCameraLocation::backFacing, std::nullopt,
-                     false, nullptr);
+    std::shared_ptr<Camera> camera = cameraOn(device);
     std::shared_ptr<AlphaBlend> blend = std::make_shared<AlphaBlend>();
     std::shared_ptr<LineGenerator> lines = std::make_shared<LineGenerator>(Size{float(width), float(height)});
     std::shared_ptr<RenderView> view = std::make_shared<RenderView>();

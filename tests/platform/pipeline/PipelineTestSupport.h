@@ -136,6 +136,11 @@ class FakeCaptureDevice : public AVCaptureDevice {
     DispatchQueue device_{"fake.device"}, frames_{"fake.frames"};
 };
 
+inline std::shared_ptr<Camera> cameraOn(const std::shared_ptr<FakeCaptureDevice>& device) {
+    return Camera::make(AVCaptureSessionPreset640x480, device, PhysicalCameraLocation::backFacing,
+                        std::nullopt, false, nullptr);
+}
+
 class GLTest : public testing::Test {
   protected:
     static void SetUpTestSuite() {
