@@ -1,41 +1,26 @@
 #include "capture/V4L2CaptureDevice.h"
 
 #include <linux/videodev2.h>
-#include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/inotify.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <filesystem>
 #include <cmath>
 #include <cstring>
 
 #include "capture/CameraFrameDecoder.h"
 #include "capture/CaptureError.h"
-#include "capture/FrameScaling.h"
 #include "capture/OwnChange.h"
 #include "capture/ThermalPressureMonitor.h"
 #include "foundation/Print.h"
 
-namespace {
-constexpr int frameWidth = 640, frameHeight = 480;
-// Frames closer together than this share of the minimum frame duration are dropped:
-// a little slack, so a camera's jitter does not halve a matching rate.
-constexpr double paceSlack = 0.9;
-// A stream is stalled after this many frame durations without a frame (and at least the
-// floor, so a camera that is slow to start is not called stalled).
-constexpr double stallFrames = 8;
-constexpr double stallFloorSeconds = 2;
+// The device's set-up, its controls and its streaming switch. The I/O thread's loop and
+// frame delivery are in V4L2CaptureStreaming.cpp, losing and finding the camera again in
+// V4L2CaptureReconnection.cpp.
 
+namespace {
 bool isMenu(const V4L2ControlInfo& c) {
     return c.type == V4L2_CTRL_TYPE_MENU || c.type == V4L2_CTRL_TYPE_INTEGER_MENU;
-}
-} // namespace
-
-namespace {
-std::string durationText(CMTime t) {
-    return std::to_string(t.value) + "/" + std::to_string(t.timescale) + " s";
 }
 
 // The mode's frame durations as the active format's range.
@@ -52,17 +37,13 @@ AVCaptureDeviceFormat withFrameRates(AVCaptureDeviceFormat format, const std::ve
     return format;
 }
 
-int setMode(V4L2Io& io, V4L2ModeChoice& mode) {
-    mode = chooseV4L2Mode(io.modes());
-    return io.setFormat(mode.format);
-}
 } // namespace
 
 std::shared_ptr<V4L2CaptureDevice> V4L2CaptureDevice::open(std::unique_ptr<V4L2Io> io,
                                                            const std::string& path, NSError* error,
                                                            Reopen reopen) {
     V4L2ModeChoice mode;
-    if (int failure = setMode(*io, mode)) {
+    if (int failure = setChosenMode(*io, mode)) {
         if (error)
             *error = makeCaptureError(CaptureErrorCode::deviceUnavailable,
                                       failure == EBUSY
@@ -363,325 +344,6 @@ void V4L2CaptureDevice::stopStreaming() {
 bool V4L2CaptureDevice::isStreaming() const {
     std::lock_guard lock(mutex_);
     return streaming_;
-}
-
-void V4L2CaptureDevice::applyFrameDurations(CMTime min, CMTime) {
-    {
-        std::lock_guard lock(mutex_);
-        wantedMinDuration_ = min;
-        intervalPending_ = true;
-    }
-    wakeIoThread();
-}
-
-void V4L2CaptureDevice::applyFrameInterval(V4L2Io& camera) {
-    CMTime wanted;
-    {
-        std::lock_guard lock(mutex_);
-        wanted = wantedMinDuration_;
-        intervalPending_ = false;
-    }
-    const auto& ranges = activeFormat().videoSupportedFrameRateRanges;
-    const bool throttled = wanted.isValid() && !ranges.empty() &&
-                           CMTimeCompare(wanted, ranges.front().minFrameDuration) > 0;
-    std::string control;
-    if (cameraSetsRate_ && wanted.isValid()) {
-        V4L2Interval interval{uint32_t(wanted.value), uint32_t(wanted.timescale)};
-        if (int error = camera.setFrameInterval(interval))
-            foundation::logError("capture: " + path_ + ": cannot set the frame duration to " +
-                                 durationText(wanted) + ": " + std::strerror(error));
-        else if (throttled)
-            control = "camera " + std::to_string(interval.numerator) + "/" + std::to_string(interval.denominator) + " s";
-    } else if (throttled) {
-        control = "software " + durationText(wanted);
-    }
-    std::lock_guard lock(mutex_);
-    frameRateControl_ = control;
-}
-
-void V4L2CaptureDevice::ioLoop() {
-    bool streamOn = false;
-    std::vector<uint8_t> frame;
-    Clock::time_point lastDelivery{}, lastFrame{};
-    bool stalled = false;
-    for (;;) {
-        bool wanted, failed, intervalPending;
-        {
-            std::lock_guard lock(mutex_);
-            if (quitting_)
-                break;
-            wanted = streaming_;
-            failed = failed_;
-            intervalPending = intervalPending_;
-        }
-        auto camera = io();
-        if (failed || (!camera && !reopen_)) {
-            // A failed camera is left alone until the device goes.
-            if (streamOn && camera)
-                camera->stopStreaming();
-            streamOn = false;
-            std::unique_lock lock(mutex_);
-            quitSignal_.wait(lock, [this] { return quitting_; });
-            break;
-        }
-        if (!camera) {
-            streamOn = false;
-            if (!(camera = reconnect()))
-                break; // quitting
-            continue;
-        }
-        if (intervalPending) {
-            // Cameras take a new frame duration only while not streaming.
-            if (streamOn && cameraSetsRate_) {
-                camera->stopStreaming();
-                streamOn = false;
-            }
-            applyFrameInterval(*camera);
-        }
-        if (wanted != streamOn) {
-            int error = wanted ? camera->startStreaming() : camera->stopStreaming();
-            if (wanted && error) {
-                if (error == EBUSY || !reopen_)
-                    fail(error, error == EBUSY ? "is busy: another program is using it" : "could not start streaming");
-                else
-                    lose(error, "could not start streaming");
-                continue;
-            }
-            streamOn = wanted;
-            lastFrame = Clock::now();
-        }
-        // While streaming, wait no longer than it takes to call the stream stalled.
-        int timeoutMs = -1;
-        if (streamOn && !stalled) {
-            const double frameSeconds =
-                std::max(mode_.intervals.empty() ? 1.0 / 30 : mode_.intervals.back().seconds(),
-                         CMTimeGetSeconds(activeVideoMinFrameDuration()));
-            const auto limit = std::chrono::duration<double>(std::max(stallFloorSeconds, stallFrames * frameSeconds));
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(limit - (Clock::now() - lastFrame));
-            if (left.count() <= 0) {
-                stalled = true;
-                setAvailable(false, "stopped sending pictures");
-                continue;
-            }
-            timeoutMs = int(left.count()) + 1;
-        }
-        V4L2Io::Activity activity;
-        if (int error = camera->waitForActivity(streamOn, timeoutMs, activity)) {
-            lose(error, "stopped responding");
-            streamOn = false;
-            continue;
-        }
-        if (activity.event)
-            while (auto event = camera->dequeueEvent()) {
-                if (!(event->changes & V4L2_EVENT_CTRL_CH_VALUE))
-                    continue;
-                deviceQueue_.async([this, e = *event] {
-                    OwnChange change(*this);
-                    publish(e.id, e.value);
-                });
-            }
-        if (activity.frame && streamOn) {
-            int error = camera->readFrame(frame);
-            if (error == EAGAIN)
-                continue;
-            if (error) {
-                lose(error, "failed while streaming");
-                streamOn = false;
-                continue;
-            }
-            lastFrame = Clock::now();
-            if (stalled) {
-                stalled = false;
-                setAvailable(true, "is sending pictures again");
-            }
-            deliver(frame, lastDelivery);
-        }
-    }
-    if (auto camera = io(); camera && streamOn)
-        camera->stopStreaming();
-}
-
-void V4L2CaptureDevice::lose(int error, const std::string& what) {
-    if (!reopen_) {
-        fail(error, what);
-        return;
-    }
-    std::shared_ptr<V4L2Io> gone;
-    {
-        std::lock_guard lock(ioMutex_);
-        gone.swap(io_);
-    }
-    gone.reset(); // closes the node, so the kernel can let the camera go
-    // A node that is still there after an I/O error is opened again only once it has
-    // been made anew (the camera was reset or replugged), not straight away into the same
-    // error.
-    retryAtOnce_ = error == ENODEV || error == ENOENT;
-    setAvailable(false, what + ": " + std::strerror(error));
-}
-
-std::shared_ptr<V4L2Io> V4L2CaptureDevice::reconnect() {
-    // Watch the node's folder before the first try, so a node that comes back between the
-    // try and the wait still wakes us.
-    const std::filesystem::path node(path_);
-    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (watch < 0 || ::inotify_add_watch(watch, node.parent_path().c_str(), IN_CREATE | IN_ATTRIB | IN_MOVED_TO) < 0) {
-        foundation::logError("capture: cannot watch for camera '" + path_ + "' to come back: " + std::strerror(errno));
-        if (watch >= 0)
-            ::close(watch);
-        std::unique_lock lock(mutex_);
-        quitSignal_.wait(lock, [this] { return quitting_; });
-        return nullptr;
-    }
-    std::shared_ptr<V4L2Io> camera;
-    for (;;) {
-        {
-            std::lock_guard lock(mutex_);
-            if (quitting_)
-                break;
-        }
-        if (auto opened = retryAtOnce_ ? reopen_() : nullptr) {
-            V4L2ModeChoice mode;
-            if (setMode(*opened, mode) == 0) {
-                mode_ = std::move(mode);
-                camera = std::move(opened);
-                break;
-            }
-        }
-        pollfd fds[2] = {{watch, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0 && errno != EINTR)
-            break;
-        // Only news of our node is worth a try (udev touches many nodes).
-        retryAtOnce_ = false;
-        alignas(inotify_event) char events[4096];
-        for (ssize_t n; (n = ::read(watch, events, sizeof events)) > 0;)
-            for (ssize_t at = 0; at < n;) {
-                const auto* event = reinterpret_cast<const inotify_event*>(events + at);
-                if (event->len && node.filename() == event->name)
-                    retryAtOnce_ = true;
-                at += ssize_t(sizeof(inotify_event) + event->len);
-            }
-        uint64_t drained;
-        while (::read(wakeFd_, &drained, sizeof drained) > 0) {
-        }
-    }
-    ::close(watch);
-    if (!camera)
-        return nullptr;
-    cameraSetsRate_ = camera->canSetFrameInterval();
-    for (uint32_t id : controls_.observedControls())
-        camera->subscribeControlEvents(id);
-    {
-        std::lock_guard lock(ioMutex_);
-        io_ = camera;
-    }
-    {
-        std::lock_guard lock(mutex_);
-        intervalPending_ = true; // the camera forgot it
-    }
-    // The camera may have come back with other settings: observers see what it has now.
-    refreshLater(controls_.observedControls());
-    setAvailable(true, "is back");
-    return camera;
-}
-
-void V4L2CaptureDevice::setAvailable(bool available, const std::string& why) {
-    AvailabilityHandler handler;
-    {
-        std::lock_guard lock(mutex_);
-        if (available_ == available)
-            return;
-        available_ = available;
-        handler = availabilityHandler_;
-    }
-    foundation::logError("capture: camera '" + path_ + "' " + why);
-    if (handler)
-        handler(available);
-}
-
-void V4L2CaptureDevice::deliver(const std::vector<uint8_t>& frame, Clock::time_point& lastDelivery) {
-    // At the format's full rate the camera sets the pace; a longer minimum frame duration
-    // (a throttle) the camera cannot take drops the frames that come too soon.
-    const auto now = Clock::now();
-    const CMTime minDuration = activeVideoMinFrameDuration();
-    const bool throttled =
-        minDuration.isValid() && !activeFormat().videoSupportedFrameRateRanges.empty() &&
-        CMTimeCompare(minDuration, activeFormat().videoSupportedFrameRateRanges.front().minFrameDuration) > 0;
-    if (throttled && lastDelivery != Clock::time_point{} &&
-        std::chrono::duration<double>(now - lastDelivery).count() < paceSlack * CMTimeGetSeconds(minDuration))
-        return;
-    const CMTime presentationTime = deviceClockTime();
-
-    bool damaged = false;
-    auto pixels = CVPixelBuffer::make(frameWidth, frameHeight, [&](uint8_t* out, size_t bytesPerRow) {
-        convert(frame, out, bytesPerRow, damaged);
-    });
-    if (damaged)
-        return;
-    lastDelivery = now;
-
-    FrameHandler handler;
-    uint64_t number;
-    {
-        std::lock_guard lock(mutex_);
-        if (!streaming_ || quitting_)
-            return;
-        handler = handler_;
-        number = ++framesDelivered_;
-    }
-    handler(
-        std::make_shared<const CMSampleBuffer>(CMSampleBuffer{std::move(pixels), presentationTime, number}));
-}
-
-void V4L2CaptureDevice::convert(const std::vector<uint8_t>& frame, uint8_t* out, size_t bytesPerRow, bool& damaged) {
-    const V4L2Format& f = mode_.format;
-    const int w = int(f.width), h = int(f.height);
-    const double zoom = std::max(digitalZoom_.load(), 1.0);
-    if (f.pixelFormat == V4L2_PIX_FMT_RGB24) {
-        const size_t rowBytes = std::max<size_t>(f.bytesPerLine, size_t(w) * 3);
-        if (frame.size() < rowBytes * size_t(h)) {
-            damaged = true;
-            return;
-        }
-        SourceRect crop = coverCrop(w, h, frameWidth, frameHeight);
-        const double cw = crop.width / zoom, ch = crop.height / zoom;
-        fitInto(frame.data(), w, h, rowBytes, 3,
-                SourceRect{crop.x + (crop.width - cw) / 2, crop.y + (crop.height - ch) / 2, cw, ch}, out,
-                frameWidth, frameHeight, bytesPerRow);
-        return;
-    }
-    // Digital zoom crops the decoded frame.
-    uint8_t* target = out;
-    size_t targetBytesPerRow = bytesPerRow;
-    if (zoom > 1.0) {
-        zoomScratch_.resize(size_t(frameWidth) * frameHeight * 4);
-        target = zoomScratch_.data();
-        targetBytesPerRow = size_t(frameWidth) * 4;
-    }
-    if (f.pixelFormat == V4L2_PIX_FMT_YUYV) {
-        const size_t rowBytes = std::max<size_t>(f.bytesPerLine, size_t(w) * 2);
-        if (frame.size() < rowBytes * size_t(h)) {
-            damaged = true;
-            return;
-        }
-        decoder_->convertYuyvFrame(frame.data(), w, h, rowBytes, target, frameWidth, frameHeight, targetBytesPerRow);
-    } else {
-        std::string reason;
-        if (!decoder_->decodeJpegFrame(frame.data(), frame.size(), target, frameWidth, frameHeight,
-                                       targetBytesPerRow, &reason)) {
-            damaged = true;
-            if (!damagedFrameReported_)
-                foundation::logError("capture: camera '" + path_ + "' sent a damaged picture (" + reason +
-                                     "); such pictures are skipped");
-            damagedFrameReported_ = true;
-            return;
-        }
-    }
-    if (zoom > 1.0) {
-        const double cw = frameWidth / zoom, ch = frameHeight / zoom;
-        fitInto(zoomScratch_.data(), frameWidth, frameHeight, size_t(frameWidth) * 4, 4,
-                SourceRect{(frameWidth - cw) / 2, (frameHeight - ch) / 2, cw, ch}, out, frameWidth, frameHeight,
-                bytesPerRow);
-    }
 }
 
 void V4L2CaptureDevice::fail(int error, const std::string& what) {

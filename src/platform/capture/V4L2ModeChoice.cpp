@@ -60,6 +60,11 @@ V4L2ModeChoice chooseV4L2Mode(const std::vector<V4L2Mode>& modes) {
     return choice;
 }
 
+int setChosenMode(V4L2Io& io, V4L2ModeChoice& mode) {
+    mode = chooseV4L2Mode(io.modes());
+    return io.setFormat(mode.format);
+}
+
 std::string fourCharacterCode(uint32_t pixelFormat) {
     std::string code;
     for (int shift = 0; shift < 32; shift += 8) {

@@ -19,6 +19,9 @@ struct V4L2ModeChoice {
 };
 
 V4L2ModeChoice chooseV4L2Mode(const std::vector<V4L2Mode>& modes);
+// Chooses among the camera's modes and asks for that one; `mode` holds what was granted.
+// The driver's errno, or 0.
+int setChosenMode(V4L2Io& io, V4L2ModeChoice& mode);
 
 // "MJPG", "YUYV"…: a pixel format's four characters.
 std::string fourCharacterCode(uint32_t pixelFormat);
