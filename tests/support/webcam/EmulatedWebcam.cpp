@@ -29,7 +29,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdarg>
 #include <cstring>
 #include <deque>
@@ -61,7 +60,6 @@ constexpr uint32_t sizes[][2] = {{640, 480}, {1280, 720}, {1920, 1080}};
 constexpr uint32_t intervals[][2] = {{1, 30}, {1, 15}, {1, 10}, {1, 5}};
 constexpr uint32_t capture = V4L2_BUF_TYPE_VIDEO_CAPTURE;
 constexpr uint32_t mjpegRing = 24; // MJPEG frames are encoded once per mode, then repeat
-enum BufferState : uint32_t { dequeued, queued, done };
 
 std::string emulatedDir() {
     const char* dir = getenv("FERNHOLD_EMULATED_DEV");
@@ -80,11 +78,6 @@ std::string nodeOf(const char* path) {
 std::string devFolder(const char* path) {
     const std::string dir = emulatedDir(), p = path ? path : "";
     return !dir.empty() && (p == "/dev" || p == "/dev/") ? dir : p;
-}
-
-int fail(int error) {
-    errno = error;
-    return -1;
 }
 
 const char* menuEntry(uint32_t id, int64_t index) {
@@ -137,18 +130,13 @@ std::vector<std::vector<uint8_t>> encodeMjpeg(uint32_t w, uint32_t h) {
 }
 
 struct Buffer {
-    BufferState state = dequeued;
-    uint32_t bytesused = 0, sequence = 0;
+    uint32_t flags = 0, bytesused = 0, sequence = 0; // flags: queued, done or neither (dequeued)
     timeval time{};
 };
 
 struct Subscription {
-    uint32_t flags, seenChanges, seenFlags;
+    uint32_t seenChanges, seenFlags;
 };
-
-template <typename T> T& zeroed(void* arg) {
-    return *static_cast<T*>(arg) = T{};
-}
 
 class Handle {
   public:
@@ -163,21 +151,13 @@ class Handle {
         clock_.join();
     }
 
-    int ioctl(unsigned long request, void* arg) {
-        std::unique_lock lock(m_);
-        refresh();
-        if (dead_ || closing_) // closing: a call that raced the program's close()
-            return closing_ ? EBADF : ENODEV;
-        return node_->metadata && request != VIDIOC_QUERYCAP ? EINVAL : handle(request, arg, lock);
-    }
-
     void* map(void* addr, size_t length, int prot, int flags, off_t offset) {
         std::lock_guard lock(m_);
         const bool fits = !buffers_.empty() && offset % off_t(bufferSize_) == 0 &&
                           size_t(offset) / bufferSize_ < buffers_.size() && length <= bufferSize_;
         if (dead_ || !fits)
             return errno = dead_ ? ENODEV : EINVAL, MAP_FAILED;
-        return REAL(mmap)(addr, length, prot, flags, memfd_, offset);
+        return ::mmap(addr, length, prot, flags, memfd_, offset);
     }
 
     short revents(short wanted) {
@@ -191,8 +171,11 @@ class Handle {
         return r & (wanted | POLLERR | POLLHUP);
     }
 
-  private:
-    int handle(unsigned long request, void* arg, std::unique_lock<std::mutex>& lock) {
+    int ioctl(unsigned long request, void* arg) {
+        std::lock_guard lock(m_);
+        refresh();
+        if (dead_ || closing_ || (node_->metadata && request != VIDIOC_QUERYCAP))
+            return closing_ ? EBADF : dead_ ? ENODEV : EINVAL; // closing: a call that raced close()
         const bool set = request == VIDIOC_S_FMT || request == VIDIOC_S_PARM;
         switch (request) {
         case VIDIOC_QUERYCAP: {
@@ -288,10 +271,10 @@ class Handle {
             const size_t page = size_t(sysconf(_SC_PAGESIZE));
             bufferSize_ = (size_t(node_->width) * node_->height * 2 + page - 1) / page * page;
             memfd_ = r.count ? memfd_create("emulated-webcam", MFD_CLOEXEC) : -1;
-            void* memory = memfd_ < 0 || ftruncate(memfd_, off_t(bufferSize_ * r.count)) != 0
-                               ? MAP_FAILED
-                               : REAL(mmap)(nullptr, bufferSize_ * r.count, PROT_READ | PROT_WRITE,
-                                            MAP_SHARED, memfd_, 0);
+            void* memory =
+                memfd_ < 0 || ftruncate(memfd_, off_t(bufferSize_ * r.count)) != 0
+                    ? MAP_FAILED
+                    : ::mmap(nullptr, bufferSize_ * r.count, PROT_READ | PROT_WRITE, MAP_SHARED, memfd_, 0);
             if (r.count && memory == MAP_FAILED)
                 return releaseBuffers(), ENOMEM;
             memory_ = r.count ? static_cast<uint8_t*>(memory) : nullptr;
@@ -305,28 +288,22 @@ class Handle {
             if (b.type != capture || b.memory != V4L2_MEMORY_MMAP)
                 return EINVAL;
             if (request == VIDIOC_DQBUF) {
-                if (int error = waitFor(
-                        lock, [&] { return failed_ || !streaming_ || !done_.empty(); }, EAGAIN))
-                    return error;
-                if (failed_ || !streaming_)
-                    return failed_ ? failed_ : EINVAL;
+                if (failed_ || !streaming_ || done_.empty())
+                    return failed_ ? failed_ : streaming_ ? EAGAIN : EINVAL;
                 b.index = done_.front();
                 done_.pop_front();
             }
-            if (b.index >= buffers_.size() || (request == VIDIOC_QBUF && buffers_[b.index].state != dequeued))
+            if (b.index >= buffers_.size() || (request == VIDIOC_QBUF && buffers_[b.index].flags))
                 return EINVAL;
             Buffer& buffer = buffers_[b.index];
             if (request == VIDIOC_QBUF)
-                buffer.state = queued, queued_.push_back(b.index);
+                buffer.flags = V4L2_BUF_FLAG_QUEUED, queued_.push_back(b.index);
             b.m.offset = uint32_t(b.index * bufferSize_), b.length = uint32_t(bufferSize_);
             b.bytesused = buffer.bytesused, b.sequence = buffer.sequence, b.timestamp = buffer.time;
             b.field = V4L2_FIELD_NONE;
-            b.flags = V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC | V4L2_BUF_FLAG_TSTAMP_SRC_SOE |
-                      (buffer.state == queued ? V4L2_BUF_FLAG_QUEUED
-                       : buffer.state == done ? V4L2_BUF_FLAG_DONE
-                                              : 0);
+            b.flags = V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC | V4L2_BUF_FLAG_TSTAMP_SRC_SOE | buffer.flags;
             if (request == VIDIOC_DQBUF)
-                buffer.state = dequeued;
+                buffer.flags = 0;
             return 0;
         }
         case VIDIOC_STREAMON:
@@ -360,15 +337,11 @@ class Handle {
             const int i = controlIndex(s.id);
             if (s.type != V4L2_EVENT_CTRL || i < 0)
                 return EINVAL;
-            subscriptions_[s.id] = {s.flags, node_->control[i].changes, flagsOf(controls[i])};
-            if (s.flags & V4L2_EVENT_SUB_FL_SEND_INITIAL)
-                queueEvent(s.id, V4L2_EVENT_CTRL_CH_VALUE | V4L2_EVENT_CTRL_CH_FLAGS);
-            return 0;
+            return subscriptions_[s.id] = {node_->control[i].changes, flagsOf(controls[i])}, 0;
         }
         case VIDIOC_DQEVENT: {
-            if (int error = waitFor(
-                    lock, [&] { return !events_.empty(); }, ENOENT))
-                return error;
+            if (events_.empty())
+                return ENOENT;
             const auto [id, changes] = events_.front();
             events_.pop_front();
             const ControlInfo& c = controls[controlIndex(id)];
@@ -385,23 +358,11 @@ class Handle {
         return ENOTTY;
     }
 
+  private:
+    template <typename T> static T& zeroed(void* arg) { return *static_cast<T*>(arg) = T{}; }
     bool offers(uint32_t f) const { return f && (node_->formats[0] == f || node_->formats[1] == f); }
 
-    // Another handle streams: a live process's (a crashed one holds nothing, as on a kernel).
-    bool heldElsewhere() const {
-        const pid_t holder = pid_t(node_->streaming.load());
-        return holder && !streaming_ && (kill(holder, 0) == 0 || errno != ESRCH);
-    }
-
-    // Waits (for a blocking handle) until `ready`; `none` when it is non-blocking and not.
-    template <typename Ready> int waitFor(std::unique_lock<std::mutex>& lock, Ready ready, int none) {
-        while (!ready() && !dead_ && !closing_) {
-            if (fcntl(fd_, F_GETFL) & O_NONBLOCK)
-                return none;
-            cv_.wait(lock);
-        }
-        return dead_ ? ENODEV : closing_ ? EBADF : 0;
-    }
+    bool heldElsewhere() const { return !streaming_ && node_->held(); }
 
     // A control whose master is not at its manual setting is inactive.
     uint32_t flagsOf(const ControlInfo& c) const {
@@ -440,7 +401,8 @@ class Handle {
 
     // Brings this handle up to date with the node (m_ held): an unplug, a failure, and the
     // control changes that subscribers are owed events for. A value change reaches every
-    // handle but the writer's (unless it asked for feedback); a flags change reaches all.
+    // handle but the writer's (V4L2_EVENT_SUB_FL_ALLOW_FEEDBACK is not offered); a flags
+    // change reaches all.
     void refresh() {
         if (!dead_ && (node_->unplugged || node_->generation != generation_))
             dead_ = true, signal();
@@ -450,9 +412,9 @@ class Handle {
             const int i = controlIndex(id);
             const ControlState& s = node_->control[i];
             const uint32_t seen = s.changes, flags = flagsOf(controls[i]);
-            const bool feedback = s.writer != token_ || (sub.flags & V4L2_EVENT_SUB_FL_ALLOW_FEEDBACK);
-            const uint32_t changes = (seen != sub.seenChanges && feedback ? V4L2_EVENT_CTRL_CH_VALUE : 0) |
-                                     (flags != sub.seenFlags ? V4L2_EVENT_CTRL_CH_FLAGS : 0);
+            const uint32_t changes =
+                (seen != sub.seenChanges && s.writer != token_ ? V4L2_EVENT_CTRL_CH_VALUE : 0) |
+                (flags != sub.seenFlags ? V4L2_EVENT_CTRL_CH_FLAGS : 0);
             sub.seenChanges = seen, sub.seenFlags = flags;
             if (changes)
                 queueEvent(id, changes);
@@ -470,11 +432,8 @@ class Handle {
     }
 
     void signal() {
-        const uint64_t one = 1;
         if (!closing_) // after close() the descriptor's number may be another file's
-            [[maybe_unused]]
-            ssize_t n = ::write(fd_, &one, sizeof one);
-        cv_.notify_all();
+            eventfd_write(fd_, 1);
     }
 
     void startStreaming() {
@@ -494,9 +453,8 @@ class Handle {
         streaming_ = false;
         queued_.clear(), done_.clear();
         for (Buffer& b : buffers_)
-            b.state = dequeued;
+            b.flags = 0;
         node_->ring(); // the clock stops now, not at its next tick
-        cv_.notify_all();
     }
 
     void releaseBuffers() {
@@ -527,7 +485,7 @@ class Handle {
         }
         timespec now;
         clock_gettime(CLOCK_MONOTONIC, &now);
-        b.time = {now.tv_sec, now.tv_nsec / 1000}, b.sequence = phase, b.state = done;
+        b.time = {now.tv_sec, now.tv_nsec / 1000}, b.sequence = phase, b.flags = V4L2_BUF_FLAG_DONE;
         done_.push_back(queued_.front());
         queued_.pop_front();
         node_->frames.fetch_add(1);
@@ -562,7 +520,6 @@ class Handle {
     const uint64_t token_; // pid << 32 | handle number: who wrote a control last
     const uint32_t generation_;
     std::mutex m_;
-    std::condition_variable cv_;
     bool dead_ = false, closing_ = false, streaming_ = false;
     int failed_ = 0, memfd_ = -1;
     uint8_t* memory_ = nullptr;
@@ -594,11 +551,9 @@ std::shared_ptr<Handle> find(int fd, bool take = false) {
     if (fd < 0 || openHandles == 0)
         return nullptr;
     std::lock_guard lock(registryLock);
-    auto it = registry().find(fd);
-    if (it == registry().end())
-        return nullptr;
-    auto handle = it->second;
-    if (take)
+    const auto it = registry().find(fd);
+    auto handle = it == registry().end() ? nullptr : it->second;
+    if (handle && take)
         registry().erase(it), --openHandles;
     return handle;
 }
@@ -608,14 +563,12 @@ int openNode(const std::string& name, int flags) {
     const std::string dir = emulatedDir();
     NodeState* node = access((dir + "/" + name).c_str(), F_OK) == 0 ? mapNode(dir, name, false) : nullptr;
     const int fd =
-        node && !node->denied
-            ? eventfd(0, (flags & O_NONBLOCK ? EFD_NONBLOCK : 0) | (flags & O_CLOEXEC ? EFD_CLOEXEC : 0))
-            : -1;
+        node && !node->denied ? eventfd(0, flags & (EFD_NONBLOCK | EFD_CLOEXEC)) : -1; // O_'s values
     if (fd < 0) {
         const int error = !node ? ENOENT : node->denied ? EACCES : errno;
         if (node)
             munmap(node, sizeof(NodeState));
-        return fail(error);
+        return errno = error, -1;
     }
     static std::atomic<uint32_t> opened{0};
     auto handle = std::make_shared<Handle>(fd, node, uint64_t(getpid()) << 32 | ++opened);
@@ -662,9 +615,6 @@ int pollEmulated(pollfd* fds, nfds_t n, int timeout, bool& emulated) {
     return 0;
 }
 
-mode_t modeOf(int flags, va_list ap) {
-    return flags & (O_CREAT | O_TMPFILE) ? mode_t(va_arg(ap, unsigned)) : 0;
-}
 } // namespace
 
 // libc's open() and openat() (the kernel's come through syscall()) end in the one place
@@ -673,7 +623,7 @@ mode_t modeOf(int flags, va_list ap) {
     int name params {                                                                                        \
         va_list ap;                                                                                          \
         va_start(ap, flags);                                                                                 \
-        const mode_t mode = modeOf(flags, ap);                                                               \
+        const mode_t mode = flags & (O_CREAT | O_TMPFILE) ? mode_t(va_arg(ap, unsigned)) : 0;                \
         va_end(ap);                                                                                          \
         return openPath(dirfd, path, flags, mode);                                                           \
     }
@@ -695,7 +645,7 @@ int ioctl(int fd, unsigned long request, ...) noexcept {
     va_end(ap);
     auto handle = find(fd);
     const int error = handle ? handle->ioctl(request, arg) : 0;
-    return !handle ? REAL(ioctl)(fd, request, arg) : error ? fail(error) : 0;
+    return !handle ? REAL(ioctl)(fd, request, arg) : error ? (errno = error, -1) : 0;
 }
 
 int poll(pollfd* fds, nfds_t n, int timeout) {
@@ -712,8 +662,8 @@ int ppoll(pollfd* fds, nfds_t n, const timespec* timeout, const sigset_t* mask) 
     return emulated ? ready : REAL(ppoll)(fds, n, timeout, mask);
 }
 
-// libv4l2 and its plugins make their kernel calls through syscall(). A uvcvideo node has
-// no read(): streaming only.
+// libv4l2 and its plugins make their kernel calls through syscall(): openat, ioctl, mmap
+// and close on a node (a uvcvideo node has no read(), and the program only streams).
 long syscall(long number, ...) noexcept {
     va_list ap;
     va_start(ap, number);
@@ -724,16 +674,12 @@ long syscall(long number, ...) noexcept {
     const auto p = [&](int i) { return reinterpret_cast<char*>(a[i]); };
     std::shared_ptr<Handle> handle;
     switch (number) {
-    case SYS_open:
-        return openPath(AT_FDCWD, p(0), int(a[1]), mode_t(a[2]));
     case SYS_openat:
         return openPath(int(a[0]), p(1), int(a[2]), mode_t(a[3]));
     case SYS_close:
         return close(int(a[0]));
     case SYS_ioctl:
         return ioctl(int(a[0]), static_cast<unsigned long>(a[1]), p(2));
-    case SYS_read:
-        return find(int(a[0])) ? fail(EINVAL) : REAL(syscall)(number, a[0], a[1], a[2]);
     case SYS_mmap:
         if ((handle = find(int(a[4]))))
             return reinterpret_cast<long>(handle->map(p(0), size_t(a[1]), int(a[2]), int(a[3]), off_t(a[5])));
