@@ -46,9 +46,8 @@
 #define REAL(fn)                                                                                             \
     ([] {                                                                                                    \
         static std::atomic<void*> f{nullptr};                                                                \
-        if (!f.load(std::memory_order_relaxed))                                                              \
-            f.store(dlsym(RTLD_NEXT, #fn), std::memory_order_relaxed);                                       \
-        return reinterpret_cast<decltype(&::fn)>(f.load(std::memory_order_relaxed));                         \
+        void* p = f.load(std::memory_order_relaxed);                                                         \
+        return reinterpret_cast<decltype(&::fn)>(p ? p : f = dlsym(RTLD_NEXT, #fn));                         \
     }())
 #define COPY_NAME(to, from) snprintf(reinterpret_cast<char*>(to), sizeof(to), "%s", from)
 
@@ -61,14 +60,9 @@ constexpr uint32_t intervals[][2] = {{1, 30}, {1, 15}, {1, 10}, {1, 5}};
 constexpr uint32_t capture = V4L2_BUF_TYPE_VIDEO_CAPTURE;
 constexpr uint32_t mjpegRing = 24; // MJPEG frames are encoded once per mode, then repeat
 
-std::string emulatedDir() {
-    const char* dir = getenv("FERNHOLD_EMULATED_DEV");
-    return dir ? dir : "";
-}
-
 // The node ("video3") that /dev/video3 names; "" for any other path.
 std::string nodeOf(const char* path) {
-    const std::string p = path && !emulatedDir().empty() ? path : "";
+    const std::string p = path && getenv("FERNHOLD_EMULATED_DEV") ? path : "";
     const bool node =
         p.size() > 10 && p.starts_with("/dev/video") && p.find_first_not_of("0123456789", 10) == p.npos;
     return node ? p.substr(5) : "";
@@ -76,8 +70,9 @@ std::string nodeOf(const char* path) {
 
 // The folder that stands in for /dev when `path` is /dev, else `path` itself.
 std::string devFolder(const char* path) {
-    const std::string dir = emulatedDir(), p = path ? path : "";
-    return !dir.empty() && (p == "/dev" || p == "/dev/") ? dir : p;
+    const char* dir = getenv("FERNHOLD_EMULATED_DEV");
+    const std::string p = path ? path : "";
+    return dir && (p == "/dev" || p == "/dev/") ? dir : p;
 }
 
 const char* menuEntry(uint32_t id, int64_t index) {
@@ -233,10 +228,8 @@ class Handle {
                 node_->numerator = intervals[0][0], node_->denominator = intervals[0][1];
             if (request == VIDIOC_G_FMT)
                 fourcc = node_->fourcc, w = node_->width, h = node_->height;
-            pix = {};
-            pix.pixelformat = fourcc, pix.width = w, pix.height = h, pix.sizeimage = w * h * 2;
-            pix.bytesperline = fourcc == V4L2_PIX_FMT_YUYV ? w * 2 : 0;
-            pix.field = V4L2_FIELD_NONE, pix.colorspace = V4L2_COLORSPACE_SRGB;
+            const uint32_t line = fourcc == V4L2_PIX_FMT_YUYV ? w * 2 : 0; // MJPEG: none
+            pix = {w, h, fourcc, V4L2_FIELD_NONE, line, w * h * 2, V4L2_COLORSPACE_SRGB, 0, 0, 0, 0, 0};
             return 0;
         }
         case VIDIOC_G_PARM:
@@ -267,17 +260,17 @@ class Handle {
                 return EBUSY;
             releaseBuffers(); // mappings the program still holds stay valid, as orphans do
             r.capabilities = V4L2_BUF_CAP_SUPPORTS_MMAP | V4L2_BUF_CAP_SUPPORTS_ORPHANED_BUFS;
-            r.count = std::min(r.count, 32u);
+            if ((r.count = std::min(r.count, 32u)) == 0)
+                return 0;
             const size_t page = size_t(sysconf(_SC_PAGESIZE));
             bufferSize_ = (size_t(node_->width) * node_->height * 2 + page - 1) / page * page;
-            memfd_ = r.count ? memfd_create("emulated-webcam", MFD_CLOEXEC) : -1;
-            void* memory =
-                memfd_ < 0 || ftruncate(memfd_, off_t(bufferSize_ * r.count)) != 0
+            memfd_ = memfd_create("emulated-webcam", MFD_CLOEXEC);
+            memory_ = static_cast<uint8_t*>(
+                ftruncate(memfd_, off_t(bufferSize_ * r.count)) // no memfd_: fails
                     ? MAP_FAILED
-                    : ::mmap(nullptr, bufferSize_ * r.count, PROT_READ | PROT_WRITE, MAP_SHARED, memfd_, 0);
-            if (r.count && memory == MAP_FAILED)
-                return releaseBuffers(), ENOMEM;
-            memory_ = r.count ? static_cast<uint8_t*>(memory) : nullptr;
+                    : ::mmap(nullptr, bufferSize_ * r.count, PROT_READ | PROT_WRITE, MAP_SHARED, memfd_, 0));
+            if (memory_ == MAP_FAILED)
+                return memory_ = nullptr, releaseBuffers(), ENOMEM;
             buffers_.assign(r.count, {});
             return 0;
         }
@@ -386,14 +379,12 @@ class Handle {
     // As uvcvideo: clamped and rounded to the step, refused (EACCES) while the control is
     // inactive, its master automatic. A change reaches every other handle's subscription.
     int setControl(const ControlInfo& c, ControlState& s, int32_t& value) {
-        if (c.type == V4L2_CTRL_TYPE_MENU && (value < c.minimum || value > c.maximum))
-            return ERANGE;
         if (c.type == V4L2_CTRL_TYPE_MENU && !menuEntry(c.id, value))
-            return EINVAL;
+            return value < c.minimum || value > c.maximum ? ERANGE : EINVAL;
         if (flagsOf(c))
             return EACCES;
-        value = std::clamp(value, c.minimum, c.maximum);
-        value = c.minimum + (value - c.minimum + c.step / 2) / c.step * c.step;
+        value =
+            c.minimum + (std::clamp(value, c.minimum, c.maximum) - c.minimum + c.step / 2) / c.step * c.step;
         if (s.value.exchange(value) != value)
             s.writer = token_, s.changes.fetch_add(1), node_->ring();
         return refresh(), 0;
@@ -483,9 +474,10 @@ class Handle {
             paint(data, width_, height_, phase);
             b.bytesused = width_ * height_ * 2;
         }
-        timespec now;
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        b.time = {now.tv_sec, now.tv_nsec / 1000}, b.sequence = phase, b.flags = V4L2_BUF_FLAG_DONE;
+        const auto us =
+            std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch());
+        b.time = {us.count() / 1'000'000, us.count() % 1'000'000}, b.sequence = phase,
+        b.flags = V4L2_BUF_FLAG_DONE;
         done_.push_back(queued_.front());
         queued_.pop_front();
         node_->frames.fetch_add(1);
@@ -560,10 +552,9 @@ std::shared_ptr<Handle> find(int fd, bool take = false) {
 
 // A node is there while its file is (an unplug removes it; the state stays for the tool).
 int openNode(const std::string& name, int flags) {
-    const std::string dir = emulatedDir();
+    const std::string dir = getenv("FERNHOLD_EMULATED_DEV"); // set, or no path names a node
     NodeState* node = access((dir + "/" + name).c_str(), F_OK) == 0 ? mapNode(dir, name, false) : nullptr;
-    const int fd =
-        node && !node->denied ? eventfd(0, flags & (EFD_NONBLOCK | EFD_CLOEXEC)) : -1; // O_'s values
+    const int fd = node && !node->denied ? eventfd(0, EFD_NONBLOCK | (flags & O_CLOEXEC)) : -1;
     if (fd < 0) {
         const int error = !node ? ENOENT : node->denied ? EACCES : errno;
         if (node)
@@ -594,10 +585,8 @@ int pollEmulated(pollfd* fds, nfds_t n, int timeout, bool& emulated) {
         for (nfds_t i = 0; i < n; ++i)
             if (handles[i]) {
                 // Drained before looking, so a change after the look leaves the eventfd readable.
-                pollfd self{fds[i].fd, POLLIN, 0};
-                uint64_t count;
-                if (REAL(poll)(&self, 1, 0) == 1) [[maybe_unused]]
-                    ssize_t r = ::read(fds[i].fd, &count, sizeof count);
+                eventfd_t count;
+                eventfd_read(fds[i].fd, &count);
                 ready += (fds[i].revents = handles[i]->revents(fds[i].events)) != 0;
                 watched[i].events = POLLIN;
             }
