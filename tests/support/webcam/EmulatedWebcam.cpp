@@ -129,10 +129,6 @@ struct Buffer {
     timeval time{};
 };
 
-struct Subscription {
-    uint32_t seenChanges, seenFlags;
-};
-
 class Handle {
   public:
     Handle(int fd, NodeState* node, uint64_t token)
@@ -404,9 +400,9 @@ class Handle {
             const ControlState& s = node_->control[i];
             const uint32_t seen = s.changes, flags = flagsOf(controls[i]);
             const uint32_t changes =
-                (seen != sub.seenChanges && s.writer != token_ ? V4L2_EVENT_CTRL_CH_VALUE : 0) |
-                (flags != sub.seenFlags ? V4L2_EVENT_CTRL_CH_FLAGS : 0);
-            sub.seenChanges = seen, sub.seenFlags = flags;
+                (seen != sub.first && s.writer != token_ ? V4L2_EVENT_CTRL_CH_VALUE : 0) |
+                (flags != sub.second ? V4L2_EVENT_CTRL_CH_FLAGS : 0);
+            sub = {seen, flags};
             if (changes)
                 queueEvent(id, changes);
         }
@@ -522,7 +518,7 @@ class Handle {
     std::vector<std::vector<uint8_t>> mjpeg_;
     std::chrono::nanoseconds interval_{};
     Clock::time_point tick_;
-    std::map<uint32_t, Subscription> subscriptions_;
+    std::map<uint32_t, std::pair<uint32_t, uint32_t>> subscriptions_; // id: the changes and flags seen
     std::deque<std::pair<uint32_t, uint32_t>> events_;
     uint32_t eventSequence_ = 0;
     std::thread clock_; // last: it starts on a complete handle

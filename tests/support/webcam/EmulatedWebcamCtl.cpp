@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 
 #include "NodeState.h"
 
@@ -32,10 +31,8 @@ constexpr Switch switches[] = {
 };
 
 int usage() {
-    std::fputs(
-        "usage: emulated_webcam_ctl DIR create|unplug|replug|stall|resume|fail|busy|idle|deny|allow|show|set "
-        "videoN [...]\n",
-        stderr);
+    std::fputs("usage: emulated_webcam_ctl DIR create|show|set|fail|unplug|replug|stall|...|allow videoN\n",
+               stderr);
     return 2;
 }
 
@@ -46,20 +43,16 @@ int create(const std::string& dir, const std::string& node, int argc, char** arg
     s->formats[0] = V4L2_PIX_FMT_MJPEG, s->formats[1] = V4L2_PIX_FMT_YUYV, s->frameRateControl = 1;
     for (int i = 0; i < argc; ++i) {
         const std::string option = argv[i];
-        if (option == "--metadata" || option == "--no-frame-rate-control")
-            (option == "--metadata" ? s->metadata : s->frameRateControl) = option == "--metadata";
-        else if (option == "--formats" && i + 1 < argc) {
-            std::istringstream list(argv[++i]);
-            int n = 0;
-            s->formats[0] = s->formats[1] = 0;
-            for (std::string name; std::getline(list, name, ',');)
-                if (n == 2 || !(s->formats[n++] = name == "mjpeg"  ? V4L2_PIX_FMT_MJPEG
-                                                  : name == "yuyv" ? V4L2_PIX_FMT_YUYV
-                                                                   : 0))
-                    return usage();
-            if (n == 0)
-                return usage();
-        } else
+        const std::string list = option == "--formats" && i + 1 < argc ? argv[++i] : "";
+        const uint32_t first = list.starts_with("mjpeg") ? V4L2_PIX_FMT_MJPEG : V4L2_PIX_FMT_YUYV;
+        if (option == "--metadata")
+            s->metadata = 1;
+        else if (option == "--no-frame-rate-control")
+            s->frameRateControl = 0;
+        else if (list == "mjpeg" || list == "yuyv" || list == "mjpeg,yuyv" || list == "yuyv,mjpeg")
+            s->formats[0] = first,
+            s->formats[1] = list.size() > 5 ? first ^ V4L2_PIX_FMT_MJPEG ^ V4L2_PIX_FMT_YUYV : 0;
+        else
             return usage();
     }
     for (size_t i = 0; i < controlCount; ++i)
