@@ -19,8 +19,9 @@
 // Give environment() to the program itself (`env <environment()> fernhold ...`), not to a
 // shell or `timeout` in front of it: a sanitizer runtime preloaded into those is only waste.
 //
-// Limits: a handle is not shared by dup() or fork(), and ppoll() ignores its signal mask
-// while an emulated node is among its descriptors.
+// Limits: a handle is not shared by dup() or fork(), it answers as a non-blocking one
+// (DQBUF and DQEVENT never wait: the program opens with O_NONBLOCK), and ppoll() ignores its
+// signal mask while an emulated node is among its descriptors.
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -42,12 +43,9 @@ class EmulatedWebcam {
             throw std::runtime_error("cannot make a folder for the emulated webcam");
         dir_ = pattern;
     }
-    // The folder of a program that already runs under the emulator (it is left in place).
-    explicit EmulatedWebcam(std::string dir) : dir_(std::move(dir)), owned_(false) {}
     ~EmulatedWebcam() {
         std::error_code ignored;
-        if (owned_)
-            std::filesystem::remove_all(dir_, ignored);
+        std::filesystem::remove_all(dir_, ignored);
     }
     EmulatedWebcam(const EmulatedWebcam&) = delete;
     EmulatedWebcam& operator=(const EmulatedWebcam&) = delete;
@@ -84,7 +82,6 @@ class EmulatedWebcam {
 
   private:
     std::string dir_;
-    bool owned_ = true;
 };
 
 } // namespace webcamtest

@@ -14,20 +14,21 @@
 // control whose automatic master is on (exposure time under auto exposure, focus under
 // auto focus) fails with EACCES; S_FMT resets the frame interval to the default one;
 // S_FMT, REQBUFS and S_PARM fail with EBUSY while buffers are allocated or a stream runs.
-#include <dirent.h>
+//
+// Only what the real libv4l2 (and its plugins) and fernhold call is stood in for: libv4l2
+// makes its kernel calls through syscall(), the program lists /dev through openat() and
+// watches it with inotify, and the control tool uses libc's open(), ioctl() and close().
+// Nothing here stats a node: neither of them does.
 #include <dlfcn.h>
 #include <linux/version.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
-#include <sys/sysmacros.h>
 #include <turbojpeg.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstdarg>
 #include <cstring>
 #include <deque>
@@ -45,9 +46,8 @@
 #define REAL(fn)                                                                                             \
     ([] {                                                                                                    \
         static std::atomic<void*> f{nullptr};                                                                \
-        if (!f.load(std::memory_order_relaxed))                                                              \
-            f.store(dlsym(RTLD_NEXT, #fn), std::memory_order_relaxed);                                       \
-        return reinterpret_cast<decltype(&::fn)>(f.load(std::memory_order_relaxed));                         \
+        void* p = f.load(std::memory_order_relaxed);                                                         \
+        return reinterpret_cast<decltype(&::fn)>(p ? p : f = dlsym(RTLD_NEXT, #fn));                         \
     }())
 #define COPY_NAME(to, from) snprintf(reinterpret_cast<char*>(to), sizeof(to), "%s", from)
 
@@ -59,42 +59,27 @@ constexpr uint32_t sizes[][2] = {{640, 480}, {1280, 720}, {1920, 1080}};
 constexpr uint32_t intervals[][2] = {{1, 30}, {1, 15}, {1, 10}, {1, 5}};
 constexpr uint32_t capture = V4L2_BUF_TYPE_VIDEO_CAPTURE;
 constexpr uint32_t mjpegRing = 24; // MJPEG frames are encoded once per mode, then repeat
-enum BufferState : uint32_t { dequeued, queued, done };
 
-std::string emulatedDir() {
-    const char* dir = getenv("FERNHOLD_EMULATED_DEV");
-    return dir ? dir : "";
-}
-
-// The node ("video3") that a path names, as /dev/video3 or as the file itself; "" if none.
+// The node ("video3") that /dev/video3 names; "" for any other path.
 std::string nodeOf(const char* path) {
-    const std::string dir = emulatedDir(), p = path ? path : "";
-    if (dir.empty())
-        return {};
-    const std::string name = p.starts_with("/dev/")     ? p.substr(5)
-                             : p.starts_with(dir + "/") ? p.substr(dir.size() + 1)
-                                                        : "";
-    const bool video = name.size() > 5 && name.starts_with("video") &&
-                       name.find_first_not_of("0123456789", 5) == std::string::npos;
-    return video ? name : "";
+    const std::string p = path && getenv("FERNHOLD_EMULATED_DEV") ? path : "";
+    const bool node =
+        p.size() > 10 && p.starts_with("/dev/video") && p.find_first_not_of("0123456789", 10) == p.npos;
+    return node ? p.substr(5) : "";
 }
 
 // The folder that stands in for /dev when `path` is /dev, else `path` itself.
 std::string devFolder(const char* path) {
-    const std::string dir = emulatedDir(), p = path ? path : "";
-    return !dir.empty() && (p == "/dev" || p == "/dev/") ? dir : p;
-}
-
-int fail(int error) {
-    errno = error;
-    return -1;
+    const char* dir = getenv("FERNHOLD_EMULATED_DEV");
+    const std::string p = path ? path : "";
+    return dir && (p == "/dev" || p == "/dev/") ? dir : p;
 }
 
 const char* menuEntry(uint32_t id, int64_t index) {
-    if (id != V4L2_CID_EXPOSURE_AUTO ||
-        (index != V4L2_EXPOSURE_MANUAL && index != V4L2_EXPOSURE_APERTURE_PRIORITY))
-        return nullptr;
-    return index == V4L2_EXPOSURE_MANUAL ? "Manual Mode" : "Aperture Priority Mode";
+    const bool exposure = id == V4L2_CID_EXPOSURE_AUTO;
+    return exposure && index == V4L2_EXPOSURE_MANUAL              ? "Manual Mode"
+           : exposure && index == V4L2_EXPOSURE_APERTURE_PRIORITY ? "Aperture Priority Mode"
+                                                                  : nullptr;
 }
 
 template <typename Row, size_t N, typename Distance>
@@ -140,44 +125,21 @@ std::vector<std::vector<uint8_t>> encodeMjpeg(uint32_t w, uint32_t h) {
 }
 
 struct Buffer {
-    BufferState state = dequeued;
-    uint32_t bytesused = 0, sequence = 0;
+    uint32_t flags = 0, bytesused = 0, sequence = 0; // flags: queued, done or neither (dequeued)
     timeval time{};
-};
-
-struct Subscription {
-    uint32_t flags, seenChanges, seenFlags;
 };
 
 class Handle {
   public:
-    Handle(int fd, NodeState* node, uint64_t token, unsigned number)
-        : fd_(fd), node_(node), token_(token), generation_(node->generation), number(number),
-          clock_([this] { run(); }) {}
-
-    const int fd_;
-    NodeState* const node_;
-    const uint64_t token_;
-    const uint32_t generation_;
-    const unsigned number; // N of /dev/videoN
-
-    void close() {
-        {
-            std::lock_guard lock(m_);
-            closing_ = true;
-            stopStreaming();
-            releaseBuffers();
-        }
-        clock_.join();
-    }
+    Handle(int fd, NodeState* node, uint64_t token)
+        : fd_(fd), node_(node), token_(token), generation_(node->generation), clock_([this] { run(); }) {}
     ~Handle() { munmap(node_, sizeof(NodeState)); } // when the last call on it has returned
 
-    int ioctl(unsigned long request, void* arg) {
+    void close() {
         std::unique_lock lock(m_);
-        refresh();
-        if (dead_ || closing_) // closing: a call that raced the program's close()
-            return closing_ ? EBADF : ENODEV;
-        return node_->metadata && request != VIDIOC_QUERYCAP ? EINVAL : handle(request, arg, lock);
+        closing_ = true, stopStreaming(), releaseBuffers();
+        lock.unlock();
+        clock_.join();
     }
 
     void* map(void* addr, size_t length, int prot, int flags, off_t offset) {
@@ -186,7 +148,7 @@ class Handle {
                           size_t(offset) / bufferSize_ < buffers_.size() && length <= bufferSize_;
         if (dead_ || !fits)
             return errno = dead_ ? ENODEV : EINVAL, MAP_FAILED;
-        return REAL(mmap)(addr, length, prot, flags, memfd_, offset);
+        return ::mmap(addr, length, prot, flags, memfd_, offset);
     }
 
     short revents(short wanted) {
@@ -200,37 +162,36 @@ class Handle {
         return r & (wanted | POLLERR | POLLHUP);
     }
 
-  private:
-    int handle(unsigned long request, void* arg, std::unique_lock<std::mutex>& lock) {
+    int ioctl(unsigned long request, void* arg) {
+        std::lock_guard lock(m_);
+        refresh();
+        if (dead_ || closing_ || (node_->metadata && request != VIDIOC_QUERYCAP))
+            return closing_ ? EBADF : dead_ ? ENODEV : EINVAL; // closing: a call that raced close()
+        const bool set = request == VIDIOC_S_FMT || request == VIDIOC_S_PARM;
         switch (request) {
         case VIDIOC_QUERYCAP: {
-            auto& c = *static_cast<v4l2_capability*>(arg);
-            c = {};
-            COPY_NAME(c.driver, "uvcvideo");
-            COPY_NAME(c.card, "Fernhold Emulated Webcam");
-            COPY_NAME(c.bus_info, "usb-emulated-1");
-            c.version = LINUX_VERSION_CODE;
+            auto& c = zeroed<v4l2_capability>(arg);
+            COPY_NAME(c.driver, "uvcvideo"), COPY_NAME(c.card, "Fernhold Emulated Webcam");
+            COPY_NAME(c.bus_info, "usb-emulated-1"), c.version = LINUX_VERSION_CODE;
             c.device_caps =
                 (node_->metadata ? V4L2_CAP_META_CAPTURE : V4L2_CAP_VIDEO_CAPTURE) | V4L2_CAP_STREAMING;
             c.capabilities =
-                V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING | V4L2_CAP_DEVICE_CAPS;
+                c.device_caps | V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_META_CAPTURE | V4L2_CAP_DEVICE_CAPS;
             return 0;
         }
         case VIDIOC_ENUM_FMT: {
             auto& f = *static_cast<v4l2_fmtdesc*>(arg);
             if (f.type != capture || f.index >= 2 || !node_->formats[f.index])
                 return EINVAL;
-            f.pixelformat = node_->formats[f.index];
-            f.flags = f.pixelformat == V4L2_PIX_FMT_MJPEG ? V4L2_FMT_FLAG_COMPRESSED : 0;
-            COPY_NAME(f.description, f.pixelformat == V4L2_PIX_FMT_MJPEG ? "Motion-JPEG" : "YUYV 4:2:2");
-            return 0;
+            const bool mjpeg = (f.pixelformat = node_->formats[f.index]) == V4L2_PIX_FMT_MJPEG;
+            f.flags = mjpeg ? V4L2_FMT_FLAG_COMPRESSED : 0;
+            return COPY_NAME(f.description, mjpeg ? "Motion-JPEG" : "YUYV 4:2:2"), 0;
         }
         case VIDIOC_ENUM_FRAMESIZES: {
             auto& s = *static_cast<v4l2_frmsizeenum*>(arg);
             if (!offers(s.pixel_format) || s.index >= std::size(sizes))
                 return EINVAL;
-            s.type = V4L2_FRMSIZE_TYPE_DISCRETE;
-            s.discrete = {sizes[s.index][0], sizes[s.index][1]};
+            s.type = V4L2_FRMSIZE_TYPE_DISCRETE, s.discrete = {sizes[s.index][0], sizes[s.index][1]};
             return 0;
         }
         case VIDIOC_ENUM_FRAMEINTERVALS: {
@@ -239,36 +200,32 @@ class Handle {
                                           [&](auto& s) { return s[0] == i.width && s[1] == i.height; });
             if (!offers(i.pixel_format) || !size || i.index >= std::size(intervals))
                 return EINVAL;
-            i.type = V4L2_FRMIVAL_TYPE_DISCRETE;
-            i.discrete = {intervals[i.index][0], intervals[i.index][1]};
+            i.type = V4L2_FRMIVAL_TYPE_DISCRETE, i.discrete = {intervals[i.index][0], intervals[i.index][1]};
             return 0;
         }
         case VIDIOC_G_FMT:
         case VIDIOC_TRY_FMT:
         case VIDIOC_S_FMT: {
             auto& f = *static_cast<v4l2_format*>(arg);
+            auto& pix = f.fmt.pix;
             if (f.type != capture)
                 return EINVAL;
-            if (request == VIDIOC_S_FMT && (node_->busy || !buffers_.empty() || heldElsewhere()))
+            if (set && (node_->busy || !buffers_.empty() || heldElsewhere()))
                 return EBUSY;
             // The nearest size, as uvcvideo measures it: the area the two do not share.
             auto& size = nearest(sizes, [&](auto& s) {
-                const uint64_t w = f.fmt.pix.width, h = f.fmt.pix.height;
+                const uint64_t w = pix.width, h = pix.height;
                 return w * h + s[0] * s[1] - 2 * std::min<uint64_t>(w, s[0]) * std::min<uint64_t>(h, s[1]);
             });
-            const uint32_t fourcc = offers(f.fmt.pix.pixelformat) ? f.fmt.pix.pixelformat : node_->formats[0];
-            if (request == VIDIOC_S_FMT) {
-                node_->fourcc = fourcc, node_->width = size[0], node_->height = size[1];
+            uint32_t fourcc = offers(pix.pixelformat) ? pix.pixelformat : node_->formats[0], w = size[0],
+                     h = size[1];
+            if (set) // and the interval goes back to the default one
+                node_->fourcc = fourcc, node_->width = w, node_->height = h,
                 node_->numerator = intervals[0][0], node_->denominator = intervals[0][1];
-            }
-            const bool get = request == VIDIOC_G_FMT;
-            f.fmt.pix = {};
-            f.fmt.pix.pixelformat = get ? node_->fourcc.load() : fourcc;
-            f.fmt.pix.width = get ? node_->width.load() : size[0];
-            f.fmt.pix.height = get ? node_->height.load() : size[1];
-            f.fmt.pix.bytesperline = f.fmt.pix.pixelformat == V4L2_PIX_FMT_YUYV ? f.fmt.pix.width * 2 : 0;
-            f.fmt.pix.sizeimage = f.fmt.pix.width * f.fmt.pix.height * 2;
-            f.fmt.pix.field = V4L2_FIELD_NONE, f.fmt.pix.colorspace = V4L2_COLORSPACE_SRGB;
+            if (request == VIDIOC_G_FMT)
+                fourcc = node_->fourcc, w = node_->width, h = node_->height;
+            const uint32_t line = fourcc == V4L2_PIX_FMT_YUYV ? w * 2 : 0; // MJPEG: none
+            pix = {w, h, fourcc, V4L2_FIELD_NONE, line, w * h * 2, V4L2_COLORSPACE_SRGB, 0, 0, 0, 0, 0};
             return 0;
         }
         case VIDIOC_G_PARM:
@@ -276,9 +233,9 @@ class Handle {
             auto& p = *static_cast<v4l2_streamparm*>(arg);
             if (p.type != capture)
                 return EINVAL;
-            if (request == VIDIOC_S_PARM && (node_->busy || streaming_ || heldElsewhere()))
+            if (set && (node_->busy || streaming_ || heldElsewhere()))
                 return EBUSY;
-            if (request == VIDIOC_S_PARM && node_->frameRateControl) {
+            if (set && node_->frameRateControl) {
                 const v4l2_fract want = p.parm.capture.timeperframe;
                 auto& best = nearest(intervals, [&](auto& i) {
                     return std::abs((want.denominator ? double(want.numerator) / want.denominator : 0) -
@@ -299,17 +256,17 @@ class Handle {
                 return EBUSY;
             releaseBuffers(); // mappings the program still holds stay valid, as orphans do
             r.capabilities = V4L2_BUF_CAP_SUPPORTS_MMAP | V4L2_BUF_CAP_SUPPORTS_ORPHANED_BUFS;
-            r.count = std::min(r.count, 32u);
+            if ((r.count = std::min(r.count, 32u)) == 0)
+                return 0;
             const size_t page = size_t(sysconf(_SC_PAGESIZE));
             bufferSize_ = (size_t(node_->width) * node_->height * 2 + page - 1) / page * page;
-            memfd_ = r.count ? memfd_create("emulated-webcam", MFD_CLOEXEC) : -1;
-            void* memory = memfd_ < 0 || ftruncate(memfd_, off_t(bufferSize_ * r.count)) != 0
-                               ? MAP_FAILED
-                               : REAL(mmap)(nullptr, bufferSize_ * r.count, PROT_READ | PROT_WRITE,
-                                            MAP_SHARED, memfd_, 0);
-            if (r.count && memory == MAP_FAILED)
-                return releaseBuffers(), ENOMEM;
-            memory_ = r.count ? static_cast<uint8_t*>(memory) : nullptr;
+            memfd_ = memfd_create("emulated-webcam", MFD_CLOEXEC);
+            memory_ = static_cast<uint8_t*>(
+                ftruncate(memfd_, off_t(bufferSize_ * r.count)) // no memfd_: fails
+                    ? MAP_FAILED
+                    : ::mmap(nullptr, bufferSize_ * r.count, PROT_READ | PROT_WRITE, MAP_SHARED, memfd_, 0));
+            if (memory_ == MAP_FAILED)
+                return memory_ = nullptr, releaseBuffers(), ENOMEM;
             buffers_.assign(r.count, {});
             return 0;
         }
@@ -320,28 +277,22 @@ class Handle {
             if (b.type != capture || b.memory != V4L2_MEMORY_MMAP)
                 return EINVAL;
             if (request == VIDIOC_DQBUF) {
-                if (int error = waitFor(
-                        lock, [&] { return failed_ || !streaming_ || !done_.empty(); }, EAGAIN))
-                    return error;
-                if (failed_ || !streaming_)
-                    return failed_ ? failed_ : EINVAL;
+                if (failed_ || !streaming_ || done_.empty())
+                    return failed_ ? failed_ : streaming_ ? EAGAIN : EINVAL;
                 b.index = done_.front();
                 done_.pop_front();
             }
-            if (b.index >= buffers_.size() || (request == VIDIOC_QBUF && buffers_[b.index].state != dequeued))
+            if (b.index >= buffers_.size() || (request == VIDIOC_QBUF && buffers_[b.index].flags))
                 return EINVAL;
             Buffer& buffer = buffers_[b.index];
             if (request == VIDIOC_QBUF)
-                buffer.state = queued, queued_.push_back(b.index);
+                buffer.flags = V4L2_BUF_FLAG_QUEUED, queued_.push_back(b.index);
             b.m.offset = uint32_t(b.index * bufferSize_), b.length = uint32_t(bufferSize_);
             b.bytesused = buffer.bytesused, b.sequence = buffer.sequence, b.timestamp = buffer.time;
             b.field = V4L2_FIELD_NONE;
-            b.flags = V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC | V4L2_BUF_FLAG_TSTAMP_SRC_SOE |
-                      (buffer.state == queued ? V4L2_BUF_FLAG_QUEUED
-                       : buffer.state == done ? V4L2_BUF_FLAG_DONE
-                                              : 0);
+            b.flags = V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC | V4L2_BUF_FLAG_TSTAMP_SRC_SOE | buffer.flags;
             if (request == VIDIOC_DQBUF)
-                buffer.state = dequeued;
+                buffer.flags = 0;
             return 0;
         }
         case VIDIOC_STREAMON:
@@ -361,84 +312,51 @@ class Handle {
             return entry ? COPY_NAME(m.name, entry), m.reserved = 0, 0 : EINVAL;
         }
         case VIDIOC_G_CTRL:
-        case VIDIOC_S_CTRL: { // as uvcvideo does: a one-control S_EXT_CTRLS
+        case VIDIOC_S_CTRL: {
             auto& c = *static_cast<v4l2_control*>(arg);
-            v4l2_ext_control one{};
-            one.id = c.id, one.value = c.value;
-            v4l2_ext_controls all{};
-            all.count = 1, all.controls = &one;
-            const int error =
-                controlValues(request == VIDIOC_S_CTRL ? VIDIOC_S_EXT_CTRLS : VIDIOC_G_EXT_CTRLS, all);
-            c.value = one.value;
-            return error;
+            const int i = controlIndex(c.id);
+            if (i < 0)
+                return EINVAL;
+            if (request == VIDIOC_G_CTRL)
+                return c.value = node_->control[i].value, 0;
+            return setControl(controls[i], node_->control[i], c.value);
         }
-        case VIDIOC_G_EXT_CTRLS:
-        case VIDIOC_S_EXT_CTRLS:
-        case VIDIOC_TRY_EXT_CTRLS:
-            return controlValues(request, *static_cast<v4l2_ext_controls*>(arg));
-        case VIDIOC_SUBSCRIBE_EVENT:
-        case VIDIOC_UNSUBSCRIBE_EVENT: {
+        case VIDIOC_SUBSCRIBE_EVENT: {
             auto& s = *static_cast<v4l2_event_subscription*>(arg);
-            if (request == VIDIOC_UNSUBSCRIBE_EVENT) {
-                std::erase_if(subscriptions_,
-                              [&](auto& e) { return s.type == V4L2_EVENT_ALL || e.first == s.id; });
-                std::erase_if(events_, [&](auto& e) { return !subscriptions_.count(e.first); });
-                return 0;
-            }
             const int i = controlIndex(s.id);
             if (s.type != V4L2_EVENT_CTRL || i < 0)
                 return EINVAL;
-            subscriptions_[s.id] = {s.flags, node_->control[i].changes, flagsOf(controls[i])};
-            if (s.flags & V4L2_EVENT_SUB_FL_SEND_INITIAL)
-                queueEvent(s.id, V4L2_EVENT_CTRL_CH_VALUE | V4L2_EVENT_CTRL_CH_FLAGS);
-            return 0;
+            return subscriptions_[s.id] = {node_->control[i].changes, flagsOf(controls[i])}, 0;
         }
         case VIDIOC_DQEVENT: {
-            if (int error = waitFor(
-                    lock, [&] { return !events_.empty(); }, ENOENT))
-                return error;
+            if (events_.empty())
+                return ENOENT;
             const auto [id, changes] = events_.front();
             events_.pop_front();
             const ControlInfo& c = controls[controlIndex(id)];
-            auto& e = *static_cast<v4l2_event*>(arg);
-            e = {};
+            auto& e = zeroed<v4l2_event>(arg);
             e.type = V4L2_EVENT_CTRL, e.id = id, e.pending = uint32_t(events_.size()),
             e.sequence = eventSequence_++;
             e.u.ctrl.changes = changes, e.u.ctrl.type = c.type,
             e.u.ctrl.value = node_->control[controlIndex(id)].value;
             e.u.ctrl.flags = flagsOf(c), e.u.ctrl.minimum = c.minimum, e.u.ctrl.maximum = c.maximum;
             e.u.ctrl.step = c.step, e.u.ctrl.default_value = c.defaultValue;
-            clock_gettime(CLOCK_MONOTONIC, &e.timestamp);
-            return 0;
+            return clock_gettime(CLOCK_MONOTONIC, &e.timestamp), 0;
         }
         }
         return ENOTTY;
     }
 
-    bool offers(uint32_t fourcc) const {
-        return fourcc && (node_->formats[0] == fourcc || node_->formats[1] == fourcc);
-    }
+  private:
+    template <typename T> static T& zeroed(void* arg) { return *static_cast<T*>(arg) = T{}; }
+    bool offers(uint32_t f) const { return f && (node_->formats[0] == f || node_->formats[1] == f); }
 
-    // Another handle streams: a live process's (a crashed one holds nothing, as on a kernel).
-    bool heldElsewhere() const {
-        const pid_t holder = pid_t(node_->streaming.load());
-        return holder && !streaming_ && (kill(holder, 0) == 0 || errno != ESRCH);
-    }
+    bool heldElsewhere() const { return !streaming_ && node_->held(); }
 
-    // Waits (for a blocking handle) until `ready`; `none` when it is non-blocking and not.
-    template <typename Ready> int waitFor(std::unique_lock<std::mutex>& lock, Ready ready, int none) {
-        while (!ready() && !dead_ && !closing_) {
-            if (fcntl(fd_, F_GETFL) & O_NONBLOCK)
-                return none;
-            cv_.wait(lock);
-        }
-        return dead_ ? ENODEV : closing_ ? EBADF : 0;
-    }
-
+    // A control whose master is not at its manual setting is inactive.
     uint32_t flagsOf(const ControlInfo& c) const {
-        return c.master && node_->control[controlIndex(c.master)].value != c.masterManual
-                   ? V4L2_CTRL_FLAG_INACTIVE
-                   : 0;
+        const bool automatic = c.master && node_->control[controlIndex(c.master)].value != c.masterManual;
+        return automatic ? V4L2_CTRL_FLAG_INACTIVE : 0;
     }
 
     int queryControl(v4l2_queryctrl& q) {
@@ -451,57 +369,27 @@ class Handle {
             return EINVAL;
         q = {found->id,           found->type,     {}, found->minimum, found->maximum, found->step,
              found->defaultValue, flagsOf(*found), {}};
-        COPY_NAME(q.name, found->name);
-        return 0;
+        return COPY_NAME(q.name, found->name), 0;
     }
 
-    int controlValues(unsigned long request, v4l2_ext_controls& all) {
-        for (uint32_t n = 0; n < all.count; ++n) {
-            v4l2_ext_control& x = all.controls[n];
-            const int i = controlIndex(x.id);
-            int32_t value = x.value;
-            const int error = i < 0                           ? EINVAL
-                              : request != VIDIOC_G_EXT_CTRLS ? adjust(controls[i], value, all, request)
-                                                              : 0;
-            if (error)
-                return all.error_idx = n, error;
-            x.value = request != VIDIOC_G_EXT_CTRLS          ? value
-                      : all.which == V4L2_CTRL_WHICH_DEF_VAL ? controls[i].defaultValue
-                                                             : node_->control[i].value.load();
-        }
-        for (uint32_t n = 0; request == VIDIOC_S_EXT_CTRLS && n < all.count; ++n) {
-            ControlState& s = node_->control[controlIndex(all.controls[n].id)];
-            if (s.value.exchange(all.controls[n].value) != all.controls[n].value) {
-                s.writer = token_;
-                s.changes.fetch_add(1);
-                node_->ring();
-            }
-        }
-        refresh();
-        return 0;
-    }
-
-    // Clamps and rounds to the step, as uvcvideo does. A control whose master is automatic,
-    // now or as this same request leaves it, refuses to be set.
-    int adjust(const ControlInfo& c, int32_t& value, const v4l2_ext_controls& all,
-               unsigned long request) const {
-        if (c.type == V4L2_CTRL_TYPE_MENU && (value < c.minimum || value > c.maximum))
-            return ERANGE;
+    // As uvcvideo: clamped and rounded to the step, refused (EACCES) while the control is
+    // inactive, its master automatic. A change reaches every other handle's subscription.
+    int setControl(const ControlInfo& c, ControlState& s, int32_t& value) {
         if (c.type == V4L2_CTRL_TYPE_MENU && !menuEntry(c.id, value))
-            return EINVAL;
-        value = std::clamp(value, c.minimum, c.maximum);
-        value = c.minimum + (value - c.minimum + c.step / 2) / c.step * c.step;
-        if (request != VIDIOC_S_EXT_CTRLS || !c.master)
-            return 0;
-        int32_t master = node_->control[controlIndex(c.master)].value;
-        for (uint32_t n = 0; n < all.count; ++n)
-            master = all.controls[n].id == c.master ? all.controls[n].value : master;
-        return master == c.masterManual ? 0 : EACCES;
+            return value < c.minimum || value > c.maximum ? ERANGE : EINVAL;
+        if (flagsOf(c))
+            return EACCES;
+        value =
+            c.minimum + (std::clamp(value, c.minimum, c.maximum) - c.minimum + c.step / 2) / c.step * c.step;
+        if (s.value.exchange(value) != value)
+            s.writer = token_, s.changes.fetch_add(1), node_->ring();
+        return refresh(), 0;
     }
 
     // Brings this handle up to date with the node (m_ held): an unplug, a failure, and the
     // control changes that subscribers are owed events for. A value change reaches every
-    // handle but the writer's (unless it asked for feedback); a flags change reaches all.
+    // handle but the writer's (V4L2_EVENT_SUB_FL_ALLOW_FEEDBACK is not offered); a flags
+    // change reaches all.
     void refresh() {
         if (!dead_ && (node_->unplugged || node_->generation != generation_))
             dead_ = true, signal();
@@ -511,10 +399,10 @@ class Handle {
             const int i = controlIndex(id);
             const ControlState& s = node_->control[i];
             const uint32_t seen = s.changes, flags = flagsOf(controls[i]);
-            const bool feedback = s.writer != token_ || (sub.flags & V4L2_EVENT_SUB_FL_ALLOW_FEEDBACK);
-            const uint32_t changes = (seen != sub.seenChanges && feedback ? V4L2_EVENT_CTRL_CH_VALUE : 0) |
-                                     (flags != sub.seenFlags ? V4L2_EVENT_CTRL_CH_FLAGS : 0);
-            sub.seenChanges = seen, sub.seenFlags = flags;
+            const uint32_t changes =
+                (seen != sub.first && s.writer != token_ ? V4L2_EVENT_CTRL_CH_VALUE : 0) |
+                (flags != sub.second ? V4L2_EVENT_CTRL_CH_FLAGS : 0);
+            sub = {seen, flags};
             if (changes)
                 queueEvent(id, changes);
         }
@@ -531,11 +419,8 @@ class Handle {
     }
 
     void signal() {
-        const uint64_t one = 1;
         if (!closing_) // after close() the descriptor's number may be another file's
-            [[maybe_unused]]
-            ssize_t n = ::write(fd_, &one, sizeof one);
-        cv_.notify_all();
+            eventfd_write(fd_, 1);
     }
 
     void startStreaming() {
@@ -555,9 +440,8 @@ class Handle {
         streaming_ = false;
         queued_.clear(), done_.clear();
         for (Buffer& b : buffers_)
-            b.state = dequeued;
+            b.flags = 0;
         node_->ring(); // the clock stops now, not at its next tick
-        cv_.notify_all();
     }
 
     void releaseBuffers() {
@@ -586,9 +470,10 @@ class Handle {
             paint(data, width_, height_, phase);
             b.bytesused = width_ * height_ * 2;
         }
-        timespec now;
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        b.time = {now.tv_sec, now.tv_nsec / 1000}, b.sequence = phase, b.state = done;
+        const auto us =
+            std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch());
+        b.time = {us.count() / 1'000'000, us.count() % 1'000'000}, b.sequence = phase,
+        b.flags = V4L2_BUF_FLAG_DONE;
         done_.push_back(queued_.front());
         queued_.pop_front();
         node_->frames.fetch_add(1);
@@ -618,8 +503,11 @@ class Handle {
         }
     }
 
+    const int fd_;
+    NodeState* const node_;
+    const uint64_t token_; // pid << 32 | handle number: who wrote a control last
+    const uint32_t generation_;
     std::mutex m_;
-    std::condition_variable cv_;
     bool dead_ = false, closing_ = false, streaming_ = false;
     int failed_ = 0, memfd_ = -1;
     uint8_t* memory_ = nullptr;
@@ -630,7 +518,7 @@ class Handle {
     std::vector<std::vector<uint8_t>> mjpeg_;
     std::chrono::nanoseconds interval_{};
     Clock::time_point tick_;
-    std::map<uint32_t, Subscription> subscriptions_;
+    std::map<uint32_t, std::pair<uint32_t, uint32_t>> subscriptions_; // id: the changes and flags seen
     std::deque<std::pair<uint32_t, uint32_t>> events_;
     uint32_t eventSequence_ = 0;
     std::thread clock_; // last: it starts on a complete handle
@@ -651,33 +539,26 @@ std::shared_ptr<Handle> find(int fd, bool take = false) {
     if (fd < 0 || openHandles == 0)
         return nullptr;
     std::lock_guard lock(registryLock);
-    auto it = registry().find(fd);
-    if (it == registry().end())
-        return nullptr;
-    auto handle = it->second;
-    if (take)
+    const auto it = registry().find(fd);
+    auto handle = it == registry().end() ? nullptr : it->second;
+    if (handle && take)
         registry().erase(it), --openHandles;
     return handle;
 }
 
+// A node is there while its file is (an unplug removes it; the state stays for the tool).
 int openNode(const std::string& name, int flags) {
-    const std::string dir = emulatedDir();
-    struct stat info;
-    NodeState* node =
-        REAL(stat)((dir + "/" + name).c_str(), &info) == 0 ? mapNode(dir, name, false) : nullptr;
-    const int fd =
-        node && !node->denied
-            ? eventfd(0, (flags & O_NONBLOCK ? EFD_NONBLOCK : 0) | (flags & O_CLOEXEC ? EFD_CLOEXEC : 0))
-            : -1;
+    const std::string dir = getenv("FERNHOLD_EMULATED_DEV"); // set, or no path names a node
+    NodeState* node = access((dir + "/" + name).c_str(), F_OK) == 0 ? mapNode(dir, name, false) : nullptr;
+    const int fd = node && !node->denied ? eventfd(0, EFD_NONBLOCK | (flags & O_CLOEXEC)) : -1;
     if (fd < 0) {
         const int error = !node ? ENOENT : node->denied ? EACCES : errno;
         if (node)
             munmap(node, sizeof(NodeState));
-        return fail(error);
+        return errno = error, -1;
     }
     static std::atomic<uint32_t> opened{0};
-    auto handle = std::make_shared<Handle>(fd, node, uint64_t(getpid()) << 32 | ++opened,
-                                           unsigned(atoi(name.c_str() + 5)));
+    auto handle = std::make_shared<Handle>(fd, node, uint64_t(getpid()) << 32 | ++opened);
     std::lock_guard lock(registryLock);
     registry()[fd] = handle;
     ++openHandles;
@@ -690,15 +571,6 @@ int openPath(int dirfd, const char* path, int flags, mode_t mode) {
     return REAL(openat)(dirfd, path ? devFolder(path).c_str() : nullptr, flags, mode);
 }
 
-// What a program sees of /dev/videoN: the emulated file's, dressed as a character device.
-int statNode(const char* path, struct stat* s, int result) {
-    const std::string name = nodeOf(path);
-    if (!name.empty() && (result = REAL(stat)((emulatedDir() + "/" + name).c_str(), s)) == 0)
-        s->st_mode = S_IFCHR | 0660, s->st_rdev = makedev(81, unsigned(atoi(name.c_str() + 5))),
-        s->st_size = 0;
-    return result;
-}
-
 int pollEmulated(pollfd* fds, nfds_t n, int timeout, bool& emulated) {
     std::vector<std::shared_ptr<Handle>> handles(n);
     for (nfds_t i = 0; i < n; ++i)
@@ -709,10 +581,8 @@ int pollEmulated(pollfd* fds, nfds_t n, int timeout, bool& emulated) {
         for (nfds_t i = 0; i < n; ++i)
             if (handles[i]) {
                 // Drained before looking, so a change after the look leaves the eventfd readable.
-                pollfd self{fds[i].fd, POLLIN, 0};
-                uint64_t count;
-                if (REAL(poll)(&self, 1, 0) == 1) [[maybe_unused]]
-                    ssize_t r = REAL(read)(fds[i].fd, &count, sizeof count);
+                eventfd_t count;
+                eventfd_read(fds[i].fd, &count);
                 ready += (fds[i].revents = handles[i]->revents(fds[i].events)) != 0;
                 watched[i].events = POLLIN;
             }
@@ -730,32 +600,22 @@ int pollEmulated(pollfd* fds, nfds_t n, int timeout, bool& emulated) {
     return 0;
 }
 
-mode_t modeOf(int flags, va_list ap) {
-    return flags & (O_CREAT | O_TMPFILE) ? mode_t(va_arg(ap, unsigned)) : 0;
-}
-
 } // namespace
 
-// The open family (libc's names; the kernel's come through syscall()) and the stat family:
-// every name ends in the one place that knows the nodes.
+// libc's open() and openat() (the kernel's come through syscall()) end in the one place
+// that knows the nodes.
 #define OPEN(name, params, dirfd)                                                                            \
     int name params {                                                                                        \
         va_list ap;                                                                                          \
         va_start(ap, flags);                                                                                 \
-        const mode_t mode = modeOf(flags, ap);                                                               \
+        const mode_t mode = flags & (O_CREAT | O_TMPFILE) ? mode_t(va_arg(ap, unsigned)) : 0;                \
         va_end(ap);                                                                                          \
         return openPath(dirfd, path, flags, mode);                                                           \
-    }
-#define STAT(name, params, real)                                                                             \
-    int name params noexcept {                                                                               \
-        return statNode(path, reinterpret_cast<struct stat*>(s), real);                                      \
     }
 
 extern "C" {
 OPEN(open, (const char* path, int flags, ...), AT_FDCWD)
-OPEN(open64, (const char* path, int flags, ...), AT_FDCWD)
 OPEN(openat, (int dirfd, const char* path, int flags, ...), dirfd)
-OPEN(openat64, (int dirfd, const char* path, int flags, ...), dirfd)
 
 int close(int fd) {
     if (auto handle = find(fd, true))
@@ -770,21 +630,7 @@ int ioctl(int fd, unsigned long request, ...) noexcept {
     va_end(ap);
     auto handle = find(fd);
     const int error = handle ? handle->ioctl(request, arg) : 0;
-    return !handle ? REAL(ioctl)(fd, request, arg) : error ? fail(error) : 0;
-}
-
-void* mmap(void* addr, size_t length, int prot, int flags, int fd, off_t offset) noexcept {
-    auto handle = find(fd);
-    return handle ? handle->map(addr, length, prot, flags, offset)
-                  : REAL(mmap)(addr, length, prot, flags, fd, offset);
-}
-void* mmap64(void* addr, size_t length, int prot, int flags, int fd, off_t offset) noexcept {
-    return mmap(addr, length, prot, flags, fd, offset);
-}
-
-// A uvcvideo node has no read(): streaming only.
-ssize_t read(int fd, void* data, size_t size) {
-    return find(fd) ? fail(EINVAL) : REAL(read)(fd, data, size);
+    return !handle ? REAL(ioctl)(fd, request, arg) : error ? (errno = error, -1) : 0;
 }
 
 int poll(pollfd* fds, nfds_t n, int timeout) {
@@ -801,7 +647,8 @@ int ppoll(pollfd* fds, nfds_t n, const timespec* timeout, const sigset_t* mask) 
     return emulated ? ready : REAL(ppoll)(fds, n, timeout, mask);
 }
 
-// libv4l2 and its plugins make their kernel calls through syscall().
+// libv4l2 and its plugins make their kernel calls through syscall(): openat, ioctl, mmap
+// and close on a node (a uvcvideo node has no read(), and the program only streams).
 long syscall(long number, ...) noexcept {
     va_list ap;
     va_start(ap, number);
@@ -810,59 +657,22 @@ long syscall(long number, ...) noexcept {
         x = va_arg(ap, long);
     va_end(ap);
     const auto p = [&](int i) { return reinterpret_cast<char*>(a[i]); };
+    std::shared_ptr<Handle> handle;
     switch (number) {
-    case SYS_open:
-        return openPath(AT_FDCWD, p(0), int(a[1]), mode_t(a[2]));
     case SYS_openat:
         return openPath(int(a[0]), p(1), int(a[2]), mode_t(a[3]));
     case SYS_close:
         return close(int(a[0]));
     case SYS_ioctl:
         return ioctl(int(a[0]), static_cast<unsigned long>(a[1]), p(2));
-    case SYS_read:
-        return read(int(a[0]), p(1), size_t(a[2]));
     case SYS_mmap:
-        return reinterpret_cast<long>(mmap(p(0), size_t(a[1]), int(a[2]), int(a[3]), int(a[4]), off_t(a[5])));
+        if ((handle = find(int(a[4]))))
+            return reinterpret_cast<long>(handle->map(p(0), size_t(a[1]), int(a[2]), int(a[3]), off_t(a[5])));
     }
     return REAL(syscall)(number, a[0], a[1], a[2], a[3], a[4], a[5]);
 }
 
-DIR* opendir(const char* path) {
-    return REAL(opendir)(devFolder(path).c_str());
-}
-
 int inotify_add_watch(int fd, const char* path, uint32_t mask) noexcept {
     return REAL(inotify_add_watch)(fd, devFolder(path).c_str(), mask);
-}
-
-STAT(stat, (const char* path, struct stat* s), REAL(stat)(path, s))
-STAT(stat64, (const char* path, struct stat64* s), REAL(stat64)(path, s))
-STAT(lstat, (const char* path, struct stat* s), REAL(lstat)(path, s))
-STAT(lstat64, (const char* path, struct stat64* s), REAL(lstat64)(path, s))
-STAT(fstatat, (int dirfd, const char* path, struct stat* s, int flags), REAL(fstatat)(dirfd, path, s, flags))
-STAT(fstatat64, (int dirfd, const char* path, struct stat64* s, int flags),
-     REAL(fstatat64)(dirfd, path, s, flags))
-STAT(__xstat, (int, const char* path, struct stat* s), REAL(stat)(path, s))
-STAT(__lxstat, (int, const char* path, struct stat* s), REAL(lstat)(path, s))
-
-int fstat(int fd, struct stat* s) noexcept {
-    auto handle = find(fd);
-    const int result = REAL(fstat)(fd, s);
-    if (handle && result == 0)
-        s->st_mode = S_IFCHR | 0660, s->st_rdev = makedev(81, handle->number), s->st_size = 0;
-    return result;
-}
-int fstat64(int fd, struct stat64* s) noexcept {
-    return fstat(fd, reinterpret_cast<struct stat*>(s));
-}
-
-int statx(int dirfd, const char* path, int flags, unsigned mask, struct statx* s) noexcept {
-    const std::string name = nodeOf(path);
-    const int result =
-        REAL(statx)(dirfd, name.empty() ? path : (emulatedDir() + "/" + name).c_str(), flags, mask, s);
-    if (result == 0 && !name.empty())
-        s->stx_mode = S_IFCHR | 0660, s->stx_rdev_major = 81,
-        s->stx_rdev_minor = unsigned(atoi(name.c_str() + 5)), s->stx_size = 0;
-    return result;
 }
 } // extern "C"

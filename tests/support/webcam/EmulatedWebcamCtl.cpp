@@ -7,14 +7,12 @@
 //   emulated_webcam_ctl DIR set videoN ID VALUE
 // `set` is another program's VIDIOC_S_CTRL on /dev/videoN (it prints the value G_CTRL reads
 // back), so it runs with the emulator preloaded, as the program under test does.
-#include <signal.h>
 #include <sys/ioctl.h>
 
-#include <cerrno>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 
 #include "NodeState.h"
 
@@ -33,10 +31,8 @@ constexpr Switch switches[] = {
 };
 
 int usage() {
-    std::fputs(
-        "usage: emulated_webcam_ctl DIR create|unplug|replug|stall|resume|fail|busy|idle|deny|allow|show|set "
-        "videoN [...]\n",
-        stderr);
+    std::fputs("usage: emulated_webcam_ctl DIR create|show|set|fail|unplug|replug|stall|...|allow videoN\n",
+               stderr);
     return 2;
 }
 
@@ -47,22 +43,16 @@ int create(const std::string& dir, const std::string& node, int argc, char** arg
     s->formats[0] = V4L2_PIX_FMT_MJPEG, s->formats[1] = V4L2_PIX_FMT_YUYV, s->frameRateControl = 1;
     for (int i = 0; i < argc; ++i) {
         const std::string option = argv[i];
+        const std::string list = option == "--formats" && i + 1 < argc ? argv[++i] : "";
+        const uint32_t first = list.starts_with("mjpeg") ? V4L2_PIX_FMT_MJPEG : V4L2_PIX_FMT_YUYV;
         if (option == "--metadata")
             s->metadata = 1;
         else if (option == "--no-frame-rate-control")
             s->frameRateControl = 0;
-        else if (option == "--formats" && i + 1 < argc) {
-            std::istringstream list(argv[++i]);
-            s->formats[0] = s->formats[1] = 0;
-            int n = 0;
-            for (std::string name; std::getline(list, name, ',');)
-                if (n < 2 && (name == "mjpeg" || name == "yuyv"))
-                    s->formats[n++] = name == "mjpeg" ? V4L2_PIX_FMT_MJPEG : V4L2_PIX_FMT_YUYV;
-                else
-                    return usage();
-            if (n == 0)
-                return usage();
-        } else
+        else if (list == "mjpeg" || list == "yuyv" || list == "mjpeg,yuyv" || list == "yuyv,mjpeg")
+            s->formats[0] = first,
+            s->formats[1] = list.size() > 5 ? first ^ V4L2_PIX_FMT_MJPEG ^ V4L2_PIX_FMT_YUYV : 0;
+        else
             return usage();
     }
     for (size_t i = 0; i < controlCount; ++i)
@@ -77,8 +67,7 @@ int setControl(const std::string& node, const char* id, const char* value) {
     const int fd = ::open(("/dev/" + node).c_str(), O_RDWR);
     v4l2_control c{uint32_t(std::strtoul(id, nullptr, 0)), int32_t(std::strtol(value, nullptr, 0))};
     const int error = fd < 0 || ::ioctl(fd, VIDIOC_S_CTRL, &c) || ::ioctl(fd, VIDIOC_G_CTRL, &c) ? errno : 0;
-    if (fd >= 0)
-        ::close(fd);
+    ::close(fd);
     if (error)
         return std::fprintf(stderr, "emulated_webcam_ctl: set %s: %s (preloaded?)\n", id,
                             std::strerror(error)),
@@ -87,14 +76,13 @@ int setControl(const std::string& node, const char* id, const char* value) {
 }
 
 void show(const NodeState& s, bool plugged) {
-    const pid_t holder = pid_t(s.streaming.load());
     const uint32_t f = s.fourcc;
     std::printf("format=%c%c%c%c size=%ux%u streaming=%d interval=%u/%u frames=%llu plugged=%d stalled=%u "
                 "failure=%s busy=%u denied=%u",
                 char(f), char(f >> 8), char(f >> 16), char(f >> 24), s.width.load(), s.height.load(),
-                holder && (kill(holder, 0) == 0 || errno != ESRCH), s.numerator.load(), s.denominator.load(),
-                (unsigned long long)s.frames, plugged, s.stalled.load(),
-                s.failure ? strerrorname_np(int(s.failure)) : "0", s.busy.load(), s.denied.load());
+                s.held(), s.numerator.load(), s.denominator.load(), (unsigned long long)s.frames, plugged,
+                s.stalled.load(), s.failure ? strerrorname_np(int(s.failure)) : "0", s.busy.load(),
+                s.denied.load());
     for (size_t i = 0; i < controlCount; ++i)
         std::printf(" 0x%08x=%d", controls[i].id, s.control[i].value.load());
     std::printf("\n");
@@ -111,10 +99,9 @@ int main(int argc, char** argv) {
     NodeState* s = mapNode(dir, node, false);
     if (!s)
         return std::fprintf(stderr, "emulated_webcam_ctl: no node %s in %s\n", node.c_str(), dir.c_str()), 1;
-    const Switch* flip = nullptr;
-    for (const Switch& w : switches)
-        flip = command == w.command ? &w : flip;
-    if (flip)
+    const Switch* flip = std::find_if(std::begin(switches), std::end(switches),
+                                      [&](const Switch& w) { return command == w.command; });
+    if (flip != std::end(switches))
         (s->*flip->field) = flip->value;
     else if (command == "unplug") // the node's handles die first, then its file goes
         s->unplugged = 1, s->streaming = 0, ::unlink(file.c_str());

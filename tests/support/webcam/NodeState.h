@@ -6,12 +6,13 @@
 #include <fcntl.h>
 #include <linux/futex.h>
 #include <linux/videodev2.h>
+#include <signal.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <iterator>
@@ -44,10 +45,10 @@ inline constexpr ControlInfo controls[] = {
 inline constexpr size_t controlCount = std::size(controls);
 
 inline int controlIndex(uint32_t id) {
-    for (size_t i = 0; i < controlCount; ++i)
-        if (controls[i].id == id)
-            return int(i);
-    return -1;
+    int i = int(controlCount) - 1;
+    while (i >= 0 && controls[i].id != id)
+        --i;
+    return i;
 }
 
 struct ControlState {
@@ -77,28 +78,28 @@ struct NodeState {
         doorbell.fetch_add(1);
         ::syscall(SYS_futex, &doorbell, FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
     }
+    // A live process streams (one that crashed holds nothing, as on a kernel).
+    bool held() const {
+        const pid_t holder = pid_t(streaming.load());
+        return holder && (::kill(holder, 0) == 0 || errno != ESRCH);
+    }
 };
 static_assert(std::atomic<uint32_t>::is_always_lock_free && std::atomic<uint64_t>::is_always_lock_free);
 static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t), "the doorbell is a futex word");
 
-inline std::string statePath(const std::string& dir, const std::string& node) {
-    return dir + "/." + node + ".state";
-}
-
-// Maps the node's state; `create` makes it afresh (every value zero). Null when it is not there.
+// Maps the node's state, DIR/.videoN.state; `create` makes it afresh (every value zero).
+// Null when it is not there.
 inline NodeState* mapNode(const std::string& dir, const std::string& node, bool create) {
-    const int fd = ::open(statePath(dir, node).c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0644);
+    const std::string path = dir + "/." + node + ".state";
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0644);
     if (fd < 0)
         return nullptr;
-    struct stat info {};
     const bool sized = create ? ::ftruncate(fd, sizeof(NodeState)) == 0
-                              : ::fstat(fd, &info) == 0 && size_t(info.st_size) >= sizeof(NodeState);
+                              : ::lseek(fd, 0, SEEK_END) >= off_t(sizeof(NodeState));
     void* p =
         sized ? ::mmap(nullptr, sizeof(NodeState), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0) : MAP_FAILED;
     ::close(fd);
-    if (p == MAP_FAILED)
-        return nullptr;
-    return create ? new (p) NodeState{} : static_cast<NodeState*>(p);
+    return p == MAP_FAILED ? nullptr : create ? new (p) NodeState{} : static_cast<NodeState*>(p);
 }
 
 } // namespace webcam
