@@ -225,7 +225,7 @@ class Handle {
             if (request == VIDIOC_G_FMT)
                 fourcc = node_->fourcc, w = node_->width, h = node_->height;
             const uint32_t line = fourcc == V4L2_PIX_FMT_YUYV ? w * 2 : 0; // MJPEG: none
-            pix = {w, h, fourcc, V4L2_FIELD_NONE, line, w * h * 2, V4L2_COLORSPACE_SRGB, 0, 0, 0, 0, 0};
+            pix = {w, h, fourcc, V4L2_FIELD_NONE, line, w * h * 2, V4L2_COLORSPACE_SRGB, 0, 0, {0}, 0, 0};
             return 0;
         }
         case VIDIOC_G_PARM:
