@@ -48,17 +48,15 @@ TEST(LuminosityMeter, ReadsTheLargestPixelOfTheFrameInAnyLayout) {
         EXPECT_EQ(stringWithFormat("%.0f", double(*value)), k.label);
         EXPECT_EQ(handed, double(*value));
     }
-    TestBitmap grey;
+    // Grey: rounds to 128; 483 rows: bands of 60 cover 480, the last three rows belong to
+    // the last band; 3 × 5: fewer rows than bands.
+    TestBitmap grey, tall(640, 483), tiny(3, 5);
     grey.fill(128, 128, 128);
-    EXPECT_FLOAT_EQ(*measure(grey), 127.99999f);
-    EXPECT_EQ(stringWithFormat("%.0f", double(*measure(grey))), "128");
-    // 483 rows: bands of 60 cover 480; the last three rows belong to the last band.
-    TestBitmap tall(640, 483);
     tall.set(5, 482, 0, 255, 0);
-    EXPECT_FLOAT_EQ(*measure(tall), 182.427f);
-    TestBitmap tiny(3, 5); // fewer rows than bands
     tiny.set(2, 4, 255, 0, 0);
-    EXPECT_FLOAT_EQ(*measure(tiny), 54.1875f);
+    for (auto [bitmap, expected] : {std::pair{&grey, 127.99999f}, {&tall, 182.427f}, {&tiny, 54.1875f}})
+        EXPECT_FLOAT_EQ(*measure(*bitmap), expected);
+    EXPECT_EQ(stringWithFormat("%.0f", double(*measure(grey))), "128");
 }
 
 TEST(BrightBoxes, EachBrightPixelGivesItsTwentyPixelSquareMergedWhereTheyOverlap) {
@@ -99,15 +97,14 @@ TEST(Outline, MapsBoxesOntoThePictureInTheGeneratorsSpace) {
     CameraViewController c{NSCoder("test")};
     auto lines = c.outlineSegments({CGRectMake(90, 40, 20, 20)});
     ASSERT_EQ(lines.size(), 4u);
-    Position p1(-0.71875f, -0.8333333f), p2(-0.65625f, -0.8333333f), p3(-0.71875f, -0.75f),
-        p4(-0.65625f, -0.75f);
+    // Corners clockwise from the box's origin; each segment runs from one to the next.
+    const Position corners[] = {
+        {-0.71875f, -0.8333333f}, {-0.65625f, -0.8333333f}, {-0.65625f, -0.75f}, {-0.71875f, -0.75f}};
     auto near = [](const Position& a, const Position& b) {
         return std::abs(a.x - b.x) < 1e-6f && std::abs(a.y - b.y) < 1e-6f && !a.z && !b.z;
     };
-    EXPECT_TRUE(near(lines[0].start, p1) && near(lines[0].end, p2));
-    EXPECT_TRUE(near(lines[1].start, p2) && near(lines[1].end, p4));
-    EXPECT_TRUE(near(lines[2].start, p4) && near(lines[2].end, p3));
-    EXPECT_TRUE(near(lines[3].start, p3) && near(lines[3].end, p1));
+    for (size_t i = 0; i < 4; ++i)
+        EXPECT_TRUE(near(lines[i].start, corners[i]) && near(lines[i].end, corners[(i + 1) % 4])) << i;
     auto whole = c.outlineSegments({CGRectMake(0, 0, 640, 480), CGRectMake(1, 1, 2, 2)});
     ASSERT_EQ(whole.size(), 8u);
     EXPECT_TRUE(near(whole[0].start, Position(-1, -1)) && near(whole[1].end, Position(1, 1)));

@@ -52,18 +52,15 @@ class ZoomAndGestures : public ScreenFixture {
 
 TEST_F(ZoomAndGestures, DoubleTapsToggleBothGroupsAndNeverCountAsSingleTaps) {
     ASSERT_TRUE(screen->hideControls);
-    play(host::doubleTapEvents);
-    EXPECT_EQ(printedExceptFrames(), std::vector<std::string>{"double tap, current hide: true"});
-    EXPECT_FALSE(screen->hideControls);
-    EXPECT_FALSE(screen->focusControlsView->isHidden());
-    EXPECT_FALSE(screen->exposureControlsView->isHidden());
-
-    printed.clear();
-    play(host::doubleTapEvents);
-    EXPECT_EQ(printedExceptFrames(), std::vector<std::string>{"double tap, current hide: false"});
-    EXPECT_TRUE(screen->hideControls);
-    EXPECT_TRUE(screen->focusControlsView->isHidden());
-    EXPECT_TRUE(screen->exposureControlsView->isHidden());
+    for (bool hidden : {true, false}) {
+        printed.clear();
+        play(host::doubleTapEvents);
+        EXPECT_EQ(printedExceptFrames(), std::vector<std::string>{std::string("double tap, current hide: ") +
+                                                                  (hidden ? "true" : "false")});
+        EXPECT_EQ(screen->hideControls, !hidden);
+        EXPECT_EQ(screen->focusControlsView->isHidden(), !hidden);
+        EXPECT_EQ(screen->exposureControlsView->isHidden(), !hidden);
+    }
 
     // A lone tap is told from the first half of a double tap once the double tap has
     // waited in vain; by then anything the double taps left pending has run too.

@@ -1,8 +1,11 @@
 // The virtual camera as a device: the configuration lock, the threads things happen on,
 // frame numbering and pacing, and streaming start and stop.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <semaphore>
 #include <set>
 
 #include "CaptureTestSupport.h"
@@ -94,8 +97,8 @@ TEST(VirtualCaptureDeviceFrames, FreshNumberedFramesInTimeOrderFromOneOtherThrea
     std::set<const void*> storages;
     for (size_t i = 0; i < arrivals.size(); ++i) {
         const auto& sample = arrivals[i].sample;
-        ASSERT_EQ(sample->imageBuffer->width(), 640);
-        ASSERT_EQ(sample->imageBuffer->height(), 480);
+        ASSERT_EQ(std::pair(sample->imageBuffer->width(), sample->imageBuffer->height()),
+                  std::pair(640, 480));
         EXPECT_EQ(sample->frameNumber, i + 1); // numbering goes on across restarts
         EXPECT_NE(threads[i], std::this_thread::get_id());
         EXPECT_EQ(threads[i], threads[0]);
@@ -112,8 +115,8 @@ TEST(SimulatedCaptureDeviceFrames, RateFollowsTheActiveMinimumFrameDuration) {
     ASSERT_TRUE(device.startStreaming(frames.handler(), nullptr));
     ASSERT_TRUE(frames.waitFor(40));
     // About 30: never above, and not far below even on a busy machine.
-    EXPECT_GT(rateOf(frames.values(), 3), 20.0);
-    EXPECT_LT(rateOf(frames.values(), 3), 31.0);
+    using testing::AllOf, testing::Gt, testing::Lt;
+    EXPECT_THAT(rateOf(frames.values(), 3), AllOf(Gt(20.0), Lt(31.0)));
 
     // What the pressure response does: at most five frames a second from now on.
     configure(device, [&] {
@@ -122,8 +125,7 @@ TEST(SimulatedCaptureDeviceFrames, RateFollowsTheActiveMinimumFrameDuration) {
     });
     const size_t throttledFrom = frames.count() + 1;    // a frame may already be on its way
     ASSERT_TRUE(frames.waitFor(throttledFrom + 7, 5s)); // 1.2 s of throttled frames
-    EXPECT_LT(rateOf(frames.values(), throttledFrom), 5.2);
-    EXPECT_GT(rateOf(frames.values(), throttledFrom), 4.2);
+    EXPECT_THAT(rateOf(frames.values(), throttledFrom), AllOf(Gt(4.2), Lt(5.2)));
 
     // Unlimited frames ignore the durations, the throttle still set among them.
     device.setUnlimitedFrameRate(true);
@@ -134,34 +136,24 @@ TEST(SimulatedCaptureDeviceFrames, RateFollowsTheActiveMinimumFrameDuration) {
 }
 
 TEST(VirtualCaptureDeviceStreaming, StopReturnsWhileADeliveryWaits) {
-    std::mutex m;
-    std::condition_variable changed;
-    bool entered = false, released = false, finished = false, releasedInTime = false;
+    std::binary_semaphore entered(0), release(0), finished(0);
+    std::atomic<int> deliveries{0};
+    std::atomic<bool> releasedInTime{false};
     VirtualCaptureDevice device;
     // The first delivery waits for the test thread, as a frame waiting on the main queue would.
     ASSERT_TRUE(device.startStreaming(
         [&](CMSampleBufferRef) {
-            std::unique_lock lock(m);
-            if (entered)
+            if (deliveries++)
                 return;
-            entered = true;
-            changed.notify_all();
-            releasedInTime = changed.wait_for(lock, 5s, [&] { return released; });
-            finished = true;
-            changed.notify_all();
+            entered.release();
+            releasedInTime = release.try_acquire_for(5s);
+            finished.release();
         },
         nullptr));
-    {
-        std::unique_lock lock(m);
-        ASSERT_TRUE(changed.wait_for(lock, 5s, [&] { return entered; }));
-    }
+    ASSERT_TRUE(entered.try_acquire_for(5s));
     device.stopStreaming(); // must not wait for the blocked delivery
     EXPECT_FALSE(device.isStreaming());
-    {
-        std::unique_lock lock(m);
-        released = true;
-        changed.notify_all();
-        ASSERT_TRUE(changed.wait_for(lock, 5s, [&] { return finished; }));
-        EXPECT_TRUE(releasedInTime);
-    }
+    release.release();
+    ASSERT_TRUE(finished.try_acquire_for(5s));
+    EXPECT_TRUE(releasedInTime);
 }

@@ -29,13 +29,22 @@ class FrameDelegate : public CameraDelegate {
     void didCaptureBuffer(const CMSampleBufferRef& sample) override { onFrame(sample); }
 };
 
+// Produced, dropped because the GPU was busy, processed.
+std::vector<uint64_t> counts(const Camera& camera) {
+    CameraStatistics s = camera.statistics();
+    return {s.produced, s.droppedGpuBusy, s.processed};
+}
 } // namespace
 
-using CameraTest = GLTest;
+class CameraTest : public GLTest {
+  protected:
+    void TearDown() override { camera->stopCapture(); }
+    std::shared_ptr<FakeCaptureDevice> device = std::make_shared<FakeCaptureDevice>();
+    std::shared_ptr<Camera> camera = cameraOn(device);
+    std::shared_ptr<FrameDelegate> delegate = std::make_shared<FrameDelegate>();
+};
 
 TEST_F(CameraTest, DropsFramesWhileTheGPUIsBusyInsteadOfQueueingThem) {
-    auto device = std::make_shared<FakeCaptureDevice>();
-    auto camera = cameraOn(device);
     auto view = std::make_shared<SlowView>();
     std::static_pointer_cast<ImageSource>(camera) >> view;
     camera->startCapture();
@@ -55,19 +64,12 @@ TEST_F(CameraTest, DropsFramesWhileTheGPUIsBusyInsteadOfQueueingThem) {
     EXPECT_EQ(imageOf(view->latestFrame()).rgba, frame(6).rgba);
     EXPECT_EQ(view->latestFrame().sequence, 2u);
 
-    CameraStatistics statistics = camera->statistics();
-    EXPECT_EQ(statistics.produced, 6u);
-    EXPECT_EQ(statistics.droppedGpuBusy, 4u);
-    EXPECT_EQ(statistics.processed, 2u);
-    camera->stopCapture();
+    EXPECT_EQ(counts(*camera), (std::vector<uint64_t>{6, 4, 2}));
 }
 
 TEST_F(CameraTest, LinesDrawnByTheDelegateApplyToTheFrameTheyWereDrawnFor) {
-    auto device = std::make_shared<FakeCaptureDevice>();
-    auto camera = cameraOn(device);
     auto lines = std::make_shared<LineGenerator>(Size{float(width), float(height)});
     lines->setLineColor(Color{1, 1, 0, 1});
-    auto delegate = std::make_shared<FrameDelegate>();
     // Frame n gets a line on row n, drawn on the capture thread.
     delegate->onFrame = [&](const CMSampleBufferRef& sample) {
         EXPECT_FALSE(DispatchQueue::isMainThread());
@@ -89,15 +91,11 @@ TEST_F(CameraTest, LinesDrawnByTheDelegateApplyToTheFrameTheyWereDrawnFor) {
             expected.set(x, int(n), Pixel{255, 255, 0, 255});
         EXPECT_EQ(imageOf(view->latestFrame()).rgba, expected.rgba) << "frame " << n;
     }
-    camera->stopCapture();
 }
 
 TEST_F(CameraTest, StopCaptureOnlySignalsAndStartCaptureTwiceIsHarmless) {
-    auto device = std::make_shared<FakeCaptureDevice>();
-    auto camera = cameraOn(device);
     auto view = std::make_shared<RenderView>();
     std::static_pointer_cast<ImageSource>(camera) >> view;
-    auto delegate = std::make_shared<FrameDelegate>();
     DispatchSemaphore entered(0), release(0);
     delegate->onFrame = [&](const CMSampleBufferRef&) {
         entered.signal();
@@ -116,12 +114,10 @@ TEST_F(CameraTest, StopCaptureOnlySignalsAndStartCaptureTwiceIsHarmless) {
     device->drain();
     drainGPU();
     EXPECT_FALSE(device->push(frame(9).sample()));
-    CameraStatistics statistics = camera->statistics();
-    EXPECT_EQ(statistics.produced, 1u);
-    EXPECT_EQ(statistics.processed, 0u) << "a frame that finds capture stopped is not handed over";
+    // A frame that finds capture stopped is not handed over.
+    EXPECT_EQ(counts(*camera), (std::vector<uint64_t>{1, 0, 0}));
     EXPECT_EQ(view->latestFrame().sequence, 0u);
 
     camera->startCapture();
     EXPECT_EQ(device->starts(), 2);
-    camera->stopCapture();
 }

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -94,14 +95,8 @@ class FakeCaptureDevice : public AVCaptureDevice {
         std::lock_guard lock(mutex_);
         handler_ = nullptr;
     }
-    bool isStreaming() const override {
-        std::lock_guard lock(mutex_);
-        return bool(handler_);
-    }
-    int starts() const {
-        std::lock_guard lock(mutex_);
-        return starts_;
-    }
+    bool isStreaming() const override { return bool(handler()); }
+    int starts() const { return starts_; }
 
     // Delivers on the frame thread and returns once the handler has; false when not streaming.
     bool push(const CMSampleBufferRef& sample) {
@@ -112,27 +107,28 @@ class FakeCaptureDevice : public AVCaptureDevice {
     void pushAsync(const CMSampleBufferRef& sample) {
         frames_.async([this, sample] { deliver(sample); });
     }
+    // Returns once every frame pushed so far has been delivered.
     void drain() {
         frames_.sync([] {});
-    } // every frame pushed so far has been delivered
+    }
 
   protected:
     void runOnDeviceThread(std::function<void()> work) override { device_.async(std::move(work)); }
 
   private:
+    FrameHandler handler() const {
+        std::lock_guard lock(mutex_);
+        return handler_;
+    }
     bool deliver(const CMSampleBufferRef& sample) {
-        FrameHandler handler;
-        {
-            std::lock_guard lock(mutex_);
-            handler = handler_;
-        }
-        if (handler)
-            handler(sample);
-        return bool(handler);
+        FrameHandler h = handler();
+        if (h)
+            h(sample);
+        return bool(h);
     }
     mutable std::mutex mutex_;
     FrameHandler handler_;
-    int starts_ = 0;
+    std::atomic<int> starts_ = 0;
     DispatchQueue device_{"fake.device"}, frames_{"fake.frames"};
 };
 
