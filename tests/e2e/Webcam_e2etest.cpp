@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <map>
+#include <regex>
 
 #include "e2e/HostE2eSupport.h"
 #include "support/EmulatedWebcam.h"
@@ -20,15 +21,10 @@ Lines emulatedEnvironment(const EmulatedWebcam& webcam) {
     return env;
 }
 
-std::string field(const std::string& uiLine, const std::string& view, const std::string& key) {
-    const auto at = uiLine.find("\"" + view + "\":{");
-    if (at == std::string::npos)
-        return "";
-    const auto start = uiLine.find("\"" + key + "\":", at);
-    if (start == std::string::npos)
-        return "";
-    const auto from = start + key.size() + 3;
-    return uiLine.substr(from, uiLine.find_first_of(",}", from) - from);
+// A view's member in a print-ui line, as written there ("text", true…).
+std::string field(const std::string& ui, const std::string& view, const std::string& key) {
+    std::smatch m;
+    return std::regex_search(ui, m, std::regex("\"" + view + "\":\\{[^}]*\"" + key + "\":([^,}]*)")) ? m[1].str() : "";
 }
 
 // Runs the program on /dev/video0 with `script`; `onUi(n)` runs (with the program waiting

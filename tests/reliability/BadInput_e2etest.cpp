@@ -30,7 +30,7 @@ TEST(CameraFaults, EveryUnusableSourceEndsWithTheFatalLineAndStatusOne) {
         {"/" + std::string(5000, 'n') + ".png", "too long"},
         {file("empty.jpg", {}), "empty"},
         {file("gif.png", text("GIF89a\x01\x00\x01\x00\x80\x00\x00")), "not a PNG or JPEG"},
-        {file("bitmap.png", bmp(8, 8)), "not a PNG or JPEG"},
+        {file("bitmap.png", bmp()), "not a PNG or JPEG"},
         {file("jpeg-named.png", cut(goodJpeg, 1)), "not a PNG or JPEG"},
         {file("signature-only.png", cut(goodPng, 8)), "not a PNG or JPEG"},
         {file("header-only.png", cut(goodPng, 33)), "damaged or truncated"},

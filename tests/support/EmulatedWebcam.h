@@ -20,8 +20,8 @@
 // shell or `timeout` in front of it: a sanitizer runtime preloaded into those is only waste.
 //
 // Limits: a handle is not shared by dup() or fork(), it answers as a non-blocking one
-// (DQBUF and DQEVENT never wait: the program opens with O_NONBLOCK), and ppoll() ignores its
-// signal mask while an emulated node is among its descriptors.
+// (DQBUF and DQEVENT never wait: the program opens with O_NONBLOCK), and only poll() (not
+// ppoll() or select()) sees an emulated node's readiness.
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -32,24 +32,13 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/capture/TempDirectory.h"
+
 namespace webcamtest {
 
 class EmulatedWebcam {
   public:
-    // A fresh folder of nodes, removed with the object.
-    EmulatedWebcam() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "fernhold-webcam-XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            throw std::runtime_error("cannot make a folder for the emulated webcam");
-        dir_ = pattern;
-    }
-    ~EmulatedWebcam() {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
-    }
-    EmulatedWebcam(const EmulatedWebcam&) = delete;
-    EmulatedWebcam& operator=(const EmulatedWebcam&) = delete;
-
+    // The folder of nodes is fresh, and removed with the object.
     const std::string& dir() const { return dir_; }
     std::string environment() const {
         return "FERNHOLD_EMULATED_DEV='" + dir_ + "' LD_PRELOAD='" + EMULATED_WEBCAM_PRELOAD + "'";
@@ -81,7 +70,8 @@ class EmulatedWebcam {
     }
 
   private:
-    std::string dir_;
+    capturetest::TempDirectory folder_;
+    std::string dir_ = folder_.path().string();
 };
 
 } // namespace webcamtest

@@ -639,14 +639,6 @@ int poll(pollfd* fds, nfds_t n, int timeout) {
     return emulated ? ready : REAL(poll)(fds, n, timeout);
 }
 
-// The signal mask is not applied while an emulated node is among the descriptors.
-int ppoll(pollfd* fds, nfds_t n, const timespec* timeout, const sigset_t* mask) {
-    bool emulated = false;
-    const int ms = timeout ? int(timeout->tv_sec * 1000 + (timeout->tv_nsec + 999'999) / 1'000'000) : -1;
-    const int ready = pollEmulated(fds, n, ms, emulated);
-    return emulated ? ready : REAL(ppoll)(fds, n, timeout, mask);
-}
-
 // libv4l2 and its plugins make their kernel calls through syscall(): openat, ioctl, mmap
 // and close on a node (a uvcvideo node has no read(), and the program only streams).
 long syscall(long number, ...) noexcept {
