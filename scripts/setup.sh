@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  libsdl2-dev libimgui-dev libstb-dev
+  libsdl2-dev libimgui-dev
   libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri
   libv4l-dev libcli11-dev libpng-dev libjpeg62-turbo-dev libturbojpeg0-dev libasio-dev
   xvfb xdotool

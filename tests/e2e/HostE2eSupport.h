@@ -2,7 +2,6 @@
 // Running the built program the way a person or a script does: its standard error read
 // line by line while it runs (so a test can act on progress, or stop a hang), its standard
 // output, its exit status, and the pictures it leaves.
-#pragma GCC system_header // stb_image's implementation is not ours to warn about
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -19,11 +18,7 @@
 #include <string>
 #include <vector>
 
-#ifdef FERNHOLD_E2E_PNG_IMPLEMENTATION
-#define STB_IMAGE_IMPLEMENTATION
-#define STBI_ONLY_PNG
-#endif
-#include <stb/stb_image.h>
+#include "capture/StillImageDecoder.h"
 
 namespace e2e {
 
@@ -192,14 +187,11 @@ struct Picture {
     }
 };
 
+// Our own snapshots, read back with the program's decoder (which never scales a PNG).
 inline Picture readPng(const std::filesystem::path& path) {
-    Picture picture;
-    int channels = 0;
-    unsigned char* pixels = stbi_load(path.string().c_str(), &picture.width, &picture.height, &channels, 4);
-    if (pixels)
-        picture.rgba.assign(pixels, pixels + size_t(picture.width) * picture.height * 4);
-    stbi_image_free(pixels);
-    return picture;
+    const std::string bytes = slurp(path);
+    auto image = decodeStillImage(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), 1, 1, nullptr);
+    return image ? Picture{image->width, image->height, std::move(image->rgba)} : Picture{};
 }
 
 // The controls' accent blue: the filled part of every visible slider track.

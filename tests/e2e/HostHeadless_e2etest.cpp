@@ -1,6 +1,5 @@
 // The program run headless as a script drives it: what it prints where, how it ends, and
 // the pictures it leaves.
-#define FERNHOLD_E2E_PNG_IMPLEMENTATION
 #include <gtest/gtest.h>
 
 #include "HostE2eSupport.h"

@@ -1,6 +1,5 @@
 // The real window under a virtual X server: keys and a mouse drag from xdotool reach the
 // screen as touches, and the X server's own framebuffer shows what the window drew.
-#define FERNHOLD_E2E_PNG_IMPLEMENTATION
 #include <gtest/gtest.h>
 
 #include "HostE2eSupport.h"
