@@ -91,29 +91,22 @@ TEST_F(Focus, WritesTheDeviceCannotMakeAreReportedAndTheLockIsGivenBack) {
     flush(*screen->sessionQueue);
     ASSERT_EQ(device->focusMode(), AVCaptureFocusMode::autoFocus);
     struct Case {
-        std::function<void()> makeUnable, undo;
-        bool touchModes; // as well as the slider
+        void (SimulatedCaptureDevice::*makeUnable)(bool); // true: unable, false: able again
+        bool touchModes;                                  // as well as the slider
         std::vector<std::string> lines;
     };
     const Case cases[] = {
-        {[&] { device->setLacksLockedFocus(true); },
-         [&] { device->setLacksLockedFocus(false); },
-         true,
+        {&SimulatedCaptureDevice::setLacksLockedFocus, true,
          {"setFocusMode but dns locked focus", "setFocusMode but dns locked focus",
           "setFocusPos but dns locked focus"}},
-        {[&] { device->setLacksCustomLensPosition(true); },
-         [&] { device->setLacksCustomLensPosition(false); },
-         false,
-         {"setFocusPos but dns custom lens position"}},
-        {[&] { device->setRefusesConfigurationLock(true); },
-         [&] { device->setRefusesConfigurationLock(false); },
-         true,
+        {&SimulatedCaptureDevice::setLacksCustomLensPosition, false, {"setFocusPos but dns custom lens position"}},
+        {&SimulatedCaptureDevice::setRefusesConfigurationLock, true,
          {"setFocusMode caught exception " + refusal, "setFocusMode caught exception " + refusal,
           "setFocus caught exception " + refusal}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.lines.back());
-        c.makeUnable();
+        ((*device).*c.makeUnable)(true);
         printed.clear();
         if (c.touchModes) {
             screen->focusModeControl->touchSegment(0);
@@ -126,7 +119,7 @@ TEST_F(Focus, WritesTheDeviceCannotMakeAreReportedAndTheLockIsGivenBack) {
         EXPECT_EQ(lines, c.lines);
         EXPECT_EQ(device->focusMode(), AVCaptureFocusMode::autoFocus);
         EXPECT_FALSE(sessionHoldsLock());
-        c.undo();
+        ((*device).*c.makeUnable)(false);
         EXPECT_TRUE(lockableFromAnotherThread(*device));
     }
 }

@@ -225,12 +225,8 @@ TEST(Soak, RunsUnthrottledWithoutHangCrashLeakOrLostFrames) {
     EXPECT_LT(last, first * 1.05) << "resident memory grew from " << first << " MiB to " << last << " MiB";
 
     // For a person running it long (scripts/soak.sh): what happened, as the last line.
-    std::ostringstream summary;
-    summary << "soak: seed " << seed << ", " << finalPresented << " frames presented in " << seconds
-            << " s; produced " << produced << " = analysed " << analysed << " + not analysed " << notAnalysed
-            << " + dropped " << dropped << "; GPU busy " << droppedGpuBusy << "; " << plan.captureStops
-            << " capture stops; memory " << first << " -> " << last << " MiB";
-    std::fprintf(stderr, "%s\n", summary.str().c_str());
+    std::fprintf(stderr, "soak: seed %u, %llu frames in %.0f s, %d capture stops, memory %.1f -> %.1f MiB\n", seed,
+                 (unsigned long long)finalPresented, seconds, plan.captureStops, first, last);
     if (!HasFailure())
         std::filesystem::remove_all(folder);
 }
