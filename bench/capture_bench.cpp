@@ -11,11 +11,10 @@
 #include <random>
 #include <vector>
 
-#include <jpeglib.h>
-
 #include "capture/CameraFrameDecoder.h"
 #include "capture/FrameScaling.h"
 #include "capture/VirtualScene.h"
+#include "support/PictureBytes.h" // the test pictures' JPEG encoder, quality 85 by default
 
 #ifdef FERNHOLD_HAVE_OPENCV
 #include <opencv2/core.hpp>
@@ -90,32 +89,7 @@ const std::vector<uint8_t>& webcamRgb() {
 }
 
 const std::vector<uint8_t>& webcamJpeg() {
-    static const std::vector<uint8_t> jpeg = [] {
-        jpeg_compress_struct c;
-        jpeg_error_mgr errors;
-        c.err = jpeg_std_error(&errors);
-        jpeg_create_compress(&c);
-        unsigned char* bytes = nullptr;
-        unsigned long size = 0;
-        jpeg_mem_dest(&c, &bytes, &size);
-        c.image_width = webcamWidth;
-        c.image_height = webcamHeight;
-        c.input_components = 3;
-        c.in_color_space = JCS_RGB;
-        jpeg_set_defaults(&c);
-        jpeg_set_quality(&c, 85, TRUE);
-        jpeg_start_compress(&c, TRUE);
-        while (c.next_scanline < c.image_height) {
-            JSAMPROW row =
-                const_cast<uint8_t*>(webcamRgb().data()) + size_t(c.next_scanline) * webcamWidth * 3;
-            jpeg_write_scanlines(&c, &row, 1);
-        }
-        jpeg_finish_compress(&c);
-        jpeg_destroy_compress(&c);
-        std::vector<uint8_t> out(bytes, bytes + size);
-        std::free(bytes);
-        return out;
-    }();
+    static const std::vector<uint8_t> jpeg = pictures::encodeJpeg(webcamWidth, webcamHeight, webcamRgb());
     return jpeg;
 }
 
