@@ -31,7 +31,9 @@ bool lowerEndsWith(std::string text, const std::string& suffix) {
 }
 
 bool acceptableCamera(const std::string& source) {
-    return source == "virtual" || source.rfind("/dev/video", 0) == 0 || lowerEndsWith(source, ".png") ||
+    // Webcams by kernel name or by udev's stable links (/dev/v4l/by-id/...).
+    return source == "virtual" || source.rfind("/dev/video", 0) == 0 || source.rfind("/dev/v4l/", 0) == 0 ||
+           lowerEndsWith(source, ".png") ||
            lowerEndsWith(source, ".jpg") || lowerEndsWith(source, ".jpeg");
 }
 
