@@ -32,12 +32,12 @@ struct Plan {
     int captureStops = 0; // disappearances: each may lose one frame in flight
 };
 
-// The script: a warm-up that visits every filter, shows the controls and gives every kind
-// of command once (so everything made on first use exists before memory is measured,
-// which print-ui marks), then random commands between frame waits until `frames` are
-// spent. Capture stops only inside a disappearance, which is always short and always ends
-// by appearing and swiping (what restarts capture), so a frame wait never meets a stopped
-// camera and the watchdog never mistakes a disappearance for a hang.
+// The script: a warm-up that visits every filter, shows the controls, sweeps the lens and
+// gives every kind of command once (so everything made on first use exists before memory
+// is measured, which print-ui marks), then random commands between frame waits until
+// `frames` are spent. Capture stops only inside a disappearance, which is always short
+// and always ends by appearing and swiping (what restarts capture), so a frame wait never
+// meets a stopped camera and the watchdog never mistakes a disappearance for a hang.
 Plan makePlan(uint64_t frames, uint32_t seed) {
     std::mt19937 random(seed);
     auto pick = [&](int count) { return int(std::uniform_int_distribution<int>(0, count - 1)(random)); };
@@ -60,15 +60,17 @@ Plan makePlan(uint64_t frames, uint32_t seed) {
         plan.frames += count;
     };
 
-    script << "# soak, seed " << seed << ", " << frames << " frames\n";
-    for (int step = 0; step < 6; ++step) {
-        waitFrames(3);
-        command("swipe right"); // six steps: back at Normal
+    // The virtual camera blurs each depth layer at a width the first time a lens position
+    // needs it, so the warm-up sweeps the lens across its whole range (a touch on the
+    // slider locks the lens, which hides the slider until manual is chosen again).
+    script << "# soak, seed " << seed << ", " << frames << " frames\ndoubletap\n";
+    for (int step = 0; step < 24; ++step) { // the sweep, then six swipes: back at Normal
+        command(step < 18 ? "focus manual\nslider focus " + std::to_string(step / 17.0) : "swipe right");
+        waitFrames(2);
     }
-    command("doubletap");
     for (const char* line :
-         {"pinch 2", "slider iso 0.5", "focus manual", "exposure manual", "pressure serious", "lock refuse",
-          "tap", "lock grant", "disappear", "wait 100ms", "appear", "swipe left", "swipe right"})
+         {"pinch 2", "slider iso 0.5", "exposure manual", "pressure serious", "lock refuse", "tap",
+          "lock grant", "disappear", "wait 100ms", "appear", "swipe left", "swipe right"})
         command(line);
     ++plan.captureStops;
     waitFrames(std::clamp<uint64_t>(frames / 10, 1, 100)); // for the allocator's pools to settle
@@ -225,8 +227,8 @@ TEST(Soak, RunsUnthrottledWithoutHangCrashLeakOrLostFrames) {
     EXPECT_LT(last, first * 1.05) << "resident memory grew from " << first << " MiB to " << last << " MiB";
 
     // For a person running it long (scripts/soak.sh): what happened, as the last line.
-    std::fprintf(stderr, "soak: seed %u, %llu frames in %.0f s, %d capture stops, memory %.1f -> %.1f MiB\n", seed,
-                 (unsigned long long)finalPresented, seconds, plan.captureStops, first, last);
+    std::fprintf(stderr, "soak: seed %u, %llu frames in %.0f s, %d capture stops, memory %.1f -> %.1f MiB\n",
+                 seed, (unsigned long long)finalPresented, seconds, plan.captureStops, first, last);
     if (!HasFailure())
         std::filesystem::remove_all(folder);
 }
