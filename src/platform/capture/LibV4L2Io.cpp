@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include "capture/CaptureError.h"
+#include "capture/FrameScaling.h"
 #include "capture/V4L2Io.h"
 
 namespace {
@@ -245,7 +246,7 @@ class LibV4L2Io : public V4L2Io {
     }
 
     // Discrete sizes as listed; a stepwise or continuous range gives its largest size and
-    // 640 × 480 when the range holds it.
+    // the frame's own size when the range holds it.
     std::vector<std::pair<uint32_t, uint32_t>> frameSizes(uint32_t pixelFormat) {
         std::vector<std::pair<uint32_t, uint32_t>> sizes;
         v4l2_frmsizeenum size{};
@@ -256,8 +257,9 @@ class LibV4L2Io : public V4L2Io {
                 continue;
             }
             const auto& r = size.stepwise;
-            if (r.min_width <= 640 && 640 <= r.max_width && r.min_height <= 480 && 480 <= r.max_height)
-                sizes.emplace_back(640, 480);
+            constexpr uint32_t w = cameraFrameWidth, h = cameraFrameHeight;
+            if (r.min_width <= w && w <= r.max_width && r.min_height <= h && h <= r.max_height)
+                sizes.emplace_back(w, h);
             sizes.emplace_back(r.max_width, r.max_height);
             break;
         }

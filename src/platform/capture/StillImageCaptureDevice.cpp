@@ -11,7 +11,6 @@
 #include "capture/SensorModel.h"
 
 namespace {
-constexpr int frameWidth = 640, frameHeight = 480;
 constexpr long maximumFileBytes = 512L * 1024 * 1024;
 
 bool fail(NSError* error, CaptureErrorCode code, const std::string& description) {
@@ -66,7 +65,8 @@ class StillImageSource : public FrameSource {
     }
     // A new buffer each frame over the same immutable pixels: nothing is copied.
     CVPixelBufferRef render(const SensorSettings&) override {
-        return std::make_shared<CVPixelBuffer>(frameWidth, frameHeight, size_t(frameWidth) * 4, frame_);
+        return std::make_shared<CVPixelBuffer>(cameraFrameWidth, cameraFrameHeight,
+                                               size_t(cameraFrameWidth) * 4, frame_);
     }
     // The meter pretends the picture responds to exposure, so the automatic exposure
     // settles as it would in front of this scene.
@@ -91,7 +91,7 @@ std::optional<StillImage> loadStillImage(const std::string& path, NSError* error
     if (!readFile(path, bytes, error))
         return std::nullopt;
     StillImageRefusal refusal;
-    auto image = decodeStillImage(bytes.data(), bytes.size(), frameWidth, frameHeight, &refusal);
+    auto image = decodeStillImage(bytes.data(), bytes.size(), cameraFrameWidth, cameraFrameHeight, &refusal);
     if (!image) {
         switch (refusal.kind) {
         case StillImageRefusal::notAnImage:
@@ -110,13 +110,13 @@ std::optional<StillImage> loadStillImage(const std::string& path, NSError* error
         }
         return std::nullopt;
     }
-    if (image->width == frameWidth && image->height == frameHeight)
+    if (image->width == cameraFrameWidth && image->height == cameraFrameHeight)
         return StillImage{image->fileWidth, image->fileHeight,
                           std::make_shared<std::vector<uint8_t>>(std::move(image->rgba))};
-    auto frame = std::make_shared<std::vector<uint8_t>>(size_t(frameWidth) * frameHeight * 4);
+    auto frame = std::make_shared<std::vector<uint8_t>>(size_t(cameraFrameWidth) * cameraFrameHeight * 4);
     fitInto(image->rgba.data(), image->width, image->height, size_t(image->width) * 4, 4,
-            SourceRect{0, 0, double(image->width), double(image->height)}, frame->data(), frameWidth,
-            frameHeight, size_t(frameWidth) * 4);
+            SourceRect{0, 0, double(image->width), double(image->height)}, frame->data(), cameraFrameWidth,
+            cameraFrameHeight, size_t(cameraFrameWidth) * 4);
     return StillImage{image->fileWidth, image->fileHeight, std::move(frame)};
 }
 

@@ -64,11 +64,15 @@ V4L2CaptureDevice::V4L2CaptureDevice(std::unique_ptr<V4L2Io> io, V4L2ControlMap 
     : AVCaptureDevice(withFrameRates(controls.format(), mode.intervals)), path_(path),
       controls_(std::move(controls)), reopen_(std::move(reopen)), wakeFd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
       io_(std::move(io)), mode_(std::move(mode)), decoder_(std::make_unique<CameraFrameDecoder>()) {
-    cameraSetsRate_ = io_->canSetFrameInterval();
+    takeUp(*io_);
     readInitialValues(*io_);
-    for (uint32_t id : controls_.observedControls())
-        io_->subscribeControlEvents(id);
     ioThread_ = std::thread([this] { ioLoop(); });
+}
+
+void V4L2CaptureDevice::takeUp(V4L2Io& camera) {
+    cameraSetsRate_ = camera.canSetFrameInterval();
+    for (uint32_t id : controls_.observedControls())
+        camera.subscribeControlEvents(id);
 }
 
 V4L2CaptureDevice::~V4L2CaptureDevice() {

@@ -74,8 +74,9 @@ class V4L2CaptureDevice final : public AVCaptureDevice {
     void setFailureHandler(FailureHandler handler);
     void setAvailabilityHandler(AvailabilityHandler handler);
     bool hasFailed() const;
-    // How the active minimum frame duration is kept, for statistics: "camera 1/5 s" when
-    // the camera was told, "software 1/5 s" when frames are dropped to it, "" unthrottled.
+    // How the active minimum frame duration is kept, for statistics: "rate set on the
+    // camera 1/5 s" when the camera was told, "rate kept in software 1/5 s" when frames
+    // are dropped to it, "" unthrottled.
     std::string frameRateControl() const;
     // Keeps `monitor` (reporting to this device) for the device's lifetime; it is stopped
     // first when the device goes.
@@ -106,8 +107,13 @@ class V4L2CaptureDevice final : public AVCaptureDevice {
     void refreshLater(std::vector<uint32_t> ids);
     void publish(uint32_t id, int32_t value); // device thread, under an OwnChange
     void ioLoop();
-    // I/O thread: writes the wanted frame duration to the camera; false on a stream error.
+    // What a camera just opened needs before use: whether it takes frame durations, and
+    // events for the controls observers see.
+    void takeUp(V4L2Io& camera);
+    // I/O thread: writes the wanted frame duration to the camera (or leaves it to software).
     void applyFrameInterval(V4L2Io& io);
+    // Whether `minDuration` is longer than the mode's shortest frame duration.
+    bool throttles(CMTime minDuration) const;
     void deliver(const std::vector<uint8_t>& frame, Clock::time_point& lastDelivery);
     void convert(const std::vector<uint8_t>& frame, uint8_t* rgba, size_t bytesPerRow, bool& damaged);
     // I/O thread: the camera went away (`error`): closes it, or fails for good without `reopen_`.
@@ -117,6 +123,7 @@ class V4L2CaptureDevice final : public AVCaptureDevice {
     void setAvailable(bool available, const std::string& why);
     void fail(int error, const std::string& what);
     void wakeIoThread();
+    void waitUntilQuitting(); // I/O thread, when nothing is left to do
 
     const std::string path_;
     const V4L2ControlMap controls_;

@@ -38,8 +38,7 @@ std::shared_ptr<V4L2Io> V4L2CaptureDevice::reconnect() {
         foundation::logError("capture: cannot watch for camera '" + path_ + "' to come back: " + std::strerror(errno));
         if (watch >= 0)
             ::close(watch);
-        std::unique_lock lock(mutex_);
-        quitSignal_.wait(lock, [this] { return quitting_; });
+        waitUntilQuitting();
         return nullptr;
     }
     std::shared_ptr<V4L2Io> camera;
@@ -77,9 +76,7 @@ std::shared_ptr<V4L2Io> V4L2CaptureDevice::reconnect() {
     ::close(watch);
     if (!camera)
         return nullptr;
-    cameraSetsRate_ = camera->canSetFrameInterval();
-    for (uint32_t id : controls_.observedControls())
-        camera->subscribeControlEvents(id);
+    takeUp(*camera);
     {
         std::lock_guard lock(ioMutex_);
         io_ = camera;

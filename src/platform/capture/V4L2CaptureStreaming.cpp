@@ -13,7 +13,6 @@
 // detection, and each frame turned into the 640 × 480 picture.
 
 namespace {
-constexpr int frameWidth = 640, frameHeight = 480;
 // Frames closer together than this share of the minimum frame duration are dropped:
 // a little slack, so a camera's jitter does not halve a matching rate.
 constexpr double paceSlack = 0.9;
@@ -24,6 +23,12 @@ constexpr double stallFloorSeconds = 2;
 
 std::string durationText(CMTime t) {
     return std::to_string(t.value) + "/" + std::to_string(t.timescale) + " s";
+}
+
+// The middle 1/zoom of `area` in each direction: digital zoom.
+SourceRect zoomedInto(SourceRect area, double zoom) {
+    const double width = area.width / zoom, height = area.height / zoom;
+    return {area.x + (area.width - width) / 2, area.y + (area.height - height) / 2, width, height};
 }
 
 } // namespace
@@ -44,9 +49,7 @@ void V4L2CaptureDevice::applyFrameInterval(V4L2Io& camera) {
         wanted = wantedMinDuration_;
         intervalPending_ = false;
     }
-    const auto& ranges = activeFormat().videoSupportedFrameRateRanges;
-    const bool throttled = wanted.isValid() && !ranges.empty() &&
-                           CMTimeCompare(wanted, ranges.front().minFrameDuration) > 0;
+    const bool throttled = throttles(wanted);
     std::string control;
     if (cameraSetsRate_ && wanted.isValid()) {
         V4L2Interval interval{uint32_t(wanted.value), uint32_t(wanted.timescale)};
@@ -54,9 +57,10 @@ void V4L2CaptureDevice::applyFrameInterval(V4L2Io& camera) {
             foundation::logError("capture: " + path_ + ": cannot set the frame duration to " +
                                  durationText(wanted) + ": " + std::strerror(error));
         else if (throttled)
-            control = "camera " + std::to_string(interval.numerator) + "/" + std::to_string(interval.denominator) + " s";
+            control = "rate set on the camera " +
+                      durationText(CMTime{interval.numerator, int32_t(interval.denominator)});
     } else if (throttled) {
-        control = "software " + durationText(wanted);
+        control = "rate kept in software " + durationText(wanted);
     }
     std::lock_guard lock(mutex_);
     frameRateControl_ = control;
@@ -83,8 +87,7 @@ void V4L2CaptureDevice::ioLoop() {
             if (streamOn && camera)
                 camera->stopStreaming();
             streamOn = false;
-            std::unique_lock lock(mutex_);
-            quitSignal_.wait(lock, [this] { return quitting_; });
+            waitUntilQuitting();
             break;
         }
         if (!camera) {
@@ -164,23 +167,32 @@ void V4L2CaptureDevice::ioLoop() {
         camera->stopStreaming();
 }
 
+bool V4L2CaptureDevice::throttles(CMTime minDuration) const {
+    const auto& ranges = activeFormat().videoSupportedFrameRateRanges;
+    return minDuration.isValid() && !ranges.empty() &&
+           CMTimeCompare(minDuration, ranges.front().minFrameDuration) > 0;
+}
+
+void V4L2CaptureDevice::waitUntilQuitting() {
+    std::unique_lock lock(mutex_);
+    quitSignal_.wait(lock, [this] { return quitting_; });
+}
+
 void V4L2CaptureDevice::deliver(const std::vector<uint8_t>& frame, Clock::time_point& lastDelivery) {
     // At the format's full rate the camera sets the pace; a longer minimum frame duration
     // (a throttle) the camera cannot take drops the frames that come too soon.
     const auto now = Clock::now();
     const CMTime minDuration = activeVideoMinFrameDuration();
-    const bool throttled =
-        minDuration.isValid() && !activeFormat().videoSupportedFrameRateRanges.empty() &&
-        CMTimeCompare(minDuration, activeFormat().videoSupportedFrameRateRanges.front().minFrameDuration) > 0;
-    if (throttled && lastDelivery != Clock::time_point{} &&
+    if (throttles(minDuration) && lastDelivery != Clock::time_point{} &&
         std::chrono::duration<double>(now - lastDelivery).count() < paceSlack * CMTimeGetSeconds(minDuration))
         return;
     const CMTime presentationTime = deviceClockTime();
 
     bool damaged = false;
-    auto pixels = CVPixelBuffer::make(frameWidth, frameHeight, [&](uint8_t* out, size_t bytesPerRow) {
-        convert(frame, out, bytesPerRow, damaged);
-    });
+    auto pixels =
+        CVPixelBuffer::make(cameraFrameWidth, cameraFrameHeight, [&](uint8_t* out, size_t bytesPerRow) {
+            convert(frame, out, bytesPerRow, damaged);
+        });
     if (damaged)
         return;
     lastDelivery = now;
@@ -208,20 +220,18 @@ void V4L2CaptureDevice::convert(const std::vector<uint8_t>& frame, uint8_t* out,
             damaged = true;
             return;
         }
-        SourceRect crop = coverCrop(w, h, frameWidth, frameHeight);
-        const double cw = crop.width / zoom, ch = crop.height / zoom;
         fitInto(frame.data(), w, h, rowBytes, 3,
-                SourceRect{crop.x + (crop.width - cw) / 2, crop.y + (crop.height - ch) / 2, cw, ch}, out,
-                frameWidth, frameHeight, bytesPerRow);
+                zoomedInto(coverCrop(w, h, cameraFrameWidth, cameraFrameHeight), zoom), out, cameraFrameWidth,
+                cameraFrameHeight, bytesPerRow);
         return;
     }
     // Digital zoom crops the decoded frame.
     uint8_t* target = out;
     size_t targetBytesPerRow = bytesPerRow;
     if (zoom > 1.0) {
-        zoomScratch_.resize(size_t(frameWidth) * frameHeight * 4);
+        zoomScratch_.resize(size_t(cameraFrameWidth) * cameraFrameHeight * 4);
         target = zoomScratch_.data();
-        targetBytesPerRow = size_t(frameWidth) * 4;
+        targetBytesPerRow = size_t(cameraFrameWidth) * 4;
     }
     if (f.pixelFormat == V4L2_PIX_FMT_YUYV) {
         const size_t rowBytes = std::max<size_t>(f.bytesPerLine, size_t(w) * 2);
@@ -229,11 +239,12 @@ void V4L2CaptureDevice::convert(const std::vector<uint8_t>& frame, uint8_t* out,
             damaged = true;
             return;
         }
-        decoder_->convertYuyvFrame(frame.data(), w, h, rowBytes, target, frameWidth, frameHeight, targetBytesPerRow);
+        decoder_->convertYuyvFrame(frame.data(), w, h, rowBytes, target, cameraFrameWidth, cameraFrameHeight,
+                                   targetBytesPerRow);
     } else {
         std::string reason;
-        if (!decoder_->decodeJpegFrame(frame.data(), frame.size(), target, frameWidth, frameHeight,
-                                       targetBytesPerRow, &reason)) {
+        if (!decoder_->decodeJpegFrame(frame.data(), frame.size(), target, cameraFrameWidth,
+                                       cameraFrameHeight, targetBytesPerRow, &reason)) {
             damaged = true;
             if (!damagedFrameReported_)
                 foundation::logError("capture: camera '" + path_ + "' sent a damaged picture (" + reason +
@@ -242,11 +253,9 @@ void V4L2CaptureDevice::convert(const std::vector<uint8_t>& frame, uint8_t* out,
             return;
         }
     }
-    if (zoom > 1.0) {
-        const double cw = frameWidth / zoom, ch = frameHeight / zoom;
-        fitInto(zoomScratch_.data(), frameWidth, frameHeight, size_t(frameWidth) * 4, 4,
-                SourceRect{(frameWidth - cw) / 2, (frameHeight - ch) / 2, cw, ch}, out, frameWidth, frameHeight,
-                bytesPerRow);
-    }
+    if (zoom > 1.0)
+        fitInto(zoomScratch_.data(), cameraFrameWidth, cameraFrameHeight, size_t(cameraFrameWidth) * 4, 4,
+                zoomedInto(SourceRect{0, 0, cameraFrameWidth, cameraFrameHeight}, zoom), out,
+                cameraFrameWidth, cameraFrameHeight, bytesPerRow);
 }
 

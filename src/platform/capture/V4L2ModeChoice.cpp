@@ -6,8 +6,10 @@
 #include <cstdint>
 #include <string>
 
+#include "capture/FrameScaling.h"
+
 namespace {
-constexpr uint32_t frameWidth = 640, frameHeight = 480;
+constexpr uint32_t frameWidth = cameraFrameWidth, frameHeight = cameraFrameHeight;
 
 bool isDecoded(uint32_t pixelFormat) {
     return pixelFormat == V4L2_PIX_FMT_MJPEG || pixelFormat == V4L2_PIX_FMT_JPEG ||

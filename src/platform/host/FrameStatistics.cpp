@@ -63,10 +63,8 @@ std::string formatStatistics(const std::optional<std::string>& cameraJson, uint6
     std::snprintf(tail, sizeof tail, " presented %llu, %.1f fps", static_cast<unsigned long long>(presented),
                   framesPerSecond);
     line += tail;
-    if (frameRateControl.starts_with("camera "))
-        line.append(", rate set on the camera ").append(frameRateControl.substr(7));
-    else if (frameRateControl.starts_with("software "))
-        line.append(", rate kept in software ").append(frameRateControl.substr(9));
+    if (!frameRateControl.empty())
+        line.append(", ").append(frameRateControl);
     return line;
 }
 

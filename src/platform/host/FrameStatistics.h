@@ -28,7 +28,8 @@ std::string formatStatistics(const std::optional<std::string>& cameraJson, uint6
 class StatisticsReporter : public std::enable_shared_from_this<StatisticsReporter> {
   public:
     using CameraJson = std::function<std::optional<std::string>()>;
-    // "camera 1/5 s", "software 1/5 s" or "" (see V4L2CaptureDevice::frameRateControl).
+    // "rate set on the camera 1/5 s", "rate kept in software 1/5 s" or "" (see
+    // V4L2CaptureDevice::frameRateControl).
     using FrameRateControl = std::function<std::string()>;
     StatisticsReporter(const FrameCounter& frames, CameraJson cameraJson, FrameRateControl frameRateControl = {});
     void start(); // main thread

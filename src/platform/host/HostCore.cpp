@@ -38,15 +38,6 @@ template <typename View> View* findView(UIView& view, const std::string& identif
     return nullptr;
 }
 
-UIView* findView(UIView& view, const std::string& identifier) {
-    if (view.identifier() == identifier)
-        return &view;
-    for (const auto& child : view.subviews())
-        if (auto* found = findView(*child, identifier))
-            return found;
-    return nullptr;
-}
-
 RenderView* findRenderView(UIView& view) {
     if (auto* renderView = dynamic_cast<RenderView*>(&view))
         return renderView;
@@ -144,7 +135,7 @@ void HostCore::startServices() {
             auto self = weak.lock();
             if (!self || !self->window_)
                 return;
-            if (auto* label = findView(*self->window_, "cameraUnavailableLabel"))
+            if (auto* label = findView<UIView>(*self->window_, "cameraUnavailableLabel"))
                 label->setHidden(available);
             self->screenChanged();
         });
