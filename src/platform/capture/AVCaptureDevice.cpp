@@ -78,8 +78,10 @@ void AVCaptureDevice::setFocusModeLockedWithLensPosition(float position, SyncTim
     position = std::clamp(position, 0.0f, 1.0f);
     applyFocus(AVCaptureFocusMode::locked, position);
     position = lensPositionInEffect(position);
-    focusModeProperty.set(AVCaptureFocusMode::locked);
+    // The lens before the mode: a mode report is what refreshes the focus slider, and
+    // that refresh, on another thread, must already read the new position.
     lensPositionProperty.set(position);
+    focusModeProperty.set(AVCaptureFocusMode::locked);
     if (handler) runOnDeviceThread([this, handler] { handler(deviceClockTime()); });
 }
 
@@ -106,9 +108,10 @@ void AVCaptureDevice::setExposureModeCustomWithDuration(CMTime duration, float i
     applyExposure(AVCaptureExposureMode::custom, duration, iso, exposureTargetBias());
     duration = exposureDurationInEffect(duration);
     iso = isoInEffect(iso);
-    exposureModeProperty.set(AVCaptureExposureMode::custom);
+    // The values before the mode, for the same reason as the lens above.
     exposureDurationProperty.set(duration);
     isoProperty.set(iso);
+    exposureModeProperty.set(AVCaptureExposureMode::custom);
     if (handler) runOnDeviceThread([this, handler] { handler(deviceClockTime()); });
 }
 

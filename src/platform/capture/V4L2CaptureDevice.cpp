@@ -173,23 +173,25 @@ void V4L2CaptureDevice::readInitialValues(V4L2Io& io) {
             return std::nullopt;
         return value;
     };
-    if (auto v = read(controls_.focusAuto))
-        focusModeProperty.set(*v ? AVCaptureFocusMode::continuousAutoFocus : AVCaptureFocusMode::locked);
-    else
-        focusModeProperty.set(AVCaptureFocusMode::locked);
+    // Values before modes: a mode report refreshes the sliders from the values, on
+    // another thread, so they must be in place first.
     if (auto v = read(controls_.focusAbsolute))
         lensPositionProperty.set(controls_.lensPositionFrom(*v));
-    if (auto v = read(controls_.exposureAuto))
-        exposureModeProperty.set(
-            controls_.exposureModeFrom(*v, AVCaptureExposureMode::continuousAutoExposure));
-    exposureDurationProperty.set(read(controls_.exposureAbsolute)
-                                     ? controls_.durationFrom(*read(controls_.exposureAbsolute))
-                                     : activeFormat().minExposureDuration);
+    auto exposure = read(controls_.exposureAbsolute);
+    exposureDurationProperty.set(exposure ? controls_.durationFrom(*exposure)
+                                          : activeFormat().minExposureDuration);
     isoProperty.set(controls_.isoFrom(read(controls_.gain).value_or(0)));
     if (auto v = read(controls_.exposureBias))
         exposureTargetBiasProperty.set(controls_.biasFrom(*v));
     if (auto v = read(controls_.zoomAbsolute))
         videoZoomFactorProperty.set(controls_.zoomFrom(*v));
+    if (auto v = read(controls_.focusAuto))
+        focusModeProperty.set(*v ? AVCaptureFocusMode::continuousAutoFocus : AVCaptureFocusMode::locked);
+    else
+        focusModeProperty.set(AVCaptureFocusMode::locked);
+    if (auto v = read(controls_.exposureAuto))
+        exposureModeProperty.set(
+            controls_.exposureModeFrom(*v, AVCaptureExposureMode::continuousAutoExposure));
     if (auto v = read(controls_.whiteBalanceAuto))
         whiteBalanceModeProperty.set(*v ? AVCaptureWhiteBalanceMode::continuousAutoWhiteBalance
                                         : AVCaptureWhiteBalanceMode::locked);

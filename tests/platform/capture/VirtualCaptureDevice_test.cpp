@@ -66,6 +66,13 @@ TEST(VirtualCaptureDeviceThreads, HandlersAndPressureReportsRunOnTheDeviceThread
         handlers.add(syncTime.isValid() && queue ? queue->label() : "?");
     };
     ChangeRecorder<AVCaptureSystemPressureState> pressure(device.systemPressureStateProperty);
+    // A mode report refreshes the sliders from the values: by then those must be the new
+    // ones (the lens, then the duration in seconds plus the ISO).
+    std::vector<double> seen;
+    auto lens = [&](auto&) { seen.push_back(device.lensPosition()); };
+    auto custom = [&](auto&) { seen.push_back(CMTimeGetSeconds(device.exposureDuration()) + device.ISO()); };
+    auto focusToken = device.focusModeProperty.observe(NSKeyValueObservingOptions::new_, lens);
+    auto exposureToken = device.exposureModeProperty.observe(NSKeyValueObservingOptions::new_, custom);
     configure(device, [&] {
         device.setFocusModeLockedWithLensPosition(0.3f, handler);
         device.setExposureTargetBias(1.5f, handler);
@@ -73,8 +80,7 @@ TEST(VirtualCaptureDeviceThreads, HandlersAndPressureReportsRunOnTheDeviceThread
     });
     ASSERT_TRUE(handlers.waitFor(3));
     EXPECT_EQ(handlers.values(), (std::vector<std::string>{"device", "device", "device"}));
-    EXPECT_FLOAT_EQ(device.lensPosition(), 0.3f);
-    EXPECT_EQ(CMTimeCompare(device.exposureDuration(), CMTime{1, 250}), 0);
+    EXPECT_THAT(seen, testing::Pointwise(testing::DoubleNear(1e-6), {0.3, 400.004}));
 
     device.reportSystemPressure(AVCaptureSystemPressureLevelSerious);
     ASSERT_TRUE(pressure.waitFor(1));
