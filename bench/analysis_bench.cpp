@@ -32,7 +32,8 @@ std::shared_ptr<std::vector<uint8_t>> sceneWithLights() {
             p[2] = uint8_t(base / 2);
             p[3] = 255;
             for (auto& l : lights)
-                if ((x - l[0]) * (x - l[0]) + (y - l[1]) * (y - l[1]) <= l[2] * l[2]) p[0] = p[1] = p[2] = 250;
+                if ((x - l[0]) * (x - l[0]) + (y - l[1]) * (y - l[1]) <= l[2] * l[2])
+                    p[0] = p[1] = p[2] = 250;
         }
     return bytes;
 }
@@ -64,7 +65,8 @@ std::shared_ptr<CameraViewController> controller() {
 static void BM_measureLuminosity(benchmark::State& state) {
     auto pixels = std::make_shared<CVPixelBuffer>(W, H, W * 4, sceneWithLights());
     UIImage image(std::make_shared<const CIImage>(pixels), 1.0, UIImageOrientation::right);
-    for (auto _ : state) benchmark::DoNotOptimize(controller()->measureLuminosity(image, nullptr));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(controller()->measureLuminosity(image, nullptr));
     state.SetBytesProcessed(int64_t(state.iterations()) * W * H * 4);
 }
 BENCHMARK(BM_measureLuminosity)->Unit(benchmark::kMicrosecond)->UseRealTime();
@@ -72,7 +74,8 @@ BENCHMARK(BM_measureLuminosity)->Unit(benchmark::kMicrosecond)->UseRealTime();
 static void BM_luminosityScanOneThread(benchmark::State& state) {
     auto bytes = sceneWithLights();
     BitmapLayout layout{W, H, 4, W * 4, bytes->size()};
-    for (auto _ : state) benchmark::DoNotOptimize(maxLuminosityOfRows(bytes->data(), layout, 0, H));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(maxLuminosityOfRows(bytes->data(), layout, 0, H));
     state.SetBytesProcessed(int64_t(state.iterations()) * W * H * 4);
 }
 BENCHMARK(BM_luminosityScanOneThread)->Unit(benchmark::kMicrosecond);
@@ -80,7 +83,8 @@ BENCHMARK(BM_luminosityScanOneThread)->Unit(benchmark::kMicrosecond);
 static void BM_findBrightBoxes_lights(benchmark::State& state) {
     auto image = bitmapOf(sceneWithLights());
     size_t boxes = 0;
-    for (auto _ : state) boxes = controller()->findBrightBoxes(image, 250.0).size();
+    for (auto _ : state)
+        boxes = controller()->findBrightBoxes(image, 250.0).size();
     state.counters["boxes"] = double(boxes);
 }
 BENCHMARK(BM_findBrightBoxes_lights)->Unit(benchmark::kMicrosecond);
@@ -88,7 +92,8 @@ BENCHMARK(BM_findBrightBoxes_lights)->Unit(benchmark::kMicrosecond);
 static void BM_findBrightBoxes_white(benchmark::State& state) {
     auto image = bitmapOf(uniform(255));
     size_t boxes = 0;
-    for (auto _ : state) boxes = controller()->findBrightBoxes(image, 255.0).size();
+    for (auto _ : state)
+        boxes = controller()->findBrightBoxes(image, 255.0).size();
     state.counters["boxes"] = double(boxes);
 }
 BENCHMARK(BM_findBrightBoxes_white)->Unit(benchmark::kMicrosecond);
@@ -96,7 +101,8 @@ BENCHMARK(BM_findBrightBoxes_white)->Unit(benchmark::kMicrosecond);
 static void BM_findBrightBoxes_spotGrid(benchmark::State& state) {
     auto image = bitmapOf(spotGrid());
     size_t boxes = 0;
-    for (auto _ : state) boxes = controller()->findBrightBoxes(image, 255.0).size();
+    for (auto _ : state)
+        boxes = controller()->findBrightBoxes(image, 255.0).size();
     state.counters["boxes"] = double(boxes);
 }
 BENCHMARK(BM_findBrightBoxes_spotGrid)->Unit(benchmark::kMicrosecond);

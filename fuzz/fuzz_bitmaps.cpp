@@ -25,8 +25,8 @@
 #include "foundation/NSCoder.h"
 #include "foundation/Print.h"
 #include "media/CGImage.h"
-#include "media/CoreImage.h"
 #include "media/CVPixelBuffer.h"
+#include "media/CoreImage.h"
 #include "ui/UIImage.h"
 
 namespace {
@@ -56,20 +56,28 @@ struct Reader {
 
 double luminosityFrom(uint8_t code) {
     switch (code) {
-    case 0: return std::numeric_limits<double>::quiet_NaN();
-    case 1: return -1;
-    case 2: return std::numeric_limits<double>::infinity();
-    case 3: return -std::numeric_limits<double>::infinity();
-    case 4: return 1e300;
-    default: return double(code); // 5...255 covers the meter's whole range
+    case 0:
+        return std::numeric_limits<double>::quiet_NaN();
+    case 1:
+        return -1;
+    case 2:
+        return std::numeric_limits<double>::infinity();
+    case 3:
+        return -std::numeric_limits<double>::infinity();
+    case 4:
+        return 1e300;
+    default:
+        return double(code); // 5...255 covers the meter's whole range
     }
 }
 
 // The layout arithmetic with exact (128-bit) sums: whether every pixel of every row has
 // its R, G and B bytes inside `length`.
 bool reallyFits(const BitmapLayout& layout, size_t length) {
-    if (layout.width == 0 || layout.height == 0) return true;
-    if (layout.bytesPerPixel < 3) return false;
+    if (layout.width == 0 || layout.height == 0)
+        return true;
+    if (layout.bytesPerPixel < 3)
+        return false;
     // Each product fits in 128 bits; their sum might not, so each is checked first.
     __extension__ typedef unsigned __int128 Wide;
     const Wide rows = Wide(layout.height - 1) * layout.bytesPerRow;
@@ -80,7 +88,8 @@ bool reallyFits(const BitmapLayout& layout, size_t length) {
 // Values up to 2^64 built from a small field and a shift, so the overflow edges are hit.
 size_t scaled(uint16_t value, uint8_t shiftBits) {
     unsigned shift = shiftBits % 64;
-    if (shiftBits & 0x40) return SIZE_MAX - value; // just below the top
+    if (shiftBits & 0x40)
+        return SIZE_MAX - value; // just below the top
     return shift >= 16 ? (size_t(value) << (shift - 16)) | value : value;
 }
 
@@ -95,7 +104,8 @@ void checkLayoutArithmetic(Reader& in) {
     size_t length = (size_t(in.word()) << 32 | size_t(in.word()) << 16 | in.word()) & ((size_t(1) << 48) - 1);
     const bool claimed = layout.fits(length);
     const bool truth = reallyFits(layout, length);
-    if (claimed && !truth) broken("BitmapLayout::fits accepts a layout that reads past the data");
+    if (claimed && !truth)
+        broken("BitmapLayout::fits accepts a layout that reads past the data");
     // Refusing a layout that does fit only matters for sizes a frame can have.
     const size_t real = size_t(1) << 32;
     if (!claimed && truth && layout.width < real && layout.height < real && layout.bytesPerPixel < real &&
@@ -106,25 +116,29 @@ void checkLayoutArithmetic(Reader& in) {
 void checkBoxes(const std::vector<CGRect>& boxes, const uint8_t* bytes, const BitmapLayout& layout,
                 double maxLuminosity) {
     if (layout.width == 0 || layout.height == 0) {
-        if (!boxes.empty()) broken("bright boxes in a bitmap without pixels");
+        if (!boxes.empty())
+            broken("bright boxes in a bitmap without pixels");
         return;
     }
     const CGRect bounds = CGRectMake(0, 0, double(layout.width), double(layout.height));
     for (size_t i = 0; i < boxes.size(); ++i) {
         const CGRect& box = boxes[i];
-        if (CGRectIsEmpty(box)) broken("an empty bright box");
+        if (CGRectIsEmpty(box))
+            broken("an empty bright box");
         if (CGRectGetMinX(box) < 0 || CGRectGetMinY(box) < 0 || CGRectGetMaxX(box) > bounds.size.width ||
             CGRectGetMaxY(box) > bounds.size.height)
             broken("a bright box outside the bitmap");
         for (size_t j = i + 1; j < boxes.size(); ++j)
-            if (CGRectIntersectsRect(box, boxes[j])) broken("two bright boxes overlap after merging");
+            if (CGRectIntersectsRect(box, boxes[j]))
+                broken("two bright boxes overlap after merging");
     }
     // Every pixel above the threshold lies in a box.
     const float threshold = float(maxLuminosity * 0.75);
     for (size_t row = 0; row < layout.height; ++row) {
         const uint8_t* pixel = bytes + row * layout.bytesPerRow;
         for (size_t column = 0; column < layout.width; ++column, pixel += layout.bytesPerPixel) {
-            if (!(pixelLuminosity(pixel) > threshold)) continue;
+            if (!(pixelLuminosity(pixel) > threshold))
+                continue;
             const CGPoint centre{double(column), double(row)};
             bool covered = false;
             for (const CGRect& box : boxes)
@@ -132,7 +146,8 @@ void checkBoxes(const std::vector<CGRect>& boxes, const uint8_t* bytes, const Bi
                     covered = true;
                     break;
                 }
-            if (!covered) broken("a bright pixel outside every box");
+            if (!covered)
+                broken("a bright pixel outside every box");
         }
     }
 }
@@ -143,7 +158,8 @@ void searchArbitraryBitmap(const BitmapLayout& shape, size_t bitsPerPixel,
     CGImageRef image = CGImageCreate(shape.width, shape.height, bitsPerPixel, shape.bytesPerRow, bytes);
     std::vector<CGRect> boxes = controller().findBrightBoxes(image, maxLuminosity);
     if (!shape.fits(bytes->size())) {
-        if (!boxes.empty()) broken("boxes found in a bitmap whose layout does not fit its data");
+        if (!boxes.empty())
+            broken("boxes found in a bitmap whose layout does not fit its data");
         return;
     }
     checkBoxes(boxes, bytes->data(), shape, maxLuminosity);
@@ -154,7 +170,8 @@ void searchArbitraryBitmap(const BitmapLayout& shape, size_t bitsPerPixel,
 // meter, whose region handler gets the bitmap and searches it.
 void meterFrame(size_t width, size_t height, size_t bytesPerRow, std::vector<uint8_t> pixels) {
     // The buffer's own rule: storage for every row.
-    if (pixels.size() < bytesPerRow * height) pixels.resize(bytesPerRow * height, 0x80);
+    if (pixels.size() < bytesPerRow * height)
+        pixels.resize(bytesPerRow * height, 0x80);
     // A copy has no spare capacity, so ASan sees a read one byte past the pixels.
     auto storage = std::make_shared<const std::vector<uint8_t>>(pixels.begin(), pixels.end());
     auto buffer = std::make_shared<CVPixelBuffer>(int(width), int(height), bytesPerRow, storage);
@@ -176,18 +193,22 @@ void meterFrame(size_t width, size_t height, size_t bytesPerRow, std::vector<uin
         });
 
     if (width == 0 || height == 0) {
-        if (maximum || handlerCalled) broken("an empty frame was measured");
+        if (maximum || handlerCalled)
+            broken("an empty frame was measured");
         return;
     }
-    if (!maximum || !handlerCalled) broken("a frame with pixels was not measured");
-    if (double(*maximum) != handed) broken("the region handler got another maximum than the meter returned");
+    if (!maximum || !handlerCalled)
+        broken("a frame with pixels was not measured");
+    if (double(*maximum) != handed)
+        broken("the region handler got another maximum than the meter returned");
     // The banded, parallel scan must agree with one plain scan of the whole frame; a
     // frame whose rows do not fit its storage reads as dark.
     // The bitmap of a whole frame covers its rows, bytesPerRow × height bytes.
     BitmapLayout layout{width, height, 4, bytesPerRow};
     const float expected =
         layout.fits(bytesPerRow * height) ? maxLuminosityOfRows(storage->data(), layout, 0, height) : 0.0f;
-    if (*maximum != expected) broken("the banded luminosity differs from a plain scan");
+    if (*maximum != expected)
+        broken("the banded luminosity differs from a plain scan");
 }
 
 } // namespace
@@ -212,7 +233,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const size_t wanted = (height - 1) * bytesPerRow + (width - 1) * shape.bytesPerPixel + 3;
         const size_t given = pixels.size();
         pixels.resize(wanted);
-        for (size_t i = given; i < wanted; ++i) pixels[i] = given ? pixels[i % given] : uint8_t(i * 37);
+        for (size_t i = given; i < wanted; ++i)
+            pixels[i] = given ? pixels[i % given] : uint8_t(i * 37);
     }
     searchArbitraryBitmap(shape, bitsPerPixel, std::make_shared<const std::vector<uint8_t>>(pixels),
                           maxLuminosity);

@@ -21,20 +21,21 @@ namespace {
 }
 
 bool endsWith(const std::string& text, const std::string& suffix) {
-    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+    return text.size() >= suffix.size() &&
+           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 bool lowerEndsWith(std::string text, const std::string& suffix) {
     for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
     return endsWith(text, suffix);
 }
 
 bool acceptableCamera(const std::string& source) {
     // Webcams by kernel name or by udev's stable links (/dev/v4l/by-id/...).
     return source == "virtual" || source.rfind("/dev/video", 0) == 0 || source.rfind("/dev/v4l/", 0) == 0 ||
-           lowerEndsWith(source, ".png") ||
-           lowerEndsWith(source, ".jpg") || lowerEndsWith(source, ".jpeg");
+           lowerEndsWith(source, ".png") || lowerEndsWith(source, ".jpg") || lowerEndsWith(source, ".jpeg");
 }
 
 } // namespace
@@ -50,7 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             current.push_back(char(data[i]));
         }
     }
-    if (size > 0 && words.size() < 25) words.push_back(current);
+    if (size > 0 && words.size() < 25)
+        words.push_back(current);
     std::vector<const char*> argv;
     for (const auto& word : words)
         argv.push_back(word.c_str());
@@ -59,7 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto result = host::parseCommandLine(int(words.size()), argv.data());
 
     if (auto* request = std::get_if<host::ExitRequest>(&result)) {
-        if (request->message.empty()) broken("an exit without a message");
+        if (request->message.empty())
+            broken("an exit without a message");
         if (request->status == 2) {
             if (request->message.rfind("fernhold: ", 0) != 0 || !endsWith(request->message, "; see --help"))
                 broken("a usage error that is not 'fernhold: ...; see --help'");
@@ -70,10 +73,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     const auto& options = std::get<host::Options>(result);
-    if (!acceptableCamera(options.camera)) broken("a camera source the factory cannot open was accepted");
-    if (options.script && options.script->empty()) broken("an empty script name was accepted");
-    if (options.seconds &&
-        !(std::isfinite(*options.seconds) && *options.seconds > 0 && *options.seconds <= host::maximumRunSeconds))
+    if (!acceptableCamera(options.camera))
+        broken("a camera source the factory cannot open was accepted");
+    if (options.script && options.script->empty())
+        broken("an empty script name was accepted");
+    if (options.seconds && !(std::isfinite(*options.seconds) && *options.seconds > 0 &&
+                             *options.seconds <= host::maximumRunSeconds))
         broken("a run length outside (0, 10^6] seconds was accepted");
     return 0;
 }

@@ -33,7 +33,8 @@ void checkFileName(const std::string& file) {
     if (file.size() <= 4 || file.compare(file.size() - 4, 4, ".png") != 0)
         broken("a file name accepted without a name ending in .png");
     for (char c : file)
-        if (isBlank(c) || c == '\n' || c == '#') broken("a file name with a blank, newline or comment in it");
+        if (isBlank(c) || c == '\n' || c == '#')
+            broken("a file name with a blank, newline or comment in it");
 }
 
 void checkStep(const Step& step) {
@@ -43,27 +44,31 @@ void checkStep(const Step& step) {
                            broken("a wait outside 0 ... 1 hour");
                    },
                    [](const WaitFrames& wait) {
-                       if (wait.frames == 0 || wait.frames > mostFrames) broken("a frame wait outside 1 ... 10^7");
+                       if (wait.frames == 0 || wait.frames > mostFrames)
+                           broken("a frame wait outside 1 ... 10^7");
                    },
                    [](const Pinch& pinch) {
                        if (!(pinch.scale >= smallestPinch && pinch.scale <= largestPinch))
                            broken("a pinch scale outside 0.01 ... 100");
                    },
                    [](const TouchMode& touch) {
-                       if (touch.segment < 0 || touch.segment > 3) broken("a mode segment outside 0 ... 3");
+                       if (touch.segment < 0 || touch.segment > 3)
+                           broken("a mode segment outside 0 ... 3");
                        if (touch.control != ModeControl::focus && touch.control != ModeControl::exposure)
                            broken("an unknown mode control");
                    },
                    [](const DragSlider& drag) {
                        if (!std::isfinite(drag.value) || std::fabs(drag.value) > largestSliderMagnitude)
                            broken("a slider value that is not finite or too large");
-                       if (std::string_view(sliderIdentifier(drag.slider)).empty()) broken("an unknown slider");
+                       if (std::string_view(sliderIdentifier(drag.slider)).empty())
+                           broken("an unknown slider");
                    },
                    [](const Pressure& pressure) {
                        if (pressure.level.empty() || pressure.level.size() > 64)
                            broken("a pressure level that is empty or longer than 64");
                        for (char c : pressure.level)
-                           if (isBlank(c) || c == '\n' || c == '#') broken("a pressure level with a blank in it");
+                           if (isBlank(c) || c == '\n' || c == '#')
+                               broken("a pressure level with a blank in it");
                    },
                    [](const Snapshot& shot) { checkFileName(shot.file); },
                    [](const Capture& shot) { checkFileName(shot.file); },
@@ -77,7 +82,8 @@ int countLines(std::string_view text) {
     for (size_t at = 0; at < text.size();) {
         size_t end = text.find('\n', at);
         ++lines;
-        if (end == std::string_view::npos) break;
+        if (end == std::string_view::npos)
+            break;
         at = end + 1;
     }
     return lines;
@@ -91,15 +97,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto result = parseScript(text);
 
     if (auto* error = std::get_if<ParseError>(&result)) {
-        if (error->line < 1 || error->line > lines) broken("an error on a line that does not exist");
-        if (error->message.empty()) broken("an error that says nothing");
+        if (error->line < 1 || error->line > lines)
+            broken("an error on a line that does not exist");
+        if (error->message.empty())
+            broken("an error that says nothing");
         if (error->describe().rfind("script:" + std::to_string(error->line) + ": ", 0) != 0)
             broken("an error line without its script:LINE: prefix");
     } else {
         const Script& script = std::get<Script>(result);
         int previous = 0;
         for (const Step& step : script.steps) {
-            if (step.line <= previous || step.line > lines) broken("steps out of line order");
+            if (step.line <= previous || step.line > lines)
+                broken("steps out of line order");
             previous = step.line;
             checkStep(step);
         }
@@ -109,7 +118,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string shifted = "# shifted\n";
     shifted.append(text);
     auto again = parseScript(shifted);
-    if (result.index() != again.index()) broken("a leading comment changed whether the script is accepted");
+    if (result.index() != again.index())
+        broken("a leading comment changed whether the script is accepted");
     if (auto* error = std::get_if<ParseError>(&result)) {
         const auto& other = std::get<ParseError>(again);
         if (other.line != error->line + 1 || other.message != error->message)
@@ -117,7 +127,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else {
         const auto& first = std::get<Script>(result).steps;
         const auto& second = std::get<Script>(again).steps;
-        if (first.size() != second.size()) broken("a leading comment changed the number of steps");
+        if (first.size() != second.size())
+            broken("a leading comment changed the number of steps");
         for (size_t i = 0; i < first.size(); ++i)
             if (second[i].line != first[i].line + 1 || second[i].command.index() != first[i].command.index())
                 broken("a leading comment changed a step");

@@ -28,7 +28,8 @@ namespace {
 int scratchFile() {
     static const int fd = [] {
         int made = memfd_create("fernhold-fuzz-still", 0);
-        if (made < 0) broken("cannot make the in-memory file");
+        if (made < 0)
+            broken("cannot make the in-memory file");
         return made;
     }();
     return fd;
@@ -45,9 +46,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     NSError error;
     auto image = loadStillImage(path, &error);
     if (image) {
-        if (!image->frame || image->frame->size() != size_t(640) * 480 * 4) broken("a loaded picture without a whole frame");
-        if (image->sourceWidth <= 0 || image->sourceHeight <= 0 || image->sourceWidth > maximumStillImageSide ||
-            image->sourceHeight > maximumStillImageSide ||
+        if (!image->frame || image->frame->size() != size_t(640) * 480 * 4)
+            broken("a loaded picture without a whole frame");
+        if (image->sourceWidth <= 0 || image->sourceHeight <= 0 ||
+            image->sourceWidth > maximumStillImageSide || image->sourceHeight > maximumStillImageSide ||
             int64_t(image->sourceWidth) * image->sourceHeight > maximumStillImagePixels)
             broken("a picture beyond the size limits was decoded");
         return 0;
@@ -55,7 +57,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (error.domain() != CaptureErrorDomain || error.code() < 1 || error.code() > 4)
         broken("a refusal that is not a file or image capture error");
     const std::string& why = error.localizedDescription();
-    if (why.empty() || why.find('\n') != std::string::npos) broken("a refusal that is not one line");
-    if (why.find(path) == std::string::npos) broken("a refusal that does not name the file");
+    if (why.empty() || why.find('\n') != std::string::npos)
+        broken("a refusal that is not one line");
+    if (why.find(path) == std::string::npos)
+        broken("a refusal that does not name the file");
     return 0;
 }

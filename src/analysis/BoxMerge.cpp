@@ -10,7 +10,8 @@ void mergeBoxInPlace(CGRect box, std::vector<CGRect>& boxes) {
     // box absorbs it unchanged, and being last it stays where it is.
     if (!boxes.empty()) {
         const CGRect& last = boxes.back();
-        if (mergedBoxHolds(last, CGRectGetMinX(box), CGRectGetMinY(box), CGRectGetMaxX(box), CGRectGetMaxY(box)) &&
+        if (mergedBoxHolds(last, CGRectGetMinX(box), CGRectGetMinY(box), CGRectGetMaxX(box),
+                           CGRectGetMaxY(box)) &&
             CGRectIntersectsRect(box, last))
             return;
     }

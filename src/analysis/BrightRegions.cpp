@@ -35,7 +35,8 @@ std::vector<CGRect> CameraViewController::findBrightBoxes(const CGImageRef& imag
     const uint8_t* bytes = CFDataGetBytePtr(data);
     BitmapLayout layout{CGImageGetWidth(image), CGImageGetHeight(image), CGImageGetBitsPerPixel(image) / 8,
                         CGImageGetBytesPerRow(image), CFDataGetLength(data)};
-    if (!bytes || !layout.fits(CFDataGetLength(data))) return boxes;
+    if (!bytes || !layout.fits(CFDataGetLength(data)))
+        return boxes;
 
     const float threshold = float(maxLuminosity * thresholdFraction);
     const double width = double(layout.width), height = double(layout.height);
@@ -43,10 +44,13 @@ std::vector<CGRect> CameraViewController::findBrightBoxes(const CGImageRef& imag
     forEachBrightPixel(bytes, layout, threshold, [&](size_t column, size_t row) {
         // In a bright area most squares lie inside the box made last, which then stays
         // as it is (the merge's own first case); checked here without building the square.
-        double x0 = std::max(double(column) - boxRadius, 0.0), x1 = std::min(double(column) + boxRadius, width);
+        double x0 = std::max(double(column) - boxRadius, 0.0),
+               x1 = std::min(double(column) + boxRadius, width);
         double y0 = std::max(double(row) - boxRadius, 0.0), y1 = std::min(double(row) + boxRadius, height);
-        if (!boxes.empty() && mergedBoxHolds(boxes.back(), x0, y0, x1, y1)) return;
-        CGRect square = CGRectMake(double(column) - boxRadius, double(row) - boxRadius, 2 * boxRadius, 2 * boxRadius);
+        if (!boxes.empty() && mergedBoxHolds(boxes.back(), x0, y0, x1, y1))
+            return;
+        CGRect square =
+            CGRectMake(double(column) - boxRadius, double(row) - boxRadius, 2 * boxRadius, 2 * boxRadius);
         mergeBoxInPlace(CGRectIntersection(square, bounds), boxes);
     });
     return boxes;
@@ -57,8 +61,8 @@ std::vector<Line> CameraViewController::outlineSegments(const std::vector<CGRect
     // generator's normalised space, with (-1, -1) at the bitmap's first pixel.
     const double scaleX = double(2.0f / fbSize.width);
     const double scaleY = double(2.0f / fbSize.height);
-    const CGAffineTransform toNormalised =
-        CGAffineTransformConcat(CGAffineTransformMakeScale(scaleX, scaleY), CGAffineTransformMakeTranslation(-1, -1));
+    const CGAffineTransform toNormalised = CGAffineTransformConcat(CGAffineTransformMakeScale(scaleX, scaleY),
+                                                                   CGAffineTransformMakeTranslation(-1, -1));
 
     std::vector<Line> lines;
     lines.reserve(boxes.size() * 4);

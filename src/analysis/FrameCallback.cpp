@@ -18,7 +18,8 @@ void CameraViewController::didCaptureBuffer(const CMSampleBufferRef& sampleBuffe
         return;
     }
     CVImageBufferRef pixelBuffer = CMSampleBufferGetImageBuffer(sampleBuffer);
-    if (!pixelBuffer) return;
+    if (!pixelBuffer)
+        return;
 
     CVPixelBufferLockBaseAddress(pixelBuffer, kCVPixelBufferLock_ReadOnly);
     auto ciImage = std::make_shared<const CIImage>(pixelBuffer);
@@ -37,7 +38,8 @@ void CameraViewController::didCaptureBuffer(const CMSampleBufferRef& sampleBuffe
             ++dropCount;
         }
     });
-    if (!analyse) return;
+    if (!analyse)
+        return;
     struct ClearBusyFlag {
         std::atomic<bool>& flag;
         ~ClearBusyFlag() { flag.store(false); }
@@ -46,13 +48,16 @@ void CameraViewController::didCaptureBuffer(const CMSampleBufferRef& sampleBuffe
     std::optional<float> maxLuminosity = measureLuminosity(
         image, [this](const CGImageRef& bitmap, double maximum) { drawBrightRegions(bitmap, maximum); });
     ++framesAnalysed_;
-    if (!maxLuminosity) return;
-    DispatchQueue::main().async([self = strongSelf(), value = *maxLuminosity] { self->updateLuminosityLabel(value); });
+    if (!maxLuminosity)
+        return;
+    DispatchQueue::main().async(
+        [self = strongSelf(), value = *maxLuminosity] { self->updateLuminosityLabel(value); });
 }
 
 // Main queue. The filter may have changed since the frame was measured.
 void CameraViewController::updateLuminosityLabel(float maxLuminosity) {
     const CarouselItem& item = filterCarousel[size_t(selectedFilterIndex.load())];
-    if (!isAnalysed(item.ftype)) return;
+    if (!isAnalysed(item.ftype))
+        return;
     luminosityLabel->setText(stringWithFormat("%.0f", double(maxLuminosity)));
 }

@@ -5,12 +5,16 @@
 #endif
 
 bool BitmapLayout::fits(size_t length) const {
-    if (width == 0 || height == 0) return true; // nothing to read
-    if (bytesPerPixel < 3) return false;
+    if (width == 0 || height == 0)
+        return true; // nothing to read
+    if (bytesPerPixel < 3)
+        return false;
     // The last pixel of the last row must end inside the data; checked without overflow.
-    if (width > (SIZE_MAX - 3) / bytesPerPixel) return false;
+    if (width > (SIZE_MAX - 3) / bytesPerPixel)
+        return false;
     size_t rowSpan = (width - 1) * bytesPerPixel + 3;
-    if (height - 1 > (SIZE_MAX - rowSpan) / (bytesPerRow == 0 ? 1 : bytesPerRow)) return false;
+    if (height - 1 > (SIZE_MAX - rowSpan) / (bytesPerRow == 0 ? 1 : bytesPerRow))
+        return false;
     return (height - 1) * bytesPerRow + rowSpan <= length;
 }
 
@@ -42,13 +46,16 @@ float maxLuminosityOfRows(const uint8_t* bytes, const BitmapLayout& layout, size
                 lanesB = laneMax(b, lanesB);
             }
             for (size_t lane = 0; lane < 4; ++lane) {
-                if (lanesA[lane] > maximum) maximum = lanesA[lane];
-                if (lanesB[lane] > maximum) maximum = lanesB[lane];
+                if (lanesA[lane] > maximum)
+                    maximum = lanesA[lane];
+                if (lanesB[lane] > maximum)
+                    maximum = lanesB[lane];
             }
         }
         for (; column < layout.width; ++column) {
             float value = pixelLuminosity(rowBytes + column * layout.bytesPerPixel);
-            if (value > maximum) maximum = value;
+            if (value > maximum)
+                maximum = value;
         }
     }
     return maximum;

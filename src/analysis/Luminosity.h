@@ -30,9 +30,11 @@ struct BitmapLayout {
     bool fits(size_t length) const;
     // The columns of `row` that the four-pixel reads may cover, in groups of eight.
     size_t vectorColumns(size_t row) const {
-        if (bytesPerPixel != 4 || __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__) return 0;
+        if (bytesPerPixel != 4 || __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__)
+            return 0;
         size_t offset = row * bytesPerRow;
-        if (offset >= readableBytes) return 0;
+        if (offset >= readableBytes)
+            return 0;
         size_t whole = (readableBytes - offset) / 4;
         return (whole < width ? whole : width) / 8 * 8;
     }
@@ -72,14 +74,18 @@ void forEachBrightPixel(const uint8_t* bytes, const BitmapLayout& layout, float 
                 Int4 second = luminosity4(rowBytes + column * 4 + 16) > threshold;
                 Int4 any = first | second;
                 Int4 none{};
-                if (std::memcmp(&any, &none, sizeof none) == 0) continue;
+                if (std::memcmp(&any, &none, sizeof none) == 0)
+                    continue;
                 for (size_t lane = 0; lane < 4; ++lane)
-                    if (first[lane]) visit(column + lane, row);
+                    if (first[lane])
+                        visit(column + lane, row);
                 for (size_t lane = 0; lane < 4; ++lane)
-                    if (second[lane]) visit(column + 4 + lane, row);
+                    if (second[lane])
+                        visit(column + 4 + lane, row);
             }
         }
         for (; column < layout.width; ++column)
-            if (pixelLuminosity(rowBytes + column * layout.bytesPerPixel) > threshold) visit(column, row);
+            if (pixelLuminosity(rowBytes + column * layout.bytesPerPixel) > threshold)
+                visit(column, row);
     }
 }

@@ -9,7 +9,8 @@ namespace {
 constexpr size_t bandCount = 8;
 }
 
-std::optional<float> CameraViewController::measureLuminosity(const UIImage& image, const RegionHandler& regionHandler) {
+std::optional<float> CameraViewController::measureLuminosity(const UIImage& image,
+                                                             const RegionHandler& regionHandler) {
     CIImageRef ciImage = image.CIImage();
     if (!ciImage) {
         print("no ciimage??");
@@ -38,11 +39,13 @@ std::optional<float> CameraViewController::measureLuminosity(const UIImage& imag
             size_t end = band + 1 == bandCount ? layout.height : first + bandHeight;
             float bandMaximum = maxLuminosityOfRows(bytes, layout, first, end);
             semaphore.wait();
-            if (maximum < bandMaximum) maximum = bandMaximum;
+            if (maximum < bandMaximum)
+                maximum = bandMaximum;
             semaphore.signal();
         });
     }
 
-    if (regionHandler) regionHandler(bitmap, double(maximum));
+    if (regionHandler)
+        regionHandler(bitmap, double(maximum));
     return maximum;
 }

@@ -5,7 +5,7 @@
 #include "ui/UIApplication.h"
 
 class AppDelegate : public UIResponder, public UIApplicationDelegate {
-public:
+  public:
     std::shared_ptr<UIWindow> window() const { return window_; }
     void setWindow(std::shared_ptr<UIWindow> window) { window_ = std::move(window); }
 
@@ -15,6 +15,6 @@ public:
     void applicationWillEnterForeground(UIApplication& application) override;
     void applicationWillTerminate(UIApplication& application) override;
 
-private:
+  private:
     std::shared_ptr<UIWindow> window_;
 };

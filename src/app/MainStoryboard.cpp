@@ -22,10 +22,13 @@ View* addView(UIView& parent, const char* outletName, CGRect frame, Args&&... ar
     return raw;
 }
 
-CGRect row(double height) { return CGRectMake(0, 0, screenWidth - 2 * margin, height); }
+CGRect row(double height) {
+    return CGRectMake(0, 0, screenWidth - 2 * margin, height);
+}
 
-std::vector<std::string> segmentTitles() { return {"Locked", "Manual", "Auto", "Continuous"}; }
-
+std::vector<std::string> segmentTitles() {
+    return {"Locked", "Manual", "Auto", "Continuous"};
+}
 
 } // namespace
 
@@ -51,14 +54,16 @@ std::shared_ptr<CameraViewController> instantiateCameraScreen() {
 
     double readoutTop = pictureTop + pictureHeight + 8;
     c.luminosityLabel = addView<UILabel>(*root, "luminosityLabel", CGRectMake(margin, readoutTop, 120, 24));
-    c.zoomLabel = addView<UILabel>(*root, "zoomLabel", CGRectMake(screenWidth - margin - 120, readoutTop, 120, 24));
+    c.zoomLabel =
+        addView<UILabel>(*root, "zoomLabel", CGRectMake(screenWidth - margin - 120, readoutTop, 120, 24));
 
     auto focusStack = std::make_shared<UIStackView>();
     focusStack->setIdentifier("focusControlsView");
     focusStack->setFrame(CGRectMake(margin, readoutTop + 34, screenWidth - 2 * margin, 110));
     c.focusControlsView = focusStack.get();
     root->addSubview(focusStack);
-    c.focusModeControl = addView<UISegmentedControl>(*focusStack, "focusModeControl", row(32), segmentTitles());
+    c.focusModeControl =
+        addView<UISegmentedControl>(*focusStack, "focusModeControl", row(32), segmentTitles());
     c.focusLabel = addView<UILabel>(*focusStack, "focusLabel", row(22));
     c.focusSlider = addView<UISlider>(*focusStack, "focusSlider", row(28));
 
@@ -67,7 +72,8 @@ std::shared_ptr<CameraViewController> instantiateCameraScreen() {
     exposureStack->setFrame(CGRectMake(margin, readoutTop + 154, screenWidth - 2 * margin, 260));
     c.exposureControlsView = exposureStack.get();
     root->addSubview(exposureStack);
-    c.exposureModeControl = addView<UISegmentedControl>(*exposureStack, "exposureModeControl", row(32), segmentTitles());
+    c.exposureModeControl =
+        addView<UISegmentedControl>(*exposureStack, "exposureModeControl", row(32), segmentTitles());
     c.exposureBiasLabel = addView<UILabel>(*exposureStack, "exposureBiasLabel", row(22));
     c.exposureBiasSlider = addView<UISlider>(*exposureStack, "exposureBiasSlider", row(28));
     c.exposureDurationLabel = addView<UILabel>(*exposureStack, "exposureDurationLabel", row(22));
@@ -83,13 +89,15 @@ std::shared_ptr<CameraViewController> instantiateCameraScreen() {
     c.exposureBiasSlider->setValue(0);
 
     // Actions. The controller owns the view tree, so the controls never outlive it.
-    c.focusModeControl->addTarget([&c](UIControl& s) { c.focusModeControlChanged(s); }, UIControlEvents::valueChanged);
+    c.focusModeControl->addTarget([&c](UIControl& s) { c.focusModeControlChanged(s); },
+                                  UIControlEvents::valueChanged);
     c.focusSlider->addTarget([&c](UIControl& s) { c.focusSliderChanged(s); }, UIControlEvents::valueChanged);
     c.exposureModeControl->addTarget([&c](UIControl& s) { c.exposureModeControlChanged(s); },
                                      UIControlEvents::valueChanged);
     c.exposureBiasSlider->addTarget([&c](UIControl& s) { c.exposureBiasSliderChanged(s); },
                                     UIControlEvents::valueChanged);
-    c.durationSlider->addTarget([&c](UIControl& s) { c.durationSliderChanged(s); }, UIControlEvents::valueChanged);
+    c.durationSlider->addTarget([&c](UIControl& s) { c.durationSliderChanged(s); },
+                                UIControlEvents::valueChanged);
     c.isoSlider->addTarget([&c](UIControl& s) { c.isoSliderChanged(s); }, UIControlEvents::valueChanged);
 
     // Gesture recognizers on the screen's view.
@@ -125,7 +133,8 @@ const bool cameraScreenRegistered = [] {
     ClassRegistry::registerClass("Fernhold.CameraViewController", [] {
         return std::static_pointer_cast<void>(std::make_shared<CameraViewController>(NSCoder("Main")));
     });
-    UISetSceneConfiguration({"Fernhold.SceneDelegate", [] { return std::shared_ptr<UIViewController>(instantiateCameraScreen()); }});
+    UISetSceneConfiguration({"Fernhold.SceneDelegate",
+                             [] { return std::shared_ptr<UIViewController>(instantiateCameraScreen()); }});
     return true;
 }();
 } // namespace

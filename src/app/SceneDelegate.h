@@ -6,7 +6,7 @@
 #include "ui/UIApplication.h"
 
 class SceneDelegate : public UIResponder, public UIWindowSceneDelegate {
-public:
+  public:
     std::shared_ptr<UIWindow> window() const override { return window_; }
     void setWindow(std::shared_ptr<UIWindow> window) override { window_ = std::move(window); }
 
@@ -17,6 +17,6 @@ public:
     void sceneWillEnterForeground(UIScene&) override {}
     void sceneDidEnterBackground(UIScene&) override {}
 
-private:
+  private:
     std::shared_ptr<UIWindow> window_;
 };

@@ -22,28 +22,31 @@ std::vector<CarouselItem> makeCarousel() {
 // Both initialisers set every field to the same initial value through the member
 // initialisers above and here; nothing else happens at construction.
 CameraViewController::CameraViewController(const std::optional<std::string>&, const NSBundle*)
-    : sessionQueue(std::make_shared<DispatchQueue>("session")),
-      fbSize{640.0f, 480.0f},
-      blendFilter(std::make_shared<AlphaBlend>()),
-      filterCarousel(makeCarousel()) {}
+    : sessionQueue(std::make_shared<DispatchQueue>("session")), fbSize{640.0f, 480.0f},
+      blendFilter(std::make_shared<AlphaBlend>()), filterCarousel(makeCarousel()) {}
 
-CameraViewController::CameraViewController(const NSCoder&)
-    : CameraViewController(std::nullopt, nullptr) {}
+CameraViewController::CameraViewController(const NSCoder&) : CameraViewController(std::nullopt, nullptr) {}
 
 CameraViewController::~CameraViewController() = default;
 
-std::optional<CameraViewController::focusModeControlSegment> CameraViewController::makeSegment(long rawValue) {
-    if (rawValue < 0 || rawValue > 3) return std::nullopt;
+std::optional<CameraViewController::focusModeControlSegment>
+CameraViewController::makeSegment(long rawValue) {
+    if (rawValue < 0 || rawValue > 3)
+        return std::nullopt;
     return focusModeControlSegment(rawValue);
 }
 
 std::ostream& operator<<(std::ostream& out, CameraViewController::focusModeControlSegment segment) {
     using S = CameraViewController::focusModeControlSegment;
     switch (segment) {
-    case S::locked: return out << "locked";
-    case S::manual: return out << "manual";
-    case S::auto_: return out << "auto";
-    case S::continuous: return out << "continuous";
+    case S::locked:
+        return out << "locked";
+    case S::manual:
+        return out << "manual";
+    case S::auto_:
+        return out << "auto";
+    case S::continuous:
+        return out << "continuous";
     }
     return out << int(segment);
 }
@@ -58,7 +61,9 @@ void CameraViewController::setTapGestureRecognizers(
     tapGestureRecognizers_ = std::move(recognizers);
 }
 
-bool CameraViewController::shouldAutorotate() const { return false; }
+bool CameraViewController::shouldAutorotate() const {
+    return false;
+}
 
 UIInterfaceOrientationMask CameraViewController::supportedInterfaceOrientations() const {
     return UIInterfaceOrientationMask::portrait;
@@ -77,15 +82,18 @@ std::shared_ptr<ImageConsumer> CameraViewController::renderViewConsumer() const 
 }
 
 std::optional<std::string> CameraViewController::inspectValueForKey(const std::string& key) const {
-    if (key == "hideControls") return std::string(boolText(hideControls));
-    if (key == "selectedFilterIndex") return std::to_string(selectedFilterIndex.load());
+    if (key == "hideControls")
+        return std::string(boolText(hideControls));
+    if (key == "selectedFilterIndex")
+        return std::to_string(selectedFilterIndex.load());
     if (key == "frameStatistics") {
         CameraStatistics stats = camera ? camera->statistics() : CameraStatistics{};
-        return stringWithFormat("{\"produced\": %llu, \"analysed\": %llu, \"notAnalysedByFilter\": %llu, "
-                                "\"dropped\": %lld, \"droppedGpuBusy\": %llu, \"processed\": %llu}",
-                                (unsigned long long)stats.produced, (unsigned long long)framesAnalysed_.load(),
-                                (unsigned long long)framesNotAnalysedByFilter_.load(), (long long)dropCount.load(),
-                                (unsigned long long)stats.droppedGpuBusy, (unsigned long long)stats.processed);
+        return stringWithFormat(
+            "{\"produced\": %llu, \"analysed\": %llu, \"notAnalysedByFilter\": %llu, "
+            "\"dropped\": %lld, \"droppedGpuBusy\": %llu, \"processed\": %llu}",
+            (unsigned long long)stats.produced, (unsigned long long)framesAnalysed_.load(),
+            (unsigned long long)framesNotAnalysedByFilter_.load(), (long long)dropCount.load(),
+            (unsigned long long)stats.droppedGpuBusy, (unsigned long long)stats.processed);
     }
     return std::nullopt;
 }

@@ -35,21 +35,23 @@ struct NSNotification;
 class CameraViewController : public UIViewController,
                              public UIGestureRecognizerDelegate,
                              public CameraDelegate {
-public:
+  public:
     // The segments of both mode controls; the raw value is the segment index.
     enum class focusModeControlSegment : int { locked = 0, manual = 1, auto_ = 2, continuous = 3 };
     // No case for an integer outside 0...3.
     static std::optional<focusModeControlSegment> makeSegment(long rawValue);
 
     // Construction: both leave the same state.
-    CameraViewController(const std::optional<std::string>& nibName, const NSBundle* bundle); // initWithNibName:bundle:
-    explicit CameraViewController(const NSCoder& coder);                                     // initWithCoder:
+    CameraViewController(const std::optional<std::string>& nibName,
+                         const NSBundle* bundle);        // initWithNibName:bundle:
+    explicit CameraViewController(const NSCoder& coder); // initWithCoder:
     ~CameraViewController() override;
 
     // ---- Fields, in declaration order --------------------------------------------------
     UILabel* cameraUnavailableLabel = nullptr;
     std::optional<std::vector<std::shared_ptr<UITapGestureRecognizer>>> tapGestureRecognizers() const;
-    void setTapGestureRecognizers(std::optional<std::vector<std::shared_ptr<UITapGestureRecognizer>>> recognizers);
+    void
+    setTapGestureRecognizers(std::optional<std::vector<std::shared_ptr<UITapGestureRecognizer>>> recognizers);
     std::shared_ptr<UITapGestureRecognizer> singleTapRecognizer;
     std::shared_ptr<UITapGestureRecognizer> doubleTapRecognizer;
     UILabel* luminosityLabel = nullptr;
@@ -124,7 +126,8 @@ public:
     void isoSliderChanged(UIControl& sender);
     void setExposureMode(const std::shared_ptr<AVCaptureDevice>& device, AVCaptureExposureMode mode);
     void setExposureBias(const std::shared_ptr<AVCaptureDevice>& device, double bias);
-    void setExposureDurationAndIso(const std::shared_ptr<AVCaptureDevice>& device, double duration, double iso);
+    void setExposureDurationAndIso(const std::shared_ptr<AVCaptureDevice>& device, double duration,
+                                   double iso);
     double exposureDurationFromSlider();
     float sliderValueForExposureDuration();
     double isoFromSlider();
@@ -148,7 +151,7 @@ public:
     // "hideControls", "selectedFilterIndex" and "frameStatistics" as JSON text.
     std::optional<std::string> inspectValueForKey(const std::string& key) const override;
 
-private:
+  private:
     std::shared_ptr<CameraViewController> strongSelf();
     // The render view as the graph's consumer (the view tree owns it).
     std::shared_ptr<ImageConsumer> renderViewConsumer() const;

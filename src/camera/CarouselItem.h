@@ -4,7 +4,14 @@
 #include <string>
 
 struct CarouselItem {
-    enum class ItemType : int { none = 0, cannyEdge = 1, sobelEdge = 2, colorInvert = 3, falseColor = 4, luminance = 5 };
+    enum class ItemType : int {
+        none = 0,
+        cannyEdge = 1,
+        sobelEdge = 2,
+        colorInvert = 3,
+        falseColor = 4,
+        luminance = 5
+    };
 
     CarouselItem(std::string name_, ItemType ftype_) : name(std::move(name_)), ftype(ftype_) {}
     const std::string name;

@@ -33,9 +33,11 @@ void CameraViewController::configurePipeline() {
         camera->removeAllTargets();
     } else {
         NSError error;
-        auto newCamera = Camera::make(AVCaptureSessionPreset640x480, nullptr, PhysicalCameraLocation::backFacing,
-                                      std::nullopt, false, &error);
-        if (!newCamera) foundation::fatalError("Could not initialize rendering pipeline: " + error.localizedDescription());
+        auto newCamera = Camera::make(AVCaptureSessionPreset640x480, nullptr,
+                                      PhysicalCameraLocation::backFacing, std::nullopt, false, &error);
+        if (!newCamera)
+            foundation::fatalError("Could not initialize rendering pipeline: " +
+                                   error.localizedDescription());
         camera = newCamera;
         camera->runBenchmark = false;
         camera->setDelegate(std::static_pointer_cast<CameraDelegate>(strongSelf()));
@@ -77,7 +79,8 @@ void CameraViewController::configurePipeline() {
         break;
     }
     // Only the graph's connections hold the operation once this returns.
-    if (operation) (source >> operation) >> renderViewConsumer();
+    if (operation)
+        (source >> operation) >> renderViewConsumer();
 
     camera->startCapture();
     alreadyCapturing = true;

@@ -11,10 +11,14 @@ constexpr int32_t durationTimescale = 1000000; // whole microseconds
 
 AVCaptureExposureMode exposureModeForSegment(Segment segment) {
     switch (segment) {
-    case Segment::locked: return AVCaptureExposureMode::locked;
-    case Segment::manual: return AVCaptureExposureMode::custom;
-    case Segment::auto_: return AVCaptureExposureMode::autoExpose;
-    case Segment::continuous: break;
+    case Segment::locked:
+        return AVCaptureExposureMode::locked;
+    case Segment::manual:
+        return AVCaptureExposureMode::custom;
+    case Segment::auto_:
+        return AVCaptureExposureMode::autoExpose;
+    case Segment::continuous:
+        break;
     }
     return AVCaptureExposureMode::continuousAutoExposure;
 }
@@ -41,9 +45,12 @@ void CameraViewController::durationSliderChanged(UIControl&) {
     setExposureDurationAndIso(inputCamera(), duration, iso);
 }
 
-void CameraViewController::isoSliderChanged(UIControl& sender) { durationSliderChanged(sender); }
+void CameraViewController::isoSliderChanged(UIControl& sender) {
+    durationSliderChanged(sender);
+}
 
-void CameraViewController::setExposureMode(const std::shared_ptr<AVCaptureDevice>& device, AVCaptureExposureMode mode) {
+void CameraViewController::setExposureMode(const std::shared_ptr<AVCaptureDevice>& device,
+                                           AVCaptureExposureMode mode) {
     NSError error;
     if (!device->lockForConfiguration(&error)) {
         print("setExposureMode caught exception ", error.localizedDescription());
@@ -71,7 +78,9 @@ void CameraViewController::setExposureMode(const std::shared_ptr<AVCaptureDevice
         else
             print("setExposureMode but dns custom mode");
         break;
-    default: print("setExposure unknown mode"); break;
+    default:
+        print("setExposure unknown mode");
+        break;
     }
     device->unlockForConfiguration();
 }
@@ -98,13 +107,13 @@ void CameraViewController::setExposureDurationAndIso(const std::shared_ptr<AVCap
     const AVCaptureDeviceFormat& format = device->activeFormat();
     CMTime time = CMTimeMakeWithSeconds(duration, durationTimescale);
     if (CMTimeCompare(time, format.minExposureDuration) < 0)
-        time = CMTimeMakeWithSeconds(std::ceil(CMTimeGetSeconds(format.minExposureDuration) * durationTimescale) /
-                                         durationTimescale,
-                                     durationTimescale);
+        time = CMTimeMakeWithSeconds(
+            std::ceil(CMTimeGetSeconds(format.minExposureDuration) * durationTimescale) / durationTimescale,
+            durationTimescale);
     if (CMTimeCompare(time, format.maxExposureDuration) > 0)
-        time = CMTimeMakeWithSeconds(std::floor(CMTimeGetSeconds(format.maxExposureDuration) * durationTimescale) /
-                                         durationTimescale,
-                                     durationTimescale);
+        time = CMTimeMakeWithSeconds(
+            std::floor(CMTimeGetSeconds(format.maxExposureDuration) * durationTimescale) / durationTimescale,
+            durationTimescale);
     float isoValue = std::clamp(float(iso), format.minISO, format.maxISO);
     device->setExposureModeCustomWithDuration(time, isoValue, nullptr);
     device->unlockForConfiguration();
@@ -124,7 +133,8 @@ float CameraViewController::sliderValueForExposureDuration() {
     double d = CMTimeGetSeconds(device->exposureDuration());
     double dmin = CMTimeGetSeconds(format.minExposureDuration);
     double dmax = CMTimeGetSeconds(format.maxExposureDuration);
-    if (dmax == dmin) return 0.0f; // a fixed duration: no range to place the slider in
+    if (dmax == dmin)
+        return 0.0f; // a fixed duration: no range to place the slider in
     return float(std::log(d / dmin) / std::log(dmax / dmin));
 }
 
@@ -140,7 +150,8 @@ float CameraViewController::sliderValueForISO() {
     const AVCaptureDeviceFormat& format = device->activeFormat();
     float i = device->ISO();
     float imin = format.minISO, imax = format.maxISO;
-    if (imax == imin) return 0.0f;
+    if (imax == imin)
+        return 0.0f;
     return std::log(i / imin) / std::log(imax / imin);
 }
 

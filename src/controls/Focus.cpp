@@ -10,10 +10,13 @@ constexpr double startupLensPosition = 0.3;
 
 AVCaptureFocusMode focusModeForSegment(Segment segment) {
     switch (segment) {
-    case Segment::auto_: return AVCaptureFocusMode::autoFocus;
-    case Segment::continuous: return AVCaptureFocusMode::continuousAutoFocus;
+    case Segment::auto_:
+        return AVCaptureFocusMode::autoFocus;
+    case Segment::continuous:
+        return AVCaptureFocusMode::continuousAutoFocus;
     case Segment::locked:
-    case Segment::manual: break;
+    case Segment::manual:
+        break;
     }
     return AVCaptureFocusMode::locked;
 }
@@ -23,7 +26,8 @@ void CameraViewController::focusModeControlChanged(UIControl& sender) {
     auto& control = static_cast<UISegmentedControl&>(sender);
     std::optional<Segment> segment = makeSegment(control.selectedSegmentIndex());
     // A four-segment control always sends 0...3; anything else is not a focus choice.
-    if (!segment) return;
+    if (!segment)
+        return;
     print("focus mode button changed to ", *segment);
     setFocusMode(inputCamera(), focusModeForSegment(*segment));
     updateFocusControls();
@@ -57,7 +61,9 @@ void CameraViewController::setFocusMode(std::shared_ptr<AVCaptureDevice> device,
             else
                 print("setFocusMode but dns locked focus");
             break;
-        default: print(" unknown mode"); break;
+        default:
+            print(" unknown mode");
+            break;
         }
         device->unlockForConfiguration();
     });
@@ -65,24 +71,25 @@ void CameraViewController::setFocusMode(std::shared_ptr<AVCaptureDevice> device,
 
 void CameraViewController::setFocusPos(std::shared_ptr<AVCaptureDevice> device, double lensPosition,
                                        std::function<void(CMTime)> completion) {
-    sessionQueue->async([self = strongSelf(), device = std::move(device), lensPosition,
-                         completion = std::move(completion)] {
-        NSError error;
-        if (!device->lockForConfiguration(&error)) {
-            print("setFocus caught exception ", error.localizedDescription());
-            return;
-        }
-        if (!device->isFocusModeSupported(AVCaptureFocusMode::locked)) {
-            print("setFocusPos but dns locked focus");
-        } else if (!device->isLockingFocusWithCustomLensPositionSupported()) {
-            print("setFocusPos but dns custom lens position");
-        } else {
-            AVCaptureDevice::SyncTimeHandler handler;
-            if (completion) handler = [completion](CMTime syncTime) { completion(syncTime); };
-            device->setFocusModeLockedWithLensPosition(float(lensPosition), handler);
-        }
-        device->unlockForConfiguration();
-    });
+    sessionQueue->async(
+        [self = strongSelf(), device = std::move(device), lensPosition, completion = std::move(completion)] {
+            NSError error;
+            if (!device->lockForConfiguration(&error)) {
+                print("setFocus caught exception ", error.localizedDescription());
+                return;
+            }
+            if (!device->isFocusModeSupported(AVCaptureFocusMode::locked)) {
+                print("setFocusPos but dns locked focus");
+            } else if (!device->isLockingFocusWithCustomLensPositionSupported()) {
+                print("setFocusPos but dns custom lens position");
+            } else {
+                AVCaptureDevice::SyncTimeHandler handler;
+                if (completion)
+                    handler = [completion](CMTime syncTime) { completion(syncTime); };
+                device->setFocusModeLockedWithLensPosition(float(lensPosition), handler);
+            }
+            device->unlockForConfiguration();
+        });
 }
 
 void CameraViewController::updateFocusControls() {
@@ -116,21 +123,33 @@ void CameraViewController::configureInitialFocus() {
 void CameraViewController::syncModeControlsToDevice() {
     auto device = inputCamera();
     switch (device->focusMode()) {
-    case AVCaptureFocusMode::locked: focusModeControl->setSelectedSegmentIndex(int(Segment::locked)); break;
-    case AVCaptureFocusMode::autoFocus: focusModeControl->setSelectedSegmentIndex(int(Segment::auto_)); break;
+    case AVCaptureFocusMode::locked:
+        focusModeControl->setSelectedSegmentIndex(int(Segment::locked));
+        break;
+    case AVCaptureFocusMode::autoFocus:
+        focusModeControl->setSelectedSegmentIndex(int(Segment::auto_));
+        break;
     case AVCaptureFocusMode::continuousAutoFocus:
         focusModeControl->setSelectedSegmentIndex(int(Segment::continuous));
         break;
-    default: print("unknown initial focus mode"); break;
+    default:
+        print("unknown initial focus mode");
+        break;
     }
     switch (device->exposureMode()) {
     case AVCaptureExposureMode::locked:
-    case AVCaptureExposureMode::custom: exposureModeControl->setSelectedSegmentIndex(int(Segment::locked)); break;
-    case AVCaptureExposureMode::autoExpose: exposureModeControl->setSelectedSegmentIndex(int(Segment::auto_)); break;
+    case AVCaptureExposureMode::custom:
+        exposureModeControl->setSelectedSegmentIndex(int(Segment::locked));
+        break;
+    case AVCaptureExposureMode::autoExpose:
+        exposureModeControl->setSelectedSegmentIndex(int(Segment::auto_));
+        break;
     case AVCaptureExposureMode::continuousAutoExposure:
         exposureModeControl->setSelectedSegmentIndex(int(Segment::continuous));
         break;
-    default: print("unknown initial exposure mode"); break;
+    default:
+        print("unknown initial exposure mode");
+        break;
     }
     updateFocusControls();
     updateExposureControls();

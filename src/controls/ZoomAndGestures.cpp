@@ -8,14 +8,19 @@
 bool CameraViewController::gestureRecognizerShouldBeRequiredToFailByGestureRecognizer(
     UIGestureRecognizer& gestureRecognizer, UIGestureRecognizer& other) {
     auto* tap = dynamic_cast<UITapGestureRecognizer*>(&gestureRecognizer);
-    if (!tap) return false;
+    if (!tap)
+        return false;
     auto* otherTap = dynamic_cast<UITapGestureRecognizer*>(&other);
-    if (!otherTap) return false;
-    if (tap->numberOfTapsRequired == 2) return otherTap->numberOfTapsRequired == 1;
+    if (!otherTap)
+        return false;
+    if (tap->numberOfTapsRequired == 2)
+        return otherTap->numberOfTapsRequired == 1;
     return false;
 }
 
-void CameraViewController::focusAndExposeTap(UIGestureRecognizer&) { print("single tap"); }
+void CameraViewController::focusAndExposeTap(UIGestureRecognizer&) {
+    print("single tap");
+}
 
 void CameraViewController::DoubleTapEventHandler(UIGestureRecognizer&) {
     print("double tap, current hide: ", boolText(hideControls));
@@ -26,9 +31,11 @@ void CameraViewController::DoubleTapEventHandler(UIGestureRecognizer&) {
 
 void CameraViewController::pinchGestureEvent(UIGestureRecognizer& sender) {
     auto device = inputCamera();
-    if (!device) return;
+    if (!device)
+        return;
     auto& pinch = static_cast<UIPinchGestureRecognizer&>(sender);
-    if (pinch.state() != UIGestureRecognizerState::changed) return;
+    if (pinch.state() != UIGestureRecognizerState::changed)
+        return;
     // The recognizer belongs to the main thread: take the scale gathered since the last
     // step here and hand the value over, so each changed event is applied once, in order.
     double scale = pinch.scale();

@@ -6,7 +6,8 @@
 // On the thread that delivered the change; takes only the device's configuration lock.
 void CameraViewController::handleSystemPressure(const AVCaptureSystemPressureState& systemPressureState) {
     const AVCaptureSystemPressureLevel& level = systemPressureState.level;
-    if (level == AVCaptureSystemPressureLevelNominal || level == AVCaptureSystemPressureLevelFair) return;
+    if (level == AVCaptureSystemPressureLevelNominal || level == AVCaptureSystemPressureLevelFair)
+        return;
     if (level == AVCaptureSystemPressureLevelSerious || level == AVCaptureSystemPressureLevelCritical) {
         auto device = inputCamera();
         NSError error;
@@ -17,7 +18,8 @@ void CameraViewController::handleSystemPressure(const AVCaptureSystemPressureSta
         print("WARNING: Reached elevated system pressure level: ", level, ". Throttling frame rate.");
         const auto& ranges = device->activeFormat().videoSupportedFrameRateRanges;
         // A format without frame-rate ranges keeps its longest duration as it is.
-        CMTime maxFrameDuration = ranges.empty() ? device->activeVideoMaxFrameDuration() : ranges.front().maxFrameDuration;
+        CMTime maxFrameDuration =
+            ranges.empty() ? device->activeVideoMaxFrameDuration() : ranges.front().maxFrameDuration;
         device->setActiveVideoMinFrameDuration(CMTimeMake(1, 5));
         device->setActiveVideoMaxFrameDuration(maxFrameDuration);
         device->unlockForConfiguration();

@@ -96,11 +96,15 @@ TEST_F(Focus, WritesTheDeviceCannotMakeAreReportedAndTheLockIsGivenBack) {
         std::vector<std::string> lines;
     };
     const Case cases[] = {
-        {&SimulatedCaptureDevice::setLacksLockedFocus, true,
+        {&SimulatedCaptureDevice::setLacksLockedFocus,
+         true,
          {"setFocusMode but dns locked focus", "setFocusMode but dns locked focus",
           "setFocusPos but dns locked focus"}},
-        {&SimulatedCaptureDevice::setLacksCustomLensPosition, false, {"setFocusPos but dns custom lens position"}},
-        {&SimulatedCaptureDevice::setRefusesConfigurationLock, true,
+        {&SimulatedCaptureDevice::setLacksCustomLensPosition,
+         false,
+         {"setFocusPos but dns custom lens position"}},
+        {&SimulatedCaptureDevice::setRefusesConfigurationLock,
+         true,
          {"setFocusMode caught exception " + refusal, "setFocusMode caught exception " + refusal,
           "setFocus caught exception " + refusal}},
     };

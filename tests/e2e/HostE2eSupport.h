@@ -190,7 +190,8 @@ struct Picture {
 // Our own snapshots, read back with the program's decoder (which never scales a PNG).
 inline Picture readPng(const std::filesystem::path& path) {
     const std::string bytes = slurp(path);
-    auto image = decodeStillImage(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), 1, 1, nullptr);
+    auto image =
+        decodeStillImage(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), 1, 1, nullptr);
     return image ? Picture{image->width, image->height, std::move(image->rgba)} : Picture{};
 }
 

@@ -16,14 +16,20 @@ using e2e::Lines;
 using webcamtest::EmulatedWebcam;
 
 Lines emulatedEnvironment(const EmulatedWebcam& webcam) {
-    return {"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "FERNHOLD_EMULATED_DEV=" + webcam.dir(),
+    return {"-u",
+            "DISPLAY",
+            "-u",
+            "WAYLAND_DISPLAY",
+            "FERNHOLD_EMULATED_DEV=" + webcam.dir(),
             std::string("LD_PRELOAD=") + EMULATED_WEBCAM_PRELOAD};
 }
 
 // A view's member in a print-ui line, as written there ("text", true…).
 std::string field(const std::string& ui, const std::string& view, const std::string& key) {
     std::smatch m;
-    return std::regex_search(ui, m, std::regex("\"" + view + "\":\\{[^}]*\"" + key + "\":([^,}]*)")) ? m[1].str() : "";
+    return std::regex_search(ui, m, std::regex("\"" + view + "\":\\{[^}]*\"" + key + "\":([^,}]*)"))
+               ? m[1].str()
+               : "";
 }
 
 // Runs the program on /dev/video0 with `script`; `onUi(n)` runs (with the program waiting
@@ -31,7 +37,8 @@ std::string field(const std::string& ui, const std::string& view, const std::str
 e2e::Run runOnWebcam(const EmulatedWebcam& webcam, const std::string& name, const std::string& script,
                      const std::function<void(int)>& onUi = nullptr) {
     auto folder = e2e::scratchFolder(name);
-    Lines args{"--camera", "/dev/video0", "--headless", "--stats", "--script", e2e::writeScript(folder, script)};
+    Lines args{"--camera", "/dev/video0", "--headless",
+               "--stats",  "--script",    e2e::writeScript(folder, script)};
     int seen = 0;
     return e2e::runProgram(folder, args, "", emulatedEnvironment(webcam), 90, [&](const std::string& line) {
         if (line.rfind("{\"", 0) == 0 && onUi)
@@ -50,9 +57,10 @@ TEST(Webcam, ListsCaptureNodesWithTheirModesAndLeavesOthersOut) {
     webcam.ctl("create video1 --metadata");
     auto listed = e2e::runProgram(folder, {"--list-cameras"}, "", emulatedEnvironment(webcam));
     EXPECT_EQ(listed.status, 0) << listed.err;
-    EXPECT_EQ(listed.out.find("/dev/video1"), std::string::npos) << "a metadata node is no camera:\n" << listed.out;
-    for (const char* shown : {"/dev/video0  Fernhold Emulated Webcam  usb-emulated-1", "MJPG   1920x1080   30, 15",
-                              "YUYV    640x480    30", " 5 fps"})
+    EXPECT_EQ(listed.out.find("/dev/video1"), std::string::npos) << "a metadata node is no camera:\n"
+                                                                 << listed.out;
+    for (const char* shown : {"/dev/video0  Fernhold Emulated Webcam  usb-emulated-1",
+                              "MJPG   1920x1080   30, 15", "YUYV    640x480    30", " 5 fps"})
         EXPECT_NE(listed.out.find(shown), std::string::npos) << listed.out;
 }
 
@@ -68,21 +76,23 @@ TEST(Webcam, ControlsMoveTheCameraAndAnotherProgramsChangesReachTheReadouts) {
     std::map<uint32_t, std::string> atStart, afterScript;
     const std::vector<uint32_t> ids{V4L2_CID_FOCUS_AUTO, V4L2_CID_FOCUS_ABSOLUTE, V4L2_CID_EXPOSURE_AUTO,
                                     V4L2_CID_ZOOM_ABSOLUTE};
-    auto run = runOnWebcam(webcam, "controls",
-                           "wait 1s\nprint-ui\nwait 1s\ndoubletap\npinch 2.0\nexposure locked\nwait 1s\nprint-ui\nwait 1500ms\nprint-ui\n",
-                           [&](int n) {
-                               for (uint32_t id : ids)
-                                   if (n <= 2)
-                                       (n == 1 ? atStart : afterScript)[id] = control(webcam, id);
-                               if (n == 2)
-                                   webcam.ctl("set video0 " + std::to_string(V4L2_CID_ZOOM_ABSOLUTE) + " 300");
-                           });
+    auto run =
+        runOnWebcam(webcam, "controls",
+                    "wait 1s\nprint-ui\nwait 1s\ndoubletap\npinch 2.0\nexposure locked\nwait "
+                    "1s\nprint-ui\nwait 1500ms\nprint-ui\n",
+                    [&](int n) {
+                        for (uint32_t id : ids)
+                            if (n <= 2)
+                                (n == 1 ? atStart : afterScript)[id] = control(webcam, id);
+                        if (n == 2)
+                            webcam.ctl("set video0 " + std::to_string(V4L2_CID_ZOOM_ABSOLUTE) + " 300");
+                    });
     ASSERT_EQ(run.status, 0) << run.err;
     // Start-up locks the lens at 0.3: focus range 0…250 reversed, in steps of 5.
     EXPECT_EQ(atStart[V4L2_CID_FOCUS_AUTO], "0");
     EXPECT_EQ(atStart[V4L2_CID_FOCUS_ABSOLUTE], "175");
-    EXPECT_EQ(atStart[V4L2_CID_EXPOSURE_AUTO], "3"); // aperture priority: continuous
-    EXPECT_EQ(afterScript[V4L2_CID_EXPOSURE_AUTO], "1"); // locked is manual
+    EXPECT_EQ(atStart[V4L2_CID_EXPOSURE_AUTO], "3");                     // aperture priority: continuous
+    EXPECT_EQ(afterScript[V4L2_CID_EXPOSURE_AUTO], "1");                 // locked is manual
     EXPECT_NEAR(std::stoi(afterScript[V4L2_CID_ZOOM_ABSOLUTE]), 200, 5); // 100 is 1×
     auto ui = run.uiLines();
     ASSERT_EQ(ui.size(), 3u) << run.err;
@@ -96,14 +106,14 @@ TEST(Webcam, ControlsMoveTheCameraAndAnotherProgramsChangesReachTheReadouts) {
 }
 
 TEST(Webcam, TheThrottleReachesTheCameraOrDropsFramesInSoftware) {
-    for (auto [create, interval, kept] : {std::tuple{"create video0", "1/5", "rate set on the camera 1/5 s"},
-                                          {"create video0 --no-frame-rate-control", "1/30", "rate kept in software 1/5 s"}}) {
+    for (auto [create, interval, kept] :
+         {std::tuple{"create video0", "1/5", "rate set on the camera 1/5 s"},
+          {"create video0 --no-frame-rate-control", "1/30", "rate kept in software 1/5 s"}}) {
         EmulatedWebcam webcam;
         webcam.ctl(create);
         std::string seen;
-        auto run = runOnWebcam(
-            webcam, "throttle", "wait 500ms\npressure serious\nwait 2500ms\nprint-ui\n",
-            [&](int) { seen = webcam.show("video0")["interval"]; });
+        auto run = runOnWebcam(webcam, "throttle", "wait 500ms\npressure serious\nwait 2500ms\nprint-ui\n",
+                               [&](int) { seen = webcam.show("video0")["interval"]; });
         ASSERT_EQ(run.status, 0) << run.err;
         EXPECT_NE(run.out.find("Throttling frame rate."), std::string::npos) << run.out;
         EXPECT_EQ(seen, interval) << create;
@@ -124,8 +134,8 @@ TEST_P(WebcamBreakdown, ShowsCameraUnavailableAndResumesWhenTheCameraIsBack) {
     EmulatedWebcam webcam;
     webcam.ctl("create video0");
     long framesWhileAway = 0;
-    auto run = runOnWebcam(webcam, GetParam().name, "wait 1s\nprint-ui\nwait 4s\nprint-ui\nwait 3s\nprint-ui\n",
-                           [&](int n) {
+    auto run = runOnWebcam(webcam, GetParam().name,
+                           "wait 1s\nprint-ui\nwait 4s\nprint-ui\nwait 3s\nprint-ui\n", [&](int n) {
                                if (n == 1)
                                    webcam.ctl(GetParam().breakCommand);
                                if (n == 2) {
@@ -140,9 +150,12 @@ TEST_P(WebcamBreakdown, ShowsCameraUnavailableAndResumesWhenTheCameraIsBack) {
     EXPECT_EQ(field(ui[1], "cameraUnavailableLabel", "hidden"), "false") << run.err;
     EXPECT_EQ(field(ui[2], "cameraUnavailableLabel", "hidden"), "true") << run.err;
     EXPECT_GT(std::stol(webcam.show("video0")["frames"]), framesWhileAway + 20) << run.err;
-    EXPECT_EQ(std::count_if(run.errLines.begin(), run.errLines.end(),
-                            [](auto& line) { return line.find("camera '/dev/video0'") != std::string::npos; }),
-              2) << "one line going, one coming back:\n" << run.err;
+    EXPECT_EQ(
+        std::count_if(run.errLines.begin(), run.errLines.end(),
+                      [](auto& line) { return line.find("camera '/dev/video0'") != std::string::npos; }),
+        2)
+        << "one line going, one coming back:\n"
+        << run.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, WebcamBreakdown,
@@ -152,10 +165,11 @@ INSTANTIATE_TEST_SUITE_P(Faults, WebcamBreakdown,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Webcam, ACameraThatCannotBeUsedIsOneLineAndStatusOne) {
-    for (auto [setup, camera, says] : {std::tuple{"busy video0", "/dev/video0", "is busy"},
-                                       {"deny video0", "/dev/video0", "no permission"},
-                                       {"create video1 --metadata", "/dev/video1", "not a video capture device"},
-                                       {"unplug video0", "/dev/video0", "No such file or directory"}}) {
+    for (auto [setup, camera, says] :
+         {std::tuple{"busy video0", "/dev/video0", "is busy"},
+          {"deny video0", "/dev/video0", "no permission"},
+          {"create video1 --metadata", "/dev/video1", "not a video capture device"},
+          {"unplug video0", "/dev/video0", "No such file or directory"}}) {
         EmulatedWebcam webcam;
         webcam.ctl("create video0");
         webcam.ctl(setup);

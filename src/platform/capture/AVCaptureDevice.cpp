@@ -35,7 +35,8 @@ AVCaptureDevice::~AVCaptureDevice() = default;
 
 bool AVCaptureDevice::lockForConfiguration(NSError* error) {
     if (auto refusal = configurationLockRefusal()) {
-        if (error) *error = *refusal;
+        if (error)
+            *error = *refusal;
         return false;
     }
     configurationMutex_.lock();
@@ -45,24 +46,30 @@ bool AVCaptureDevice::lockForConfiguration(NSError* error) {
 }
 
 std::optional<NSError> AVCaptureDevice::configurationLockRefusal() const {
-    if (!refusesConfigurationLock() || OwnChange::inProgress()) return std::nullopt;
+    if (!refusesConfigurationLock() || OwnChange::inProgress())
+        return std::nullopt;
     return NSError("AVFoundationErrorDomain", -11852, "The configuration lock was refused (simulated)");
 }
 
 void AVCaptureDevice::reportSystemPressure(const AVCaptureSystemPressureLevel& level) {
-    runOnDeviceThread([this, level] { systemPressureStateProperty.set(AVCaptureSystemPressureState{level}); });
+    runOnDeviceThread(
+        [this, level] { systemPressureStateProperty.set(AVCaptureSystemPressureState{level}); });
 }
 
 void AVCaptureDevice::unlockForConfiguration() {
     requireLock("unlockForConfiguration");
-    if (--lockDepth_ == 0) lockOwner_.store(std::thread::id{});
+    if (--lockDepth_ == 0)
+        lockOwner_.store(std::thread::id{});
     configurationMutex_.unlock();
 }
 
-bool AVCaptureDevice::holdsConfigurationLock() const { return lockOwner_.load() == std::this_thread::get_id(); }
+bool AVCaptureDevice::holdsConfigurationLock() const {
+    return lockOwner_.load() == std::this_thread::get_id();
+}
 
 void AVCaptureDevice::requireLock(const char* operation) const {
-    if (holdsConfigurationLock()) return;
+    if (holdsConfigurationLock())
+        return;
     std::fprintf(stderr, "capture: %s called without holding the configuration lock\n", operation);
     std::abort();
 }
@@ -82,7 +89,8 @@ void AVCaptureDevice::setFocusModeLockedWithLensPosition(float position, SyncTim
     // that refresh, on another thread, must already read the new position.
     lensPositionProperty.set(position);
     focusModeProperty.set(AVCaptureFocusMode::locked);
-    if (handler) runOnDeviceThread([this, handler] { handler(deviceClockTime()); });
+    if (handler)
+        runOnDeviceThread([this, handler] { handler(deviceClockTime()); });
 }
 
 void AVCaptureDevice::setExposureMode(AVCaptureExposureMode mode) {
@@ -97,13 +105,16 @@ void AVCaptureDevice::setExposureTargetBias(float bias, SyncTimeHandler handler)
     applyExposure(exposureMode(), exposureDuration(), ISO(), bias);
     bias = exposureTargetBiasInEffect(bias);
     exposureTargetBiasProperty.set(bias);
-    if (handler) runOnDeviceThread([this, handler] { handler(deviceClockTime()); });
+    if (handler)
+        runOnDeviceThread([this, handler] { handler(deviceClockTime()); });
 }
 
 void AVCaptureDevice::setExposureModeCustomWithDuration(CMTime duration, float iso, SyncTimeHandler handler) {
     requireLock("setExposureModeCustomWithDuration");
-    if (CMTimeCompare(duration, format_.minExposureDuration) < 0) duration = format_.minExposureDuration;
-    if (CMTimeCompare(duration, format_.maxExposureDuration) > 0) duration = format_.maxExposureDuration;
+    if (CMTimeCompare(duration, format_.minExposureDuration) < 0)
+        duration = format_.minExposureDuration;
+    if (CMTimeCompare(duration, format_.maxExposureDuration) > 0)
+        duration = format_.maxExposureDuration;
     iso = std::clamp(iso, format_.minISO, format_.maxISO);
     applyExposure(AVCaptureExposureMode::custom, duration, iso, exposureTargetBias());
     duration = exposureDurationInEffect(duration);
@@ -112,7 +123,8 @@ void AVCaptureDevice::setExposureModeCustomWithDuration(CMTime duration, float i
     exposureDurationProperty.set(duration);
     isoProperty.set(iso);
     exposureModeProperty.set(AVCaptureExposureMode::custom);
-    if (handler) runOnDeviceThread([this, handler] { handler(deviceClockTime()); });
+    if (handler)
+        runOnDeviceThread([this, handler] { handler(deviceClockTime()); });
 }
 
 void AVCaptureDevice::setVideoZoomFactor(double factor) {
@@ -167,14 +179,16 @@ void AVCaptureDevice::setDefaultDeviceFactory(DeviceFactory f) {
     installedDeviceFactory() = std::move(f);
 }
 
-std::shared_ptr<AVCaptureDevice> AVCaptureDevice::defaultDevice(AVCaptureDevicePosition position, NSError* error) {
+std::shared_ptr<AVCaptureDevice> AVCaptureDevice::defaultDevice(AVCaptureDevicePosition position,
+                                                                NSError* error) {
     DeviceFactory f;
     {
         std::lock_guard lock(factoryMutex);
         f = installedDeviceFactory();
     }
     if (!f) {
-        if (error) *error = NSError("AVFoundationErrorDomain", -11814, "no capture device is available");
+        if (error)
+            *error = NSError("AVFoundationErrorDomain", -11814, "no capture device is available");
         return nullptr;
     }
     return f(position, error);

@@ -28,7 +28,11 @@
 
 enum class AVCaptureFocusMode : int { locked = 0, autoFocus = 1, continuousAutoFocus = 2 };
 enum class AVCaptureExposureMode : int { locked = 0, autoExpose = 1, continuousAutoExposure = 2, custom = 3 };
-enum class AVCaptureWhiteBalanceMode : int { locked = 0, autoWhiteBalance = 1, continuousAutoWhiteBalance = 2 };
+enum class AVCaptureWhiteBalanceMode : int {
+    locked = 0,
+    autoWhiteBalance = 1,
+    continuousAutoWhiteBalance = 2
+};
 enum class AVCaptureDevicePosition : int { unspecified = 0, back = 1, front = 2 };
 
 using AVCaptureSystemPressureLevel = std::string;
@@ -60,7 +64,7 @@ using AVCaptureSessionPreset = std::string;
 extern const AVCaptureSessionPreset AVCaptureSessionPreset640x480; // "640x480"
 
 class AVCaptureDevice {
-public:
+  public:
     using FrameHandler = std::function<void(CMSampleBufferRef)>;
     using SyncTimeHandler = std::function<void(CMTime syncTime)>;
 
@@ -148,7 +152,7 @@ public:
     static void setDefaultDeviceFactory(DeviceFactory factory);
     static std::shared_ptr<AVCaptureDevice> defaultDevice(AVCaptureDevicePosition position, NSError* error);
 
-protected:
+  protected:
     explicit AVCaptureDevice(AVCaptureDeviceFormat format);
 
     // What a concrete device does when a write has been accepted; called with the
@@ -176,7 +180,7 @@ protected:
 
     void requireLock(const char* operation) const;
 
-private:
+  private:
     AVCaptureDeviceFormat format_;
     std::atomic<bool> refusesLock_{false};
     std::recursive_mutex configurationMutex_;

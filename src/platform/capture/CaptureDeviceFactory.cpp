@@ -66,9 +66,9 @@ std::shared_ptr<AVCaptureDevice> openCaptureDevice(const std::string& source,
         return device;
     }
     if (error)
-        *error = makeCaptureError(
-            CaptureErrorCode::unknownSource,
-            "unknown camera source '" + source +
-                "': expected \"virtual\", a .png, .jpg or .jpeg picture, or a webcam such as /dev/video0 (see --list-cameras)");
+        *error = makeCaptureError(CaptureErrorCode::unknownSource,
+                                  "unknown camera source '" + source +
+                                      "': expected \"virtual\", a .png, .jpg or .jpeg picture, or a webcam "
+                                      "such as /dev/video0 (see --list-cameras)");
     return nullptr;
 }

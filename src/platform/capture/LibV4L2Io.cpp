@@ -343,8 +343,8 @@ std::unique_ptr<V4L2Io> openV4L2Device(const std::string& path, NSError* error, 
     if (fd < 0) {
         const int number = errno;
         if (number == EACCES || number == EPERM)
-            return fail(number, "no permission to open camera '" + path +
-                                    "' (is your user in the 'video' group?)");
+            return fail(number,
+                        "no permission to open camera '" + path + "' (is your user in the 'video' group?)");
         if (number == EBUSY)
             return fail(number, "camera '" + path + "' is busy: another program is using it");
         return fail(number, "cannot open camera '" + path + "': " + std::strerror(number));

@@ -50,8 +50,8 @@ std::string describeCameras(const std::string& deviceDirectory) {
         table += path + "  " + io->cardName() + "  " + io->busInfo() + "\n";
         for (const V4L2Mode& mode : io->modes()) {
             char line[64];
-            std::snprintf(line, sizeof line, "    %s  %5ux%-5u  ", fourCharacterCode(mode.pixelFormat).c_str(),
-                          mode.width, mode.height);
+            std::snprintf(line, sizeof line, "    %s  %5ux%-5u  ",
+                          fourCharacterCode(mode.pixelFormat).c_str(), mode.width, mode.height);
             table += line + framesPerSecond(mode.intervals) + "\n";
         }
     }

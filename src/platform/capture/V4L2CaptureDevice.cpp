@@ -24,7 +24,8 @@ bool isMenu(const V4L2ControlInfo& c) {
 }
 
 // The mode's frame durations as the active format's range.
-AVCaptureDeviceFormat withFrameRates(AVCaptureDeviceFormat format, const std::vector<V4L2Interval>& intervals) {
+AVCaptureDeviceFormat withFrameRates(AVCaptureDeviceFormat format,
+                                     const std::vector<V4L2Interval>& intervals) {
     if (intervals.empty())
         return format;
     const V4L2Interval &fastest = intervals.front(), &slowest = intervals.back();
@@ -39,19 +40,18 @@ AVCaptureDeviceFormat withFrameRates(AVCaptureDeviceFormat format, const std::ve
 
 } // namespace
 
-std::shared_ptr<V4L2CaptureDevice> V4L2CaptureDevice::open(std::unique_ptr<V4L2Io> io,
-                                                           const std::string& path, NSError* error,
-                                                           Reopen reopen) {
+std::shared_ptr<V4L2CaptureDevice>
+V4L2CaptureDevice::open(std::unique_ptr<V4L2Io> io, const std::string& path, NSError* error, Reopen reopen) {
     V4L2ModeChoice mode;
     if (int failure = setChosenMode(*io, mode)) {
         if (error)
-            *error = makeCaptureError(CaptureErrorCode::deviceUnavailable,
-                                      failure == EBUSY
-                                          ? "camera '" + path + "' is busy: another program is using it"
-                                          : "camera '" + path + "' offers no picture format we can use (" +
-                                                fourCharacterCode(mode.format.pixelFormat) + " " +
-                                                std::to_string(mode.format.width) + "x" +
-                                                std::to_string(mode.format.height) + "): " + std::strerror(failure));
+            *error = makeCaptureError(
+                CaptureErrorCode::deviceUnavailable,
+                failure == EBUSY ? "camera '" + path + "' is busy: another program is using it"
+                                 : "camera '" + path + "' offers no picture format we can use (" +
+                                       fourCharacterCode(mode.format.pixelFormat) + " " +
+                                       std::to_string(mode.format.width) + "x" +
+                                       std::to_string(mode.format.height) + "): " + std::strerror(failure));
         return nullptr;
     }
     V4L2ControlMap controls(*io);
@@ -62,8 +62,9 @@ std::shared_ptr<V4L2CaptureDevice> V4L2CaptureDevice::open(std::unique_ptr<V4L2I
 V4L2CaptureDevice::V4L2CaptureDevice(std::unique_ptr<V4L2Io> io, V4L2ControlMap controls,
                                      const std::string& path, V4L2ModeChoice mode, Reopen reopen)
     : AVCaptureDevice(withFrameRates(controls.format(), mode.intervals)), path_(path),
-      controls_(std::move(controls)), reopen_(std::move(reopen)), wakeFd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
-      io_(std::move(io)), mode_(std::move(mode)), decoder_(std::make_unique<CameraFrameDecoder>()) {
+      controls_(std::move(controls)), reopen_(std::move(reopen)),
+      wakeFd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)), io_(std::move(io)), mode_(std::move(mode)),
+      decoder_(std::make_unique<CameraFrameDecoder>()) {
     takeUp(*io_);
     readInitialValues(*io_);
     ioThread_ = std::thread([this] { ioLoop(); });

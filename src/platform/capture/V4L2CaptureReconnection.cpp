@@ -34,8 +34,10 @@ std::shared_ptr<V4L2Io> V4L2CaptureDevice::reconnect() {
     // try and the wait still wakes us.
     const std::filesystem::path node(path_);
     const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (watch < 0 || ::inotify_add_watch(watch, node.parent_path().c_str(), IN_CREATE | IN_ATTRIB | IN_MOVED_TO) < 0) {
-        foundation::logError("capture: cannot watch for camera '" + path_ + "' to come back: " + std::strerror(errno));
+    if (watch < 0 ||
+        ::inotify_add_watch(watch, node.parent_path().c_str(), IN_CREATE | IN_ATTRIB | IN_MOVED_TO) < 0) {
+        foundation::logError("capture: cannot watch for camera '" + path_ +
+                             "' to come back: " + std::strerror(errno));
         if (watch >= 0)
             ::close(watch);
         waitUntilQuitting();
@@ -104,4 +106,3 @@ void V4L2CaptureDevice::setAvailable(bool available, const std::string& why) {
     if (handler)
         handler(available);
 }
-

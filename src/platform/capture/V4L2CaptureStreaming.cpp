@@ -108,7 +108,8 @@ void V4L2CaptureDevice::ioLoop() {
             int error = wanted ? camera->startStreaming() : camera->stopStreaming();
             if (wanted && error) {
                 if (error == EBUSY || !reopen_)
-                    fail(error, error == EBUSY ? "is busy: another program is using it" : "could not start streaming");
+                    fail(error, error == EBUSY ? "is busy: another program is using it"
+                                               : "could not start streaming");
                 else
                     lose(error, "could not start streaming");
                 continue;
@@ -122,8 +123,10 @@ void V4L2CaptureDevice::ioLoop() {
             const double frameSeconds =
                 std::max(mode_.intervals.empty() ? 1.0 / 30 : mode_.intervals.back().seconds(),
                          CMTimeGetSeconds(activeVideoMinFrameDuration()));
-            const auto limit = std::chrono::duration<double>(std::max(stallFloorSeconds, stallFrames * frameSeconds));
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(limit - (Clock::now() - lastFrame));
+            const auto limit =
+                std::chrono::duration<double>(std::max(stallFloorSeconds, stallFrames * frameSeconds));
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(limit - (Clock::now() - lastFrame));
             if (left.count() <= 0) {
                 stalled = true;
                 setAvailable(false, "stopped sending pictures");
@@ -210,7 +213,8 @@ void V4L2CaptureDevice::deliver(const std::vector<uint8_t>& frame, Clock::time_p
         std::make_shared<const CMSampleBuffer>(CMSampleBuffer{std::move(pixels), presentationTime, number}));
 }
 
-void V4L2CaptureDevice::convert(const std::vector<uint8_t>& frame, uint8_t* out, size_t bytesPerRow, bool& damaged) {
+void V4L2CaptureDevice::convert(const std::vector<uint8_t>& frame, uint8_t* out, size_t bytesPerRow,
+                                bool& damaged) {
     const V4L2Format& f = mode_.format;
     const int w = int(f.width), h = int(f.height);
     const double zoom = std::max(digitalZoom_.load(), 1.0);
@@ -258,4 +262,3 @@ void V4L2CaptureDevice::convert(const std::vector<uint8_t>& frame, uint8_t* out,
                 zoomedInto(SourceRect{0, 0, cameraFrameWidth, cameraFrameHeight}, zoom), out,
                 cameraFrameWidth, cameraFrameHeight, bytesPerRow);
 }
-

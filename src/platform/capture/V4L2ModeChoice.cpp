@@ -56,7 +56,8 @@ V4L2ModeChoice chooseV4L2Mode(const std::vector<V4L2Mode>& modes) {
                 chosen = &m;
         }
     }
-    V4L2ModeChoice choice{V4L2Format{chosen->pixelFormat, chosen->width, chosen->height, 0}, chosen->intervals};
+    V4L2ModeChoice choice{V4L2Format{chosen->pixelFormat, chosen->width, chosen->height, 0},
+                          chosen->intervals};
     std::sort(choice.intervals.begin(), choice.intervals.end(),
               [](const V4L2Interval& a, const V4L2Interval& b) { return a.seconds() < b.seconds(); });
     return choice;

@@ -33,7 +33,8 @@ struct VirtualScene::Layers {
         const uint8_t* rung(int i) const {
             if (i == 0)
                 return sharp.data();
-            std::call_once(made[i], [&] { blurred[i] = virtual_scene::boxBlur(sharp, virtual_scene::blurWidths[i]); });
+            std::call_once(made[i],
+                           [&] { blurred[i] = virtual_scene::boxBlur(sharp, virtual_scene::blurWidths[i]); });
             return blurred[i].data();
         }
     };
@@ -48,13 +49,15 @@ struct VirtualScene::Layers {
 
     // The rung pair and weight for a layer at a lens position.
     static LevelMix mixFor(float lensPosition, float sharpAt) {
-        float width = std::min(virtual_scene::blurPerDefocus * std::fabs(lensPosition - sharpAt), float(virtual_scene::blurWidths.back()));
+        float width = std::min(virtual_scene::blurPerDefocus * std::fabs(lensPosition - sharpAt),
+                               float(virtual_scene::blurWidths.back()));
         int lower = 0;
         while (lower + 1 < virtual_scene::rungs && float(virtual_scene::blurWidths[lower + 1]) <= width)
             ++lower;
         if (lower + 1 == virtual_scene::rungs)
             return {lower, lower, 0};
-        float t = (width - float(virtual_scene::blurWidths[lower])) / float(virtual_scene::blurWidths[lower + 1] - virtual_scene::blurWidths[lower]);
+        float t = (width - float(virtual_scene::blurWidths[lower])) /
+                  float(virtual_scene::blurWidths[lower + 1] - virtual_scene::blurWidths[lower]);
         int weight = int(std::lround(t * 16));
         if (weight == 16)
             return {lower + 1, lower + 1, 0};

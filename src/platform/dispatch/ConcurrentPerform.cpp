@@ -33,10 +33,12 @@ struct Batch {
             body(i);
             ++ranHere;
         }
-        if (ranHere == 0) return;
+        if (ranHere == 0)
+            return;
         std::lock_guard lock(mutex);
         finished += ranHere;
-        if (finished == iterations) allDone.notify_all();
+        if (finished == iterations)
+            allDone.notify_all();
     }
 };
 } // namespace
@@ -46,10 +48,12 @@ size_t concurrentPerformPoolSize() {
 }
 
 void concurrentPerform(size_t iterations, const std::function<void(size_t)>& body) {
-    if (iterations == 0) return;
+    if (iterations == 0)
+        return;
     auto batch = std::make_shared<Batch>(iterations, body);
     size_t helpers = std::min(iterations - 1, concurrentPerformPoolSize());
-    for (size_t h = 0; h < helpers; ++h) asio::post(pool(), [batch] { batch->work(); });
+    for (size_t h = 0; h < helpers; ++h)
+        asio::post(pool(), [batch] { batch->work(); });
     batch->work();
     std::unique_lock lock(batch->mutex);
     batch->allDone.wait(lock, [&] { return batch->finished == iterations; });

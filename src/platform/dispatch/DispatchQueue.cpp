@@ -27,7 +27,8 @@ DispatchQueue::DispatchQueue(std::string label) : label_(std::move(label)) {
 DispatchQueue::DispatchQueue(MainTag) : label_("com.apple.main-thread"), isMain_(true) {}
 
 DispatchQueue::~DispatchQueue() {
-    if (isMain_) return;
+    if (isMain_)
+        return;
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
@@ -54,9 +55,11 @@ bool DispatchQueue::isMainThread() {
 }
 
 DispatchQueue* DispatchQueue::current() {
-    if (currentQueue) return currentQueue;
+    if (currentQueue)
+        return currentQueue;
     // The main thread runs main-queue work even outside drain() (for instance at start-up).
-    if (isMainThread()) return &main();
+    if (isMainThread())
+        return &main();
     return nullptr;
 }
 
@@ -68,10 +71,13 @@ void DispatchQueue::enqueue(Work work) {
         wakeHandler = wakeHandler_;
     }
     wake_.notify_one();
-    if (wakeHandler) wakeHandler();
+    if (wakeHandler)
+        wakeHandler();
 }
 
-void DispatchQueue::async(Work work) { enqueue(std::move(work)); }
+void DispatchQueue::async(Work work) {
+    enqueue(std::move(work));
+}
 
 void DispatchQueue::asyncAfter(Clock::duration delay, Work work) {
     std::function<void()> wakeHandler;
@@ -82,7 +88,8 @@ void DispatchQueue::asyncAfter(Clock::duration delay, Work work) {
         wakeHandler = wakeHandler_;
     }
     wake_.notify_one();
-    if (wakeHandler) wakeHandler();
+    if (wakeHandler)
+        wakeHandler();
 }
 
 void DispatchQueue::sync(const Work& work) {
@@ -131,7 +138,8 @@ void DispatchQueue::workerLoop() {
             lock.lock();
             continue;
         }
-        if (stopping_) return;
+        if (stopping_)
+            return;
         if (timers_.empty())
             wake_.wait(lock);
         else
@@ -140,8 +148,10 @@ void DispatchQueue::workerLoop() {
 }
 
 size_t DispatchQueue::drain() {
-    if (!isMain_) abortWith("drain() is for the main queue only");
-    if (!isMainThread()) abortWith("the main queue is drained on the main thread only");
+    if (!isMain_)
+        abortWith("drain() is for the main queue only");
+    if (!isMainThread())
+        abortWith("the main queue is drained on the main thread only");
     std::deque<Work> batch;
     {
         std::lock_guard lock(mutex_);
@@ -150,7 +160,8 @@ size_t DispatchQueue::drain() {
     }
     // Work queued while this batch runs waits for the next drain, so a closure that
     // re-queues itself cannot starve the run loop's other duties.
-    for (auto& work : batch) runItem(work);
+    for (auto& work : batch)
+        runItem(work);
     return batch.size();
 }
 
@@ -158,16 +169,19 @@ void DispatchQueue::waitForWork(Clock::time_point deadline) {
     std::unique_lock lock(mutex_);
     for (;;) {
         auto now = Clock::now();
-        if (!pending_.empty() || (!timers_.empty() && timers_.front().due <= now) || now >= deadline) return;
+        if (!pending_.empty() || (!timers_.empty() && timers_.front().due <= now) || now >= deadline)
+            return;
         auto until = deadline;
-        if (!timers_.empty()) until = std::min(until, timers_.front().due);
+        if (!timers_.empty())
+            until = std::min(until, timers_.front().due);
         wake_.wait_until(lock, until);
     }
 }
 
 DispatchQueue::Clock::time_point DispatchQueue::nextTimerDeadline() {
     std::lock_guard lock(mutex_);
-    if (!pending_.empty()) return Clock::now();
+    if (!pending_.empty())
+        return Clock::now();
     return timers_.empty() ? Clock::time_point::max() : timers_.front().due;
 }
 

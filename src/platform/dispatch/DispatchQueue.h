@@ -17,7 +17,7 @@
 #include <vector>
 
 class DispatchQueue {
-public:
+  public:
     using Work = std::function<void()>;
     using Clock = std::chrono::steady_clock;
 
@@ -52,7 +52,7 @@ public:
     // that waits on its own event source (a window system) can wake up.
     void setWakeHandler(std::function<void()> handler);
 
-private:
+  private:
     struct MainTag {};
     explicit DispatchQueue(MainTag);
     struct Timer {

@@ -4,7 +4,7 @@
 #include <mutex>
 
 class DispatchSemaphore {
-public:
+  public:
     explicit DispatchSemaphore(long value) : count_(value) {}
     DispatchSemaphore(const DispatchSemaphore&) = delete;
     DispatchSemaphore& operator=(const DispatchSemaphore&) = delete;
@@ -22,7 +22,7 @@ public:
         available_.notify_one();
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable available_;
     long count_;

@@ -6,7 +6,8 @@
 #include <vector>
 
 std::string stringWithFormat(const char* format, ...) {
-    if (!format) return {};
+    if (!format)
+        return {};
     va_list args;
     va_start(args, format);
     va_list copy;
@@ -28,6 +29,7 @@ std::string shortestDecimal(double value) {
     auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
     std::string text(buffer, result.ptr);
     // Swift writes whole doubles with a trailing ".0".
-    if (text.find_first_of(".eEn") == std::string::npos) text += ".0";
+    if (text.find_first_of(".eEn") == std::string::npos)
+        text += ".0";
     return text;
 }

@@ -9,4 +9,6 @@ std::string stringWithFormat(const char* format, ...) __attribute__((format(prin
 std::string shortestDecimal(double value);
 
 // "true" or "false".
-inline const char* boolText(bool value) { return value ? "true" : "false"; }
+inline const char* boolText(bool value) {
+    return value ? "true" : "false";
+}

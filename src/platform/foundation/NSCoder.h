@@ -5,16 +5,16 @@
 #include <utility>
 
 class NSCoder {
-public:
+  public:
     explicit NSCoder(std::string archiveName) : archiveName_(std::move(archiveName)) {}
     const std::string& archiveName() const { return archiveName_; }
 
-private:
+  private:
     std::string archiveName_;
 };
 
 class NSBundle {
-public:
+  public:
     static const NSBundle& mainBundle() {
         static const NSBundle bundle;
         return bundle;

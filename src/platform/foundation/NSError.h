@@ -4,7 +4,7 @@
 #include <utility>
 
 class NSError {
-public:
+  public:
     NSError() = default;
     NSError(std::string domain, int code, std::string description)
         : domain_(std::move(domain)), code_(code), description_(std::move(description)) {}
@@ -13,7 +13,7 @@ public:
     int code() const { return code_; }
     const std::string& localizedDescription() const { return description_; }
 
-private:
+  private:
     std::string domain_;
     int code_ = 0;
     std::string description_;

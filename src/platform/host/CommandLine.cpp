@@ -34,7 +34,8 @@ std::optional<std::string> checkCameraSource(const std::string& source) {
         if (endsWithIgnoringCase(source, suffix))
             return std::nullopt;
     return "--camera '" + source +
-           "' is not 'virtual', an image file (.png, .jpg) or a video device (/dev/videoN; see --list-cameras)";
+           "' is not 'virtual', an image file (.png, .jpg) or a video device (/dev/videoN; see "
+           "--list-cameras)";
 }
 
 std::optional<std::string> parseSeconds(const std::string& text, double& seconds) {

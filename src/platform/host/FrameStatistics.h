@@ -31,7 +31,8 @@ class StatisticsReporter : public std::enable_shared_from_this<StatisticsReporte
     // "rate set on the camera 1/5 s", "rate kept in software 1/5 s" or "" (see
     // V4L2CaptureDevice::frameRateControl).
     using FrameRateControl = std::function<std::string()>;
-    StatisticsReporter(const FrameCounter& frames, CameraJson cameraJson, FrameRateControl frameRateControl = {});
+    StatisticsReporter(const FrameCounter& frames, CameraJson cameraJson,
+                       FrameRateControl frameRateControl = {});
     void start(); // main thread
     void stop();  // main thread; no line after this
 

@@ -147,15 +147,18 @@ void HostCore::startServices() {
                     self->requestQuit(0);
             });
     if (configuration_.options.statistics) {
-        statistics_ = std::make_shared<StatisticsReporter>(*frames_, [weak]() -> std::optional<std::string> {
-            auto self = weak.lock();
-            if (!self || !self->window_ || !self->window_->rootViewController())
-                return std::nullopt;
-            return self->window_->rootViewController()->inspectValueForKey("frameStatistics");
-        }, [device = configuration_.device]() -> std::string {
-            auto webcam = std::dynamic_pointer_cast<V4L2CaptureDevice>(device->get());
-            return webcam ? webcam->frameRateControl() : std::string();
-        });
+        statistics_ = std::make_shared<StatisticsReporter>(
+            *frames_,
+            [weak]() -> std::optional<std::string> {
+                auto self = weak.lock();
+                if (!self || !self->window_ || !self->window_->rootViewController())
+                    return std::nullopt;
+                return self->window_->rootViewController()->inspectValueForKey("frameStatistics");
+            },
+            [device = configuration_.device]() -> std::string {
+                auto webcam = std::dynamic_pointer_cast<V4L2CaptureDevice>(device->get());
+                return webcam ? webcam->frameRateControl() : std::string();
+            });
         statistics_->start();
     }
     if (configuration_.script) {
@@ -210,8 +213,8 @@ int HostCore::shutDown() {
     if (statistics_ && window_)
         if (auto root = window_->rootViewController())
             if (auto json = root->inspectValueForKey("frameStatistics"))
-                foundation::logError("stats: final presented " + std::to_string(frames_->count()) + ", camera " +
-                                     *json);
+                foundation::logError("stats: final presented " + std::to_string(frames_->count()) +
+                                     ", camera " + *json);
     int status = exitStatus_.load();
     if (status == 0 && failed_.load())
         status = 1;

@@ -112,9 +112,12 @@ std::shared_ptr<UIApplicationHost> makeCommandLineHost(int argc, char** argv, in
                                                        NSError* error) -> std::shared_ptr<AVCaptureDevice> {
             CaptureDeviceOptions deviceOptions;
             deviceOptions.onFailure = [opened](const NSError&) { opened->reportFailure(); };
-            deviceOptions.onAvailabilityChange = [opened](bool available) { opened->reportAvailability(available); };
+            deviceOptions.onAvailabilityChange = [opened](bool available) {
+                opened->reportAvailability(available);
+            };
             auto device = openCaptureDevice(source, deviceOptions, error);
-            if (auto simulated = std::dynamic_pointer_cast<SimulatedCaptureDevice>(device); simulated && unthrottled)
+            if (auto simulated = std::dynamic_pointer_cast<SimulatedCaptureDevice>(device);
+                simulated && unthrottled)
                 simulated->setUnlimitedFrameRate(true);
             if (device)
                 opened->set(device);

@@ -1,7 +1,8 @@
 #include "media/CGImage.h"
 
 CFDataRef CGDataProvider::copyData() const {
-    if (!bytes_ || offset_ + length_ > bytes_->size()) return nullptr;
+    if (!bytes_ || offset_ + length_ > bytes_->size())
+        return nullptr;
     return std::make_shared<CFData>(bytes_, offset_, length_);
 }
 

@@ -10,32 +10,32 @@
 #include <vector>
 
 class CFData {
-public:
+  public:
     CFData(std::shared_ptr<const std::vector<uint8_t>> bytes, size_t offset, size_t length)
         : bytes_(std::move(bytes)), offset_(offset), length_(length) {}
     const uint8_t* bytePtr() const { return bytes_ ? bytes_->data() + offset_ : nullptr; }
     size_t length() const { return length_; }
 
-private:
+  private:
     std::shared_ptr<const std::vector<uint8_t>> bytes_;
     size_t offset_, length_;
 };
 using CFDataRef = std::shared_ptr<const CFData>;
 
 class CGDataProvider {
-public:
+  public:
     CGDataProvider(std::shared_ptr<const std::vector<uint8_t>> bytes, size_t offset, size_t length)
         : bytes_(std::move(bytes)), offset_(offset), length_(length) {}
     CFDataRef copyData() const;
 
-private:
+  private:
     std::shared_ptr<const std::vector<uint8_t>> bytes_;
     size_t offset_, length_;
 };
 using CGDataProviderRef = std::shared_ptr<const CGDataProvider>;
 
 class CGImage {
-public:
+  public:
     // provider may be null (a bitmap without data).
     CGImage(size_t width, size_t height, size_t bitsPerPixel, size_t bytesPerRow, CGDataProviderRef provider)
         : width_(width), height_(height), bitsPerPixel_(bitsPerPixel), bytesPerRow_(bytesPerRow),
@@ -46,7 +46,7 @@ public:
     size_t bytesPerRow() const { return bytesPerRow_; }
     const CGDataProviderRef& dataProvider() const { return provider_; }
 
-private:
+  private:
     size_t width_, height_, bitsPerPixel_, bytesPerRow_;
     CGDataProviderRef provider_;
 };
@@ -56,11 +56,27 @@ using CGImageRef = std::shared_ptr<const CGImage>;
 CGImageRef CGImageCreate(size_t width, size_t height, size_t bitsPerPixel, size_t bytesPerRow,
                          std::shared_ptr<const std::vector<uint8_t>> bytes);
 
-inline size_t CGImageGetWidth(const CGImageRef& i) { return i ? i->width() : 0; }
-inline size_t CGImageGetHeight(const CGImageRef& i) { return i ? i->height() : 0; }
-inline size_t CGImageGetBitsPerPixel(const CGImageRef& i) { return i ? i->bitsPerPixel() : 0; }
-inline size_t CGImageGetBytesPerRow(const CGImageRef& i) { return i ? i->bytesPerRow() : 0; }
-inline CGDataProviderRef CGImageGetDataProvider(const CGImageRef& i) { return i ? i->dataProvider() : nullptr; }
-inline CFDataRef CGDataProviderCopyData(const CGDataProviderRef& p) { return p ? p->copyData() : nullptr; }
-inline const uint8_t* CFDataGetBytePtr(const CFDataRef& d) { return d ? d->bytePtr() : nullptr; }
-inline size_t CFDataGetLength(const CFDataRef& d) { return d ? d->length() : 0; }
+inline size_t CGImageGetWidth(const CGImageRef& i) {
+    return i ? i->width() : 0;
+}
+inline size_t CGImageGetHeight(const CGImageRef& i) {
+    return i ? i->height() : 0;
+}
+inline size_t CGImageGetBitsPerPixel(const CGImageRef& i) {
+    return i ? i->bitsPerPixel() : 0;
+}
+inline size_t CGImageGetBytesPerRow(const CGImageRef& i) {
+    return i ? i->bytesPerRow() : 0;
+}
+inline CGDataProviderRef CGImageGetDataProvider(const CGImageRef& i) {
+    return i ? i->dataProvider() : nullptr;
+}
+inline CFDataRef CGDataProviderCopyData(const CGDataProviderRef& p) {
+    return p ? p->copyData() : nullptr;
+}
+inline const uint8_t* CFDataGetBytePtr(const CFDataRef& d) {
+    return d ? d->bytePtr() : nullptr;
+}
+inline size_t CFDataGetLength(const CFDataRef& d) {
+    return d ? d->length() : 0;
+}

@@ -9,7 +9,7 @@
 struct CMSampleBuffer {
     CVImageBufferRef imageBuffer; // may be empty: a frame without pixels
     CMTime presentationTimeStamp;
-    uint64_t frameNumber = 0;     // counts from 1 for each device
+    uint64_t frameNumber = 0; // counts from 1 for each device
 };
 using CMSampleBufferRef = std::shared_ptr<const CMSampleBuffer>;
 

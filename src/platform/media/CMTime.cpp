@@ -4,15 +4,18 @@
 #include <limits>
 
 double CMTimeGetSeconds(CMTime time) {
-    if (!time.isValid()) return std::numeric_limits<double>::quiet_NaN();
+    if (!time.isValid())
+        return std::numeric_limits<double>::quiet_NaN();
     return double(time.value) / double(time.timescale);
 }
 
 CMTime CMTimeMakeWithSeconds(double seconds, int32_t preferredTimescale) {
-    if (preferredTimescale <= 0 || !std::isfinite(seconds)) return kCMTimeInvalid;
+    if (preferredTimescale <= 0 || !std::isfinite(seconds))
+        return kCMTimeInvalid;
     double units = std::round(seconds * double(preferredTimescale));
     constexpr double limit = double(std::numeric_limits<int64_t>::max());
-    if (std::fabs(units) >= limit) return kCMTimeInvalid;
+    if (std::fabs(units) >= limit)
+        return kCMTimeInvalid;
     return CMTime{int64_t(units), preferredTimescale};
 }
 

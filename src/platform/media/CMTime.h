@@ -10,7 +10,9 @@ struct CMTime {
 };
 
 inline constexpr CMTime kCMTimeInvalid{0, 0};
-inline CMTime CMTimeMake(int64_t value, int32_t timescale) { return CMTime{value, timescale}; }
+inline CMTime CMTimeMake(int64_t value, int32_t timescale) {
+    return CMTime{value, timescale};
+}
 // NaN for an invalid time.
 double CMTimeGetSeconds(CMTime time);
 // Rounds to the nearest whole unit of `preferredTimescale`.

@@ -13,7 +13,8 @@ std::shared_ptr<CVPixelBuffer> CVPixelBuffer::make(int width, int height,
                                                    const std::function<void(uint8_t*, size_t)>& fill) {
     size_t stride = size_t(width) * 4;
     auto bytes = std::make_shared<std::vector<uint8_t>>(stride * size_t(height));
-    if (fill) fill(bytes->data(), stride);
+    if (fill)
+        fill(bytes->data(), stride);
     return std::make_shared<CVPixelBuffer>(width, height, stride, std::move(bytes));
 }
 
@@ -29,4 +30,6 @@ CVReturn CVPixelBuffer::unlockBaseAddress(CVOptionFlags) {
     return expected > 0 ? kCVReturnSuccess : kCVReturnInvalidArgument;
 }
 
-const uint8_t* CVPixelBuffer::baseAddress() const { return isLocked() ? bytes_->data() : nullptr; }
+const uint8_t* CVPixelBuffer::baseAddress() const {
+    return isLocked() ? bytes_->data() : nullptr;
+}

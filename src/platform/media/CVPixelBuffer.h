@@ -17,11 +17,13 @@ inline constexpr CVReturn kCVReturnSuccess = 0;
 inline constexpr CVReturn kCVReturnInvalidArgument = -6661;
 
 class CVPixelBuffer {
-public:
+  public:
     // Takes the bytes as they are; `bytes.size()` must be at least bytesPerRow * height.
-    CVPixelBuffer(int width, int height, size_t bytesPerRow, std::shared_ptr<const std::vector<uint8_t>> bytes);
+    CVPixelBuffer(int width, int height, size_t bytesPerRow,
+                  std::shared_ptr<const std::vector<uint8_t>> bytes);
     // A new buffer of the given size, tightly packed, with its pixels filled by `fill`.
-    static std::shared_ptr<CVPixelBuffer> make(int width, int height, const std::function<void(uint8_t* rgba, size_t bytesPerRow)>& fill);
+    static std::shared_ptr<CVPixelBuffer>
+    make(int width, int height, const std::function<void(uint8_t* rgba, size_t bytesPerRow)>& fill);
 
     int width() const { return width_; }
     int height() const { return height_; }
@@ -36,7 +38,7 @@ public:
     // nullptr unless locked.
     const uint8_t* baseAddress() const;
 
-private:
+  private:
     int width_, height_;
     size_t bytesPerRow_;
     std::shared_ptr<const std::vector<uint8_t>> bytes_;

@@ -5,17 +5,21 @@
 CIImage::CIImage(CVPixelBufferRef buffer) : buffer_(std::move(buffer)) {}
 
 CGRect CIImage::extent() const {
-    if (!buffer_) return CGRectNull;
+    if (!buffer_)
+        return CGRectNull;
     return CGRectMake(0, 0, buffer_->width(), buffer_->height());
 }
 
 CGImageRef CIContext::createCGImage(const CIImageRef& image, CGRect fromRect) const {
-    if (!image || !image->pixelBuffer()) return nullptr;
+    if (!image || !image->pixelBuffer())
+        return nullptr;
     CGRect region = CGRectIntersection(CGRectStandardize(fromRect), image->extent());
-    if (CGRectIsEmpty(region)) return nullptr;
+    if (CGRectIsEmpty(region))
+        return nullptr;
     const auto& buffer = image->pixelBuffer();
     size_t x0 = size_t(std::floor(region.origin.x)), y0 = size_t(std::floor(region.origin.y));
-    size_t w = size_t(std::ceil(CGRectGetMaxX(region))) - x0, h = size_t(std::ceil(CGRectGetMaxY(region))) - y0;
+    size_t w = size_t(std::ceil(CGRectGetMaxX(region))) - x0,
+           h = size_t(std::ceil(CGRectGetMaxY(region))) - y0;
     size_t stride = buffer->bytesPerRow();
     if (x0 == 0 && y0 == 0 && w == size_t(buffer->width()) && h == size_t(buffer->height())) {
         auto provider = std::make_shared<CGDataProvider>(buffer->storage(), 0, stride * h);

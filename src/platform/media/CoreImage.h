@@ -9,18 +9,18 @@
 #include "media/CVPixelBuffer.h"
 
 class CIImage {
-public:
+  public:
     explicit CIImage(CVPixelBufferRef buffer);
     CGRect extent() const;
     const CVPixelBufferRef& pixelBuffer() const { return buffer_; }
 
-private:
+  private:
     CVPixelBufferRef buffer_;
 };
 using CIImageRef = std::shared_ptr<const CIImage>;
 
 class CIContext {
-public:
+  public:
     CIContext() = default; // no options
     // nullptr when the rectangle is empty or outside the image.
     CGImageRef createCGImage(const CIImageRef& image, CGRect fromRect) const;

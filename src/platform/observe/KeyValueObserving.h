@@ -28,7 +28,7 @@ template <typename T> struct NSKeyValueObservedChange {
 
 // The token. Invalidation is idempotent and thread-safe.
 class NSKeyValueObservation {
-public:
+  public:
     explicit NSKeyValueObservation(std::function<void()> cancel) : cancel_(std::move(cancel)) {}
     ~NSKeyValueObservation() { invalidate(); }
     NSKeyValueObservation(const NSKeyValueObservation&) = delete;
@@ -40,16 +40,17 @@ public:
             std::lock_guard lock(mutex_);
             cancel.swap(cancel_);
         }
-        if (cancel) cancel();
+        if (cancel)
+            cancel();
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::function<void()> cancel_; // releases the handler; empty once invalidated
 };
 
 template <typename T> class Observable {
-public:
+  public:
     using Handler = std::function<void(const NSKeyValueObservedChange<T>&)>;
 
     explicit Observable(T initial = T{}) : state_(std::make_shared<State>(std::move(initial))) {}
@@ -69,10 +70,12 @@ public:
             std::lock_guard lock(state_->mutex);
             state_->value = value;
             for (auto& entry : state_->entries)
-                if (contains(entry->options, NSKeyValueObservingOptions::new_)) targets.push_back(entry);
+                if (contains(entry->options, NSKeyValueObservingOptions::new_))
+                    targets.push_back(entry);
         }
         NSKeyValueObservedChange<T> change{std::move(value)};
-        for (auto& entry : targets) entry->deliver(change);
+        for (auto& entry : targets)
+            entry->deliver(change);
     }
 
     [[nodiscard]] std::unique_ptr<NSKeyValueObservation> observe(NSKeyValueObservingOptions options,
@@ -82,9 +85,11 @@ public:
         {
             std::lock_guard lock(state_->mutex);
             state_->entries.push_back(entry);
-            if (contains(options, NSKeyValueObservingOptions::initial)) initialValue = state_->value;
+            if (contains(options, NSKeyValueObservingOptions::initial))
+                initialValue = state_->value;
         }
-        if (initialValue) entry->deliver(NSKeyValueObservedChange<T>{std::move(initialValue)});
+        if (initialValue)
+            entry->deliver(NSKeyValueObservedChange<T>{std::move(initialValue)});
         std::weak_ptr<State> weakState = state_;
         return std::make_unique<NSKeyValueObservation>([weakState, entry] {
             entry->cancel();
@@ -100,7 +105,7 @@ public:
         return state_->entries.size();
     }
 
-private:
+  private:
     struct Entry {
         Entry(NSKeyValueObservingOptions o, Handler h) : options(o), handler(std::move(h)) {}
         const NSKeyValueObservingOptions options;
@@ -110,7 +115,8 @@ private:
                 std::lock_guard lock(mutex);
                 h = handler;
             }
-            if (h) h(change);
+            if (h)
+                h(change);
         }
         void cancel() {
             Handler released;

@@ -23,9 +23,11 @@ void NSNotificationCenter::post(const NSNotification& notification) {
     {
         std::lock_guard lock(mutex_);
         for (auto& r : registrations_)
-            if (r.name == notification.name) handlers.push_back(r.handler);
+            if (r.name == notification.name)
+                handlers.push_back(r.handler);
     }
-    for (auto& h : handlers) h(notification);
+    for (auto& h : handlers)
+        h(notification);
 }
 
 size_t NSNotificationCenter::observerCount(const void* observer) const {

@@ -12,15 +12,16 @@ struct NSNotification {
 };
 
 class NSNotificationCenter {
-public:
+  public:
     static NSNotificationCenter& defaultCenter();
 
-    void addObserver(const void* observer, std::string name, std::function<void(const NSNotification&)> handler);
+    void addObserver(const void* observer, std::string name,
+                     std::function<void(const NSNotification&)> handler);
     void removeObserver(const void* observer);
     void post(const NSNotification& notification);
     size_t observerCount(const void* observer) const;
 
-private:
+  private:
     struct Registration {
         const void* observer;
         std::string name;

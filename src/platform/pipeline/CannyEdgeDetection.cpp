@@ -153,7 +153,8 @@ const std::string& blurShader(const char* body, int radius) {
     static std::map<std::pair<const char*, int>, std::string> sources;
     std::lock_guard lock(mutex);
     std::string& source = sources[{body, radius}];
-    if (source.empty()) source = "#version 300 es\n#define RADIUS " + std::to_string(radius) + "\n" + body;
+    if (source.empty())
+        source = "#version 300 es\n#define RADIUS " + std::to_string(radius) + "\n" + body;
     return source;
 }
 
@@ -191,12 +192,12 @@ FramebufferRef CannyEdgeDetection::render(const std::vector<FramebufferRef>& inp
     auto setKernel = [&](ShaderProgram& program) {
         program.setFloatArray("weights", kernel.weights, maximumBlurRadius + 1);
     };
-    auto rows = pipeline::drawPass(blurShader(horizontalBlurFragmentShader, kernel.radius).c_str(), {&input}, width,
-                                   height, setKernel);
+    auto rows = pipeline::drawPass(blurShader(horizontalBlurFragmentShader, kernel.radius).c_str(), {&input},
+                                   width, height, setKernel);
     if (!rows)
         return nullptr;
-    auto blurred = pipeline::drawPass(blurShader(verticalBlurFragmentShader, kernel.radius).c_str(), {rows.get()},
-                                      width, height, setKernel);
+    auto blurred = pipeline::drawPass(blurShader(verticalBlurFragmentShader, kernel.radius).c_str(),
+                                      {rows.get()}, width, height, setKernel);
     if (!blurred)
         return nullptr;
     rows.reset();

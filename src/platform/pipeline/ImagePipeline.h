@@ -45,12 +45,12 @@ class ImageSource;
 
 // The common base of everything in a graph; operations are both sources and consumers.
 class PipelineNode : public std::enable_shared_from_this<PipelineNode> {
-public:
+  public:
     virtual ~PipelineNode() = default;
 };
 
 class ImageConsumer : public virtual PipelineNode {
-public:
+  public:
     virtual unsigned maximumInputs() const = 0;
     // On the GPU queue: a new image at input `index`.
     virtual void newFramebufferAvailable(const FramebufferRef& framebuffer, unsigned index) = 0;
@@ -60,14 +60,14 @@ public:
     // Disconnects every input.
     void removeAllSources();
 
-protected:
+  protected:
     // Called when input `index` loses its source (on the thread that disconnects).
     virtual void sourceRemoved(unsigned /*index*/) {}
     // Whether the last reference, when a delivery happens to hold it, must be dropped on
     // the main thread (views may be destroyed there only).
     virtual bool releasedOnMainThread() const { return false; }
 
-private:
+  private:
     friend class ImageSource;
     bool isSourceAt(const ImageSource* source, unsigned index) const;
     mutable std::mutex sourcesMutex_;
@@ -79,7 +79,7 @@ private:
 };
 
 class ImageSource : public virtual PipelineNode {
-public:
+  public:
     // Connects to `consumer` at `atTargetIndex`, or at its lowest free input. Returns the
     // input index used, or nothing when the consumer has no free input.
     std::optional<unsigned> addTarget(const std::shared_ptr<ImageConsumer>& consumer,
@@ -88,7 +88,7 @@ public:
     void removeAllTargets();
     size_t targetCount() const;
 
-protected:
+  protected:
     // On the GPU queue: hands `framebuffer` to every live target at its input index.
     void updateTargetsWithFramebuffer(const FramebufferRef& framebuffer);
     // On the GPU queue: hands `framebuffer` to one consumer, when this source still feeds
@@ -98,7 +98,7 @@ protected:
     // such as the line generator, sends it to the new target).
     virtual void targetAdded(const std::shared_ptr<ImageConsumer>& /*consumer*/, unsigned /*index*/) {}
 
-private:
+  private:
     friend class ImageConsumer;
     void removeTarget(const ImageConsumer* consumer, unsigned index);
     struct Target {
@@ -111,7 +111,8 @@ private:
 
 // The framework's `-->`: connects and returns the consumer, so chains read left to right.
 template <typename Consumer>
-std::shared_ptr<Consumer> operator>>(const std::shared_ptr<ImageSource>& source, const std::shared_ptr<Consumer>& consumer) {
+std::shared_ptr<Consumer> operator>>(const std::shared_ptr<ImageSource>& source,
+                                     const std::shared_ptr<Consumer>& consumer) {
     source->addTarget(consumer);
     return consumer;
 }

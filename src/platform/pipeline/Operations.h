@@ -16,10 +16,15 @@
 // ---- Camera -------------------------------------------------------------------------
 
 enum class PhysicalCameraLocation : int { backFacing = 0, frontFacing = 1 };
-enum class ImageOrientation : int { portrait = 0, portraitUpsideDown = 1, landscapeLeft = 2, landscapeRight = 3 };
+enum class ImageOrientation : int {
+    portrait = 0,
+    portraitUpsideDown = 1,
+    landscapeLeft = 2,
+    landscapeRight = 3
+};
 
 class CameraDelegate {
-public:
+  public:
     virtual ~CameraDelegate() = default;
     // On the camera's capture thread, once per captured frame, before the frame is
     // handed to the GPU.
@@ -28,13 +33,13 @@ public:
 
 // Frame statistics of a camera, all counts since creation.
 struct CameraStatistics {
-    uint64_t produced = 0;        // frames the device delivered while capturing
-    uint64_t droppedGpuBusy = 0;  // not handed to the GPU: the previous frame was still in flight
-    uint64_t processed = 0;       // handed to the GPU graph
+    uint64_t produced = 0;       // frames the device delivered while capturing
+    uint64_t droppedGpuBusy = 0; // not handed to the GPU: the previous frame was still in flight
+    uint64_t processed = 0;      // handed to the GPU graph
 };
 
 class Camera : public ImageSource {
-public:
+  public:
     // Opens `cameraDevice`, or the default device for `location` when it is null.
     // Returns null and fills `error` when no device can be opened.
     static std::shared_ptr<Camera> make(const AVCaptureSessionPreset& sessionPreset,
@@ -62,7 +67,7 @@ public:
     // picture as the device delivers it.
     Camera(std::shared_ptr<AVCaptureDevice> device, std::optional<ImageOrientation> orientation);
 
-private:
+  private:
     // The capture thread's state, shared with the frame handler and the GPU work so
     // neither keeps the camera itself alive.
     struct Impl;
@@ -75,18 +80,18 @@ private:
 // A GPU operation: N inputs, one output, a fragment shader. Renders when its first input
 // receives a new image, using the latest image of the other inputs.
 class BasicOperation : public ImageSource, public ImageConsumer {
-public:
+  public:
     ~BasicOperation() override;
     unsigned maximumInputs() const override { return inputs_; }
     void newFramebufferAvailable(const FramebufferRef& framebuffer, unsigned index) override;
 
-protected:
+  protected:
     BasicOperation(unsigned inputs);
     // On the GPU queue: draws inputs into a new framebuffer and returns it.
     virtual FramebufferRef render(const std::vector<FramebufferRef>& inputs) = 0;
     void sourceRemoved(unsigned index) override;
 
-private:
+  private:
     unsigned inputs_;
     std::mutex inputsMutex_;
     std::vector<FramebufferRef> latest_;
@@ -95,7 +100,7 @@ private:
 // Canny edges: luminance, Gaussian blur (sigma = blurRadiusInPixels / 3), gradient with
 // direction, non-maximum suppression, hysteresis between lowerThreshold and upperThreshold.
 class CannyEdgeDetection : public BasicOperation {
-public:
+  public:
     CannyEdgeDetection();
     ~CannyEdgeDetection() override;
     // Thresholds are on the Sobel magnitude of the blurred luminance (a sharp
@@ -104,57 +109,57 @@ public:
     std::atomic<float> upperThreshold{0.4f};
     std::atomic<float> lowerThreshold{0.1f};
 
-protected:
+  protected:
     FramebufferRef render(const std::vector<FramebufferRef>& inputs) override;
 };
 
 // Sobel gradient magnitude as grey.
 class SobelEdgeDetection : public BasicOperation {
-public:
+  public:
     SobelEdgeDetection();
     std::atomic<float> edgeStrength{1.0f};
 
-protected:
+  protected:
     FramebufferRef render(const std::vector<FramebufferRef>& inputs) override;
 };
 
 class ColorInversion : public BasicOperation {
-public:
+  public:
     ColorInversion();
 
-protected:
+  protected:
     FramebufferRef render(const std::vector<FramebufferRef>& inputs) override;
 };
 
 // Luminance mapped from firstColor (dark) to secondColor (bright). The colours are read on
 // the GPU queue: set them before frames flow.
 class FalseColor : public BasicOperation {
-public:
+  public:
     FalseColor();
     Color firstColor{0.0f, 0.0f, 0.5f, 1.0f};
     Color secondColor{1.0f, 0.0f, 0.0f, 1.0f};
 
-protected:
+  protected:
     FramebufferRef render(const std::vector<FramebufferRef>& inputs) override;
 };
 
 // Grey from 0.2125 R + 0.7154 G + 0.0721 B.
 class Luminance : public BasicOperation {
-public:
+  public:
     Luminance();
 
-protected:
+  protected:
     FramebufferRef render(const std::vector<FramebufferRef>& inputs) override;
 };
 
 // Input 2 laid over input 1 by input 2's alpha, scaled by `mix`. The default mix (1.0)
 // shows an opaque overlay pixel exactly.
 class AlphaBlend : public BasicOperation {
-public:
+  public:
     AlphaBlend();
     std::atomic<float> mix{1.0f};
 
-protected:
+  protected:
     FramebufferRef render(const std::vector<FramebufferRef>& inputs) override;
 };
 
@@ -165,7 +170,7 @@ protected:
 // memory and (1, 1) the far corner. Each renderLines() replaces every earlier line; an
 // empty list gives a transparent image. Callable from any thread.
 class LineGenerator : public ImageSource {
-public:
+  public:
     explicit LineGenerator(Size size);
     ~LineGenerator() override;
     const Size size;
@@ -180,12 +185,12 @@ public:
     // The list given to the last renderLines() (for inspection).
     std::vector<Line> lastLines() const;
 
-protected:
+  protected:
     // A newly connected target gets the current lines at once, without waiting for the
     // next renderLines().
     void targetAdded(const std::shared_ptr<ImageConsumer>& consumer, unsigned index) override;
 
-private:
+  private:
     struct Impl;
     std::shared_ptr<Impl> impl_;
 };
@@ -195,7 +200,7 @@ private:
 // Shows the image at its one input. Keeps the last frame it received as RGBA pixels
 // (first row in memory first) that the host presents or captures.
 class RenderView : public UIView, public ImageConsumer {
-public:
+  public:
     RenderView();
     ~RenderView() override;
     unsigned maximumInputs() const override { return 1; }
@@ -216,10 +221,10 @@ public:
 
     const char* className() const override { return "RenderView"; }
 
-protected:
+  protected:
     bool releasedOnMainThread() const override { return true; }
 
-private:
+  private:
     struct Impl;
     std::shared_ptr<Impl> impl_;
 };

@@ -23,7 +23,7 @@ class UIWindow;
 class UIScene;
 
 class UIApplicationDelegate {
-public:
+  public:
     virtual ~UIApplicationDelegate() = default;
     virtual void applicationDidBecomeActive(UIApplication&) {}
     virtual void applicationWillResignActive(UIApplication&) {}
@@ -33,7 +33,7 @@ public:
 };
 
 class UIWindowSceneDelegate {
-public:
+  public:
     virtual ~UIWindowSceneDelegate() = default;
     virtual std::shared_ptr<UIWindow> window() const = 0;
     virtual void setWindow(std::shared_ptr<UIWindow> window) = 0;
@@ -47,7 +47,7 @@ public:
 
 // The window: the root of what is shown, and where touch events enter.
 class UIWindow : public UIView {
-public:
+  public:
     // A phone-sized portrait screen: 0, 0, 390 x 844 points.
     UIWindow();
     std::shared_ptr<UIViewController> rootViewController() const { return root_; }
@@ -60,7 +60,7 @@ public:
     void sendEvent(const UIEvent& event);
     const char* className() const override { return "UIWindow"; }
 
-private:
+  private:
     void deliverToControl(const UIEvent& event);
     void deliverToRecognizers(const UIEvent& event);
     std::shared_ptr<UIViewController> root_;
@@ -73,12 +73,12 @@ private:
 };
 
 class UIScene {
-public:
+  public:
     std::shared_ptr<UIWindowSceneDelegate> delegate;
 };
 
 class UIApplication {
-public:
+  public:
     static UIApplication& sharedApplication();
 
     bool isIdleTimerDisabled() const { return idleTimerDisabled_; }
@@ -100,7 +100,7 @@ public:
     void setDelegate(std::shared_ptr<UIApplicationDelegate> d) { delegate_ = std::move(d); }
     void setScene(std::shared_ptr<UIScene> s) { scene_ = std::move(s); }
 
-private:
+  private:
     bool idleTimerDisabled_ = false;
     std::shared_ptr<UIApplicationDelegate> delegate_;
     std::shared_ptr<UIScene> scene_;
@@ -116,7 +116,7 @@ private:
 // the void pointer would get wrong under multiple inheritance. Its name is then also
 // found from the type (NSStringFromClass<Type>()).
 class ClassRegistry {
-public:
+  public:
     using Factory = std::function<std::shared_ptr<void>()>;
     // An untyped factory: instantiate() only; instantiateAs<>() gives nullptr for it.
     static void registerClass(const std::string& name, Factory factory);
@@ -135,7 +135,7 @@ public:
     // The name registered for `type`; for a type never registered, its C++ name.
     static std::string nameOf(std::type_index type);
 
-private:
+  private:
     // Turns the object a typed factory made (a Type) into a pointer to `base`; nullptr
     // when Type is not a `base`.
     using Caster = std::shared_ptr<void> (*)(const std::shared_ptr<void>& object, std::type_index base);
@@ -190,7 +190,7 @@ void UISetSceneConfiguration(UISceneConfiguration configuration);
 // The host drives the main thread: it waits for input and main-queue work, routes touch
 // events to the key window, and presents. Installed before applicationMain runs.
 class UIApplicationHost {
-public:
+  public:
     virtual ~UIApplicationHost() = default;
     // Called once the scene's window and controller exist and its view has loaded.
     virtual void sceneDidLoad(const std::shared_ptr<UIWindow>& window) = 0;
@@ -209,4 +209,5 @@ void UISetApplicationHostFactory(UIApplicationHostFactory factory);
 // window, loads and shows the initial controller, becomes active, and runs the host's
 // main loop. Returns the host's exit status; 1, with a message on standard error, when no
 // host is installed or a named class is missing or of the wrong kind.
-int UIApplicationMain(int argc, char** argv, const char* principalClassName, const std::string& delegateClassName);
+int UIApplicationMain(int argc, char** argv, const char* principalClassName,
+                      const std::string& delegateClassName);

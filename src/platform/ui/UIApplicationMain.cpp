@@ -46,7 +46,8 @@ int UIApplicationMain(int argc, char** argv, const char* principalClassName,
         // (--help, a bad option, no GPU).
         int exitStatus = 1;
         host = applicationHostFactory()(argc, argv, exitStatus);
-        if (!host) return exitStatus;
+        if (!host)
+            return exitStatus;
     }
     if (!host)
         return startFailed("no application host installed");

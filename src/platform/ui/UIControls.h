@@ -9,20 +9,20 @@
 #include "ui/UIView.h"
 
 class UILabel : public UIView {
-public:
+  public:
     using UIView::UIView;
     const std::string& text() const;
     void setText(std::string text);
     const char* className() const override { return "UILabel"; }
 
-private:
+  private:
     std::string text_;
 };
 
 enum class UIControlEvents { valueChanged };
 
 class UIControl : public UIView {
-public:
+  public:
     using UIView::UIView;
     using Action = std::function<void(UIControl& sender)>;
     // The target is captured inside `action`; the control does not own it.
@@ -34,13 +34,13 @@ public:
     void setEnabled(bool enabled);
     bool handlesTouches() const override { return true; }
 
-private:
+  private:
     std::vector<Action> valueChangedActions_;
     bool enabled_ = true;
 };
 
 class UISlider : public UIControl {
-public:
+  public:
     using UIControl::UIControl;
     float minimumValue() const;
     float maximumValue() const;
@@ -58,13 +58,13 @@ public:
     void dragTo(float v);
     const char* className() const override { return "UISlider"; }
 
-private:
+  private:
     void trackTo(CGPoint p);
     float minimum_ = 0, maximum_ = 1, value_ = 0.5f;
 };
 
 class UISegmentedControl : public UIControl {
-public:
+  public:
     static constexpr int noSegment = -1;
     explicit UISegmentedControl(std::vector<std::string> titles);
     int numberOfSegments() const;
@@ -79,7 +79,7 @@ public:
     void touchEnded(CGPoint p) override;
     const char* className() const override { return "UISegmentedControl"; }
 
-private:
+  private:
     std::vector<std::string> titles_;
     int selected_ = noSegment;
 };
@@ -90,7 +90,7 @@ enum class UILayoutConstraintAxis { horizontal, vertical };
 // subviews take no room. Each keeps its own length along the axis and is stretched
 // across the stack's other dimension.
 class UIStackView : public UIView {
-public:
+  public:
     using UIView::UIView;
     UILayoutConstraintAxis axis = UILayoutConstraintAxis::vertical;
     double spacing = 8;
@@ -105,7 +105,7 @@ enum class UIActivityIndicatorViewStyle : int { medium = 100, large = 101 };
 // is true exactly while not animating, unless code sets the flag in between, as on the
 // phone. Its frame starts at the style's size (20 or 37 points square).
 class UIActivityIndicatorView : public UIView {
-public:
+  public:
     explicit UIActivityIndicatorView(UIActivityIndicatorViewStyle style);
     UIActivityIndicatorViewStyle style() const { return style_; }
     UIColor color() const;
@@ -115,7 +115,7 @@ public:
     void stopAnimating();
     const char* className() const override { return "UIActivityIndicatorView"; }
 
-private:
+  private:
     UIActivityIndicatorViewStyle style_;
     UIColor color_ = UIColor::whiteColor();
     bool animating_ = false;

@@ -35,18 +35,26 @@ struct UIEvent {
     double timestamp = 0;         // seconds, monotonic
 };
 
-enum class UIGestureRecognizerState : int { possible = 0, began = 1, changed = 2, ended = 3, cancelled = 4, failed = 5 };
+enum class UIGestureRecognizerState : int {
+    possible = 0,
+    began = 1,
+    changed = 2,
+    ended = 3,
+    cancelled = 4,
+    failed = 5
+};
 
 class UIGestureRecognizerDelegate {
-public:
+  public:
     virtual ~UIGestureRecognizerDelegate() = default;
-    virtual bool gestureRecognizerShouldBeRequiredToFailByGestureRecognizer(UIGestureRecognizer&, UIGestureRecognizer&) {
+    virtual bool gestureRecognizerShouldBeRequiredToFailByGestureRecognizer(UIGestureRecognizer&,
+                                                                            UIGestureRecognizer&) {
         return false;
     }
 };
 
 class UIGestureRecognizer : public std::enable_shared_from_this<UIGestureRecognizer> {
-public:
+  public:
     using Action = std::function<void(UIGestureRecognizer& sender)>;
     virtual ~UIGestureRecognizer();
 
@@ -66,7 +74,7 @@ public:
     virtual void handleEvent(const UIEvent& event) = 0;
     virtual const char* className() const = 0;
 
-protected:
+  protected:
     UIGestureRecognizer() = default;
     void setState(UIGestureRecognizerState s);
     // A recognizer's final state (ended, cancelled, failed) stays readable until the next
@@ -93,7 +101,7 @@ protected:
     // Forgets the gesture in progress (on disabling); the state is left alone.
     virtual void reset() {}
 
-private:
+  private:
     friend class UIView;
     bool isWaitingFor(const UIGestureRecognizer* other) const;
     UIView* view_ = nullptr;
@@ -106,19 +114,19 @@ private:
 };
 
 class UITapGestureRecognizer : public UIGestureRecognizer {
-public:
+  public:
     static constexpr double maximumTapDuration = 0.5, maximumTapInterval = 0.35, allowableMovement = 10;
     int numberOfTapsRequired = 1;
     void handleEvent(const UIEvent& event) override;
     const char* className() const override { return "UITapGestureRecognizer"; }
 
-protected:
+  protected:
     void waitedForRecognizerFailed() override;
     void waitedForRecognizerRecognized() override;
     bool isInProgress() const override;
     void reset() override;
 
-private:
+  private:
     void touchBegan(const UITouch& touch, double timestamp);
     void follow(const UITouch& touch, double timestamp);
     void touchEnded(const UITouch& touch, double timestamp);
@@ -136,19 +144,19 @@ private:
 enum class UISwipeGestureRecognizerDirection { right = 1, left = 2, up = 4, down = 8 };
 
 class UISwipeGestureRecognizer : public UIGestureRecognizer {
-public:
+  public:
     static constexpr double minimumDistance = 50, maximumDuration = 0.5;
     UISwipeGestureRecognizerDirection direction = UISwipeGestureRecognizerDirection::right;
     void handleEvent(const UIEvent& event) override;
     const char* className() const override { return "UISwipeGestureRecognizer"; }
 
-protected:
+  protected:
     void waitedForRecognizerFailed() override;
     void waitedForRecognizerRecognized() override;
     bool isInProgress() const override;
     void reset() override;
 
-private:
+  private:
     void follow(CGPoint p, double timestamp);
     void fail();
     void recognize();
@@ -159,20 +167,20 @@ private:
 };
 
 class UIPinchGestureRecognizer : public UIGestureRecognizer {
-public:
+  public:
     double scale() const { return scale_; }
     // Makes `s` the scale now: later events multiply it by the change in distance since.
     void setScale(double s);
     void handleEvent(const UIEvent& event) override;
     const char* className() const override { return "UIPinchGestureRecognizer"; }
 
-protected:
+  protected:
     void waitedForRecognizerFailed() override;
     void waitedForRecognizerRecognized() override;
     bool isInProgress() const override;
     void reset() override;
 
-private:
+  private:
     double distance() const;
     void updateScale();
     void beginPinch();

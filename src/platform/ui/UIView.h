@@ -24,12 +24,12 @@ struct UIColor {
 };
 
 class UIResponder {
-public:
+  public:
     virtual ~UIResponder() = default;
 };
 
 class UIView : public UIResponder {
-public:
+  public:
     UIView();
     explicit UIView(CGRect frame);
     ~UIView() override;
@@ -78,7 +78,7 @@ public:
     // What kind of view this is, for tools ("UIView", "UILabel", ...).
     virtual const char* className() const { return "UIView"; }
 
-private:
+  private:
     std::string identifier_;
     bool hidden_ = false;
     CGRect frame_{};

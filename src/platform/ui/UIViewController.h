@@ -9,10 +9,15 @@
 
 class UIStoryboardCoder; // the decoder handed to initWithCoder
 
-enum class UIInterfaceOrientationMask : unsigned { portrait = 2, landscapeLeft = 16, landscapeRight = 8, all = 30 };
+enum class UIInterfaceOrientationMask : unsigned {
+    portrait = 2,
+    landscapeLeft = 16,
+    landscapeRight = 8,
+    all = 30
+};
 
 class UIViewController : public UIResponder, public std::enable_shared_from_this<UIViewController> {
-public:
+  public:
     UIViewController() = default;
     ~UIViewController() override = default;
     UIViewController(const UIViewController&) = delete;
@@ -26,12 +31,16 @@ public:
     virtual void viewWillAppear(bool /*animated*/) {}
     virtual void viewWillDisappear(bool /*animated*/) {}
     virtual bool shouldAutorotate() const { return true; }
-    virtual UIInterfaceOrientationMask supportedInterfaceOrientations() const { return UIInterfaceOrientationMask::all; }
+    virtual UIInterfaceOrientationMask supportedInterfaceOrientations() const {
+        return UIInterfaceOrientationMask::all;
+    }
 
     // Inspection for tools (the print-ui command): a controller state value that is not
     // a view, as JSON text, or nothing for an unknown key. Main thread.
-    virtual std::optional<std::string> inspectValueForKey(const std::string& /*key*/) const { return std::nullopt; }
+    virtual std::optional<std::string> inspectValueForKey(const std::string& /*key*/) const {
+        return std::nullopt;
+    }
 
-private:
+  private:
     std::shared_ptr<UIView> view_;
 };
