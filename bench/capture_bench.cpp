@@ -11,9 +11,9 @@
 #include <random>
 #include <vector>
 
-#include "capture/CameraFrameDecoder.h"
-#include "capture/FrameScaling.h"
-#include "capture/VirtualScene.h"
+#include "capture/imaging/CameraFrameDecoder.h"
+#include "capture/imaging/FrameScaling.h"
+#include "capture/virtual/VirtualScene.h"
 #include "support/PictureBytes.h" // the test pictures' JPEG encoder, quality 85 by default
 
 #ifdef FERNHOLD_HAVE_OPENCV

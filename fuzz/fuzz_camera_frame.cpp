@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "capture/CameraFrameDecoder.h"
+#include "capture/imaging/CameraFrameDecoder.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <variant>
 
-#include "host/ScriptParser.h"
+#include "host/script/ScriptParser.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <string>
 
 #include "capture/CaptureError.h"
-#include "capture/StillImageCaptureDevice.h"
+#include "capture/still/StillImageCaptureDevice.h"
 
 namespace {
 

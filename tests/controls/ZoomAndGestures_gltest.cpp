@@ -3,7 +3,7 @@
 // for the double tap to fail, and pinches zoom by each change.
 #include <gtest/gtest.h>
 
-#include "host/TouchSynthesis.h"
+#include "host/script/TouchSynthesis.h"
 #include "support/ScreenFixture.h"
 #include "ui/UIApplication.h"
 

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "capture/StillImageDecoder.h"
+#include "capture/imaging/StillImageDecoder.h"
 
 namespace e2e {
 

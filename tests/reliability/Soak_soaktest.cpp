@@ -14,7 +14,7 @@
 #include <random>
 
 #include "e2e/HostE2eSupport.h"
-#include "host/FrameStatistics.h"
+#include "host/statistics/FrameStatistics.h"
 
 namespace {
 

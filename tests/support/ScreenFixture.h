@@ -12,7 +12,7 @@
 #include "app/MainStoryboard.h"
 #include "camera/CameraViewController.h"
 #include "capture/CaptureDeviceFactory.h"
-#include "capture/SimulatedCaptureDevice.h"
+#include "capture/virtual/SimulatedCaptureDevice.h"
 #include "dispatch/DispatchQueue.h"
 #include "dispatch/DispatchSemaphore.h"
 #include "pipeline/GPUContext.h"

@@ -4,10 +4,10 @@
 #include <cctype>
 
 #include "capture/CaptureError.h"
-#include "capture/StillImageCaptureDevice.h"
+#include "capture/still/StillImageCaptureDevice.h"
 #include "capture/ThermalPressureMonitor.h"
-#include "capture/V4L2CaptureDevice.h"
-#include "capture/VirtualCaptureDevice.h"
+#include "capture/v4l2/V4L2CaptureDevice.h"
+#include "capture/virtual/VirtualCaptureDevice.h"
 
 namespace {
 bool endsWithIgnoringCase(const std::string& text, const std::string& suffix) {

@@ -5,12 +5,12 @@
 #include <filesystem>
 #include <variant>
 
-#include "capture/V4L2CaptureDevice.h"
+#include "capture/v4l2/V4L2CaptureDevice.h"
 #include "dispatch/DispatchQueue.h"
 #include "foundation/LeakCheck.h"
 #include "foundation/Print.h"
-#include "host/PngFile.h"
-#include "host/UiInspector.h"
+#include "host/screen/PngFile.h"
+#include "host/script/UiInspector.h"
 #include "pipeline/Operations.h"
 #include "ui/UIControls.h"
 

@@ -16,12 +16,12 @@
 
 #include "capture/AVCaptureDevice.h"
 #include "host/CommandLine.h"
-#include "host/FrameCounter.h"
-#include "host/FrameStatistics.h"
-#include "host/ScreenComposer.h"
-#include "host/ScriptParser.h"
-#include "host/ScriptPlayer.h"
-#include "host/TouchSynthesis.h"
+#include "host/statistics/FrameCounter.h"
+#include "host/statistics/FrameStatistics.h"
+#include "host/screen/ScreenComposer.h"
+#include "host/script/ScriptParser.h"
+#include "host/script/ScriptPlayer.h"
+#include "host/script/TouchSynthesis.h"
 #include "ui/UIApplication.h"
 
 class RenderView;

@@ -9,12 +9,12 @@
 #include <sstream>
 
 #include "capture/CaptureDeviceFactory.h"
-#include "capture/SimulatedCaptureDevice.h"
-#include "capture/V4L2CameraListing.h"
+#include "capture/virtual/SimulatedCaptureDevice.h"
+#include "capture/v4l2/V4L2CameraListing.h"
 #include "foundation/Print.h"
 #include "host/FrameMemoryPolicy.h"
-#include "host/HeadlessHost.h"
-#include "host/WindowHost.h"
+#include "host/headless/HeadlessHost.h"
+#include "host/window/WindowHost.h"
 #include "pipeline/GPUContext.h"
 
 namespace host {

@@ -1,0 +1,203 @@
+#include "capture/virtual/VirtualScene.h"
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+
+#include "capture/virtual/SensorModel.h"
+#include "capture/virtual/VirtualSceneLayers.h"
+
+// One frame of the virtual camera: the layers mixed for the lens position, the lamps
+// added, then zoom, gain, noise and sRGB encoding in one pass.
+using namespace virtual_scene;
+
+namespace {
+constexpr int encodeSteps = 4096;
+constexpr uint32_t noiseMask = (1u << 16) - 1;
+
+struct EncodeTables {
+    std::array<float, 256> decode{};
+    std::array<uint8_t, encodeSteps + 1> encode{};
+    std::vector<float> noise = std::vector<float>(noiseMask + 1);
+    EncodeTables() {
+        for (int i = 0; i < 256; ++i)
+            decode[i] = sensor::decodeSRGB(uint8_t(i));
+        for (int i = 0; i <= encodeSteps; ++i)
+            encode[i] = sensor::encodeSRGB(float(i) / encodeSteps);
+        std::mt19937 random(20240611);
+        std::normal_distribution<float> normal(0.0f, 1.0f);
+        for (float& n : noise)
+            n = std::clamp(normal(random), -4.0f, 4.0f);
+    }
+};
+const EncodeTables& tables() {
+    static const EncodeTables t;
+    return t;
+}
+} // namespace
+
+VirtualScene::VirtualScene()
+    : layers_(Layers::shared()), composite_(pixelCount * 3), lit_(pixelCount * 3), meanRadiance_(0.18) {
+    tables();
+    // The meter needs a reading before the first frame: the scene in middle focus.
+    std::array<LevelMix, 3> mix;
+    for (int l = 0; l < 3; ++l)
+        mix[l] = Layers::mixFor(middleSharpAt, layers_->layers[l].sharpAt);
+    compose(mix);
+    lit_ = composite_;
+    meter(1.0);
+}
+
+VirtualScene::~VirtualScene() = default;
+
+CVPixelBufferRef VirtualScene::render(const SensorSettings& settings) {
+    return CVPixelBuffer::make(
+        W, H, [&](uint8_t* rgba, size_t bytesPerRow) { renderInto(settings, rgba, bytesPerRow); });
+}
+
+void VirtualScene::renderInto(const SensorSettings& settings, uint8_t* rgba, size_t bytesPerRow) {
+    std::array<LevelMix, 3> mix;
+    for (int l = 0; l < 3; ++l)
+        mix[l] = Layers::mixFor(settings.lensPosition, layers_->layers[l].sharpAt);
+    if (!composed_ || mix != composedMix_) {
+        compose(mix);
+        lit_ = composite_;
+        lightPatches_.clear();
+        composedMix_ = mix;
+        composed_ = true;
+    }
+    drawLights(settings, mix);
+    meter(settings.zoomFactor);
+    encode(settings, rgba, bytesPerRow);
+}
+
+namespace {
+// One row of a layer between two rungs: a + (b - a) * weight / 16, rounding down.
+const uint8_t* mixedRow(const uint8_t* a, const uint8_t* b, int weight, uint8_t* scratch) {
+    if (weight == 0)
+        return a;
+    for (int i = 0; i < W * 4; ++i)
+        scratch[i] = uint8_t(a[i] + (((int(b[i]) - int(a[i])) * weight) >> 4));
+    return scratch;
+}
+// x / 255 rounded, exact for 0 <= x <= 65535, without a division.
+inline int divide255(int x) {
+    x += 128;
+    return (x + (x >> 8)) >> 8;
+}
+} // namespace
+
+void VirtualScene::compose(const std::array<LevelMix, 3>& mix) {
+    const auto& decode = tables().decode;
+    const std::array<MixedLayer, 3> L{MixedLayer(*layers_, 0, mix[0]), MixedLayer(*layers_, 1, mix[1]),
+                                      MixedLayer(*layers_, 2, mix[2])};
+    std::array<std::array<uint8_t, W * 4>, 3> scratch;
+    std::array<uint8_t, W * 3> composed;
+    for (int y = 0; y < H; ++y) {
+        const size_t rowStart = size_t(y) * W * 4;
+        std::array<const uint8_t*, 3> row;
+        for (int l = 0; l < 3; ++l)
+            row[l] = mixedRow(L[l].lower + rowStart, L[l].upper + rowStart, L[l].weight, scratch[l].data());
+        const uint8_t *far = row[0], *middle = row[1], *near = row[2];
+        // Premultiplied "over": near over middle over far.
+        for (int x = 0; x < W; ++x) {
+            const int clearMiddle = 255 - middle[x * 4 + 3], clearNear = 255 - near[x * 4 + 3];
+            for (int c = 0; c < 3; ++c) {
+                const int behind = middle[x * 4 + c] + divide255(clearMiddle * far[x * 4 + c]);
+                composed[x * 3 + c] = uint8_t(std::min(255, near[x * 4 + c] + divide255(clearNear * behind)));
+            }
+        }
+        float* out = &composite_[size_t(y) * W * 3];
+        for (int i = 0; i < W * 3; ++i)
+            out[i] = decode[composed[i]];
+    }
+}
+
+void VirtualScene::encode(const SensorSettings& settings, uint8_t* rgba, size_t bytesPerRow) {
+    const EncodeTables& t = tables();
+    const float gain = float(sensor::gain(settings.exposureSeconds, settings.iso));
+    const float noiseGain = sensor::noiseGain(settings.iso);
+    const float floor = noiseGain * sensor::noiseFloor, slope = noiseGain * sensor::noiseSlope;
+    const float* noise = t.noise.data();
+    const uint8_t* encodeTable = t.encode.data();
+    const double z = std::clamp(settings.zoomFactor, 1.0, 16.0);
+
+    auto shade = [&](float radiance, uint32_t noiseIndex) {
+        float s = radiance * gain;
+        float v = s + noise[noiseIndex & noiseMask] * (floor + slope * std::min(s, 1.0f));
+        int index = int(v * float(encodeSteps) + 0.5f);
+        return encodeTable[std::clamp(index, 0, encodeSteps)];
+    };
+
+    // Zoom samples the centre of the view between pixels; the column weights are the same
+    // for every row.
+    std::vector<int> column(W);
+    std::vector<float> columnWeight(W);
+    if (z > 1.0) {
+        for (int x = 0; x < W; ++x) {
+            double sx = W / 2.0 + (x + 0.5 - W / 2.0) / z - 0.5;
+            int x0 = std::clamp(int(std::floor(sx)), 0, W - 2);
+            column[x] = x0;
+            columnWeight[x] = float(std::clamp(sx - x0, 0.0, 1.0));
+        }
+    }
+    for (int y = 0; y < H; ++y) {
+        uint8_t* out = rgba + size_t(y) * bytesPerRow;
+        // Each frame and row reads the noise table from somewhere else.
+        const uint32_t offset = uint32_t(settings.sequence * 0x9e3779b1u + uint64_t(y) * 0x85ebca77u) >> 7;
+        if (z <= 1.0) {
+            const float* in = &lit_[size_t(y) * W * 3];
+            for (int x = 0; x < W; ++x) {
+                for (int c = 0; c < 3; ++c)
+                    out[x * 4 + c] = shade(in[x * 3 + c], offset + uint32_t(x * 3 + c));
+                out[x * 4 + 3] = 255;
+            }
+            continue;
+        }
+        double sy = H / 2.0 + (y + 0.5 - H / 2.0) / z - 0.5;
+        int y0 = std::clamp(int(std::floor(sy)), 0, H - 2);
+        float fy = float(std::clamp(sy - y0, 0.0, 1.0));
+        const float* top = &lit_[size_t(y0) * W * 3];
+        const float* bottom = top + W * 3;
+        for (int x = 0; x < W; ++x) {
+            const int i = column[x] * 3;
+            const float fx = columnWeight[x];
+            for (int c = 0; c < 3; ++c) {
+                float upper = top[i + c] + (top[i + 3 + c] - top[i + c]) * fx;
+                float lower = bottom[i + c] + (bottom[i + 3 + c] - bottom[i + c]) * fx;
+                out[x * 4 + c] = shade(upper + (lower - upper) * fy, offset + uint32_t(x * 3 + c));
+            }
+            out[x * 4 + 3] = 255;
+        }
+    }
+}
+
+double VirtualScene::meteredBrightness(const SensorSettings& settings) const {
+    return meanRadiance_.load(std::memory_order_relaxed) *
+           sensor::gain(settings.exposureSeconds, settings.iso);
+}
+
+float VirtualScene::sharpLensPosition(const SensorSettings& settings) const {
+    // Contrast focus looks at a window in the middle of the view: the nearest layer that
+    // fills a good part of it is what the camera focuses on.
+    const double z = std::clamp(settings.zoomFactor, 1.0, 16.0);
+    const double halfW = 80 / z, halfH = 60 / z;
+    const std::array<const uint8_t*, 3> sharp{nullptr, layers_->layers[1].rung(0),
+                                              layers_->layers[2].rung(0)};
+    std::array<int, 3> covered{};
+    int samples = 0;
+    for (int j = 0; j < 12; ++j)
+        for (int i = 0; i < 16; ++i) {
+            int x = int(W / 2 - halfW + (i + 0.5) * 2 * halfW / 16);
+            int y = int(H / 2 - halfH + (j + 0.5) * 2 * halfH / 12);
+            size_t p = size_t(y) * W + size_t(x);
+            for (int l = 1; l < 3; ++l)
+                covered[l] += sharp[l][p * 4 + 3] > 127 ? 1 : 0;
+            ++samples;
+        }
+    if (covered[2] * 4 >= samples)
+        return nearSharpAt;
+    if (covered[1] * 4 >= samples)
+        return middleSharpAt;
+    return farSharpAt;
+}

@@ -1,0 +1,113 @@
+#include "host/script/UiInspector.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+#include "ui/UIControls.h"
+#include "ui/UIViewController.h"
+
+namespace host {
+namespace {
+
+template <typename Number> std::string shortest(Number value) {
+    if (!std::isfinite(value))
+        return "null";
+    char buffer[64];
+    auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    if (error != std::errc{})
+        return "null";
+    return std::string(buffer, end);
+}
+
+const char* boolean(bool value) {
+    return value ? "true" : "false";
+}
+
+// The members of one view's object, or empty for kinds print-ui does not show.
+std::string describeView(const UIView& view) {
+    const std::string hidden = std::string("\"hidden\":") + boolean(view.isHidden());
+    if (auto* label = dynamic_cast<const UILabel*>(&view))
+        return "\"text\":" + jsonString(label->text()) + "," + hidden;
+    if (auto* slider = dynamic_cast<const UISlider*>(&view))
+        return "\"minimum\":" + jsonNumber(slider->minimumValue()) +
+               ",\"maximum\":" + jsonNumber(slider->maximumValue()) +
+               ",\"value\":" + jsonNumber(slider->value()) + "," + hidden;
+    if (auto* control = dynamic_cast<const UISegmentedControl*>(&view))
+        return "\"selectedSegmentIndex\":" + std::to_string(control->selectedSegmentIndex()) + "," + hidden;
+    if (dynamic_cast<const UIStackView*>(&view))
+        return hidden;
+    if (auto* spinner = dynamic_cast<const UIActivityIndicatorView*>(&view))
+        return std::string("\"animating\":") + boolean(spinner->isAnimating()) + "," + hidden;
+    return {};
+}
+
+void collect(const UIView& view, std::string& out) {
+    if (!view.identifier().empty()) {
+        std::string members = describeView(view);
+        if (!members.empty()) {
+            if (out.size() > 1)
+                out += ',';
+            out += jsonString(view.identifier()) + ":{" + members + "}";
+        }
+    }
+    for (const auto& child : view.subviews())
+        collect(*child, out);
+}
+
+} // namespace
+
+std::string jsonString(std::string_view text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (c < 0x20) {
+                char escape[8];
+                std::snprintf(escape, sizeof escape, "\\u%04x", c);
+                out += escape;
+            } else {
+                out += static_cast<char>(c); // UTF-8 passes through whole
+            }
+        }
+    }
+    return out + "\"";
+}
+
+std::string jsonNumber(double value) {
+    return shortest(value);
+}
+std::string jsonNumber(float value) {
+    return shortest(value);
+}
+
+std::string describeUi(const UIView& root, const UIViewController* controller) {
+    std::string out = "{";
+    collect(root, out);
+    for (const char* key : {"hideControls", "selectedFilterIndex"}) {
+        std::optional<std::string> value;
+        if (controller)
+            value = controller->inspectValueForKey(key);
+        if (out.size() > 1)
+            out += ',';
+        out += jsonString(key) + ":" + (value ? *value : "null");
+    }
+    return out + "}";
+}
+
+} // namespace host
