@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all setup build run test test-asan test-tsan build-check bench clean
+.PHONY: all setup build run test test-asan test-tsan build-check bench format format-check clean
 
 all: build
 
@@ -63,6 +63,18 @@ bench:
 	@cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DFERNHOLD_BENCH=ON >/dev/null
 	@cmake --build build-bench -j $(JOBS) --target benchmarks
 	@./scripts/run-benchmarks.sh build-bench
+
+# The style in .clang-format, applied by Debian's clang-format to every C++ file git knows;
+# format-check fails, naming the files, where it would change something.
+FORMAT_FILES = git ls-files -z -- '*.cpp' '*.h'
+
+format:
+	@./scripts/setup.sh format
+	@$(FORMAT_FILES) | xargs -0 clang-format -i
+
+format-check:
+	@./scripts/setup.sh format
+	@$(FORMAT_FILES) | xargs -0 clang-format --dry-run -Werror
 
 clean:
 	rm -rf $(BUILD) build-bench build-asan build-tsan build-release build-clang

@@ -12,12 +12,14 @@ packages=(
   xvfb xdotool
 )
 # Extra groups: "bench" adds OpenCV (the anchor the benchmarks compare against),
-# "fuzz" adds clang with its sanitizer and libFuzzer runtime, "clang" the compiler alone.
+# "fuzz" adds clang with its sanitizer and libFuzzer runtime, "clang" the compiler alone,
+# "format" clang-format.
 for group in "$@"; do
   case "$group" in
     bench) packages+=(libopencv-dev) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     clang) packages+=(clang) ;;
+    format) packages+=(clang-format) ;;
     *) echo "setup.sh: unknown package group '$group'" >&2; exit 2 ;;
   esac
 done

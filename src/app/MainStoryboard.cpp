@@ -6,9 +6,10 @@
 #include "app/MainStoryboard.h"
 #include "camera/CameraViewController.h"
 #include "ui/UIApplication.h"
+#include "ui/UIScreen.h"
 
 namespace {
-constexpr double screenWidth = 390, screenHeight = 844;
+constexpr double screenWidth = UIScreen::width, screenHeight = UIScreen::height;
 constexpr double margin = 12;
 constexpr double pictureTop = 80, pictureHeight = screenWidth * 480.0 / 640.0;
 

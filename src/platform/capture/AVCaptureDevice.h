@@ -127,12 +127,9 @@ class AVCaptureDevice {
     virtual void stopStreaming() = 0;
     virtual bool isStreaming() const = 0;
 
-    // Switches that scripts and tests use on any device: refuse the configuration lock
-    // from now on (true) or grant it again (false); report a system-pressure level (set
-    // on the device's own thread, as a real device reports it).
-    void setRefusesConfigurationLock(bool refuse) { refusesLock_.store(refuse); }
-    bool refusesConfigurationLock() const { return refusesLock_.load(); }
-    void reportSystemPressure(const AVCaptureSystemPressureLevel& level);
+    // How the device keeps a lowered frame rate, for statistics (a webcam says whether the
+    // camera was told or frames are dropped); empty where there is nothing to say.
+    virtual std::string frameRateControl() const { return {}; }
 
     // The observable properties, for key-value observation.
     Observable<AVCaptureSystemPressureState> systemPressureStateProperty;
@@ -154,6 +151,15 @@ class AVCaptureDevice {
 
   protected:
     explicit AVCaptureDevice(AVCaptureDeviceFormat format);
+
+    // Switches that scripts and tests use on any device (through CaptureDeviceSwitches,
+    // never the application): refuse the configuration lock from now on (true) or grant
+    // it again (false); report a system-pressure level (set on the device's own thread, as
+    // a real device reports it).
+    void setRefusesConfigurationLock(bool refuse) { refusesLock_.store(refuse); }
+    bool refusesConfigurationLock() const { return refusesLock_.load(); }
+    void reportSystemPressure(const AVCaptureSystemPressureLevel& level);
+    friend struct CaptureDeviceSwitches;
 
     // What a concrete device does when a write has been accepted; called with the
     // configuration lock held, before observers are told. Defaults do nothing.

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <type_traits>
 
+#include "capture/CaptureDeviceSwitches.h"
 #include "capture/CaptureError.h"
-#include "capture/still/StillImageCaptureDevice.h"
 #include "capture/ThermalPressureMonitor.h"
+#include "capture/still/StillImageCaptureDevice.h"
 #include "capture/v4l2/V4L2CaptureDevice.h"
 #include "capture/virtual/VirtualCaptureDevice.h"
 
@@ -18,15 +20,20 @@ bool endsWithIgnoringCase(const std::string& text, const std::string& suffix) {
     });
 }
 
-// The monitor reports through the device's pressure switch; the device owns it and stops
+// A simulated camera takes its pace from the options; every device follows the machine's
+// thermal state. The monitor reports through the device's pressure switch; the device owns it and stops
 // it before anything else when it goes, so the raw pointer never outlives the device.
-template <typename Device> void followThermalPressure(Device& device, const CaptureDeviceOptions& options) {
+template <typename Device> void applyDeviceOptions(Device& device, const CaptureDeviceOptions& options) {
+    if constexpr (std::is_base_of_v<SimulatedCaptureDevice, Device>)
+        if (options.unlimitedFrameRate)
+            device.setUnlimitedFrameRate(true);
     if (!options.followThermalPressure)
         return;
     Device* target = &device;
     auto monitor = std::make_unique<ThermalPressureMonitor>(
-        options.thermalRoot,
-        [target](const AVCaptureSystemPressureLevel& level) { target->reportSystemPressure(level); });
+        options.thermalRoot, [target](const AVCaptureSystemPressureLevel& level) {
+            CaptureDeviceSwitches::reportSystemPressure(*target, level);
+        });
     if (monitor->hasThermalZones())
         device.adoptPressureMonitor(std::move(monitor));
 }
@@ -40,14 +47,14 @@ std::shared_ptr<AVCaptureDevice> openCaptureDevice(const std::string& source,
                                                    const CaptureDeviceOptions& options, NSError* error) {
     if (source == "virtual") {
         auto device = std::make_shared<VirtualCaptureDevice>();
-        followThermalPressure(*device, options);
+        applyDeviceOptions(*device, options);
         return device;
     }
     if (endsWithIgnoringCase(source, ".png") || endsWithIgnoringCase(source, ".jpg") ||
         endsWithIgnoringCase(source, ".jpeg")) {
         auto device = StillImageCaptureDevice::open(source, error);
         if (device)
-            followThermalPressure(*device, options);
+            applyDeviceOptions(*device, options);
         return device;
     }
     if (isWebcamPath(source)) {
@@ -62,7 +69,7 @@ std::shared_ptr<AVCaptureDevice> openCaptureDevice(const std::string& source,
             device->setFailureHandler(options.onFailure);
         if (options.onAvailabilityChange)
             device->setAvailabilityHandler(options.onAvailabilityChange);
-        followThermalPressure(*device, options);
+        applyDeviceOptions(*device, options);
         return device;
     }
     if (error)

@@ -21,6 +21,9 @@ struct CaptureDeviceOptions {
     // A webcam that goes away (unplugged, broken, stalled) or comes back calls this on its
     // I/O thread; it reopens itself when its node returns.
     std::function<void(bool available)> onAvailabilityChange;
+    // The virtual camera makes frames as fast as the machine allows instead of at its
+    // frame rate (soak tests).
+    bool unlimitedFrameRate = false;
 };
 
 // A webcam's node, by its kernel name or udev's stable links (/dev/v4l/by-id/…).

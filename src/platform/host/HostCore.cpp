@@ -3,16 +3,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <variant>
 
-#include "capture/v4l2/V4L2CaptureDevice.h"
 #include "dispatch/DispatchQueue.h"
 #include "foundation/LeakCheck.h"
 #include "foundation/Print.h"
-#include "host/screen/PngFile.h"
-#include "host/script/UiInspector.h"
+#include "host/script/ViewSearch.h"
 #include "pipeline/Operations.h"
 #include "ui/UIControls.h"
+#include "ui/UIScreen.h"
 
 namespace host {
 namespace {
@@ -24,20 +22,6 @@ using Clock = std::chrono::steady_clock;
 constexpr auto shutdownLimit = std::chrono::seconds(2);
 constexpr auto shutdownQuiet = std::chrono::milliseconds(100);
 
-template <class... Ts> struct Overloaded : Ts... { using Ts::operator()...; };
-// Spelled out for compilers without aggregate deduction (clang before 17).
-template <class... Ts> Overloaded(Ts...) -> Overloaded<Ts...>;
-
-template <typename View> View* findView(UIView& view, const std::string& identifier) {
-    if (view.identifier() == identifier)
-        if (auto* typed = dynamic_cast<View*>(&view))
-            return typed;
-    for (const auto& child : view.subviews())
-        if (auto* found = findView<View>(*child, identifier))
-            return found;
-    return nullptr;
-}
-
 RenderView* findRenderView(UIView& view) {
     if (auto* renderView = dynamic_cast<RenderView*>(&view))
         return renderView;
@@ -45,10 +29,6 @@ RenderView* findRenderView(UIView& view) {
         if (auto* found = findRenderView(*child))
             return found;
     return nullptr;
-}
-
-std::string at(const script::Step& step) {
-    return "script:" + std::to_string(step.line) + ": ";
 }
 
 } // namespace
@@ -156,8 +136,8 @@ void HostCore::startServices() {
                 return self->window_->rootViewController()->inspectValueForKey("frameStatistics");
             },
             [device = configuration_.device]() -> std::string {
-                auto webcam = std::dynamic_pointer_cast<V4L2CaptureDevice>(device->get());
-                return webcam ? webcam->frameRateControl() : std::string();
+                auto opened = device->get();
+                return opened ? opened->frameRateControl() : std::string();
             });
         statistics_->start();
     }
@@ -242,7 +222,7 @@ int HostCore::finish(int status) {
 
 CGPoint HostCore::touchCentre() const {
     CGRect f =
-        renderView_ ? renderView_->frameInRoot() : (window_ ? window_->frame() : CGRectMake(0, 0, 390, 844));
+        renderView_ ? renderView_->frameInRoot() : (window_ ? window_->frame() : UIScreen::mainBounds());
     return {f.origin.x + f.size.width / 2, f.origin.y + f.size.height / 2};
 }
 
@@ -259,149 +239,6 @@ void HostCore::sendGesture(std::vector<UIEvent> events) {
     for (auto& event : events)
         event.timestamp += start;
     sendTouches(events);
-}
-
-void HostCore::runOnMain(const std::function<void()>& work) {
-    DispatchQueue::main().sync(work);
-}
-
-// Relative names land in --out; folders named in the file name are made as needed.
-std::string HostCore::outputPath(const std::string& file) const {
-    std::filesystem::path path(file);
-    if (path.is_relative() && !configuration_.options.outputDirectory.empty())
-        path = std::filesystem::path(configuration_.options.outputDirectory) / path;
-    std::error_code ignored; // a folder that cannot be made shows up as the write's error
-    if (path.has_parent_path())
-        std::filesystem::create_directories(path.parent_path(), ignored);
-    return path.string();
-}
-
-void HostCore::failed(const std::string& line) {
-    failed_.store(true);
-    foundation::logError(line);
-}
-
-void HostCore::perform(const script::Step& step) {
-    std::visit(Overloaded{
-                   [&](const script::Swipe& swipe) {
-                       auto direction = swipe.direction == script::SwipeDirection::left
-                                            ? SwipeDirection::left
-                                            : SwipeDirection::right;
-                       runOnMain([&] { sendGesture(swipeEvents(touchCentre(), direction, 0)); });
-                   },
-                   [&](const script::Tap&) { runOnMain([&] { sendGesture(tapEvents(touchCentre(), 0)); }); },
-                   [&](const script::DoubleTap&) {
-                       runOnMain([&] { sendGesture(doubleTapEvents(touchCentre(), 0)); });
-                   },
-                   [&](const script::Pinch& pinch) {
-                       runOnMain([&] { sendGesture(pinchEvents(touchCentre(), pinch.scale, 0)); });
-                   },
-                   [&](const script::TouchMode& touch) { touchControl(step, touch); },
-                   [&](const script::DragSlider& drag) { dragSlider(step, drag); },
-                   [&](const script::Pressure& pressure) {
-                       if (auto device = configuration_.device->get())
-                           device->reportSystemPressure(pressure.level);
-                       else
-                           foundation::logError(
-                               at(step) + "no capture device is open; the pressure report goes nowhere");
-                   },
-                   [&](const script::Lock& lock) {
-                       if (auto device = configuration_.device->get())
-                           device->setRefusesConfigurationLock(lock.refuse);
-                       else
-                           foundation::logError(at(step) +
-                                                "no capture device is open; the lock switch does nothing");
-                   },
-                   [&](const script::Disappear&) {
-                       runOnMain([&] {
-                           if (auto root = window_ ? window_->rootViewController() : nullptr)
-                               root->viewWillDisappear(false);
-                           screenChanged();
-                       });
-                   },
-                   [&](const script::Appear&) {
-                       runOnMain([&] {
-                           if (auto root = window_ ? window_->rootViewController() : nullptr)
-                               root->viewWillAppear(false);
-                           screenChanged();
-                       });
-                   },
-                   [&](const script::Snapshot& shot) { snapshot(step, shot.file); },
-                   [&](const script::Capture& shot) { capture(step, shot.file); },
-                   [&](const script::PrintUi&) {
-                       std::string line;
-                       runOnMain([&] {
-                           if (window_)
-                               line = describeUi(*window_, window_->rootViewController().get());
-                       });
-                       foundation::logError(line);
-                   },
-                   // The player handles these itself.
-                   [](const script::Wait&) {},
-                   [](const script::WaitFrames&) {},
-                   [](const script::Quit&) {},
-               },
-               step.command);
-}
-
-void HostCore::touchControl(const script::Step& step, const script::TouchMode& touch) {
-    const std::string identifier = script::controlIdentifier(touch.control);
-    runOnMain([&] {
-        auto* control = window_ ? findView<UISegmentedControl>(*window_, identifier) : nullptr;
-        if (!control) {
-            foundation::logError(at(step) + "there is no " + identifier + " on the screen");
-        } else if (control->isHiddenOnScreen()) {
-            foundation::logError(at(step) + identifier + " is hidden; the touch does nothing");
-        } else {
-            control->touchSegment(touch.segment);
-            screenChanged();
-        }
-    });
-}
-
-void HostCore::dragSlider(const script::Step& step, const script::DragSlider& drag) {
-    const std::string identifier = script::sliderIdentifier(drag.slider);
-    runOnMain([&] {
-        auto* slider = window_ ? findView<UISlider>(*window_, identifier) : nullptr;
-        if (!slider) {
-            foundation::logError(at(step) + "there is no " + identifier + " on the screen");
-        } else if (slider->isHiddenOnScreen()) {
-            foundation::logError(at(step) + identifier + " is hidden; the touch does nothing");
-        } else {
-            slider->dragTo(static_cast<float>(drag.value));
-            screenChanged();
-        }
-    });
-}
-
-void HostCore::snapshot(const script::Step& step, const std::string& file) {
-    std::vector<uint8_t> rgba;
-    int width = 0, height = 0;
-    NSError error;
-    bool drawn = false;
-    runOnMain([&] {
-        ScreenComposer* screen = composer(&error);
-        if (screen && window_)
-            drawn = screen->snapshot(*window_, snapshotScale, rgba, width, height, &error);
-    });
-    if (!drawn)
-        return failed(at(step) + "snapshot failed: " + error.localizedDescription());
-    // The encoding happens here, off the main thread, so the screen keeps moving.
-    if (!writePng(outputPath(file), width, height, rgba, &error))
-        failed(at(step) + "snapshot failed: " + error.localizedDescription());
-}
-
-void HostCore::capture(const script::Step& step, const std::string& file) {
-    RenderView::Frame frame;
-    runOnMain([&] {
-        if (renderView_)
-            frame = renderView_->latestFrame();
-    });
-    if (!frame.rgba)
-        return failed(at(step) + "capture failed: no frame has been presented yet");
-    NSError error;
-    if (!writePng(outputPath(file), frame.width, frame.height, *frame.rgba, &error))
-        failed(at(step) + "capture failed: " + error.localizedDescription());
 }
 
 void HostCore::scriptFinished(bool cancelled) {

@@ -16,12 +16,12 @@
 
 #include "capture/AVCaptureDevice.h"
 #include "host/CommandLine.h"
-#include "host/statistics/FrameCounter.h"
-#include "host/statistics/FrameStatistics.h"
 #include "host/screen/ScreenComposer.h"
 #include "host/script/ScriptParser.h"
 #include "host/script/ScriptPlayer.h"
 #include "host/script/TouchSynthesis.h"
+#include "host/statistics/FrameCounter.h"
+#include "host/statistics/FrameStatistics.h"
 #include "ui/UIApplication.h"
 
 class RenderView;
@@ -109,6 +109,10 @@ class HostCore : public UIApplicationHost,
     std::string outputPath(const std::string& file) const;
     void runOnMain(const std::function<void()>& work);
     void touchControl(const script::Step& step, const script::TouchMode& touch);
+    void reportPressure(const script::Step& step, const AVCaptureSystemPressureLevel& level);
+    void switchLock(const script::Step& step, bool refuse);
+    void setAppearance(bool appears);
+    void printUi();
     void dragSlider(const script::Step& step, const script::DragSlider& drag);
     void snapshot(const script::Step& step, const std::string& file);
     void capture(const script::Step& step, const std::string& file);

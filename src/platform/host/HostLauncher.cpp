@@ -9,7 +9,6 @@
 #include <sstream>
 
 #include "capture/CaptureDeviceFactory.h"
-#include "capture/virtual/SimulatedCaptureDevice.h"
 #include "capture/v4l2/V4L2CameraListing.h"
 #include "foundation/Print.h"
 #include "host/FrameMemoryPolicy.h"
@@ -50,6 +49,72 @@ bool hasDisplay() {
     return set("DISPLAY") || set("WAYLAND_DISPLAY");
 }
 
+// The script named on the command line, checked as a whole before anything opens; false
+// (with the status) when it cannot be read or has a bad line.
+bool loadScript(HostConfiguration& configuration, int& exitStatus) {
+    const auto& name = configuration.options.script;
+    if (!name)
+        return true;
+    std::string text, why;
+    if (!readScript(*name, text, why)) {
+        foundation::logError("fernhold: " + why + "; see --help");
+        exitStatus = 2;
+        return false;
+    }
+    auto script = script::parseScript(text);
+    if (auto* problem = std::get_if<script::ParseError>(&script)) {
+        foundation::logError(problem->describe());
+        exitStatus = 2;
+        return false;
+    }
+    configuration.script = std::get<script::Script>(std::move(script));
+    return true;
+}
+
+bool prepareOutputFolder(const Options& options, int& exitStatus) {
+    if (options.outputDirectory.empty())
+        return true;
+    std::error_code error;
+    std::filesystem::create_directories(options.outputDirectory, error);
+    if (!error && std::filesystem::is_directory(options.outputDirectory))
+        return true;
+    foundation::logError("fernhold: cannot create the output folder '" + options.outputDirectory +
+                         "': " + (error ? error.message() : "not a folder"));
+    exitStatus = 1;
+    return false;
+}
+
+// The camera opens its device lazily, through this factory; a failure there is the
+// application's to report. The device follows the machine's thermal state itself.
+void installDeviceFactory(const HostConfiguration& configuration) {
+    std::shared_ptr<OpenedDevice> opened = configuration.device;
+    CaptureDeviceOptions deviceOptions;
+    deviceOptions.onFailure = [opened](const NSError&) { opened->reportFailure(); };
+    deviceOptions.onAvailabilityChange = [opened](bool available) { opened->reportAvailability(available); };
+    // FERNHOLD_UNTHROTTLED=1 (soak tests): a simulated camera makes frames as fast as the
+    // machine allows instead of at its frame rate.
+    const char* unthrottled = std::getenv("FERNHOLD_UNTHROTTLED");
+    deviceOptions.unlimitedFrameRate = unthrottled && std::string(unthrottled) == "1";
+    AVCaptureDevice::setDefaultDeviceFactory(
+        [opened, deviceOptions, source = configuration.options.camera](
+            AVCaptureDevicePosition, NSError* error) -> std::shared_ptr<AVCaptureDevice> {
+            auto device = openCaptureDevice(source, deviceOptions, error);
+            if (device)
+                opened->set(device);
+            return device;
+        });
+}
+
+bool initializeGpu(int& exitStatus) {
+    NSError gpuError;
+    if (GPUContext::initialize(&gpuError))
+        return true;
+    foundation::logError("fernhold: could not create the OpenGL ES context: " +
+                         gpuError.localizedDescription());
+    exitStatus = 1;
+    return false;
+}
+
 } // namespace
 
 std::shared_ptr<UIApplicationHost> makeCommandLineHost(int argc, char** argv, int& exitStatus) {
@@ -72,65 +137,11 @@ std::shared_ptr<UIApplicationHost> makeCommandLineHost(int argc, char** argv, in
         exitStatus = 0;
         return nullptr;
     }
-
-    if (options.script) {
-        std::string text, why;
-        if (!readScript(*options.script, text, why)) {
-            foundation::logError("fernhold: " + why + "; see --help");
-            exitStatus = 2;
-            return nullptr;
-        }
-        auto script = script::parseScript(text);
-        if (auto* problem = std::get_if<script::ParseError>(&script)) {
-            foundation::logError(problem->describe());
-            exitStatus = 2;
-            return nullptr;
-        }
-        configuration.script = std::get<script::Script>(std::move(script));
-    }
-
-    if (!options.outputDirectory.empty()) {
-        std::error_code error;
-        std::filesystem::create_directories(options.outputDirectory, error);
-        if (error || !std::filesystem::is_directory(options.outputDirectory)) {
-            foundation::logError("fernhold: cannot create the output folder '" + options.outputDirectory +
-                                 "': " + (error ? error.message() : "not a folder"));
-            exitStatus = 1;
-            return nullptr;
-        }
-    }
-
-    // The camera opens its device lazily, through this factory; a failure there is the
-    // application's to report. The device follows the machine's thermal state itself.
-    std::shared_ptr<OpenedDevice> opened = configuration.device;
-    // FERNHOLD_UNTHROTTLED=1 (soak tests): a simulated camera makes frames as fast as the
-    // machine allows instead of at its frame rate.
-    const char* unthrottledSetting = std::getenv("FERNHOLD_UNTHROTTLED");
-    const bool unthrottled = unthrottledSetting && std::string(unthrottledSetting) == "1";
-    AVCaptureDevice::setDefaultDeviceFactory(
-        [opened, unthrottled, source = options.camera](AVCaptureDevicePosition,
-                                                       NSError* error) -> std::shared_ptr<AVCaptureDevice> {
-            CaptureDeviceOptions deviceOptions;
-            deviceOptions.onFailure = [opened](const NSError&) { opened->reportFailure(); };
-            deviceOptions.onAvailabilityChange = [opened](bool available) {
-                opened->reportAvailability(available);
-            };
-            auto device = openCaptureDevice(source, deviceOptions, error);
-            if (auto simulated = std::dynamic_pointer_cast<SimulatedCaptureDevice>(device);
-                simulated && unthrottled)
-                simulated->setUnlimitedFrameRate(true);
-            if (device)
-                opened->set(device);
-            return device;
-        });
-
-    NSError gpuError;
-    if (!GPUContext::initialize(&gpuError)) {
-        foundation::logError("fernhold: could not create the OpenGL ES context: " +
-                             gpuError.localizedDescription());
-        exitStatus = 1;
+    if (!loadScript(configuration, exitStatus) || !prepareOutputFolder(options, exitStatus))
         return nullptr;
-    }
+    installDeviceFactory(configuration);
+    if (!initializeGpu(exitStatus))
+        return nullptr;
 
     exitStatus = 0;
     if (!options.headless && hasDisplay()) {

@@ -3,8 +3,8 @@
 // 3.0 context. Every GL call of the image graph runs on that queue, so the graph needs no
 // GL locking and no sharing between contexts; results reach the CPU by reading back.
 //
-// The context renders only into framebuffer objects, so it needs no window: it prefers
-// EGL's surfaceless platform and falls back to the default display with a 1x1 pbuffer.
+// The context renders only into framebuffer objects, so it needs no window (see
+// EGLOffscreenContext for the displays it tries).
 #include <functional>
 #include <memory>
 #include <string>
@@ -13,6 +13,7 @@
 #include "foundation/NSError.h"
 
 class ShaderProgram;
+class EGLOffscreenContext;
 
 class GPUContext {
   public:
@@ -45,9 +46,8 @@ class GPUContext {
   private:
     GPUContext();
     bool setUp(NSError* error); // on the GPU queue
-    struct Egl;
     std::unique_ptr<DispatchQueue> queue_;
-    std::unique_ptr<Egl> egl_;
+    std::unique_ptr<EGLOffscreenContext> egl_;
     std::string description_;
     unsigned emptyVertexArray_ = 0;
     struct ProgramCache;

@@ -41,34 +41,37 @@ GLuint compileShader(GLenum type, const std::string& source, std::string& failur
 }
 } // namespace
 
+unsigned linkShaderProgram(const std::string& vertexSource, const std::string& fragmentSource,
+                           std::string& failure) {
+    GLuint vertex = compileShader(GL_VERTEX_SHADER, vertexSource, failure);
+    if (!vertex)
+        return 0;
+    GLuint fragment = compileShader(GL_FRAGMENT_SHADER, fragmentSource, failure);
+    if (!fragment) {
+        glDeleteShader(vertex);
+        return 0;
+    }
+    GLuint program = glCreateProgram();
+    glAttachShader(program, vertex);
+    glAttachShader(program, fragment);
+    glLinkProgram(program);
+    // The program keeps what it needs; the shaders go once it is linked.
+    glDeleteShader(vertex);
+    glDeleteShader(fragment);
+    GLint linked = GL_FALSE;
+    glGetProgramiv(program, GL_LINK_STATUS, &linked);
+    if (linked)
+        return program;
+    failure = "program failed to link: " + infoLog(program, true);
+    glDeleteProgram(program);
+    return 0;
+}
+
 std::shared_ptr<ShaderProgram> ShaderProgram::compile(const std::string& vertexSource,
                                                       const std::string& fragmentSource, NSError* error) {
     GLuint program = 0;
     std::string failure;
-    GPUContext::shared().runSync([&] {
-        GLuint vertex = compileShader(GL_VERTEX_SHADER, vertexSource, failure);
-        if (!vertex)
-            return;
-        GLuint fragment = compileShader(GL_FRAGMENT_SHADER, fragmentSource, failure);
-        if (!fragment) {
-            glDeleteShader(vertex);
-            return;
-        }
-        program = glCreateProgram();
-        glAttachShader(program, vertex);
-        glAttachShader(program, fragment);
-        glLinkProgram(program);
-        // The program keeps what it needs; the shaders go once it is linked.
-        glDeleteShader(vertex);
-        glDeleteShader(fragment);
-        GLint linked = GL_FALSE;
-        glGetProgramiv(program, GL_LINK_STATUS, &linked);
-        if (!linked) {
-            failure = "program failed to link: " + infoLog(program, true);
-            glDeleteProgram(program);
-            program = 0;
-        }
-    });
+    GPUContext::shared().runSync([&] { program = linkShaderProgram(vertexSource, fragmentSource, failure); });
     if (!program) {
         foundation::logError("gpu: " + failure);
         if (error)

@@ -6,6 +6,12 @@
 
 #include "foundation/NSError.h"
 
+// Compiles and links in the context current on the calling thread (any context, not only
+// the GPU queue's): the program's name, or 0 with `failure` saying which step failed and
+// the GL info log.
+unsigned linkShaderProgram(const std::string& vertexSource, const std::string& fragmentSource,
+                           std::string& failure);
+
 class ShaderProgram {
   public:
     // Compiles and links on the GPU queue (hopping there when called elsewhere). On

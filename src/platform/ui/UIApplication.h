@@ -48,7 +48,7 @@ class UIWindowSceneDelegate {
 // The window: the root of what is shown, and where touch events enter.
 class UIWindow : public UIView {
   public:
-    // A phone-sized portrait screen: 0, 0, 390 x 844 points.
+    // Fills the main screen (UIScreen::mainBounds()).
     UIWindow();
     std::shared_ptr<UIViewController> rootViewController() const { return root_; }
     // Shows the controller's view as the window's subview, filling the window (a

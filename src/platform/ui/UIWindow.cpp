@@ -2,8 +2,9 @@
 #include <algorithm>
 
 #include "ui/UIApplication.h"
+#include "ui/UIScreen.h"
 
-UIWindow::UIWindow() : UIView(CGRectMake(0, 0, 390, 844)) {}
+UIWindow::UIWindow() : UIView(UIScreen::mainBounds()) {}
 
 void UIWindow::setRootViewController(std::shared_ptr<UIViewController> controller) {
     UIRequireMainThread("UIWindow.setRootViewController");

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "capture/virtual/SimulatedCaptureDevice.h"
 #include "capture/imaging/StillImageDecoder.h"
+#include "capture/virtual/SimulatedCaptureDevice.h"
 
 struct StillImage {
     int sourceWidth = 0, sourceHeight = 0;             // as stored in the file

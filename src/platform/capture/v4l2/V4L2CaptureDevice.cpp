@@ -8,10 +8,10 @@
 #include <cmath>
 #include <cstring>
 
-#include "capture/imaging/CameraFrameDecoder.h"
 #include "capture/CaptureError.h"
 #include "capture/OwnChange.h"
 #include "capture/ThermalPressureMonitor.h"
+#include "capture/imaging/CameraFrameDecoder.h"
 #include "foundation/Print.h"
 
 // The device's set-up, its controls and its streaming switch. The I/O thread's loop and

@@ -77,7 +77,7 @@ class V4L2CaptureDevice final : public AVCaptureDevice {
     // How the active minimum frame duration is kept, for statistics: "rate set on the
     // camera 1/5 s" when the camera was told, "rate kept in software 1/5 s" when frames
     // are dropped to it, "" unthrottled.
-    std::string frameRateControl() const;
+    std::string frameRateControl() const override;
     // Keeps `monitor` (reporting to this device) for the device's lifetime; it is stopped
     // first when the device goes.
     void adoptPressureMonitor(std::unique_ptr<ThermalPressureMonitor> monitor);

@@ -3,9 +3,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "capture/OwnChange.h"
 #include "capture/imaging/CameraFrameDecoder.h"
 #include "capture/imaging/FrameScaling.h"
-#include "capture/OwnChange.h"
 #include "capture/v4l2/V4L2CaptureDevice.h"
 #include "foundation/Print.h"
 

@@ -5,8 +5,8 @@
 #include <cstdlib>
 
 #include "capture/OwnChange.h"
-#include "capture/virtual/SensorModel.h"
 #include "capture/ThermalPressureMonitor.h"
+#include "capture/virtual/SensorModel.h"
 
 namespace {
 constexpr auto controlStepInterval = std::chrono::milliseconds(125);

@@ -58,6 +58,9 @@ class FrameSource {
 
 class SimulatedCaptureDevice : public AVCaptureDevice {
   public:
+    // The simulated camera is a test instrument: its switches are part of its interface.
+    using AVCaptureDevice::reportSystemPressure;
+    using AVCaptureDevice::setRefusesConfigurationLock;
     ~SimulatedCaptureDevice() override;
 
     std::string localizedName() const override { return name_; }

@@ -22,7 +22,7 @@ ScreenComposer* HeadlessHost::composer(NSError* error) {
     if (composer_)
         return composer_.get();
     if (!context_)
-        context_ = OffscreenContext::create(error);
+        context_ = EGLOffscreenContext::create("HeadlessHost", error);
     if (!context_)
         return nullptr;
     composer_ = ScreenComposer::create(error);

@@ -3,7 +3,7 @@
 // still composed as the window would show them, with an offscreen context made on the
 // main thread the first time one is asked for.
 #include "host/HostCore.h"
-#include "host/headless/OffscreenContext.h"
+#include "pipeline/EGLOffscreenContext.h"
 
 namespace host {
 
@@ -17,7 +17,7 @@ class HeadlessHost : public HostCore {
     ScreenComposer* composer(NSError* error) override;
 
   private:
-    std::unique_ptr<OffscreenContext> context_;
+    std::unique_ptr<EGLOffscreenContext> context_;
     std::unique_ptr<ScreenComposer> composer_;
 };
 

@@ -1,5 +1,5 @@
 #pragma once
-// Fitting the UI's root (390 x 844 points) into a surface of any size: the largest
+// Fitting the UI's root (the screen's points) into a surface of any size: the largest
 // uniform scale that fits, centred, with bars on the two spare sides.
 #include "media/CGGeometry.h"
 

@@ -47,7 +47,6 @@ class ScreenComposer {
     void drawTree(UIView& view, ImDrawList& list);
     void drawRenderView(const RenderView& view, ImDrawList& list);
     void drawOverlay(ImDrawList& list, double width, double height);
-    void render(const Letterbox& box, int width, int height);
 
     std::unique_ptr<Gl> gl_;
     std::vector<std::string> overlay_;

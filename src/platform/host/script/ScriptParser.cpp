@@ -167,9 +167,9 @@ Result parseCommand(std::string_view name, const Arguments& args) {
         if (args.size() != 1)
             return arity(name, "one direction: left or right");
         if (args[0] == "left")
-            return Swipe{SwipeDirection::left};
+            return Swipe{UISwipeGestureRecognizerDirection::left};
         if (args[0] == "right")
-            return Swipe{SwipeDirection::right};
+            return Swipe{UISwipeGestureRecognizerDirection::right};
         return "swipe: unknown direction " + quoted(args[0]) + " (left or right)";
     }
     if (name == "tap")

@@ -17,9 +17,10 @@
 #include <variant>
 #include <vector>
 
+#include "ui/UIGestureRecognizer.h"
+
 namespace host::script {
 
-enum class SwipeDirection { left, right };
 enum class ModeControl { focus, exposure };
 enum class SliderName { focus, bias, duration, iso };
 
@@ -30,7 +31,7 @@ struct WaitFrames {
     uint64_t frames;
 };
 struct Swipe {
-    SwipeDirection direction;
+    UISwipeGestureRecognizerDirection direction;
 };
 struct Tap {};
 struct DoubleTap {};

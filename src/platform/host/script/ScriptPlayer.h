@@ -9,8 +9,8 @@
 #include <mutex>
 #include <thread>
 
-#include "host/statistics/FrameCounter.h"
 #include "host/script/ScriptParser.h"
+#include "host/statistics/FrameCounter.h"
 
 namespace host {
 

@@ -19,8 +19,9 @@ constexpr int pinchMoves = 6;
 
 } // namespace
 
-std::vector<UIEvent> swipeEvents(CGPoint centre, SwipeDirection direction, double startTime) {
-    const double sign = direction == SwipeDirection::right ? 1 : -1;
+std::vector<UIEvent> swipeEvents(CGPoint centre, UISwipeGestureRecognizerDirection direction,
+                                 double startTime) {
+    const double sign = direction == UISwipeGestureRecognizerDirection::right ? 1 : -1;
     const double startX = centre.x - sign * swipeLength / 2;
     std::vector<UIEvent> events;
     events.push_back(event(UITouchPhase::began, {{0, {startX, centre.y}}}, startTime));

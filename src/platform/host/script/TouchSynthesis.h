@@ -9,10 +9,9 @@
 
 namespace host {
 
-enum class SwipeDirection { left, right };
-
 // One finger moving 150 points through `centre` within 0.2 s: began, moved, ended.
-std::vector<UIEvent> swipeEvents(CGPoint centre, SwipeDirection direction, double startTime);
+std::vector<UIEvent> swipeEvents(CGPoint centre, UISwipeGestureRecognizerDirection direction,
+                                 double startTime);
 // A finger down and up again at `centre`, 0.05 s later.
 std::vector<UIEvent> tapEvents(CGPoint centre, double startTime);
 // Two taps whose downs are 0.1 s apart.

@@ -8,6 +8,7 @@
 
 #include "dispatch/DispatchQueue.h"
 #include "host/screen/Letterbox.h"
+#include "ui/UIScreen.h"
 
 namespace host {
 namespace {
@@ -59,7 +60,8 @@ bool WindowHost::open(NSError* error) {
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 0);
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-    sdlWindow_ = SDL_CreateWindow("Fernhold", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, 390, 844,
+    sdlWindow_ = SDL_CreateWindow("Fernhold", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+                                  int(UIScreen::width), int(UIScreen::height),
                                   SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI);
     if (!sdlWindow_)
         return fail("no window");
@@ -206,8 +208,10 @@ void WindowHost::handleKey(const SDL_KeyboardEvent& key) {
         helpShown_ = false;
         dirty_ = true;
     } else if (code == SDLK_LEFT || code == SDLK_RIGHT) {
-        sendGesture(
-            swipeEvents(touchCentre(), code == SDLK_LEFT ? SwipeDirection::left : SwipeDirection::right, 0));
+        sendGesture(swipeEvents(touchCentre(),
+                                code == SDLK_LEFT ? UISwipeGestureRecognizerDirection::left
+                                                  : UISwipeGestureRecognizerDirection::right,
+                                0));
     } else if (code == SDLK_SPACE) {
         sendGesture(tapEvents(touchCentre(), 0));
     } else if (code == SDLK_RETURN || code == SDLK_KP_ENTER) {

@@ -38,7 +38,7 @@ TEST(ScriptParser, ReadsEveryCommandInItsGoodForms) {
     EXPECT_EQ(std::get<Wait>(only("wait 3600s")).duration, 3600000ms);
     EXPECT_EQ(std::get<WaitFrames>(only("wait 1 frame")).frames, 1u);
     EXPECT_EQ(std::get<WaitFrames>(only("wait 10000000 frames")).frames, 10000000u);
-    EXPECT_EQ(std::get<Swipe>(only("swipe left")).direction, SwipeDirection::left);
+    EXPECT_EQ(std::get<Swipe>(only("swipe left")).direction, UISwipeGestureRecognizerDirection::left);
     EXPECT_EQ(std::get<Pinch>(only("pinch 0.01")).scale, 0.01);
     EXPECT_EQ(std::get<Pinch>(only("pinch 100")).scale, 100);
     int segment = 0;

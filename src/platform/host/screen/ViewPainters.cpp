@@ -1,0 +1,103 @@
+#include "host/screen/ViewPainters.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <numbers>
+
+#include "ui/UIControls.h"
+
+namespace host {
+namespace {
+constexpr float labelPoints = 15, titlePoints = 13;
+constexpr ImU32 shadow = colour(0, 0, 0, 160);
+constexpr ImU32 tint = colour(10, 132, 255); // the controls' accent blue
+} // namespace
+
+void drawText(ImDrawList& list, float size, ImVec2 at, ImU32 colour, const std::string& text,
+              const ImVec4* clip) {
+    ImFont* font = ImGui::GetFont();
+    list.AddText(font, size, ImVec2(at.x + 1, at.y + 1), shadow, text.c_str(), text.c_str() + text.size(), 0,
+                 clip);
+    list.AddText(font, size, at, colour, text.c_str(), text.c_str() + text.size(), 0, clip);
+}
+
+ImVec2 textSize(float size, const std::string& text) {
+    return ImGui::GetFont()->CalcTextSizeA(size, 1e9f, 0, text.c_str(), text.c_str() + text.size());
+}
+
+void drawLabel(ImDrawList& list, const UILabel& label, CGRect f) {
+    if (label.text().empty())
+        return;
+    const ImVec2 size = textSize(labelPoints, label.text());
+    const ImVec4 clip(static_cast<float>(f.origin.x), static_cast<float>(f.origin.y),
+                      static_cast<float>(f.origin.x + f.size.width),
+                      static_cast<float>(f.origin.y + f.size.height));
+    drawText(list, labelPoints, point(f.origin.x, f.origin.y + (f.size.height - size.y) / 2), white,
+             label.text(), &clip);
+}
+
+void drawSlider(ImDrawList& list, const UISlider& slider, CGRect f) {
+    const double range = slider.maximumValue() - slider.minimumValue();
+    const double fraction =
+        range > 0 ? std::clamp((slider.value() - slider.minimumValue()) / range, 0.0, 1.0) : 0.0;
+    const double y = f.origin.y + f.size.height / 2, left = f.origin.x, right = f.origin.x + f.size.width;
+    const double thumbX = left + fraction * (right - left);
+    list.AddRectFilled(point(left, y - 2), point(right, y + 2), colour(120, 120, 128, 200), 2);
+    list.AddRectFilled(point(left, y - 2), point(thumbX, y + 2), tint, 2);
+    list.AddCircleFilled(point(thumbX, y + 1), 11, colour(0, 0, 0, 90));
+    list.AddCircleFilled(point(thumbX, y), 10, white);
+}
+
+void drawSegments(ImDrawList& list, const UISegmentedControl& control, CGRect f) {
+    const int count = control.numberOfSegments();
+    const ImVec2 topLeft = point(f.origin.x, f.origin.y),
+                 bottomRight = point(f.origin.x + f.size.width, f.origin.y + f.size.height);
+    list.AddRectFilled(topLeft, bottomRight, colour(118, 118, 128, 110), 7);
+    if (count <= 0)
+        return;
+    const double width = f.size.width / count;
+    for (int i = 0; i < count; ++i) {
+        const double x = f.origin.x + i * width;
+        if (i == control.selectedSegmentIndex())
+            list.AddRectFilled(point(x + 2, f.origin.y + 2),
+                               point(x + width - 2, f.origin.y + f.size.height - 2), colour(99, 99, 102), 6);
+        else if (i > 0 && i - 1 != control.selectedSegmentIndex())
+            list.AddLine(point(x, f.origin.y + 6), point(x, f.origin.y + f.size.height - 6),
+                         colour(200, 200, 200, 90));
+        const std::string& title = control.titleForSegment(i);
+        const ImVec2 size = textSize(titlePoints, title);
+        const ImVec4 clip(static_cast<float>(x), static_cast<float>(f.origin.y),
+                          static_cast<float>(x + width), static_cast<float>(f.origin.y + f.size.height));
+        drawText(list, titlePoints,
+                 point(x + (width - size.x) / 2, f.origin.y + (f.size.height - size.y) / 2), white, title,
+                 &clip);
+    }
+}
+
+void drawStackPanel(ImDrawList& list, CGRect f) {
+    list.AddRectFilled(point(f.origin.x - 6, f.origin.y - 6),
+                       point(f.origin.x + f.size.width + 6, f.origin.y + f.size.height + 6),
+                       colour(0, 0, 0, 110), 10);
+}
+
+void drawSpinner(ImDrawList& list, const UIActivityIndicatorView& spinner, CGRect f) {
+    const UIColor c = spinner.color();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    const int lead = static_cast<int>(std::fmod(seconds * 12, 12));
+    const double cx = f.origin.x + f.size.width / 2, cy = f.origin.y + f.size.height / 2;
+    const double outer = std::min(f.size.width, f.size.height) / 2, inner = outer * 0.45;
+    for (int spoke = 0; spoke < 12; ++spoke) {
+        const double angle = spoke * (2 * std::numbers::pi / 12) - std::numbers::pi / 2;
+        const int age = (lead - spoke + 12) % 12; // the leading spoke is brightest
+        const int alpha = static_cast<int>(255 * c.alpha * (1.0 - age / 14.0));
+        list.AddLine(point(cx + inner * std::cos(angle), cy + inner * std::sin(angle)),
+                     point(cx + outer * std::cos(angle), cy + outer * std::sin(angle)),
+                     colour(static_cast<int>(c.red * 255), static_cast<int>(c.green * 255),
+                            static_cast<int>(c.blue * 255), alpha),
+                     std::max(2.0, outer / 6));
+    }
+}
+
+} // namespace host

@@ -1,0 +1,186 @@
+// An emulated node's streaming: its buffers, the camera's clock and the pictures it sends.
+#include <turbojpeg.h>
+
+#include "EmulatedHandle.h"
+
+namespace webcam {
+
+// The picture, as YUYV: a diagonal gradient, a bright square that travels across it and a
+// bar along the bottom that grows with the frame count.
+void paint(uint8_t* out, uint32_t w, uint32_t h, uint32_t phase) {
+    const uint32_t side = h / 5, sx = phase * 16 % (w - side), sy = (h - side) / 2,
+                   bar = (phase % 64 + 1) * w / 64;
+    auto luma = [&](uint32_t x, uint32_t y) -> uint8_t {
+        if (x - sx < side && y - sy < side)
+            return 235;
+        return y >= h - h / 20 ? (x < bar ? 200 : 16) : uint8_t(16 + (x + y) * 160 / (w + h));
+    };
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; x += 2, out += 4)
+            out[0] = luma(x, y), out[1] = uint8_t(96 + x * 64 / w), out[2] = luma(x + 1, y),
+            out[3] = uint8_t(160 - y * 64 / h);
+}
+
+std::vector<std::vector<uint8_t>> encodeMjpeg(uint32_t w, uint32_t h) {
+    std::vector<std::vector<uint8_t>> ring;
+    std::vector<uint8_t> yuyv(size_t(w) * h * 2), planes(yuyv.size());
+    uint8_t *y = planes.data(), *u = y + size_t(w) * h, *v = u + size_t(w) * h / 2;
+    const unsigned char* p[3] = {y, u, v};
+    tjhandle tj = tjInitCompress();
+    for (uint32_t phase = 0; phase < mjpegRing; ++phase) {
+        paint(yuyv.data(), w, h, phase);
+        for (size_t i = 0; i < size_t(w) * h / 2; ++i)
+            y[2 * i] = yuyv[4 * i], u[i] = yuyv[4 * i + 1], y[2 * i + 1] = yuyv[4 * i + 2],
+                  v[i] = yuyv[4 * i + 3];
+        unsigned char* jpeg = nullptr;
+        unsigned long size = 0;
+        if (tjCompressFromYUVPlanes(tj, p, int(w), nullptr, int(h), TJSAMP_422, &jpeg, &size, 80, 0) == 0)
+            ring.emplace_back(jpeg, jpeg + size);
+        tjFree(jpeg);
+    }
+    tjDestroy(tj);
+    return ring;
+}
+
+void Handle::close() {
+    std::unique_lock lock(m_);
+    closing_ = true, stopStreaming(), releaseBuffers();
+    lock.unlock();
+    clock_.join();
+}
+
+void* Handle::map(void* addr, size_t length, int prot, int flags, off_t offset) {
+    std::lock_guard lock(m_);
+    const bool fits = !buffers_.empty() && offset % off_t(bufferSize_) == 0 &&
+                      size_t(offset) / bufferSize_ < buffers_.size() && length <= bufferSize_;
+    if (dead_ || !fits)
+        return errno = dead_ ? ENODEV : EINVAL, MAP_FAILED;
+    return ::mmap(addr, length, prot, flags, memfd_, offset);
+}
+
+short Handle::revents(short wanted) {
+    std::lock_guard lock(m_);
+    refresh();
+    if (dead_)
+        return POLLERR | POLLHUP;
+    short r = events_.empty() ? 0 : POLLPRI;
+    if (wanted & (POLLIN | POLLRDNORM)) // a queue that is not streaming has nothing to wait for
+        r |= !streaming_ || failed_ ? POLLERR : done_.empty() ? 0 : POLLIN | POLLRDNORM;
+    return r & (wanted | POLLERR | POLLHUP);
+}
+
+// Brings this handle up to date with the node (m_ held): an unplug, a failure, and the
+// control changes that subscribers are owed events for. A value change reaches every
+// handle but the writer's (V4L2_EVENT_SUB_FL_ALLOW_FEEDBACK is not offered); a flags
+// change reaches all.
+void Handle::refresh() {
+    if (!dead_ && (node_->unplugged || node_->generation != generation_))
+        dead_ = true, signal();
+    if (!failed_ && node_->failure)
+        failed_ = int(node_->failure), signal();
+    for (auto& [id, sub] : subscriptions_) {
+        const int i = controlIndex(id);
+        const ControlState& s = node_->control[i];
+        const uint32_t seen = s.changes, flags = flagsOf(controls[i]);
+        const uint32_t changes = (seen != sub.first && s.writer != token_ ? V4L2_EVENT_CTRL_CH_VALUE : 0) |
+                                 (flags != sub.second ? V4L2_EVENT_CTRL_CH_FLAGS : 0);
+        sub = {seen, flags};
+        if (changes)
+            queueEvent(id, changes);
+    }
+}
+
+// Events for one control merge while pending, as the kernel's do.
+void Handle::queueEvent(uint32_t id, uint32_t changes) {
+    auto pending = std::find_if(events_.begin(), events_.end(), [&](auto& e) { return e.first == id; });
+    if (pending == events_.end())
+        events_.emplace_back(id, changes);
+    else
+        pending->second |= changes;
+    signal();
+}
+
+void Handle::signal() {
+    if (!closing_) // after close() the descriptor's number may be another file's
+        eventfd_write(fd_, 1);
+}
+
+void Handle::startStreaming() {
+    fourcc_ = node_->fourcc, width_ = node_->width, height_ = node_->height;
+    if (fourcc_ == V4L2_PIX_FMT_MJPEG && (ringWidth_ != width_ || ringHeight_ != height_))
+        mjpeg_ = encodeMjpeg(width_, height_), ringWidth_ = width_, ringHeight_ = height_;
+    interval_ = std::chrono::nanoseconds(1'000'000'000LL * node_->numerator /
+                                         std::max(1u, node_->denominator.load()));
+    tick_ = Clock::now() + interval_, sequence_ = 0, streaming_ = true;
+    node_->streaming = uint32_t(getpid());
+    node_->ring();
+}
+
+void Handle::stopStreaming() {
+    if (streaming_ && !dead_)
+        node_->streaming = 0;
+    streaming_ = false;
+    queued_.clear(), done_.clear();
+    for (Buffer& b : buffers_)
+        b.flags = 0;
+    node_->ring(); // the clock stops now, not at its next tick
+}
+
+void Handle::releaseBuffers() {
+    if (memory_)
+        munmap(memory_, bufferSize_ * buffers_.size());
+    if (memfd_ >= 0)
+        REAL(close)(memfd_);
+    memory_ = nullptr, memfd_ = -1;
+    buffers_.clear(), queued_.clear(), done_.clear();
+}
+
+// One tick of the camera's clock: the next frame into the oldest queued buffer, unless
+// the camera is stalled, broken or has no buffer to fill (then the frame is dropped).
+void Handle::produce() {
+    if (node_->stalled || failed_)
+        return;
+    const uint32_t phase = sequence_++;
+    if (queued_.empty())
+        return;
+    Buffer& b = buffers_[queued_.front()];
+    uint8_t* data = memory_ + queued_.front() * bufferSize_;
+    if (fourcc_ == V4L2_PIX_FMT_MJPEG && !mjpeg_.empty()) {
+        const auto& jpeg = mjpeg_[phase % mjpeg_.size()];
+        memcpy(data, jpeg.data(), b.bytesused = uint32_t(std::min(jpeg.size(), bufferSize_)));
+    } else {
+        paint(data, width_, height_, phase);
+        b.bytesused = width_ * height_ * 2;
+    }
+    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch());
+    b.time = {us.count() / 1'000'000, us.count() % 1'000'000}, b.sequence = phase,
+    b.flags = V4L2_BUF_FLAG_DONE;
+    done_.push_back(queued_.front());
+    queued_.pop_front();
+    node_->frames.fetch_add(1);
+    signal();
+}
+
+void Handle::run() {
+    std::unique_lock lock(m_);
+    while (!closing_) {
+        const uint32_t bell = node_->doorbell;
+        refresh();
+        const bool ticking = streaming_ && !dead_;
+        if (ticking && Clock::now() >= tick_) {
+            produce();
+            tick_ += interval_;
+            if (tick_ < Clock::now()) // fell behind: the frames missed are dropped
+                tick_ = Clock::now() + interval_;
+        }
+        const auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(tick_ - Clock::now()).count();
+        timespec due{wait / 1'000'000'000, wait % 1'000'000'000};
+        lock.unlock();
+        if (!ticking || wait > 0)
+            REAL(syscall)
+        (SYS_futex, &node_->doorbell, FUTEX_WAIT, bell, ticking ? &due : nullptr, nullptr, 0);
+        lock.lock();
+    }
+}
+
+} // namespace webcam

@@ -1,0 +1,104 @@
+#pragma once
+// The emulated webcam's handle: one open() of an emulated node, with the camera's clock
+// that fills its buffers. The V4L2 calls it answers are in EmulatedHandleIoctl.cpp, its
+// streaming and clock in EmulatedHandle.cpp; EmulatedWebcam.cpp stands in for libc.
+#include <dlfcn.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "NodeState.h"
+
+// The next definition of a function we stand in for: libc's, or a sanitizer's.
+// Looked up without a guarded static: a sanitizer's runtime calls some of these while it
+// starts, before it could serve a guard's own calls.
+#define REAL(fn)                                                                                             \
+    ([] {                                                                                                    \
+        static std::atomic<void*> f{nullptr};                                                                \
+        void* p = f.load(std::memory_order_relaxed);                                                         \
+        return reinterpret_cast<decltype(&::fn)>(p ? p : f = dlsym(RTLD_NEXT, #fn));                         \
+    }())
+#define COPY_NAME(to, from) snprintf(reinterpret_cast<char*>(to), sizeof(to), "%s", from)
+
+namespace webcam {
+using Clock = std::chrono::steady_clock;
+
+constexpr uint32_t sizes[][2] = {{640, 480}, {1280, 720}, {1920, 1080}};
+constexpr uint32_t intervals[][2] = {{1, 30}, {1, 15}, {1, 10}, {1, 5}};
+constexpr uint32_t capture = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+constexpr uint32_t mjpegRing = 24; // MJPEG frames are encoded once per mode, then repeat
+
+// The picture, as YUYV, and the MJPEG frames of one mode.
+void paint(uint8_t* out, uint32_t w, uint32_t h, uint32_t phase);
+std::vector<std::vector<uint8_t>> encodeMjpeg(uint32_t w, uint32_t h);
+
+struct Buffer {
+    uint32_t flags = 0, bytesused = 0, sequence = 0; // flags: queued, done or neither (dequeued)
+    timeval time{};
+};
+
+class Handle {
+  public:
+    Handle(int fd, NodeState* node, uint64_t token)
+        : fd_(fd), node_(node), token_(token), generation_(node->generation), clock_([this] { run(); }) {}
+    ~Handle() { munmap(node_, sizeof(NodeState)); } // when the last call on it has returned
+
+    void close();
+    void* map(void* addr, size_t length, int prot, int flags, off_t offset);
+    short revents(short wanted);
+    // One V4L2 call, answered as uvcvideo would: 0 or the errno to fail with.
+    int ioctl(unsigned long request, void* arg);
+
+  private:
+    int queryControl(v4l2_queryctrl& q);
+    int setControl(const ControlInfo& c, ControlState& s, int32_t& value);
+    void refresh();
+    void queueEvent(uint32_t id, uint32_t changes);
+    void signal();
+    void startStreaming();
+    void stopStreaming();
+    void releaseBuffers();
+    void produce();
+    void run();
+
+    template <typename T> static T& zeroed(void* arg) { return *static_cast<T*>(arg) = T{}; }
+    bool offers(uint32_t f) const { return f && (node_->formats[0] == f || node_->formats[1] == f); }
+
+    bool heldElsewhere() const { return !streaming_ && node_->held(); }
+
+    // A control whose master is not at its manual setting is inactive.
+    uint32_t flagsOf(const ControlInfo& c) const {
+        const bool automatic = c.master && node_->control[controlIndex(c.master)].value != c.masterManual;
+        return automatic ? V4L2_CTRL_FLAG_INACTIVE : 0;
+    }
+
+    const int fd_;
+    NodeState* const node_;
+    const uint64_t token_; // pid << 32 | handle number: who wrote a control last
+    const uint32_t generation_;
+    std::mutex m_;
+    bool dead_ = false, closing_ = false, streaming_ = false;
+    int failed_ = 0, memfd_ = -1;
+    uint8_t* memory_ = nullptr;
+    size_t bufferSize_ = 0;
+    std::vector<Buffer> buffers_;
+    std::deque<uint32_t> queued_, done_;
+    uint32_t fourcc_ = 0, width_ = 0, height_ = 0, sequence_ = 0, ringWidth_ = 0, ringHeight_ = 0;
+    std::vector<std::vector<uint8_t>> mjpeg_;
+    std::chrono::nanoseconds interval_{};
+    Clock::time_point tick_;
+    std::map<uint32_t, std::pair<uint32_t, uint32_t>> subscriptions_; // id: the changes and flags seen
+    std::deque<std::pair<uint32_t, uint32_t>> events_;
+    uint32_t eventSequence_ = 0;
+    std::thread clock_; // last: it starts on a complete handle
+};
+
+} // namespace webcam

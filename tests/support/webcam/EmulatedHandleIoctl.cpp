@@ -1,0 +1,233 @@
+// The V4L2 calls an emulated node answers, as uvcvideo answers them.
+#include <linux/version.h>
+
+#include "EmulatedHandle.h"
+
+namespace webcam {
+namespace {
+
+const char* menuEntry(uint32_t id, int64_t index) {
+    const bool exposure = id == V4L2_CID_EXPOSURE_AUTO;
+    return exposure && index == V4L2_EXPOSURE_MANUAL              ? "Manual Mode"
+           : exposure && index == V4L2_EXPOSURE_APERTURE_PRIORITY ? "Aperture Priority Mode"
+                                                                  : nullptr;
+}
+
+template <typename Row, size_t N, typename Distance>
+const Row& nearest(const Row (&rows)[N], Distance distance) {
+    return *std::min_element(rows, rows + N, [&](auto& a, auto& b) { return distance(a) < distance(b); });
+}
+
+} // namespace
+
+int Handle::ioctl(unsigned long request, void* arg) {
+    std::lock_guard lock(m_);
+    refresh();
+    if (dead_ || closing_ || (node_->metadata && request != VIDIOC_QUERYCAP))
+        return closing_ ? EBADF : dead_ ? ENODEV : EINVAL; // closing: a call that raced close()
+    const bool set = request == VIDIOC_S_FMT || request == VIDIOC_S_PARM;
+    switch (request) {
+    case VIDIOC_QUERYCAP: {
+        auto& c = zeroed<v4l2_capability>(arg);
+        COPY_NAME(c.driver, "uvcvideo"), COPY_NAME(c.card, "Fernhold Emulated Webcam");
+        COPY_NAME(c.bus_info, "usb-emulated-1"), c.version = LINUX_VERSION_CODE;
+        c.device_caps =
+            (node_->metadata ? V4L2_CAP_META_CAPTURE : V4L2_CAP_VIDEO_CAPTURE) | V4L2_CAP_STREAMING;
+        c.capabilities =
+            c.device_caps | V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_META_CAPTURE | V4L2_CAP_DEVICE_CAPS;
+        return 0;
+    }
+    case VIDIOC_ENUM_FMT: {
+        auto& f = *static_cast<v4l2_fmtdesc*>(arg);
+        if (f.type != capture || f.index >= 2 || !node_->formats[f.index])
+            return EINVAL;
+        const bool mjpeg = (f.pixelformat = node_->formats[f.index]) == V4L2_PIX_FMT_MJPEG;
+        f.flags = mjpeg ? V4L2_FMT_FLAG_COMPRESSED : 0;
+        return COPY_NAME(f.description, mjpeg ? "Motion-JPEG" : "YUYV 4:2:2"), 0;
+    }
+    case VIDIOC_ENUM_FRAMESIZES: {
+        auto& s = *static_cast<v4l2_frmsizeenum*>(arg);
+        if (!offers(s.pixel_format) || s.index >= std::size(sizes))
+            return EINVAL;
+        s.type = V4L2_FRMSIZE_TYPE_DISCRETE, s.discrete = {sizes[s.index][0], sizes[s.index][1]};
+        return 0;
+    }
+    case VIDIOC_ENUM_FRAMEINTERVALS: {
+        auto& i = *static_cast<v4l2_frmivalenum*>(arg);
+        const bool size = std::any_of(std::begin(sizes), std::end(sizes),
+                                      [&](auto& s) { return s[0] == i.width && s[1] == i.height; });
+        if (!offers(i.pixel_format) || !size || i.index >= std::size(intervals))
+            return EINVAL;
+        i.type = V4L2_FRMIVAL_TYPE_DISCRETE, i.discrete = {intervals[i.index][0], intervals[i.index][1]};
+        return 0;
+    }
+    case VIDIOC_G_FMT:
+    case VIDIOC_TRY_FMT:
+    case VIDIOC_S_FMT: {
+        auto& f = *static_cast<v4l2_format*>(arg);
+        auto& pix = f.fmt.pix;
+        if (f.type != capture)
+            return EINVAL;
+        if (set && (node_->busy || !buffers_.empty() || heldElsewhere()))
+            return EBUSY;
+        // The nearest size, as uvcvideo measures it: the area the two do not share.
+        auto& size = nearest(sizes, [&](auto& s) {
+            const uint64_t w = pix.width, h = pix.height;
+            return w * h + s[0] * s[1] - 2 * std::min<uint64_t>(w, s[0]) * std::min<uint64_t>(h, s[1]);
+        });
+        uint32_t fourcc = offers(pix.pixelformat) ? pix.pixelformat : node_->formats[0], w = size[0],
+                 h = size[1];
+        if (set) // and the interval goes back to the default one
+            node_->fourcc = fourcc, node_->width = w, node_->height = h, node_->numerator = intervals[0][0],
+            node_->denominator = intervals[0][1];
+        if (request == VIDIOC_G_FMT)
+            fourcc = node_->fourcc, w = node_->width, h = node_->height;
+        const uint32_t line = fourcc == V4L2_PIX_FMT_YUYV ? w * 2 : 0; // MJPEG: none
+        pix = {w, h, fourcc, V4L2_FIELD_NONE, line, w * h * 2, V4L2_COLORSPACE_SRGB, 0, 0, {0}, 0, 0};
+        return 0;
+    }
+    case VIDIOC_G_PARM:
+    case VIDIOC_S_PARM: {
+        auto& p = *static_cast<v4l2_streamparm*>(arg);
+        if (p.type != capture)
+            return EINVAL;
+        if (set && (node_->busy || streaming_ || heldElsewhere()))
+            return EBUSY;
+        if (set && node_->frameRateControl) {
+            const v4l2_fract want = p.parm.capture.timeperframe;
+            auto& best = nearest(intervals, [&](auto& i) {
+                return std::abs((want.denominator ? double(want.numerator) / want.denominator : 0) -
+                                double(i[0]) / i[1]);
+            });
+            node_->numerator = best[0], node_->denominator = best[1];
+        }
+        p.parm.capture = {};
+        p.parm.capture.capability = node_->frameRateControl ? V4L2_CAP_TIMEPERFRAME : 0;
+        p.parm.capture.timeperframe = {node_->numerator, node_->denominator};
+        return 0;
+    }
+    case VIDIOC_REQBUFS: {
+        auto& r = *static_cast<v4l2_requestbuffers*>(arg);
+        if (r.type != capture || r.memory != V4L2_MEMORY_MMAP)
+            return EINVAL;
+        if (node_->busy || streaming_)
+            return EBUSY;
+        releaseBuffers(); // mappings the program still holds stay valid, as orphans do
+        r.capabilities = V4L2_BUF_CAP_SUPPORTS_MMAP | V4L2_BUF_CAP_SUPPORTS_ORPHANED_BUFS;
+        if ((r.count = std::min(r.count, 32u)) == 0)
+            return 0;
+        const size_t page = size_t(sysconf(_SC_PAGESIZE));
+        bufferSize_ = (size_t(node_->width) * node_->height * 2 + page - 1) / page * page;
+        memfd_ = memfd_create("emulated-webcam", MFD_CLOEXEC);
+        memory_ = static_cast<uint8_t*>(
+            ftruncate(memfd_, off_t(bufferSize_ * r.count)) // no memfd_: fails
+                ? MAP_FAILED
+                : ::mmap(nullptr, bufferSize_ * r.count, PROT_READ | PROT_WRITE, MAP_SHARED, memfd_, 0));
+        if (memory_ == MAP_FAILED)
+            return memory_ = nullptr, releaseBuffers(), ENOMEM;
+        buffers_.assign(r.count, {});
+        return 0;
+    }
+    case VIDIOC_QUERYBUF:
+    case VIDIOC_QBUF:
+    case VIDIOC_DQBUF: {
+        auto& b = *static_cast<v4l2_buffer*>(arg);
+        if (b.type != capture || b.memory != V4L2_MEMORY_MMAP)
+            return EINVAL;
+        if (request == VIDIOC_DQBUF) {
+            if (failed_ || !streaming_ || done_.empty())
+                return failed_ ? failed_ : streaming_ ? EAGAIN : EINVAL;
+            b.index = done_.front();
+            done_.pop_front();
+        }
+        if (b.index >= buffers_.size() || (request == VIDIOC_QBUF && buffers_[b.index].flags))
+            return EINVAL;
+        Buffer& buffer = buffers_[b.index];
+        if (request == VIDIOC_QBUF)
+            buffer.flags = V4L2_BUF_FLAG_QUEUED, queued_.push_back(b.index);
+        b.m.offset = uint32_t(b.index * bufferSize_), b.length = uint32_t(bufferSize_);
+        b.bytesused = buffer.bytesused, b.sequence = buffer.sequence, b.timestamp = buffer.time;
+        b.field = V4L2_FIELD_NONE;
+        b.flags = V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC | V4L2_BUF_FLAG_TSTAMP_SRC_SOE | buffer.flags;
+        if (request == VIDIOC_DQBUF)
+            buffer.flags = 0;
+        return 0;
+    }
+    case VIDIOC_STREAMON:
+    case VIDIOC_STREAMOFF:
+        if (*static_cast<int*>(arg) != int(capture))
+            return EINVAL;
+        if (request == VIDIOC_STREAMOFF)
+            return stopStreaming(), 0;
+        if (node_->busy || heldElsewhere())
+            return EBUSY;
+        return buffers_.empty() ? EINVAL : (startStreaming(), 0);
+    case VIDIOC_QUERYCTRL:
+        return queryControl(*static_cast<v4l2_queryctrl*>(arg));
+    case VIDIOC_QUERYMENU: {
+        auto& m = *static_cast<v4l2_querymenu*>(arg);
+        const char* entry = menuEntry(m.id, m.index);
+        return entry ? COPY_NAME(m.name, entry), m.reserved = 0, 0 : EINVAL;
+    }
+    case VIDIOC_G_CTRL:
+    case VIDIOC_S_CTRL: {
+        auto& c = *static_cast<v4l2_control*>(arg);
+        const int i = controlIndex(c.id);
+        if (i < 0)
+            return EINVAL;
+        if (request == VIDIOC_G_CTRL)
+            return c.value = node_->control[i].value, 0;
+        return setControl(controls[i], node_->control[i], c.value);
+    }
+    case VIDIOC_SUBSCRIBE_EVENT: {
+        auto& s = *static_cast<v4l2_event_subscription*>(arg);
+        const int i = controlIndex(s.id);
+        if (s.type != V4L2_EVENT_CTRL || i < 0)
+            return EINVAL;
+        return subscriptions_[s.id] = {node_->control[i].changes, flagsOf(controls[i])}, 0;
+    }
+    case VIDIOC_DQEVENT: {
+        if (events_.empty())
+            return ENOENT;
+        const auto [id, changes] = events_.front();
+        events_.pop_front();
+        const ControlInfo& c = controls[controlIndex(id)];
+        auto& e = zeroed<v4l2_event>(arg);
+        e.type = V4L2_EVENT_CTRL, e.id = id, e.pending = uint32_t(events_.size()),
+        e.sequence = eventSequence_++;
+        e.u.ctrl.changes = changes, e.u.ctrl.type = c.type,
+        e.u.ctrl.value = node_->control[controlIndex(id)].value;
+        e.u.ctrl.flags = flagsOf(c); // the range fields: nobody reads them
+        return clock_gettime(CLOCK_MONOTONIC, &e.timestamp), 0;
+    }
+    }
+    return ENOTTY;
+}
+
+int Handle::queryControl(v4l2_queryctrl& q) {
+    const uint32_t next = V4L2_CTRL_FLAG_NEXT_CTRL | V4L2_CTRL_FLAG_NEXT_COMPOUND;
+    const ControlInfo* found = nullptr;
+    for (const ControlInfo& c : controls)
+        if ((q.id & next) ? c.id > (q.id & ~next) && (!found || c.id < found->id) : c.id == q.id)
+            found = &c;
+    if (!found)
+        return EINVAL;
+    q = {found->id,           found->type,     {}, found->minimum, found->maximum, found->step,
+         found->defaultValue, flagsOf(*found), {}};
+    return COPY_NAME(q.name, found->name), 0;
+}
+
+// As uvcvideo: clamped and rounded to the step, refused (EACCES) while the control is
+// inactive, its master automatic. A change reaches every other handle's subscription.
+int Handle::setControl(const ControlInfo& c, ControlState& s, int32_t& value) {
+    if (c.type == V4L2_CTRL_TYPE_MENU && !menuEntry(c.id, value))
+        return value < c.minimum || value > c.maximum ? ERANGE : EINVAL;
+    if (flagsOf(c))
+        return EACCES;
+    value = c.minimum + (std::clamp(value, c.minimum, c.maximum) - c.minimum + c.step / 2) / c.step * c.step;
+    if (s.value.exchange(value) != value)
+        s.writer = token_, s.changes.fetch_add(1), node_->ring();
+    return refresh(), 0;
+}
+
+} // namespace webcam
