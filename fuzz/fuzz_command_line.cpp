@@ -33,8 +33,8 @@ bool lowerEndsWith(std::string text, const std::string& suffix) {
 }
 
 bool acceptableCamera(const std::string& source) {
-    // Webcams by kernel name or by udev's stable links (/dev/v4l/by-id/...).
-    return source == "virtual" || source.rfind("/dev/video", 0) == 0 || source.rfind("/dev/v4l/", 0) == 0 ||
+    // Webcams by kernel name or any udev link (/dev/v4l/by-id/..., /dev/webcam).
+    return source == "virtual" || (source.rfind("/dev/", 0) == 0 && source.size() > 5) ||
            lowerEndsWith(source, ".png") || lowerEndsWith(source, ".jpg") || lowerEndsWith(source, ".jpeg");
 }
 
@@ -73,7 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     const auto& options = std::get<host::Options>(result);
-    if (!acceptableCamera(options.camera))
+    // Empty: none named, the launcher picks the first webcam or the virtual camera.
+    if (!options.camera.empty() && !acceptableCamera(options.camera))
         broken("a camera source the factory cannot open was accepted");
     if (options.script && options.script->empty())
         broken("an empty script name was accepted");

@@ -65,9 +65,12 @@ TEST(Webcam, ListsCaptureNodesWithTheirModesAndLeavesOthersOut) {
 }
 
 // The camera's controls in the emulator, by id.
-std::string control(const EmulatedWebcam& webcam, uint32_t id) {
+std::string control(const EmulatedWebcam& webcam, const std::string& node, uint32_t id) {
     char key[16];
-    return std::snprintf(key, sizeof key, "0x%08x", id), webcam.show("video0")[key];
+    return std::snprintf(key, sizeof key, "0x%08x", id), webcam.show(node)[key];
+}
+std::string control(const EmulatedWebcam& webcam, uint32_t id) {
+    return control(webcam, "video0", id);
 }
 
 TEST(Webcam, ControlsMoveTheCameraAndAnotherProgramsChangesReachTheReadouts) {
@@ -121,6 +124,34 @@ TEST(Webcam, TheThrottleReachesTheCameraOrDropsFramesInSoftware) {
     }
 }
 
+// With no --camera the first webcam is used, and said so; without one, the virtual camera.
+// A camera whose format falls back to a slower interval is set to the fastest it lists, the
+// rate the application is told.
+TEST(Webcam, TheFirstWebcamIsTheDefaultAtItsFastestInterval) {
+    EmulatedWebcam webcam, none;
+    webcam.ctl("create video0 --slow-default-interval");
+    ASSERT_EQ(webcam.show("video0")["interval"], "1/15");
+    auto folder = e2e::scratchFolder("default-camera");
+    const Lines args{"--headless", "--script", e2e::writeScript(folder, "wait 10 frames\n")};
+    auto run = e2e::runProgram(folder, args, "", emulatedEnvironment(webcam));
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("fernhold: using the webcam /dev/video0 (Fernhold Emulated Webcam)"),
+              std::string::npos)
+        << run.err;
+    auto shown = webcam.show("video0"); // the state stays with the node after the run
+    EXPECT_GT(std::stol(shown["frames"]), 5);
+    EXPECT_EQ(shown["interval"], "1/30");
+    auto virtualRun = e2e::runProgram(folder, args, "", emulatedEnvironment(none));
+    EXPECT_EQ(virtualRun.status, 0) << virtualRun.err;
+    EXPECT_NE(virtualRun.err.find("fernhold: no webcam found; using the virtual camera"), std::string::npos)
+        << virtualRun.err;
+}
+
+long linesAboutTheCamera(const e2e::Run& run) {
+    return std::count_if(run.errLines.begin(), run.errLines.end(),
+                         [](auto& line) { return line.find("camera '/dev/video0'") != std::string::npos; });
+}
+
 struct Breakdown {
     const char* name;
     const char* breakCommand;
@@ -150,12 +181,7 @@ TEST_P(WebcamBreakdown, ShowsCameraUnavailableAndResumesWhenTheCameraIsBack) {
     EXPECT_EQ(field(ui[1], "cameraUnavailableLabel", "hidden"), "false") << run.err;
     EXPECT_EQ(field(ui[2], "cameraUnavailableLabel", "hidden"), "true") << run.err;
     EXPECT_GT(std::stol(webcam.show("video0")["frames"]), framesWhileAway + 20) << run.err;
-    EXPECT_EQ(
-        std::count_if(run.errLines.begin(), run.errLines.end(),
-                      [](auto& line) { return line.find("camera '/dev/video0'") != std::string::npos; }),
-        2)
-        << "one line going, one coming back:\n"
-        << run.err;
+    EXPECT_EQ(linesAboutTheCamera(run), 2) << "one line going, one coming back:\n" << run.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, WebcamBreakdown,
@@ -163,6 +189,55 @@ INSTANTIATE_TEST_SUITE_P(Faults, WebcamBreakdown,
                                          Breakdown{"eio", "fail video0 EIO", "replug video0"},
                                          Breakdown{"stall", "stall video0", "resume video0"}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A camera replugged under another number is found by its identity, not taken for the
+// other camera now on its old number, and gets back the settings it lost at power-up.
+TEST(Webcam, AReplugUnderAnotherNumberIsFoundWithItsSettings) {
+    EmulatedWebcam webcam;
+    webcam.ctl("create video0");
+    auto run = runOnWebcam(
+        webcam, "renumbered",
+        "wait 1s\ndoubletap\nfocus manual\nslider focus 0.8\nwait 1s\nprint-ui\nwait 4s\nprint-ui\n",
+        [&](int n) {
+            // Ours comes back as video3, usable only once another camera has taken video0.
+            for (const char* step : {"unplug video0", "deny video0", "replug video0 video3",
+                                     "create video0 --bus usb-another-camera", "allow video3"})
+                if (n == 1)
+                    webcam.ctl(step);
+        });
+    ASSERT_EQ(run.status, 0) << run.err;
+    auto ui = run.uiLines();
+    ASSERT_EQ(ui.size(), 2u) << run.err;
+    EXPECT_EQ(field(ui[1], "cameraUnavailableLabel", "hidden"), "true") << run.err;
+    auto moved = webcam.show("video3"), other = webcam.show("video0");
+    EXPECT_GT(std::stol(moved["frames"]), 20) << run.err;
+    EXPECT_EQ(other["frames"], "0") << "the other camera was taken for ours";
+    EXPECT_EQ(control(webcam, "video3", V4L2_CID_FOCUS_AUTO), "0");
+    EXPECT_EQ(control(webcam, "video3", V4L2_CID_FOCUS_ABSOLUTE), "50")
+        << "lens 0.8 of 250 to 0, not the default 0";
+    EXPECT_EQ(field(ui[1], "focusLabel", "text"), "\"Pos 0.800\"") << ui[1];
+}
+
+// Failures that pass while the camera stays plugged in: a stall that a restart of the
+// stream cures, then not enough USB bandwidth for the restart, twice.
+TEST(Webcam, AStallAndAShortBusAreRecoveredWithoutAReplug) {
+    EmulatedWebcam webcam;
+    webcam.ctl("create video0");
+    long before = 0;
+    auto run = runOnWebcam(webcam, "transient", "wait 1s\nprint-ui\nwait 7s\nprint-ui\n", [&](int n) {
+        if (n == 1) {
+            before = std::stol(webcam.show("video0")["frames"]);
+            webcam.ctl("nospace video0 2");
+            webcam.ctl("hiccup video0");
+        }
+    });
+    ASSERT_EQ(run.status, 0) << run.err;
+    auto ui = run.uiLines();
+    ASSERT_EQ(ui.size(), 2u) << run.err;
+    EXPECT_EQ(field(ui[1], "cameraUnavailableLabel", "hidden"), "true") << run.err;
+    EXPECT_GT(std::stol(webcam.show("video0")["frames"]), before + 20) << run.err;
+    EXPECT_EQ(linesAboutTheCamera(run), 2) << "one line going, one coming back:\n" << run.err;
+}
 
 TEST(Webcam, ACameraThatCannotBeUsedIsOneLineAndStatusOne) {
     for (auto [setup, camera, says] :

@@ -61,7 +61,8 @@ struct JpegForm {
     J_COLOR_SPACE input = JCS_RGB, stored = JCS_UNKNOWN;
     int components = 3, quality = 85;
     bool progressive = false, adobeMarker = true;
-    bool huffmanTables = true; // without them, as many webcams send MJPEG: the standard ones are implied
+    bool huffmanTables = true;    // without them, as many webcams send MJPEG: the standard ones are implied
+    unsigned restartInterval = 0; // MCU rows between restart markers; 0 for none
 };
 
 inline Bytes encodeJpeg(int width, int height, const Bytes& samples, const JpegForm& form = {}) {
@@ -83,6 +84,7 @@ inline Bytes encodeJpeg(int width, int height, const Bytes& samples, const JpegF
     jpeg_set_quality(&c, form.quality, TRUE);
     if (form.progressive)
         jpeg_simple_progression(&c);
+    c.restart_in_rows = int(form.restartInterval);
     for (int i = 0; i < NUM_HUFF_TBLS && !form.huffmanTables; ++i)
         for (JHUFF_TBL* table : {c.dc_huff_tbl_ptrs[i], c.ac_huff_tbl_ptrs[i]})
             if (table)

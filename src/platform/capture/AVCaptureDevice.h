@@ -127,9 +127,10 @@ class AVCaptureDevice {
     virtual void stopStreaming() = 0;
     virtual bool isStreaming() const = 0;
 
-    // How the device keeps a lowered frame rate, for statistics (a webcam says whether the
-    // camera was told or frames are dropped); empty where there is nothing to say.
-    virtual std::string frameRateControl() const { return {}; }
+    // What the device adds to the statistics line: how a lowered frame rate is kept (a
+    // webcam says whether the camera was told or frames are dropped), pictures it decoded
+    // in spite of warnings; empty where there is nothing to say.
+    virtual std::string statisticsNote() const { return {}; }
 
     // The observable properties, for key-value observation.
     Observable<AVCaptureSystemPressureState> systemPressureStateProperty;

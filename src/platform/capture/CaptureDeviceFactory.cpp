@@ -8,6 +8,7 @@
 #include "capture/CaptureError.h"
 #include "capture/ThermalPressureMonitor.h"
 #include "capture/still/StillImageCaptureDevice.h"
+#include "capture/v4l2/V4L2CameraIdentity.h"
 #include "capture/v4l2/V4L2CaptureDevice.h"
 #include "capture/virtual/VirtualCaptureDevice.h"
 
@@ -61,7 +62,9 @@ std::shared_ptr<AVCaptureDevice> openCaptureDevice(const std::string& source,
         auto io = openV4L2Device(source, error);
         if (!io)
             return nullptr;
-        auto reopen = [source]() -> std::unique_ptr<V4L2Io> { return openV4L2Device(source, nullptr); };
+        auto reopen = [source](const V4L2CameraIdentity& identity, int* errorNumber) {
+            return openV4L2Camera(source, identity, errorNumber);
+        };
         auto device = V4L2CaptureDevice::open(std::move(io), source, error, reopen);
         if (!device)
             return nullptr;

@@ -2,7 +2,8 @@
 // Opening the capture device the host was told to use:
 //   "virtual"                         the virtual camera;
 //   a path ending in .png/.jpg/.jpeg  a still picture (any letter case);
-//   /dev/video*, /dev/v4l/…            a V4L2 webcam (isWebcamPath).
+//   a path under /dev/                 a V4L2 webcam: /dev/videoN, udev's stable links
+//                                     (/dev/v4l/by-id/…) or a udev rule's own (/dev/webcam).
 // Anything else is refused with an error saying what is accepted. Error descriptions
 // read well after "Could not initialize rendering pipeline: ".
 #include <functional>
@@ -26,9 +27,10 @@ struct CaptureDeviceOptions {
     bool unlimitedFrameRate = false;
 };
 
-// A webcam's node, by its kernel name or udev's stable links (/dev/v4l/by-id/…).
+// A webcam's node, by its kernel name or any link udev made to it. Whether it really is a
+// video capture node is for opening it to tell.
 inline bool isWebcamPath(const std::string& source) {
-    return source.starts_with("/dev/video") || source.starts_with("/dev/v4l/");
+    return source.starts_with("/dev/") && source.size() > 5;
 }
 
 std::shared_ptr<AVCaptureDevice> openCaptureDevice(const std::string& source, NSError* error);

@@ -34,7 +34,7 @@ std::optional<std::string> checkCameraSource(const std::string& source) {
         if (endsWithIgnoringCase(source, suffix))
             return std::nullopt;
     return "--camera '" + source +
-           "' is not 'virtual', an image file (.png, .jpg) or a video device (/dev/videoN; see "
+           "' is not 'virtual', an image file (.png, .jpg) or a video device under /dev (see "
            "--list-cameras)";
 }
 
@@ -57,8 +57,10 @@ std::variant<Options, ExitRequest> parseCommandLine(int argc, const char* const*
     CLI::App app{"Fernhold: a live camera with GPU filters, bright-region outlines and manual controls.",
                  "fernhold"};
     app.set_version_flag("--version", std::string("fernhold ") + FERNHOLD_VERSION);
-    app.add_option("--camera", options.camera,
-                   "where frames come from: virtual (default), an image file (.png, .jpg) or /dev/videoN");
+    app.add_option(
+        "--camera", options.camera,
+        "where frames come from: virtual, an image file (.png, .jpg) or a video device under /dev; "
+        "default: the first webcam, else virtual");
     app.add_flag("--headless", options.headless, "run without a window (also when there is no display)");
     app.add_option("--script", script, "play the commands in FILE ('-': standard input), then quit")
         ->type_name("FILE");
@@ -81,8 +83,9 @@ std::variant<Options, ExitRequest> parseCommandLine(int argc, const char* const*
         return usageError(error.what());
     }
 
-    if (auto problem = checkCameraSource(options.camera))
-        return usageError(*problem);
+    if (app.count("--camera"))
+        if (auto problem = checkCameraSource(options.camera))
+            return usageError(*problem);
     if (app.count("--script")) {
         if (script.empty())
             return usageError("--script needs a file name ('-' for standard input)");

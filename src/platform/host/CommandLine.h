@@ -9,8 +9,8 @@
 namespace host {
 
 struct Options {
-    std::string camera = "virtual";    // "virtual", an image file, or a video device
-    bool headless = false;             // never open a window
+    std::string camera;    // "virtual", an image file, a video device; empty: the first webcam, else virtual
+    bool headless = false; // never open a window
     std::optional<std::string> script; // a script file, "-" for standard input
     std::string outputDirectory;       // where relative snapshot names land; empty: the cwd
     std::optional<double> seconds;     // quit after this long

@@ -137,7 +137,7 @@ void HostCore::startServices() {
             },
             [device = configuration_.device]() -> std::string {
                 auto opened = device->get();
-                return opened ? opened->frameRateControl() : std::string();
+                return opened ? opened->statisticsNote() : std::string();
             });
         statistics_->start();
     }

@@ -84,6 +84,21 @@ bool prepareOutputFolder(const Options& options, int& exitStatus) {
     return false;
 }
 
+// With no --camera: the first webcam, else the virtual camera. Said on standard error, as a
+// run that quietly opened a camera (or did not) would puzzle.
+void chooseDefaultCamera(Options& options) {
+    if (!options.camera.empty())
+        return;
+    if (auto webcam = firstCaptureNode()) {
+        options.camera = webcam->path;
+        foundation::logError("fernhold: using the webcam " + webcam->path + " (" + webcam->cardName +
+                             "); --camera virtual shows the synthetic scene");
+    } else {
+        options.camera = "virtual";
+        foundation::logError("fernhold: no webcam found; using the virtual camera");
+    }
+}
+
 // The camera opens its device lazily, through this factory; a failure there is the
 // application's to report. The device follows the machine's thermal state itself.
 void installDeviceFactory(const HostConfiguration& configuration) {
@@ -139,6 +154,7 @@ std::shared_ptr<UIApplicationHost> makeCommandLineHost(int argc, char** argv, in
     }
     if (!loadScript(configuration, exitStatus) || !prepareOutputFolder(options, exitStatus))
         return nullptr;
+    chooseDefaultCamera(configuration.options);
     installDeviceFactory(configuration);
     if (!initializeGpu(exitStatus))
         return nullptr;

@@ -18,7 +18,7 @@ std::variant<host::Options, host::ExitRequest> parse(std::vector<std::string> ar
 
 TEST(CommandLine, DefaultsAndEveryOption) {
     auto defaults = std::get<host::Options>(parse({}));
-    EXPECT_EQ(defaults.camera, "virtual");
+    EXPECT_EQ(defaults.camera, "") << "none named: the launcher picks the first webcam, else virtual";
     EXPECT_FALSE(defaults.headless || defaults.script || defaults.seconds || defaults.statistics);
     EXPECT_TRUE(defaults.outputDirectory.empty());
     auto options = std::get<host::Options>(parse({"--camera", "/dev/video2", "--headless", "--script", "-",
@@ -28,7 +28,9 @@ TEST(CommandLine, DefaultsAndEveryOption) {
     EXPECT_EQ(options.script, "-");
     EXPECT_EQ(options.outputDirectory, "shots");
     EXPECT_EQ(options.seconds, 2.5);
-    EXPECT_EQ(std::get<host::Options>(parse({"--camera=still.JPG"})).camera, "still.JPG");
+    // Any node under /dev: opening it tells whether it is a camera (a udev rule's link too).
+    for (const char* camera : {"still.JPG", "/dev/webcam", "/dev/v4l/by-id/usb-cam-video-index0"})
+        EXPECT_EQ(std::get<host::Options>(parse({std::string("--camera=") + camera})).camera, camera);
     EXPECT_EQ(std::get<host::Options>(parse({"--seconds", "1000000"})).seconds, 1e6);
 }
 
@@ -59,7 +61,7 @@ TEST(CommandLine, RefusesEveryBadFormWithOneLineNamingIt) {
         {{"--out", ""}, ""},
         // sources that cannot be opened
         {{"--camera", "webcam"}, "'webcam'"}, {{"--camera", "picture.gif"}, ""},
-        {{"--camera", "Virtual"}, ""}, {{"--camera", "/dev/sda"}, ""}, {{"--camera", ".pngx"}, ""},
+        {{"--camera", "Virtual"}, ""}, {{"--camera", "/dev/"}, ""}, {{"--camera", ".pngx"}, ""},
         {{"--camera", std::string(60000, 'c')}, ""},
         // repeated
         {{"--camera", "virtual", "--camera", "still.png"}, ""}, {{"--seconds", "1", "--seconds", "2"}, ""},

@@ -31,8 +31,6 @@
 namespace webcam {
 using Clock = std::chrono::steady_clock;
 
-constexpr uint32_t sizes[][2] = {{640, 480}, {1280, 720}, {1920, 1080}};
-constexpr uint32_t intervals[][2] = {{1, 30}, {1, 15}, {1, 10}, {1, 5}};
 constexpr uint32_t capture = V4L2_BUF_TYPE_VIDEO_CAPTURE;
 constexpr uint32_t mjpegRing = 24; // MJPEG frames are encoded once per mode, then repeat
 

@@ -30,7 +30,7 @@ int Handle::ioctl(unsigned long request, void* arg) {
     case VIDIOC_QUERYCAP: {
         auto& c = zeroed<v4l2_capability>(arg);
         COPY_NAME(c.driver, "uvcvideo"), COPY_NAME(c.card, "Fernhold Emulated Webcam");
-        COPY_NAME(c.bus_info, "usb-emulated-1"), c.version = LINUX_VERSION_CODE;
+        COPY_NAME(c.bus_info, node_->bus[0] ? node_->bus : "usb-emulated-1"), c.version = LINUX_VERSION_CODE;
         c.device_caps =
             (node_->metadata ? V4L2_CAP_META_CAPTURE : V4L2_CAP_VIDEO_CAPTURE) | V4L2_CAP_STREAMING;
         c.capabilities =
@@ -78,8 +78,9 @@ int Handle::ioctl(unsigned long request, void* arg) {
         uint32_t fourcc = offers(pix.pixelformat) ? pix.pixelformat : node_->formats[0], w = size[0],
                  h = size[1];
         if (set) // and the interval goes back to the default one
-            node_->fourcc = fourcc, node_->width = w, node_->height = h, node_->numerator = intervals[0][0],
-            node_->denominator = intervals[0][1];
+            node_->fourcc = fourcc, node_->width = w, node_->height = h,
+            node_->numerator = intervals[node_->defaultInterval][0],
+            node_->denominator = intervals[node_->defaultInterval][1];
         if (request == VIDIOC_G_FMT)
             fourcc = node_->fourcc, w = node_->width, h = node_->height;
         const uint32_t line = fourcc == V4L2_PIX_FMT_YUYV ? w * 2 : 0; // MJPEG: none
@@ -154,14 +155,23 @@ int Handle::ioctl(unsigned long request, void* arg) {
         return 0;
     }
     case VIDIOC_STREAMON:
-    case VIDIOC_STREAMOFF:
+    case VIDIOC_STREAMOFF: {
         if (*static_cast<int*>(arg) != int(capture))
             return EINVAL;
         if (request == VIDIOC_STREAMOFF)
             return stopStreaming(), 0;
         if (node_->busy || heldElsewhere())
             return EBUSY;
-        return buffers_.empty() ? EINVAL : (startStreaming(), 0);
+        if (buffers_.empty())
+            return EINVAL;
+        // Not enough USB bandwidth, as uvcvideo says when a second camera takes it.
+        for (uint32_t left = node_->bandwidthShort; left > 0;)
+            if (node_->bandwidthShort.compare_exchange_weak(left, left - 1))
+                return ENOSPC;
+        uint32_t hiccup = 2; // a stall that a restart of the stream cures
+        node_->stalled.compare_exchange_strong(hiccup, 0);
+        return startStreaming(), 0;
+    }
     case VIDIOC_QUERYCTRL:
         return queryControl(*static_cast<v4l2_queryctrl*>(arg));
     case VIDIOC_QUERYMENU: {

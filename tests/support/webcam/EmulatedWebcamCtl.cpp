@@ -1,13 +1,19 @@
 // emulated_webcam_ctl: makes, breaks and inspects the emulated webcam's nodes from outside
 // the program under test.
 //   emulated_webcam_ctl DIR create videoN [--metadata] [--formats mjpeg,yuyv] [--no-frame-rate-control]
-//   emulated_webcam_ctl DIR unplug|replug|stall|resume|busy|idle|deny|allow videoN
+//                                         [--slow-default-interval]  (S_FMT falls back to 1/15 s)
+//                                         [--bus NAME]  (bus info, for a second camera of the same kind)
+//   emulated_webcam_ctl DIR unplug|stall|resume|hiccup|busy|idle|deny|allow videoN
+//   emulated_webcam_ctl DIR replug videoN [videoM]   back with its controls at their defaults,
+//                                                     under another number when given
+//   emulated_webcam_ctl DIR nospace videoN COUNT     the next COUNT STREAMONs fail with ENOSPC
 //   emulated_webcam_ctl DIR fail videoN EIO|ENODEV
 //   emulated_webcam_ctl DIR show videoN       one line of key=value, controls as 0xID=value
 //   emulated_webcam_ctl DIR set videoN ID VALUE
 // `set` is another program's VIDIOC_S_CTRL on /dev/videoN (it prints the value G_CTRL reads
 // back), so it runs with the emulator preloaded, as the program under test does.
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -26,8 +32,9 @@ struct Switch {
     uint32_t value;
 };
 constexpr Switch switches[] = {
-    {"stall", &NodeState::stalled, 1}, {"resume", &NodeState::stalled, 0}, {"busy", &NodeState::busy, 1},
-    {"idle", &NodeState::busy, 0},     {"deny", &NodeState::denied, 1},    {"allow", &NodeState::denied, 0},
+    {"stall", &NodeState::stalled, 1},  {"resume", &NodeState::stalled, 0}, {"busy", &NodeState::busy, 1},
+    {"idle", &NodeState::busy, 0},      {"deny", &NodeState::denied, 1},    {"allow", &NodeState::denied, 0},
+    {"hiccup", &NodeState::stalled, 2}, // a stall that a restart of the stream cures
 };
 
 int usage() {
@@ -49,6 +56,10 @@ int create(const std::string& dir, const std::string& node, int argc, char** arg
             s->metadata = 1;
         else if (option == "--no-frame-rate-control")
             s->frameRateControl = 0;
+        else if (option == "--slow-default-interval")
+            s->defaultInterval = 1;
+        else if (option == "--bus" && i + 1 < argc)
+            std::snprintf(s->bus, sizeof s->bus, "%s", argv[++i]);
         else if (list == "mjpeg" || list == "yuyv" || list == "mjpeg,yuyv" || list == "yuyv,mjpeg")
             s->formats[0] = first,
             s->formats[1] = list.size() > 5 ? first ^ V4L2_PIX_FMT_MJPEG ^ V4L2_PIX_FMT_YUYV : 0;
@@ -57,7 +68,8 @@ int create(const std::string& dir, const std::string& node, int argc, char** arg
     }
     for (size_t i = 0; i < controlCount; ++i)
         s->control[i].value = controls[i].defaultValue;
-    s->fourcc = s->formats[0], s->width = 640, s->height = 480, s->numerator = 1, s->denominator = 30;
+    s->fourcc = s->formats[0], s->width = 640, s->height = 480,
+    s->numerator = intervals[s->defaultInterval][0], s->denominator = intervals[s->defaultInterval][1];
     std::ofstream(dir + "/" + node);
     return 0;
 }
@@ -101,13 +113,23 @@ int main(int argc, char** argv) {
         return std::fprintf(stderr, "emulated_webcam_ctl: no node %s in %s\n", node.c_str(), dir.c_str()), 1;
     const Switch* flip = std::find_if(std::begin(switches), std::end(switches),
                                       [&](const Switch& w) { return command == w.command; });
-    if (flip != std::end(switches))
+    if (flip != std::end(switches)) {
         (s->*flip->field) = flip->value;
-    else if (command == "unplug") // the node's handles die first, then its file goes
+        if (flip->field == &NodeState::denied) // as udev's new permissions, seen by inotify
+            ::chmod(file.c_str(), flip->value ? 0600 : 0660);
+    } else if (command == "unplug") // the node's handles die first, then its file goes
         s->unplugged = 1, s->streaming = 0, ::unlink(file.c_str());
-    else if (command == "replug") // a fresh node (made anew, as a reset camera's is): old handles stay dead
-        s->failure = 0, s->stalled = 0, s->streaming = 0, s->generation.fetch_add(1), s->unplugged = 0,
-        ::unlink(file.c_str()), std::ofstream{file};
+    else if (command == "replug" && argc <= 5) { // a fresh node, as a reset camera's: old handles stay dead
+        const std::string name = argc == 5 ? argv[4] : node;
+        s->failure = 0, s->stalled = 0, s->streaming = 0, s->generation.fetch_add(1);
+        for (size_t i = 0; i < controlCount; ++i) // a camera powers up with its defaults
+            s->control[i].value = controls[i].defaultValue;
+        ::unlink(file.c_str());
+        if (name != node)
+            std::rename((dir + "/." + node + ".state").c_str(), (dir + "/." + name + ".state").c_str());
+        s->unplugged = 0, std::ofstream{dir + "/" + name};
+    } else if (command == "nospace" && argc == 5)
+        s->bandwidthShort = uint32_t(std::strtoul(argv[4], nullptr, 10));
     else if (command == "fail" && argc == 5 &&
              (!std::strcmp(argv[4], "EIO") || !std::strcmp(argv[4], "ENODEV")))
         s->failure = std::strcmp(argv[4], "EIO") ? ENODEV : EIO;

@@ -50,6 +50,10 @@ inline int controlIndex(uint32_t id) {
     return i;
 }
 
+// The modes every emulated camera offers, in both formats.
+inline constexpr uint32_t sizes[][2] = {{640, 480}, {1280, 720}, {1920, 1080}};
+inline constexpr uint32_t intervals[][2] = {{1, 30}, {1, 15}, {1, 10}, {1, 5}};
+
 struct ControlState {
     std::atomic<int32_t> value;
     std::atomic<uint32_t> changes; // bumped by every write that changed the value
@@ -61,10 +65,14 @@ struct NodeState {
     uint32_t metadata;         // a metadata node (as uvcvideo's second node), not a capture one
     uint32_t formats[2];       // the pixel formats offered, in order; 0 for none
     uint32_t frameRateControl; // V4L2_CAP_TIMEPERFRAME
+    uint32_t defaultInterval;  // the interval S_FMT falls back to: 0 the fastest, 1 the next
+    char bus[32];              // bus info; empty for "usb-emulated-1"
     ControlState control[controlCount];
     // Fault switches, set by the control tool.
-    std::atomic<uint32_t> unplugged, stalled, failure /* errno */, busy, denied;
-    std::atomic<uint32_t> generation; // bumped by every replug: handles from before stay dead
+    std::atomic<uint32_t> unplugged, stalled /* 2: until the next STREAMON */, failure /* errno */, busy,
+        denied;
+    std::atomic<uint32_t> bandwidthShort; // how many STREAMONs fail with ENOSPC
+    std::atomic<uint32_t> generation;     // bumped by every replug: handles from before stay dead
     // What the streaming program set last.
     std::atomic<uint32_t> fourcc, width, height, numerator, denominator;
     std::atomic<uint32_t> streaming; // the streaming process's pid, 0 for none

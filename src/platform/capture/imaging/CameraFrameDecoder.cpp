@@ -67,6 +67,15 @@ void CameraFrameDecoder::prepare(const Geometry& geometry) {
 
 bool CameraFrameDecoder::decodeJpegFrame(const uint8_t* jpeg, size_t size, uint8_t* rgba, int width,
                                          int height, size_t bytesPerRow, std::string* reason) {
+    const unsigned long warningsBefore = jpeg_->toleratedWarnings();
+    const bool decoded = decodeJpeg(jpeg, size, rgba, width, height, bytesPerRow, reason);
+    if (decoded && jpeg_->toleratedWarnings() != warningsBefore)
+        ++framesWithWarnings_;
+    return decoded;
+}
+
+bool CameraFrameDecoder::decodeJpeg(const uint8_t* jpeg, size_t size, uint8_t* rgba, int width, int height,
+                                    size_t bytesPerRow, std::string* reason) {
     jpeg_decompress_struct& info = jpeg_->info();
     auto failed = [&] {
         if (reason)

@@ -36,6 +36,9 @@ class CameraFrameDecoder {
     bool decodeJpegFrame(const uint8_t* jpeg, size_t size, uint8_t* rgba, int width, int height,
                          size_t bytesPerRow, std::string* reason);
 
+    // How many MJPEG frames so far decoded whole in spite of a warning from libjpeg.
+    unsigned long framesWithWarnings() const { return framesWithWarnings_; }
+
     // The same for a packed YUYV (YUY2) frame of even width, BT.601 limited range.
     void convertYuyvFrame(const uint8_t* yuyv, int sourceWidth, int sourceHeight, size_t sourceBytesPerRow,
                           uint8_t* rgba, int width, int height, size_t bytesPerRow);
@@ -47,6 +50,8 @@ class CameraFrameDecoder {
         int destinationWidth = 0, destinationHeight = 0;
         friend bool operator==(const Geometry&, const Geometry&) = default;
     };
+    bool decodeJpeg(const uint8_t* jpeg, size_t size, uint8_t* rgba, int width, int height,
+                    size_t bytesPerRow, std::string* reason);
     // Works out the resampling and sizes the buffers, unless the last frame had the same.
     void prepare(const Geometry& geometry);
 
@@ -56,4 +61,5 @@ class CameraFrameDecoder {
     std::vector<uint8_t> decodedRows_; // a ring of rowTaps() decoded rows
     std::vector<const uint8_t*> rowsToBlend_;
     std::vector<uint8_t> blended_, converted_;
+    unsigned long framesWithWarnings_ = 0;
 };

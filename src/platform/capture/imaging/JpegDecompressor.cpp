@@ -34,6 +34,15 @@ void JpegDecompressor::warn(j_common_ptr common, int level) {
     case JWRN_ADOBE_XFORM: // an unknown colour transform, read as none
     case JWRN_BOGUS_ICC:   // we do not use colour profiles
         return;
+    case JWRN_EXTRANEOUS_DATA:
+        // Padding before a restart marker or the end of the picture, which several
+        // cameras write: libjpeg finds the marker and the picture is whole. Anywhere else
+        // the bytes belong to a segment that was cut short.
+        if (const int marker = errors->msg_parm.i[1]; (marker >= 0xd0 && marker <= 0xd7) || marker == 0xd9) {
+            ++errors->tolerated;
+            return;
+        }
+        break;
     case JWRN_JPEG_EOF:
         errors->endedEarly = true;
         break;

@@ -9,8 +9,8 @@
 // together with decoding only the columns (jpeg_crop_scanline) and rows
 // (jpeg_skip_scanlines) that its frame keeps, row by row into its own buffers; every
 // decode needs a memory cap, a limit on progressive scans (through the progress monitor),
-// a choice of which warnings mean damage, and the Adobe marker that says how CMYK is
-// stored. TurboJPEG 2.1 offers only the scaling, and would still report corrupt data
+// a choice of which warnings mean damage (padding before a restart marker does not), and the Adobe marker
+// that says how CMYK is stored. TurboJPEG 2.1 offers only the scaling, and would still report corrupt data
 // only as a warning.
 #include <csetjmp>
 #include <cstddef>
@@ -54,12 +54,16 @@ class JpegDecompressor {
     const char* failure() const { return errors_.message; }
     // Whether it failed because the data ended before the picture did.
     bool endedEarly() const { return errors_.endedEarly; }
+    // How many warnings that leave the picture whole (padding before a restart marker) all
+    // decodes so far have met.
+    unsigned long toleratedWarnings() const { return errors_.tolerated; }
 
   private:
     struct Errors : jpeg_error_mgr {
         std::jmp_buf jump;
         char message[JMSG_LENGTH_MAX];
         bool endedEarly;
+        unsigned long tolerated;
     };
     [[noreturn]] static void stop(j_common_ptr common);
     static void warn(j_common_ptr common, int level);

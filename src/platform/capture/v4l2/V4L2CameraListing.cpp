@@ -1,11 +1,12 @@
 #include "capture/v4l2/V4L2CameraListing.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <map>
 #include <vector>
 
+#include "capture/v4l2/V4L2CameraIdentity.h"
 #include "capture/v4l2/V4L2Io.h"
 #include "capture/v4l2/V4L2ModeChoice.h"
 
@@ -24,21 +25,34 @@ std::string framesPerSecond(const std::vector<V4L2Interval>& intervals) {
     }
     return text + " fps";
 }
+// udev's stable names for `node` (/dev/v4l/by-id/usb-…-video-index0): they survive a
+// replug and a change of number, so they are the ones to put in a script or a launcher.
+std::vector<std::string> stableLinks(const std::string& deviceDirectory, const std::string& node) {
+    std::vector<std::string> links;
+    std::error_code error;
+    const auto target = std::filesystem::canonical(node, error);
+    if (error)
+        return links;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(std::filesystem::path(deviceDirectory) / "v4l" / "by-id", error))
+        if (std::error_code ignored; std::filesystem::canonical(entry.path(), ignored) == target)
+            links.push_back(entry.path().string());
+    std::sort(links.begin(), links.end());
+    return links;
+}
+
 } // namespace
 
+std::optional<CaptureNode> firstCaptureNode(const std::string& deviceDirectory) {
+    for (const auto& [number, path] : videoNodePaths(deviceDirectory))
+        if (auto io = openV4L2Device(path, nullptr))
+            return CaptureNode{path, io->cardName()};
+    return std::nullopt;
+}
+
 std::string describeCameras(const std::string& deviceDirectory) {
-    // Node number order (video2 before video10).
-    std::map<unsigned long, std::string> nodes;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(deviceDirectory, error)) {
-        const std::string name = entry.path().filename().string();
-        if (name.rfind("video", 0) != 0 || name.size() == 5 || name.size() > 9 ||
-            name.find_first_not_of("0123456789", 5) != std::string::npos)
-            continue;
-        nodes.emplace(std::stoul(name.substr(5)), (std::filesystem::path(deviceDirectory) / name).string());
-    }
     std::string table;
-    for (const auto& [number, path] : nodes) {
+    for (const auto& [number, path] : videoNodePaths(deviceDirectory)) {
         NSError openError;
         int why = 0;
         auto io = openV4L2Device(path, &openError, &why);
@@ -48,6 +62,8 @@ std::string describeCameras(const std::string& deviceDirectory) {
             continue;
         }
         table += path + "  " + io->cardName() + "  " + io->busInfo() + "\n";
+        for (const std::string& link : stableLinks(deviceDirectory, path))
+            table += "    " + link + "\n";
         for (const V4L2Mode& mode : io->modes()) {
             char line[64];
             std::snprintf(line, sizeof line, "    %s  %5ux%-5u  ",

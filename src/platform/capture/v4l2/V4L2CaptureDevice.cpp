@@ -71,6 +71,7 @@ V4L2CaptureDevice::V4L2CaptureDevice(std::unique_ptr<V4L2Io> io, V4L2ControlMap 
 }
 
 void V4L2CaptureDevice::takeUp(V4L2Io& camera) {
+    identity_ = identityOf(camera);
     cameraSetsRate_ = camera.canSetFrameInterval();
     for (uint32_t id : controls_.observedControls())
         camera.subscribeControlEvents(id);
@@ -141,6 +142,14 @@ void V4L2CaptureDevice::setAvailabilityHandler(AvailabilityHandler handler) {
 std::string V4L2CaptureDevice::frameRateControl() const {
     std::lock_guard lock(mutex_);
     return frameRateControl_;
+}
+
+std::string V4L2CaptureDevice::statisticsNote() const {
+    std::string note = frameRateControl();
+    if (const unsigned long frames = framesWithWarnings_.load())
+        note += (note.empty() ? "" : ", ") + std::string("JPEG warnings tolerated in ") +
+                std::to_string(frames) + " frames";
+    return note;
 }
 
 bool V4L2CaptureDevice::hasFailed() const {

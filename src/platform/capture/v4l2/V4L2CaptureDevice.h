@@ -20,10 +20,14 @@
 // control changes made by others run on the device thread (a queue labelled "device").
 //
 // A camera that is unplugged or fails while streaming (ENODEV, EIO) writes one line to
-// standard error, reports itself unavailable and is closed; when its node comes back
-// (inotify on the node's folder, no polling) it is opened again with the same mode, frame
-// duration and streaming state, and reports itself available. A stream that stalls
-// (nothing for a few frame durations) is reported unavailable until frames come again.
+// standard error, reports itself unavailable and is closed. It is opened again when a node
+// carrying its identity appears (inotify on /dev, no polling), whatever its number, and
+// sooner for a failure that may pass while the camera stays plugged in (EIO, EBUSY, ENOSPC
+// at STREAMON: not enough USB bandwidth), retried with a growing back-off. It comes back
+// with the same mode, frame duration, streaming state and the settings the user made (a
+// camera powers up with its defaults), and reports itself available once pictures flow. A
+// stream that stalls (nothing for a few frame durations) is reported unavailable, restarted
+// once, then reopened. Each going and coming back is one line, however many tries it takes.
 // Without a way to reopen (a camera given as an io only), a failure is final: the failure
 // handler is called once on the I/O thread and the device stays stopped.
 #include <atomic>
@@ -36,6 +40,7 @@
 #include <thread>
 
 #include "capture/AVCaptureDevice.h"
+#include "capture/v4l2/V4L2CameraIdentity.h"
 #include "capture/v4l2/V4L2ControlMap.h"
 #include "capture/v4l2/V4L2Io.h"
 #include "capture/v4l2/V4L2ModeChoice.h"
@@ -49,8 +54,9 @@ class V4L2CaptureDevice final : public AVCaptureDevice {
     using FailureHandler = std::function<void(const NSError& error)>;
     // Called on the I/O thread when the camera goes away or stalls (false) and comes back.
     using AvailabilityHandler = std::function<void(bool available)>;
-    // Opens the camera again after it came back; null when it cannot (yet).
-    using Reopen = std::function<std::unique_ptr<V4L2Io>()>;
+    // Opens the camera with this identity again after it came back, wherever it is now;
+    // null when it cannot (yet), with the errno of the try.
+    using Reopen = std::function<std::unique_ptr<V4L2Io>(const V4L2CameraIdentity&, int* errorNumber)>;
 
     // Sets up the camera behind `io` (named `path` in messages): its controls, its mode
     // (see V4L2ModeChoice.h), control-change subscriptions. Null with `error` when no
@@ -77,7 +83,9 @@ class V4L2CaptureDevice final : public AVCaptureDevice {
     // How the active minimum frame duration is kept, for statistics: "rate set on the
     // camera 1/5 s" when the camera was told, "rate kept in software 1/5 s" when frames
     // are dropped to it, "" unthrottled.
-    std::string frameRateControl() const override;
+    std::string frameRateControl() const;
+    // frameRateControl(), then ", JPEG warnings tolerated in N frames" once there are any.
+    std::string statisticsNote() const override;
     // Keeps `monitor` (reporting to this device) for the device's lifetime; it is stopped
     // first when the device goes.
     void adoptPressureMonitor(std::unique_ptr<ThermalPressureMonitor> monitor);
@@ -120,6 +128,8 @@ class V4L2CaptureDevice final : public AVCaptureDevice {
     void lose(int error, const std::string& what);
     // I/O thread: blocks until the node is back and opened, or the device is quitting.
     std::shared_ptr<V4L2Io> reconnect();
+    // I/O thread: writes the settings observers see back to a camera just reopened.
+    void restoreSettings(V4L2Io& camera);
     void setAvailable(bool available, const std::string& why);
     void fail(int error, const std::string& what);
     void wakeIoThread();
@@ -139,7 +149,12 @@ class V4L2CaptureDevice final : public AVCaptureDevice {
     std::unique_ptr<CameraFrameDecoder> decoder_;
     std::vector<uint8_t> zoomScratch_;
     bool damagedFrameReported_ = false;
-    bool retryAtOnce_ = true; // reconnect() tries before waiting for the node
+    std::atomic<unsigned long> framesWithWarnings_{0}; // written by the I/O thread
+    bool retryAtOnce_ = true;                          // reconnect() tries before waiting for the node
+    std::chrono::milliseconds retryDelay_{0};          // the back-off for a failure that may pass; 0: none
+    bool announceOnFrame_ = false;                     // "is back" once the first picture arrives
+    bool everStreamed_ = false;                        // EBUSY at STREAMON is final only before this
+    V4L2CameraIdentity identity_;
 
     // Guarded by the configuration lock: what the last write put into effect.
     float lensInEffect_ = 0.5f;

@@ -70,7 +70,7 @@ void V4L2CaptureDevice::ioLoop() {
     bool streamOn = false;
     std::vector<uint8_t> frame;
     Clock::time_point lastDelivery{}, lastFrame{};
-    bool stalled = false;
+    bool restartedForStall = false;
     for (;;) {
         bool wanted, failed, intervalPending;
         {
@@ -107,7 +107,9 @@ void V4L2CaptureDevice::ioLoop() {
         if (wanted != streamOn) {
             int error = wanted ? camera->startStreaming() : camera->stopStreaming();
             if (wanted && error) {
-                if (error == EBUSY || !reopen_)
+                // Busy at the first start is another program's camera; later (after a
+                // reopen) it may pass, as not enough USB bandwidth (ENOSPC) may.
+                if ((error == EBUSY && !everStreamed_) || !reopen_)
                     fail(error, error == EBUSY ? "is busy: another program is using it"
                                                : "could not start streaming");
                 else
@@ -117,9 +119,13 @@ void V4L2CaptureDevice::ioLoop() {
             streamOn = wanted;
             lastFrame = Clock::now();
         }
+        if (announceOnFrame_ && !streamOn) { // nothing to wait for: back as soon as it is open
+            announceOnFrame_ = false;
+            setAvailable(true, "is back");
+        }
         // While streaming, wait no longer than it takes to call the stream stalled.
         int timeoutMs = -1;
-        if (streamOn && !stalled) {
+        if (streamOn) {
             const double frameSeconds =
                 std::max(mode_.intervals.empty() ? 1.0 / 30 : mode_.intervals.back().seconds(),
                          CMTimeGetSeconds(activeVideoMinFrameDuration()));
@@ -128,8 +134,23 @@ void V4L2CaptureDevice::ioLoop() {
             const auto left =
                 std::chrono::duration_cast<std::chrono::milliseconds>(limit - (Clock::now() - lastFrame));
             if (left.count() <= 0) {
-                stalled = true;
+                // First the stream is restarted, which cures many cameras; a stream that
+                // stays silent after that is closed and the camera opened again.
                 setAvailable(false, "stopped sending pictures");
+                if (restartedForStall) {
+                    restartedForStall = false;
+                    lose(ETIMEDOUT, "stopped sending pictures");
+                    streamOn = false;
+                    continue;
+                }
+                restartedForStall = true;
+                camera->stopStreaming();
+                if (int error = camera->startStreaming()) {
+                    lose(error, "could not restart streaming");
+                    streamOn = false;
+                    continue;
+                }
+                lastFrame = Clock::now();
                 continue;
             }
             timeoutMs = int(left.count()) + 1;
@@ -159,8 +180,13 @@ void V4L2CaptureDevice::ioLoop() {
                 continue;
             }
             lastFrame = Clock::now();
-            if (stalled) {
-                stalled = false;
+            everStreamed_ = true;
+            restartedForStall = false;
+            retryDelay_ = std::chrono::milliseconds{0};
+            if (announceOnFrame_) {
+                announceOnFrame_ = false;
+                setAvailable(true, "is back");
+            } else {
                 setAvailable(true, "is sending pictures again");
             }
             deliver(frame, lastDelivery);
@@ -256,6 +282,7 @@ void V4L2CaptureDevice::convert(const std::vector<uint8_t>& frame, uint8_t* out,
             damagedFrameReported_ = true;
             return;
         }
+        framesWithWarnings_.store(decoder_->framesWithWarnings());
     }
     if (zoom > 1.0)
         fitInto(zoomScratch_.data(), cameraFrameWidth, cameraFrameHeight, size_t(cameraFrameWidth) * 4, 4,

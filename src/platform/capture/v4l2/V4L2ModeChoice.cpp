@@ -65,7 +65,16 @@ V4L2ModeChoice chooseV4L2Mode(const std::vector<V4L2Mode>& modes) {
 
 int setChosenMode(V4L2Io& io, V4L2ModeChoice& mode) {
     mode = chooseV4L2Mode(io.modes());
-    return io.setFormat(mode.format);
+    if (int error = io.setFormat(mode.format))
+        return error;
+    // A UVC camera runs a new format at that mode's default interval, which need not be
+    // its fastest; the range the application is told starts at the fastest, so ask for it.
+    // A camera that takes no interval (or refuses this one) runs at its own pace.
+    if (!mode.intervals.empty() && io.canSetFrameInterval()) {
+        V4L2Interval fastest = mode.intervals.front();
+        io.setFrameInterval(fastest);
+    }
+    return 0;
 }
 
 std::string fourCharacterCode(uint32_t pixelFormat) {

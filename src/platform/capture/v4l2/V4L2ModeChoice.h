@@ -19,8 +19,8 @@ struct V4L2ModeChoice {
 };
 
 V4L2ModeChoice chooseV4L2Mode(const std::vector<V4L2Mode>& modes);
-// Chooses among the camera's modes and asks for that one; `mode` holds what was granted.
-// The driver's errno, or 0.
+// Chooses among the camera's modes and asks for that one at its fastest frame interval;
+// `mode` holds what was granted. The driver's errno for the format, or 0.
 int setChosenMode(V4L2Io& io, V4L2ModeChoice& mode);
 
 // "MJPG", "YUYV"…: a pixel format's four characters.

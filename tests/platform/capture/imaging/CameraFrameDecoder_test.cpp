@@ -107,3 +107,29 @@ TEST(CameraFrameDecoder, MjpegWithoutHuffmanTablesDecodesAndDamagedFramesAreRefu
     EXPECT_TRUE(decode(fresh, jpeg, whole, reason));
     EXPECT_EQ(whole, stripped);
 }
+
+// Some cameras pad the entropy data before each restart marker: libjpeg warns of
+// "extraneous bytes" and resynchronises on the marker, the picture whole.
+TEST(CameraFrameDecoder, PaddingBeforeRestartMarkersIsToleratedAndCounted) {
+    const Bytes jpeg = pictures::encodeJpeg(1280, 720, cells(1280, 720), {.restartInterval = 1});
+    Bytes padded;
+    int markers = 0;
+    for (size_t i = 0; i < jpeg.size(); ++i) {
+        // In entropy data a 0xFF is always stuffed (FF 00), so FF D0..D7 is a restart marker.
+        if (jpeg[i] == 0xff && i + 1 < jpeg.size() && jpeg[i + 1] >= 0xd0 && jpeg[i + 1] <= 0xd7)
+            padded.insert(padded.end(), 32, 0x00), ++markers;
+        padded.push_back(jpeg[i]);
+    }
+    ASSERT_GT(markers, 10);
+    Bytes clean(640 * 480 * 4), fromPadded(640 * 480 * 4);
+    std::string reason;
+    CameraFrameDecoder decoder;
+    ASSERT_TRUE(decode(decoder, jpeg, clean, reason)) << reason;
+    EXPECT_EQ(decoder.framesWithWarnings(), 0u);
+    ASSERT_TRUE(decode(decoder, padded, fromPadded, reason)) << reason;
+    EXPECT_EQ(decoder.framesWithWarnings(), 1u);
+    EXPECT_EQ(clean, fromPadded);
+    // A frame cut short is still damage, warnings or not.
+    EXPECT_FALSE(decode(decoder, pictures::cut(padded, padded.size() * 2 / 3), fromPadded, reason));
+    EXPECT_EQ(decoder.framesWithWarnings(), 1u);
+}
