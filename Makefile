@@ -4,12 +4,16 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all setup build run test test-asan test-tsan build-check bench format format-check clean
+.PHONY: all setup setup-test build run test test-asan test-tsan build-check bench format format-check clean
 
 all: build
 
 setup:
 	@./scripts/setup.sh
+
+# The suite also tries the emulated webcam with other V4L2 programs.
+setup-test:
+	@./scripts/setup.sh clients
 
 $(BUILD)/CMakeCache.txt:
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
@@ -22,7 +26,7 @@ run: build
 
 # Our own test builds treat warnings as errors; a plain configure (a user's `make run`, a
 # packager's cmake) does not.
-test: setup
+test: setup setup-test
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFERNHOLD_WERROR=ON $(CMAKE_FLAGS) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
@@ -48,12 +52,12 @@ SAN_ENV := ASAN_OPTIONS=detect_leaks=1:strict_init_order=1 \
 # and the reports still name files and lines.
 SAN_FLAGS := -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1"
 
-test-asan: setup
+test-asan: setup setup-test
 	@cmake -S . -B build-asan $(SAN_FLAGS) -DFERNHOLD_SANITIZE=address,undefined >/dev/null
 	@cmake --build build-asan -j $(JOBS)
 	@cd build-asan && $(SAN_ENV) ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
 
-test-tsan: setup
+test-tsan: setup setup-test
 	@cmake -S . -B build-tsan $(SAN_FLAGS) -DFERNHOLD_SANITIZE=thread >/dev/null
 	@cmake --build build-tsan -j $(JOBS)
 	@cd build-tsan && $(SAN_ENV) ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)

@@ -13,13 +13,14 @@ packages=(
 )
 # Extra groups: "bench" adds OpenCV (the anchor the benchmarks compare against),
 # "fuzz" adds clang with its sanitizer and libFuzzer runtime, "clang" the compiler alone,
-# "format" clang-format.
+# "format" clang-format, "clients" the V4L2 programs the emulated webcam is tried with.
 for group in "$@"; do
   case "$group" in
     bench) packages+=(libopencv-dev) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     clang) packages+=(clang) ;;
     format) packages+=(clang-format) ;;
+    clients) packages+=(v4l-utils gstreamer1.0-tools gstreamer1.0-plugins-good) ;;
     *) echo "setup.sh: unknown package group '$group'" >&2; exit 2 ;;
   esac
 done

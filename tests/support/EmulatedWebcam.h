@@ -19,9 +19,10 @@
 // Give environment() to the program itself (`env <environment()> fernhold ...`), not to a
 // shell or `timeout` in front of it: a sanitizer runtime preloaded into those is only waste.
 //
-// Limits: a handle is not shared by dup() or fork(), it answers as a non-blocking one
-// (DQBUF and DQEVENT never wait: the program opens with O_NONBLOCK), and only poll() (not
-// ppoll() or select()) sees an emulated node's readiness.
+// Limits: a handle is shared by dup() but not by fork(), and it answers as a non-blocking
+// one (DQBUF and DQEVENT never wait: poll(), ppoll() and select() see its readiness).
+// Other programs (v4l2-ctl, GStreamer, ffmpeg) find a node through stat() and sysfs's
+// uevent file, both emulated (support/webcam/EmulatedOtherClients.cpp).
 #include <sys/wait.h>
 
 #include <cstdio>

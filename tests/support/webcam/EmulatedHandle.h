@@ -11,7 +11,9 @@
 #include <cstring>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -45,13 +47,20 @@ struct Buffer {
 
 class Handle {
   public:
-    Handle(int fd, NodeState* node, uint64_t token)
-        : fd_(fd), node_(node), token_(token), generation_(node->generation), clock_([this] { run(); }) {}
+    Handle(int fd, NodeState* node, uint64_t token, uint32_t number)
+        : fd_(fd), node_(node), token_(token), generation_(node->generation), number_(number),
+          clock_([this] { run(); }) {}
     ~Handle() { munmap(node_, sizeof(NodeState)); } // when the last call on it has returned
 
     void close();
     void* map(void* addr, size_t length, int prot, int flags, off_t offset);
     short revents(short wanted);
+    uint32_t number() const { return number_; } // N of /dev/videoN
+    // The descriptor it signals through was closed; `fd`, a dup of it, is still open.
+    void signalThrough(int fd) {
+        std::lock_guard lock(m_);
+        fd_ = fd;
+    }
     // One V4L2 call, answered as uvcvideo would: 0 or the errno to fail with.
     int ioctl(unsigned long request, void* arg);
 
@@ -78,10 +87,11 @@ class Handle {
         return automatic ? V4L2_CTRL_FLAG_INACTIVE : 0;
     }
 
-    const int fd_;
+    int fd_; // an eventfd: readable when there is news
     NodeState* const node_;
     const uint64_t token_; // pid << 32 | handle number: who wrote a control last
     const uint32_t generation_;
+    const uint32_t number_;
     std::mutex m_;
     bool dead_ = false, closing_ = false, streaming_ = false;
     int failed_ = 0, memfd_ = -1;
@@ -96,7 +106,16 @@ class Handle {
     std::map<uint32_t, std::pair<uint32_t, uint32_t>> subscriptions_; // id: the changes and flags seen
     std::deque<std::pair<uint32_t, uint32_t>> events_;
     uint32_t eventSequence_ = 0;
+    uint32_t priority_ = V4L2_PRIORITY_DEFAULT;
     std::thread clock_; // last: it starts on a complete handle
 };
+
+// What EmulatedWebcam.cpp knows of the program's files, for the other stand-ins.
+// The node ("video3") that /dev/video3 names; "" for any other path.
+std::string nodeOf(const char* path);
+// The handle behind `fd`, if it is an emulated node's; `take` also forgets it.
+std::shared_ptr<Handle> find(int fd, bool take = false);
+// poll() over emulated and real descriptors; `emulated` says whether any was emulated.
+int pollEmulated(pollfd* fds, nfds_t n, int timeout, bool& emulated);
 
 } // namespace webcam

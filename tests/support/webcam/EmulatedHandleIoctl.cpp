@@ -25,6 +25,8 @@ int Handle::ioctl(unsigned long request, void* arg) {
     refresh();
     if (dead_ || closing_ || (node_->metadata && request != VIDIOC_QUERYCAP))
         return closing_ ? EBADF : dead_ ? ENODEV : EINVAL; // closing: a call that raced close()
+    if (!arg) // every V4L2 call takes a structure; a call that is none is not ours to judge
+        return _IOC_TYPE(request) == 'V' && _IOC_SIZE(request) ? EFAULT : ENOTTY;
     const bool set = request == VIDIOC_S_FMT || request == VIDIOC_S_PARM;
     switch (request) {
     case VIDIOC_QUERYCAP: {
@@ -32,9 +34,10 @@ int Handle::ioctl(unsigned long request, void* arg) {
         COPY_NAME(c.driver, "uvcvideo"), COPY_NAME(c.card, "Fernhold Emulated Webcam");
         COPY_NAME(c.bus_info, node_->bus[0] ? node_->bus : "usb-emulated-1"), c.version = LINUX_VERSION_CODE;
         c.device_caps =
-            (node_->metadata ? V4L2_CAP_META_CAPTURE : V4L2_CAP_VIDEO_CAPTURE) | V4L2_CAP_STREAMING;
-        c.capabilities =
-            c.device_caps | V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_META_CAPTURE | V4L2_CAP_DEVICE_CAPS;
+            (node_->metadata ? V4L2_CAP_META_CAPTURE : V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_EXT_PIX_FORMAT) |
+            V4L2_CAP_STREAMING;
+        c.capabilities = c.device_caps | V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_META_CAPTURE |
+                         V4L2_CAP_EXT_PIX_FORMAT | V4L2_CAP_DEVICE_CAPS;
         return 0;
     }
     case VIDIOC_ENUM_FMT: {
@@ -42,7 +45,8 @@ int Handle::ioctl(unsigned long request, void* arg) {
         if (f.type != capture || f.index >= 2 || !node_->formats[f.index])
             return EINVAL;
         const bool mjpeg = (f.pixelformat = node_->formats[f.index]) == V4L2_PIX_FMT_MJPEG;
-        f.flags = mjpeg ? V4L2_FMT_FLAG_COMPRESSED : 0;
+        f.flags = mjpeg ? V4L2_FMT_FLAG_COMPRESSED : 0, f.mbus_code = 0;
+        std::fill(std::begin(f.reserved), std::end(f.reserved), 0u);
         return COPY_NAME(f.description, mjpeg ? "Motion-JPEG" : "YUYV 4:2:2"), 0;
     }
     case VIDIOC_ENUM_FRAMESIZES: {
@@ -50,6 +54,7 @@ int Handle::ioctl(unsigned long request, void* arg) {
         if (!offers(s.pixel_format) || s.index >= std::size(sizes))
             return EINVAL;
         s.type = V4L2_FRMSIZE_TYPE_DISCRETE, s.discrete = {sizes[s.index][0], sizes[s.index][1]};
+        s.reserved[0] = s.reserved[1] = 0;
         return 0;
     }
     case VIDIOC_ENUM_FRAMEINTERVALS: {
@@ -59,6 +64,7 @@ int Handle::ioctl(unsigned long request, void* arg) {
         if (!offers(i.pixel_format) || !size || i.index >= std::size(intervals))
             return EINVAL;
         i.type = V4L2_FRMIVAL_TYPE_DISCRETE, i.discrete = {intervals[i.index][0], intervals[i.index][1]};
+        i.reserved[0] = i.reserved[1] = 0;
         return 0;
     }
     case VIDIOC_G_FMT:
@@ -172,6 +178,23 @@ int Handle::ioctl(unsigned long request, void* arg) {
         node_->stalled.compare_exchange_strong(hiccup, 0);
         return startStreaming(), 0;
     }
+    case VIDIOC_G_PRIORITY: // the V4L2 core's, which every driver has
+        return *static_cast<uint32_t*>(arg) = priority_, 0;
+    case VIDIOC_S_PRIORITY:
+        if (*static_cast<uint32_t*>(arg) > V4L2_PRIORITY_RECORD)
+            return EINVAL;
+        return priority_ = *static_cast<uint32_t*>(arg), 0;
+    case VIDIOC_QUERY_EXT_CTRL: {
+        auto& x = *static_cast<v4l2_query_ext_ctrl*>(arg);
+        v4l2_queryctrl q{};
+        q.id = x.id;
+        if (int error = queryControl(q))
+            return error;
+        x = {};
+        x.id = q.id, x.type = q.type, x.minimum = q.minimum, x.maximum = q.maximum, x.step = uint64_t(q.step),
+        x.default_value = q.default_value, x.flags = q.flags, x.elem_size = 4, x.elems = 1;
+        return COPY_NAME(x.name, reinterpret_cast<const char*>(q.name)), 0;
+    }
     case VIDIOC_QUERYCTRL:
         return queryControl(*static_cast<v4l2_queryctrl*>(arg));
     case VIDIOC_QUERYMENU: {
@@ -188,6 +211,49 @@ int Handle::ioctl(unsigned long request, void* arg) {
         if (request == VIDIOC_G_CTRL)
             return c.value = node_->control[i].value, 0;
         return setControl(controls[i], node_->control[i], c.value);
+    }
+    case VIDIOC_ENUMINPUT: { // uvcvideo's one input
+        auto& in = *static_cast<v4l2_input*>(arg);
+        if (in.index != 0)
+            return EINVAL;
+        in = {0, {}, V4L2_INPUT_TYPE_CAMERA, 0, 0, 0, 0, 0, {}};
+        return COPY_NAME(in.name, "Camera 1"), 0;
+    }
+    case VIDIOC_G_INPUT:
+        return *static_cast<int*>(arg) = 0, 0;
+    case VIDIOC_S_INPUT:
+        return *static_cast<int*>(arg) == 0 ? 0 : EINVAL;
+    case VIDIOC_G_EXT_CTRLS:
+    case VIDIOC_TRY_EXT_CTRLS:
+    case VIDIOC_S_EXT_CTRLS: {
+        // All or nothing, as the V4L2 core does it: every control checked first (a bad one
+        // is named by its index; for S_EXT_CTRLS by `count`, nothing having been written),
+        // then each read or written as its G_CTRL or S_CTRL.
+        auto& list = *static_cast<v4l2_ext_controls*>(arg);
+        if (list.count && !list.controls)
+            return EFAULT;
+        for (uint32_t n = 0; n < list.count; ++n) {
+            const int i = controlIndex(list.controls[n].id);
+            const int error = i < 0                                                   ? EINVAL
+                              : request != VIDIOC_G_EXT_CTRLS && flagsOf(controls[i]) ? EACCES
+                                                                                      : 0;
+            if (error)
+                return list.error_idx = request == VIDIOC_S_EXT_CTRLS ? list.count : n, error;
+        }
+        for (uint32_t n = 0; n < list.count && request != VIDIOC_TRY_EXT_CTRLS; ++n) {
+            v4l2_ext_control& c = list.controls[n];
+            const int i = controlIndex(c.id);
+            if (request == VIDIOC_G_EXT_CTRLS) {
+                c.value = node_->control[i].value;
+                continue;
+            }
+            int32_t value = c.value;
+            if (request == VIDIOC_S_EXT_CTRLS)
+                if (int error = setControl(controls[i], node_->control[i], value))
+                    return list.error_idx = n, error;
+            c.value = value;
+        }
+        return 0;
     }
     case VIDIOC_SUBSCRIBE_EVENT: {
         auto& s = *static_cast<v4l2_event_subscription*>(arg);
@@ -216,6 +282,8 @@ int Handle::ioctl(unsigned long request, void* arg) {
 
 int Handle::queryControl(v4l2_queryctrl& q) {
     const uint32_t next = V4L2_CTRL_FLAG_NEXT_CTRL | V4L2_CTRL_FLAG_NEXT_COMPOUND;
+    if ((q.id & next) == V4L2_CTRL_FLAG_NEXT_COMPOUND)
+        return EINVAL; // every control here is a plain one
     const ControlInfo* found = nullptr;
     for (const ControlInfo& c : controls)
         if ((q.id & next) ? c.id > (q.id & ~next) && (!found || c.id < found->id) : c.id == q.id)

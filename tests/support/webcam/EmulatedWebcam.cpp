@@ -15,10 +15,11 @@
 // auto focus) fails with EACCES; S_FMT resets the frame interval to the default one;
 // S_FMT, REQBUFS and S_PARM fail with EBUSY while buffers are allocated or a stream runs.
 //
-// Only what the real libv4l2 (and its plugins) and fernhold call is stood in for: libv4l2
+// What the real libv4l2 (and its plugins) and fernhold call is stood in for here: libv4l2
 // makes its kernel calls through syscall(), the program lists /dev through openat() and
 // watches it with inotify, and the control tool uses libc's open(), ioctl() and close().
-// Nothing here stats a node: neither of them does.
+// What other V4L2 programs (v4l2-ctl, ffmpeg, GStreamer) call besides is in
+// EmulatedOtherClients.cpp: stat() as a character device, libc's mmap(), select(), ppoll().
 #include <signal.h>
 #include <sys/inotify.h>
 
@@ -27,8 +28,7 @@
 
 #include "EmulatedHandle.h"
 
-namespace {
-using namespace webcam;
+namespace webcam {
 
 // The node ("video3") that /dev/video3 names; "" for any other path.
 std::string nodeOf(const char* path) {
@@ -38,25 +38,31 @@ std::string nodeOf(const char* path) {
     return node ? p.substr(5) : "";
 }
 
-// The folder that stands in for /dev when `path` is /dev, else `path` itself.
+// The folder that stands in for /dev when `path` is /dev, else `path` itself; and the
+// file that stands in for a node's /sys/dev/char/81:N/uevent, which v4l2-ctl reads to
+// tell a video node from another.
 std::string devFolder(const char* path) {
     const char* dir = getenv("FERNHOLD_EMULATED_DEV");
     const std::string p = path ? path : "";
+    if (dir && p.starts_with("/sys/dev/char/81:") && p.ends_with("/uevent"))
+        return std::string(dir) + "/.video" + p.substr(17, p.size() - 17 - 7) + ".uevent";
     return dir && (p == "/dev" || p == "/dev/") ? dir : p;
 }
 
 // Built on first use and never destroyed: a program may exit with nodes open and clocks
 // running. No call looks at it before a node is open, so a sanitizer's runtime that maps
 // and opens files through us as it starts (before our constructors) finds nothing here.
+namespace {
 std::map<int, std::shared_ptr<Handle>>& registry() {
     static auto* handles = new std::map<int, std::shared_ptr<Handle>>;
     return *handles;
 }
 std::mutex registryLock;         // constant-initialised
 std::atomic<int> openHandles{0}; // likewise
+} // namespace
 
 // The handle behind `fd`, if it is an emulated node's; `take` also forgets it.
-std::shared_ptr<Handle> find(int fd, bool take = false) {
+std::shared_ptr<Handle> find(int fd, bool take) {
     if (fd < 0 || openHandles == 0)
         return nullptr;
     std::lock_guard lock(registryLock);
@@ -65,6 +71,28 @@ std::shared_ptr<Handle> find(int fd, bool take = false) {
     if (handle && take)
         registry().erase(it), --openHandles;
     return handle;
+}
+
+// Another descriptor of the same open file (GStreamer dups the node's): the same handle,
+// closed when the last of its descriptors is.
+int share(const std::shared_ptr<Handle>& handle, int fd) {
+    if (handle && fd >= 0) {
+        std::lock_guard lock(registryLock);
+        registry()[fd] = handle;
+        ++openHandles;
+    }
+    return fd;
+}
+
+// Whether `handle` has no descriptor left; otherwise it signals through one that is.
+bool lastDescriptor(const std::shared_ptr<Handle>& handle) {
+    std::lock_guard lock(registryLock);
+    const auto other = std::find_if(registry().begin(), registry().end(),
+                                    [&](auto& entry) { return entry.second == handle; });
+    if (other == registry().end())
+        return true;
+    handle->signalThrough(other->first);
+    return false;
 }
 
 // A node is there while its file is (an unplug removes it; the state stays for the tool).
@@ -79,7 +107,8 @@ int openNode(const std::string& name, int flags) {
         return errno = error, -1;
     }
     static std::atomic<uint32_t> opened{0};
-    auto handle = std::make_shared<Handle>(fd, node, uint64_t(getpid()) << 32 | ++opened);
+    auto handle = std::make_shared<Handle>(fd, node, uint64_t(getpid()) << 32 | ++opened,
+                                           uint32_t(std::stoul(name.substr(5))));
     std::lock_guard lock(registryLock);
     registry()[fd] = handle;
     ++openHandles;
@@ -121,7 +150,9 @@ int pollEmulated(pollfd* fds, nfds_t n, int timeout, bool& emulated) {
     return 0;
 }
 
-} // namespace
+} // namespace webcam
+
+using namespace webcam;
 
 // libc's open() and openat() (the kernel's come through syscall()) end in the one place
 // that knows the nodes.
@@ -137,11 +168,32 @@ int pollEmulated(pollfd* fds, nfds_t n, int timeout, bool& emulated) {
 extern "C" {
 OPEN(open, (const char* path, int flags, ...), AT_FDCWD)
 OPEN(openat, (int dirfd, const char* path, int flags, ...), dirfd)
+OPEN(open64, (const char* path, int flags, ...), AT_FDCWD)
+OPEN(openat64, (int dirfd, const char* path, int flags, ...), dirfd)
+// What a program built with _FORTIFY_SOURCE calls for open(path, flags).
+int __open_2(const char* path, int flags) {
+    return openPath(AT_FDCWD, path, flags, 0);
+}
+int __open64_2(const char* path, int flags) {
+    return openPath(AT_FDCWD, path, flags, 0);
+}
+
+// v4l2-ctl reads a node's uevent through the C++ library's files, which open with fopen().
+FILE* fopen(const char* path, const char* mode) {
+    return REAL(fopen)(path ? devFolder(path).c_str() : path, mode);
+}
+FILE* fopen64(const char* path, const char* mode) {
+    return REAL(fopen64)(path ? devFolder(path).c_str() : path, mode);
+}
 
 int close(int fd) {
-    if (auto handle = find(fd, true))
+    if (auto handle = find(fd, true); handle && lastDescriptor(handle))
         handle->close();
     return REAL(close)(fd);
+}
+
+int dup(int fd) noexcept {
+    return share(find(fd), REAL(dup)(fd));
 }
 
 int ioctl(int fd, unsigned long request, ...) noexcept {

@@ -71,6 +71,8 @@ int create(const std::string& dir, const std::string& node, int argc, char** arg
     s->fourcc = s->formats[0], s->width = 640, s->height = 480,
     s->numerator = intervals[s->defaultInterval][0], s->denominator = intervals[s->defaultInterval][1];
     std::ofstream(dir + "/" + node);
+    std::ofstream(dir + "/." + node + ".uevent")
+        << "MAJOR=81\nMINOR=" << node.substr(5) << "\nDEVNAME=" << node << "\n";
     return 0;
 }
 
