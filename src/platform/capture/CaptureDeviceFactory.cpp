@@ -4,8 +4,8 @@
 #include <cctype>
 
 #include "capture/CaptureError.h"
-#include "capture/still/StillImageCaptureDevice.h"
 #include "capture/ThermalPressureMonitor.h"
+#include "capture/still/StillImageCaptureDevice.h"
 #include "capture/v4l2/V4L2CaptureDevice.h"
 #include "capture/virtual/VirtualCaptureDevice.h"
 
@@ -39,13 +39,14 @@ std::shared_ptr<AVCaptureDevice> openCaptureDevice(const std::string& source, NS
 std::shared_ptr<AVCaptureDevice> openCaptureDevice(const std::string& source,
                                                    const CaptureDeviceOptions& options, NSError* error) {
     if (source == "virtual") {
-        auto device = std::make_shared<VirtualCaptureDevice>();
+        auto device = std::make_shared<VirtualCaptureDevice>(options.pictureSize);
         followThermalPressure(*device, options);
         return device;
     }
     if (endsWithIgnoringCase(source, ".png") || endsWithIgnoringCase(source, ".jpg") ||
         endsWithIgnoringCase(source, ".jpeg")) {
-        auto device = StillImageCaptureDevice::open(source, error);
+        auto device =
+            StillImageCaptureDevice::open(source, error, options.pictureSize, options.stillImageFit);
         if (device)
             followThermalPressure(*device, options);
         return device;
@@ -55,7 +56,7 @@ std::shared_ptr<AVCaptureDevice> openCaptureDevice(const std::string& source,
         if (!io)
             return nullptr;
         auto reopen = [source]() -> std::unique_ptr<V4L2Io> { return openV4L2Device(source, nullptr); };
-        auto device = V4L2CaptureDevice::open(std::move(io), source, error, reopen);
+        auto device = V4L2CaptureDevice::open(std::move(io), source, error, reopen, options.pictureSize);
         if (!device)
             return nullptr;
         if (options.onFailure)

@@ -9,13 +9,14 @@
 #include <sstream>
 
 #include "capture/CaptureDeviceFactory.h"
-#include "capture/virtual/SimulatedCaptureDevice.h"
 #include "capture/v4l2/V4L2CameraListing.h"
+#include "capture/virtual/SimulatedCaptureDevice.h"
 #include "foundation/Print.h"
 #include "host/FrameMemoryPolicy.h"
 #include "host/headless/HeadlessHost.h"
 #include "host/window/WindowHost.h"
 #include "pipeline/GPUContext.h"
+#include "pipeline/ImagePipeline.h"
 
 namespace host {
 namespace {
@@ -107,10 +108,16 @@ std::shared_ptr<UIApplicationHost> makeCommandLineHost(int argc, char** argv, in
     // machine allows instead of at its frame rate.
     const char* unthrottledSetting = std::getenv("FERNHOLD_UNTHROTTLED");
     const bool unthrottled = unthrottledSetting && std::string(unthrottledSetting) == "1";
+    // The picture size reaches the camera through its options and everything after it
+    // through the pipeline's framebuffer size; a picture sized on purpose is filled.
+    setSharedFramebufferSize(Size{float(options.size.width), float(options.size.height)});
     AVCaptureDevice::setDefaultDeviceFactory(
-        [opened, unthrottled, source = options.camera](AVCaptureDevicePosition,
-                                                       NSError* error) -> std::shared_ptr<AVCaptureDevice> {
+        [opened, unthrottled, source = options.camera, size = options.size,
+         fit = options.sizeAsked ? StillImageFit::fill : StillImageFit::whole](
+            AVCaptureDevicePosition, NSError* error) -> std::shared_ptr<AVCaptureDevice> {
             CaptureDeviceOptions deviceOptions;
+            deviceOptions.pictureSize = size;
+            deviceOptions.stillImageFit = fit;
             deviceOptions.onFailure = [opened](const NSError&) { opened->reportFailure(); };
             deviceOptions.onAvailabilityChange = [opened](bool available) {
                 opened->reportAvailability(available);

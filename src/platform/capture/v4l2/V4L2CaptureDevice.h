@@ -55,8 +55,10 @@ class V4L2CaptureDevice final : public AVCaptureDevice {
     // Sets up the camera behind `io` (named `path` in messages): its controls, its mode
     // (see V4L2ModeChoice.h), control-change subscriptions. Null with `error` when no
     // usable format is granted. `reopen` (may be empty) brings it back after an unplug.
+    // Every frame becomes a picture of `picture`'s size.
     static std::shared_ptr<V4L2CaptureDevice> open(std::unique_ptr<V4L2Io> io, const std::string& path,
-                                                   NSError* error, Reopen reopen = {});
+                                                   NSError* error, Reopen reopen = {},
+                                                   PictureSize picture = defaultPictureSize);
     ~V4L2CaptureDevice() override;
 
     std::string localizedName() const override;

@@ -52,7 +52,7 @@ std::shared_ptr<V4L2Io> V4L2CaptureDevice::reconnect() {
         }
         if (auto opened = retryAtOnce_ ? reopen_() : nullptr) {
             V4L2ModeChoice mode;
-            if (setChosenMode(*opened, mode) == 0) {
+            if (setChosenMode(*opened, mode, mode_.picture) == 0) {
                 mode_ = std::move(mode);
                 camera = std::move(opened);
                 break;

@@ -3,9 +3,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "capture/OwnChange.h"
 #include "capture/imaging/CameraFrameDecoder.h"
 #include "capture/imaging/FrameScaling.h"
-#include "capture/OwnChange.h"
 #include "capture/v4l2/V4L2CaptureDevice.h"
 #include "foundation/Print.h"
 
@@ -193,7 +193,7 @@ void V4L2CaptureDevice::deliver(const std::vector<uint8_t>& frame, Clock::time_p
 
     bool damaged = false;
     auto pixels =
-        CVPixelBuffer::make(cameraFrameWidth, cameraFrameHeight, [&](uint8_t* out, size_t bytesPerRow) {
+        CVPixelBuffer::make(mode_.picture.width, mode_.picture.height, [&](uint8_t* out, size_t bytesPerRow) {
             convert(frame, out, bytesPerRow, damaged);
         });
     if (damaged)
@@ -218,6 +218,7 @@ void V4L2CaptureDevice::convert(const std::vector<uint8_t>& frame, uint8_t* out,
     const V4L2Format& f = mode_.format;
     const int w = int(f.width), h = int(f.height);
     const double zoom = std::max(digitalZoom_.load(), 1.0);
+    const int cameraFrameWidth = mode_.picture.width, cameraFrameHeight = mode_.picture.height;
     if (f.pixelFormat == V4L2_PIX_FMT_RGB24) {
         const size_t rowBytes = std::max<size_t>(f.bytesPerLine, size_t(w) * 3);
         if (frame.size() < rowBytes * size_t(h)) {
@@ -259,6 +260,6 @@ void V4L2CaptureDevice::convert(const std::vector<uint8_t>& frame, uint8_t* out,
     }
     if (zoom > 1.0)
         fitInto(zoomScratch_.data(), cameraFrameWidth, cameraFrameHeight, size_t(cameraFrameWidth) * 4, 4,
-                zoomedInto(SourceRect{0, 0, cameraFrameWidth, cameraFrameHeight}, zoom), out,
+                zoomedInto(SourceRect{0, 0, double(cameraFrameWidth), double(cameraFrameHeight)}, zoom), out,
                 cameraFrameWidth, cameraFrameHeight, bytesPerRow);
 }
