@@ -45,6 +45,8 @@ VirtualScene::VirtualScene(PictureSize size)
     for (int l = 0; l < 3; ++l)
         mix[l] = Layers::mixFor(middleSharpAt, layers_->layers[l].sharpAt);
     compose(mix);
+    composedMix_ = mix;
+    composed_ = true;
     lit_ = composite_;
     meter(1.0);
 }

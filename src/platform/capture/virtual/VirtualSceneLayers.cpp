@@ -20,9 +20,15 @@ Pixels VirtualScene::Layers::rung(int layer, int i) const {
         boxBlur(*layers[size_t(layer)].sharp, rungRadius(i), geometry.width, geometry.height));
     kept_.push_front({layer, i, made});
     keptBytes_ += made->size();
-    while (keptBytes_ > keptRungBytes && kept_.size() > 1) {
-        keptBytes_ -= kept_.back().pixels->size();
-        kept_.pop_back();
+    // Over the budget, the least recently used rungs go, but none that a scene still holds
+    // (the mix it shows): letting those go would free nothing, and a lens that keeps
+    // needing more rungs than fit would blur them all again on every change.
+    for (auto it = kept_.end(); keptBytes_ > keptRungBytes && it != kept_.begin();) {
+        --it;
+        if (it->pixels.use_count() > 1)
+            continue;
+        keptBytes_ -= it->pixels->size();
+        it = kept_.erase(it);
     }
     return made;
 }

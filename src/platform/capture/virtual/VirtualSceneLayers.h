@@ -19,9 +19,9 @@ inline constexpr std::array<int, 7> blurWidths{0, 1, 2, 3, 5, 7, 10};
 inline constexpr int rungs = int(blurWidths.size());
 // Box half-width per unit of distance between lens position and a layer's sharp position.
 inline constexpr float blurPerDefocus = 14.0f;
-// Blurred rungs kept for reuse, all layers together. At 640 × 480 the whole ladder fits
-// (18 rungs of 1.2 MB); at larger sizes the least recently used rungs go, and a lens that
-// comes back to them pays for the blur again.
+// Blurred rungs kept for reuse beyond those in use, all layers together. At 640 × 480 the
+// whole ladder fits (18 rungs of 1.2 MB); at larger sizes the least recently used rungs
+// go, and a lens that comes back to them pays for the blur again.
 inline constexpr size_t keptRungBytes = size_t(24) << 20;
 
 using Pixels = std::shared_ptr<const std::vector<uint8_t>>;
