@@ -47,7 +47,7 @@ VirtualScene::VirtualScene(PictureSize size)
     compose(mix);
     composedMix_ = mix;
     composed_ = true;
-    lit_ = composite_;
+    unlight(0, composite_.size());
     meter(1.0);
 }
 
@@ -65,7 +65,7 @@ void VirtualScene::renderInto(const SensorSettings& settings, uint8_t* rgba, siz
         mix[l] = Layers::mixFor(settings.lensPosition, layers_->layers[l].sharpAt);
     if (!composed_ || mix != composedMix_) {
         compose(mix);
-        lit_ = composite_;
+        unlight(0, composite_.size());
         lightPatches_.clear();
         composedMix_ = mix;
         composed_ = true;
@@ -92,7 +92,6 @@ inline int divide255(int x) {
 } // namespace
 
 void VirtualScene::compose(const std::array<LevelMix, 3>& mix) {
-    const auto& decode = tables().decode;
     const int W = size_.width, H = size_.height;
     mixed_ = {MixedLayer(*layers_, 0, mix[0]), MixedLayer(*layers_, 1, mix[1]),
               MixedLayer(*layers_, 2, mix[2])};
@@ -100,8 +99,8 @@ void VirtualScene::compose(const std::array<LevelMix, 3>& mix) {
     std::array<std::vector<uint8_t>, 3> scratch;
     for (auto& row : scratch)
         row.resize(size_t(W) * 4);
-    std::vector<uint8_t> composed(size_t(W) * 3);
     for (int y = 0; y < H; ++y) {
+        uint8_t* composed = &composite_[size_t(y) * size_t(W) * 3];
         const size_t rowStart = size_t(y) * size_t(W) * 4;
         std::array<const uint8_t*, 3> row;
         for (size_t l = 0; l < 3; ++l)
@@ -116,10 +115,13 @@ void VirtualScene::compose(const std::array<LevelMix, 3>& mix) {
                 composed[x * 3 + c] = uint8_t(std::min(255, near[x * 4 + c] + divide255(clearNear * behind)));
             }
         }
-        float* out = &composite_[size_t(y) * size_t(W) * 3];
-        for (int i = 0; i < W * 3; ++i)
-            out[i] = decode[composed[i]];
     }
+}
+
+void VirtualScene::unlight(size_t from, size_t to) {
+    const auto& decode = tables().decode;
+    for (size_t i = from; i < to; ++i)
+        lit_[i] = decode[composite_[i]];
 }
 
 void VirtualScene::encode(const SensorSettings& settings, uint8_t* rgba, size_t bytesPerRow) {

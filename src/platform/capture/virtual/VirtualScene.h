@@ -54,12 +54,14 @@ class VirtualScene : public FrameSource {
     void drawLights(const SensorSettings& settings, const std::array<LevelMix, 3>& mix);
     void encode(const SensorSettings& settings, uint8_t* rgba, size_t bytesPerRow);
     void meter(double zoomFactor);
+    // Sets lit_ back to the composite, in linear light, from sample `from` up to `to`.
+    void unlight(size_t from, size_t to);
 
     const PictureSize size_;
     std::shared_ptr<const Layers> layers_;
-    // Frame thread only: the composite for the current lens position (linear light, RGB
-    // floats) and the same with this frame's lamps added.
-    std::vector<float> composite_;
+    // Frame thread only: the composite for the current lens position (sRGB-encoded RGB,
+    // as the layers are) and the same in linear light with this frame's lamps added.
+    std::vector<uint8_t> composite_;
     std::vector<float> lit_;
     std::array<LevelMix, 3> composedMix_{};
     // The rungs of the composed mix (far, middle, near), held while the mix lasts: the

@@ -35,8 +35,7 @@ void VirtualScene::drawLights(const SensorSettings& settings, const std::array<L
     for (const LightPatch& patch : lightPatches_)
         for (int y = patch.y0; y < patch.y1; ++y) {
             size_t from = (size_t(y) * W + size_t(patch.x0)) * 3, to = (size_t(y) * W + size_t(patch.x1)) * 3;
-            std::copy(composite_.begin() + long(from), composite_.begin() + long(to),
-                      lit_.begin() + long(from));
+            unlight(from, to);
         }
     lightPatches_.clear();
 
