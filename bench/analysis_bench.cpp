@@ -90,6 +90,17 @@ static void BM_FrameAnalysis(benchmark::State& state) {
 }
 BENCHMARK(BM_FrameAnalysis)->Apply(bench::atPictureSizes)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
+// The same without the bright boxes: what the bitmap and the 8-band maximum cost alone.
+static void BM_FrameMaximum(benchmark::State& state) {
+    const int width = int(state.range(0)), height = int(state.range(1));
+    auto bytes = std::make_shared<const std::vector<uint8_t>>(bench::makeScene(width, height));
+    auto pixels = std::make_shared<CVPixelBuffer>(width, height, size_t(width) * 4, bytes);
+    UIImage image(std::make_shared<const CIImage>(pixels), 1.0, UIImageOrientation::right);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(controller()->measureLuminosity(image, nullptr));
+}
+BENCHMARK(BM_FrameMaximum)->Apply(bench::atPictureSizes)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
 static void BM_luminosityScanOneThread(benchmark::State& state) {
     auto bytes = sceneWithLights();
     BitmapLayout layout{W, H, 4, W * 4, bytes->size()};
