@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/PictureSize.h"
 #include "capture/imaging/StillImageDecoder.h"
 #include "capture/virtual/SimulatedCaptureDevice.h"
 
