@@ -5,6 +5,7 @@
 #include <cmath>
 #include <random>
 
+#include "BenchScene.h"
 #include "analysis/Luminosity.h"
 #include "camera/CameraViewController.h"
 #include "dispatch/DispatchQueue.h"
@@ -70,6 +71,35 @@ static void BM_measureLuminosity(benchmark::State& state) {
     state.SetBytesProcessed(int64_t(state.iterations()) * W * H * 4);
 }
 BENCHMARK(BM_measureLuminosity)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// One frame's analysis as the frame callback runs it, at each picture size: the bitmap,
+// the 8-band maximum, then the bright boxes (the line drawing is the GPU's, timed with the
+// graphs).
+static void BM_FrameAnalysis(benchmark::State& state) {
+    const int width = int(state.range(0)), height = int(state.range(1));
+    auto bytes = std::make_shared<const std::vector<uint8_t>>(bench::makeScene(width, height));
+    auto pixels = std::make_shared<CVPixelBuffer>(width, height, size_t(width) * 4, bytes);
+    UIImage image(std::make_shared<const CIImage>(pixels), 1.0, UIImageOrientation::right);
+    size_t boxes = 0;
+    auto regions = [&](CGImageRef bitmap, double maximum) {
+        boxes = controller()->findBrightBoxes(bitmap, maximum).size();
+    };
+    for (auto _ : state)
+        benchmark::DoNotOptimize(controller()->measureLuminosity(image, regions));
+    state.counters["boxes"] = double(boxes);
+}
+BENCHMARK(BM_FrameAnalysis)->Apply(bench::atPictureSizes)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// The same without the bright boxes: what the bitmap and the 8-band maximum cost alone.
+static void BM_FrameMaximum(benchmark::State& state) {
+    const int width = int(state.range(0)), height = int(state.range(1));
+    auto bytes = std::make_shared<const std::vector<uint8_t>>(bench::makeScene(width, height));
+    auto pixels = std::make_shared<CVPixelBuffer>(width, height, size_t(width) * 4, bytes);
+    UIImage image(std::make_shared<const CIImage>(pixels), 1.0, UIImageOrientation::right);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(controller()->measureLuminosity(image, nullptr));
+}
+BENCHMARK(BM_FrameMaximum)->Apply(bench::atPictureSizes)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 static void BM_luminosityScanOneThread(benchmark::State& state) {
     auto bytes = sceneWithLights();

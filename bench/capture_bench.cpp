@@ -71,12 +71,12 @@ BENCHMARK(BM_VirtualSceneZoomed)->Unit(benchmark::kMillisecond);
 const std::vector<uint8_t>& webcamRgb() {
     static const std::vector<uint8_t> rgb = [] {
         VirtualScene scene;
-        std::vector<uint8_t> room(size_t(VirtualScene::width) * VirtualScene::height * 4);
-        scene.renderInto(settingsAt(1), room.data(), size_t(VirtualScene::width) * 4);
+        std::vector<uint8_t> room(size_t(frameWidth) * frameHeight * 4);
+        scene.renderInto(settingsAt(1), room.data(), size_t(frameWidth) * 4);
         std::vector<uint8_t> wide(size_t(webcamWidth) * webcamHeight * 4);
-        fitInto(room.data(), VirtualScene::width, VirtualScene::height, size_t(VirtualScene::width) * 4, 4,
-                coverCrop(VirtualScene::width, VirtualScene::height, webcamWidth, webcamHeight), wide.data(),
-                webcamWidth, webcamHeight, size_t(webcamWidth) * 4);
+        fitInto(room.data(), frameWidth, frameHeight, size_t(frameWidth) * 4, 4,
+                coverCrop(frameWidth, frameHeight, webcamWidth, webcamHeight), wide.data(), webcamWidth,
+                webcamHeight, size_t(webcamWidth) * 4);
         std::mt19937 random(3);
         std::uniform_int_distribution<int> noise(-5, 5);
         std::vector<uint8_t> out;
@@ -135,6 +135,50 @@ void BM_WebcamYuyvToFrame(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_WebcamYuyvToFrame)->Unit(benchmark::kMicrosecond);
+
+// At each picture size: the virtual camera's frame with the lens still, and a webcam's
+// MJPEG frame of that size (the room rendered at it, with noise) decoded into the picture.
+void BM_VirtualSceneAtSize(benchmark::State& state) {
+    const PictureSize size{int(state.range(0)), int(state.range(1))};
+    VirtualScene scene(size);
+    std::vector<uint8_t> frame(size.pixelCount() * 4);
+    int n = 0;
+    for (auto _ : state)
+        scene.renderInto(settingsAt(++n), frame.data(), size_t(size.width) * 4);
+}
+BENCHMARK(BM_VirtualSceneAtSize)
+    ->Args({640, 480})
+    ->Args({1280, 720})
+    ->Args({1920, 1080})
+    ->ArgNames({"w", "h"})
+    ->Unit(benchmark::kMillisecond);
+
+void BM_WebcamMjpegAtSize(benchmark::State& state) {
+    const int width = int(state.range(0)), height = int(state.range(1));
+    VirtualScene scene(PictureSize{width, height});
+    std::vector<uint8_t> room(size_t(width) * height * 4);
+    scene.renderInto(settingsAt(1), room.data(), size_t(width) * 4);
+    std::mt19937 random(3);
+    std::uniform_int_distribution<int> noise(-5, 5);
+    std::vector<uint8_t> rgb;
+    for (size_t i = 0; i < room.size(); ++i)
+        if (i % 4 != 3)
+            rgb.push_back(uint8_t(std::clamp(room[i] + noise(random), 0, 255)));
+    const std::vector<uint8_t> jpeg = pictures::encodeJpeg(width, height, rgb);
+    CameraFrameDecoder decoder;
+    std::string reason;
+    for (auto _ : state)
+        if (!decoder.decodeJpegFrame(jpeg.data(), jpeg.size(), room.data(), width, height, size_t(width) * 4,
+                                     &reason))
+            state.SkipWithError(reason.c_str());
+    state.counters["jpeg_bytes"] = double(jpeg.size());
+}
+BENCHMARK(BM_WebcamMjpegAtSize)
+    ->Args({640, 480})
+    ->Args({1280, 720})
+    ->Args({1920, 1080})
+    ->ArgNames({"w", "h"})
+    ->Unit(benchmark::kMillisecond);
 
 #ifdef FERNHOLD_HAVE_OPENCV
 // OpenCV's way to the same frame: the picture scaled to cover (853 × 480), its centre

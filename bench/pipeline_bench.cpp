@@ -45,21 +45,17 @@ class BenchDevice : public AVCaptureDevice {
     FrameHandler handler_;
 };
 
-CMSampleBufferRef sceneSample() {
-    static const CMSampleBufferRef sample = [] {
-        auto bytes = std::make_shared<const std::vector<uint8_t>>(bench::makeScene());
-        auto pixels = std::make_shared<CVPixelBuffer>(bench::sceneWidth, bench::sceneHeight,
-                                                      size_t(bench::sceneWidth) * 4, bytes);
-        return std::make_shared<const CMSampleBuffer>(CMSampleBuffer{pixels, CMTime{1, 30}, 1});
-    }();
-    return sample;
+CMSampleBufferRef sceneSample(int width, int height) {
+    auto bytes = std::make_shared<const std::vector<uint8_t>>(bench::makeScene(width, height));
+    auto pixels = std::make_shared<CVPixelBuffer>(width, height, size_t(width) * 4, bytes);
+    return std::make_shared<const CMSampleBuffer>(CMSampleBuffer{pixels, CMTime{1, 30}, 1});
 }
 
 // The outlines the plain filter draws: four boxes, sixteen segments.
-std::vector<Line> outlines() {
+std::vector<Line> outlines(int width, int height) {
     std::vector<Line> lines;
-    auto nx = [](float x) { return x * 2.0f / bench::sceneWidth - 1.0f; };
-    auto ny = [](float y) { return y * 2.0f / bench::sceneHeight - 1.0f; };
+    auto nx = [&](float x) { return x * 2.0f / float(width) - 1.0f; };
+    auto ny = [&](float y) { return y * 2.0f / float(height) - 1.0f; };
     for (int i = 0; i < 4; ++i) {
         float x0 = nx(40.0f + 140.0f * float(i)), x1 = nx(140.0f + 140.0f * float(i));
         float y0 = ny(60.0f + 80.0f * float(i)), y1 = ny(160.0f + 80.0f * float(i));
@@ -72,9 +68,10 @@ std::vector<Line> outlines() {
 }
 
 // operation null: the plain graph, camera -> blend (+ lines) -> view, lines redrawn per
-// frame as the app does.
+// frame as the app does. The picture is state.range(0) x state.range(1).
 void runGraph(benchmark::State& state,
               const std::function<std::shared_ptr<BasicOperation>()>& makeOperation) {
+    const int width = int(state.range(0)), height = int(state.range(1));
     auto device = std::make_shared<BenchDevice>();
     auto camera = Camera::make(AVCaptureSessionPreset640x480, device, PhysicalCameraLocation::backFacing,
                                std::nullopt, false, nullptr);
@@ -85,7 +82,7 @@ void runGraph(benchmark::State& state,
         (source >> operation) >> view;
     } else {
         auto blend = std::make_shared<AlphaBlend>();
-        lines = std::make_shared<LineGenerator>(Size{float(bench::sceneWidth), float(bench::sceneHeight)});
+        lines = std::make_shared<LineGenerator>(Size{float(width), float(height)});
         lines->setLineWidth(3);
         lines->setLineColor(Color{1, 1, 0, 1});
         source >> blend;
@@ -93,8 +90,8 @@ void runGraph(benchmark::State& state,
         std::static_pointer_cast<ImageSource>(blend) >> view;
     }
     camera->startCapture();
-    const std::vector<Line> boxes = outlines();
-    const CMSampleBufferRef sample = sceneSample();
+    const std::vector<Line> boxes = outlines(width, height);
+    const CMSampleBufferRef sample = sceneSample(width, height);
     GPUContext& gpu = GPUContext::shared();
     for (auto _ : state) {
         if (lines)
@@ -134,13 +131,14 @@ void BM_GPU_Luminance(benchmark::State& state) {
 
 } // namespace
 
-// The GPU queue works while this thread waits, so wall time is the measure.
-BENCHMARK(BM_GPU_Plain)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_GPU_Canny)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_GPU_Sobel)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_GPU_ColorInversion)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_GPU_FalseColor)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_GPU_Luminance)->Unit(benchmark::kMillisecond)->UseRealTime();
+// The GPU queue works while this thread waits, so wall time is the measure; each graph at
+// each picture size.
+BENCHMARK(BM_GPU_Plain)->Apply(bench::atPictureSizes)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_GPU_Canny)->Apply(bench::atPictureSizes)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_GPU_Sobel)->Apply(bench::atPictureSizes)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_GPU_ColorInversion)->Apply(bench::atPictureSizes)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_GPU_FalseColor)->Apply(bench::atPictureSizes)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_GPU_Luminance)->Apply(bench::atPictureSizes)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char** argv) {
     DispatchQueue::markMainThread();

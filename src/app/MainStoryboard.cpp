@@ -13,6 +13,18 @@ constexpr double screenWidth = UIScreen::width, screenHeight = UIScreen::height;
 constexpr double margin = 12;
 constexpr double pictureTop = 80, pictureHeight = screenWidth * 480.0 / 640.0;
 
+// The picture view takes the picture's proportions inside the 4:3 box under the title: as
+// wide as the screen, or as tall as the box for a picture taller than 4:3.
+CGRect pictureFrame() {
+    const Size picture = sharedFramebufferSize();
+    double width = screenWidth, height = screenWidth * double(picture.height) / double(picture.width);
+    if (height > pictureHeight) {
+        height = pictureHeight;
+        width = pictureHeight * double(picture.width) / double(picture.height);
+    }
+    return CGRectMake((screenWidth - width) / 2, pictureTop, width, height);
+}
+
 template <typename View, typename... Args>
 View* addView(UIView& parent, const char* outletName, CGRect frame, Args&&... args) {
     auto view = std::make_shared<View>(std::forward<Args>(args)...);
@@ -45,11 +57,13 @@ std::shared_ptr<CameraViewController> instantiateCameraScreen() {
     c.filterNameLabel = addView<UILabel>(*root, "filterNameLabel", CGRectMake(0, 40, screenWidth, 30));
     auto renderView = std::make_shared<RenderView>();
     renderView->setIdentifier("renderView");
-    renderView->setFrame(CGRectMake(0, pictureTop, screenWidth, pictureHeight));
+    const CGRect picture = pictureFrame();
+    renderView->setFrame(picture);
     c.renderView = renderView.get();
     root->addSubview(renderView);
-    c.cameraUnavailableLabel = addView<UILabel>(*c.renderView, "cameraUnavailableLabel",
-                                                CGRectMake(0, pictureHeight / 2 - 15, screenWidth, 30));
+    c.cameraUnavailableLabel =
+        addView<UILabel>(*c.renderView, "cameraUnavailableLabel",
+                         CGRectMake(0, picture.size.height / 2 - 15, picture.size.width, 30));
     c.cameraUnavailableLabel->setText("Camera unavailable");
     c.cameraUnavailableLabel->setHidden(true);
 

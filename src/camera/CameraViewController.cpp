@@ -22,7 +22,7 @@ std::vector<CarouselItem> makeCarousel() {
 // Both initialisers set every field to the same initial value through the member
 // initialisers above and here; nothing else happens at construction.
 CameraViewController::CameraViewController(const std::optional<std::string>&, const NSBundle*)
-    : sessionQueue(std::make_shared<DispatchQueue>("session")), fbSize{640.0f, 480.0f},
+    : sessionQueue(std::make_shared<DispatchQueue>("session")), fbSize(sharedFramebufferSize()),
       blendFilter(std::make_shared<AlphaBlend>()), filterCarousel(makeCarousel()) {}
 
 CameraViewController::CameraViewController(const NSCoder&) : CameraViewController(std::nullopt, nullptr) {}

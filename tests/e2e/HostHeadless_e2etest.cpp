@@ -21,6 +21,8 @@ TEST(HeadlessRun, UnusableArgumentsAreOneLineOnStandardErrorBeforeAnythingRuns) 
         {{"--frobnicate"}, 2, "fernhold: "},
         {{"--seconds", "-3"}, 2, "fernhold: "},
         {{"--camera", "webcam"}, 2, "fernhold: "},
+        {{"--size", "641x480"}, 2, "fernhold: --size '641x480'"},
+        {{"--size", "4000x3000", "--camera", "/dev/video9"}, 2, "fernhold: --size '4000x3000'"},
         {{"--script", "missing.fhs"}, 2, "fernhold: cannot read script "},
         {{"--headless", "--seconds", "5", "--script", (folder / "scripts").string()},
          2,

@@ -108,6 +108,22 @@ TEST(Webcam, ControlsMoveTheCameraAndAnotherProgramsChangesReachTheReadouts) {
     EXPECT_GT(std::stol(field(ui[2], "luminosityLabel", "text").substr(1)), 200) << ui[2];
 }
 
+TEST(Webcam, TheAskedSizeOpensTheCameraAtThatModeAndTheCaptureIsThatSize) {
+    EmulatedWebcam webcam;
+    webcam.ctl("create video0 --formats mjpeg");
+    auto folder = e2e::scratchFolder("webcam-size");
+    auto script = e2e::writeScript(folder, "wait 10 frames\ncapture frame.png\nquit\n");
+    auto run = e2e::runProgram(
+        folder, {"--camera", "/dev/video0", "--headless", "--size", "1920x1080", "--script", script}, "",
+        emulatedEnvironment(webcam), 90);
+    ASSERT_EQ(run.status, 0) << run.err;
+    auto shown = webcam.show("video0");
+    EXPECT_EQ(shown["format"] + " " + shown["size"], "MJPG 1920x1080");
+    auto frame = e2e::readPng(folder / "frame.png");
+    EXPECT_EQ(frame.width, 1920);
+    EXPECT_EQ(frame.height, 1080);
+}
+
 TEST(Webcam, TheThrottleReachesTheCameraOrDropsFramesInSoftware) {
     for (auto [create, interval, kept] :
          {std::tuple{"create video0", "1/5", "rate set on the camera 1/5 s"},

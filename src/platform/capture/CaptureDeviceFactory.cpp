@@ -47,13 +47,14 @@ std::shared_ptr<AVCaptureDevice> openCaptureDevice(const std::string& source, NS
 std::shared_ptr<AVCaptureDevice> openCaptureDevice(const std::string& source,
                                                    const CaptureDeviceOptions& options, NSError* error) {
     if (source == "virtual") {
-        auto device = std::make_shared<VirtualCaptureDevice>();
+        auto device = std::make_shared<VirtualCaptureDevice>(options.pictureSize);
         applyDeviceOptions(*device, options);
         return device;
     }
     if (endsWithIgnoringCase(source, ".png") || endsWithIgnoringCase(source, ".jpg") ||
         endsWithIgnoringCase(source, ".jpeg")) {
-        auto device = StillImageCaptureDevice::open(source, error);
+        auto device =
+            StillImageCaptureDevice::open(source, error, options.pictureSize, options.stillImageFit);
         if (device)
             applyDeviceOptions(*device, options);
         return device;
@@ -65,7 +66,7 @@ std::shared_ptr<AVCaptureDevice> openCaptureDevice(const std::string& source,
         auto reopen = [source](const V4L2CameraIdentity& identity, int* errorNumber) {
             return openV4L2Camera(source, identity, errorNumber);
         };
-        auto device = V4L2CaptureDevice::open(std::move(io), source, error, reopen);
+        auto device = V4L2CaptureDevice::open(std::move(io), source, error, reopen, options.pictureSize);
         if (!device)
             return nullptr;
         if (options.onFailure)

@@ -11,8 +11,13 @@
 #include <string>
 
 #include "capture/AVCaptureDevice.h"
+#include "capture/PictureSize.h"
 
 struct CaptureDeviceOptions {
+    // The size of every frame the device delivers, and how a still picture of other
+    // proportions becomes one.
+    PictureSize pictureSize;
+    StillImageFit stillImageFit = StillImageFit::whole;
     // Report the machine's thermal state (ThermalPressureMonitor) as system pressure.
     bool followThermalPressure = true;
     std::string thermalRoot = "/sys/class/thermal";

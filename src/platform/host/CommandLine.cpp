@@ -53,7 +53,7 @@ std::optional<std::string> parseSeconds(const std::string& text, double& seconds
 
 std::variant<Options, ExitRequest> parseCommandLine(int argc, const char* const* argv) {
     Options options;
-    std::string seconds, script, out;
+    std::string seconds, script, out, size;
     CLI::App app{"Fernhold: a live camera with GPU filters, bright-region outlines and manual controls.",
                  "fernhold"};
     app.set_version_flag("--version", std::string("fernhold ") + FERNHOLD_VERSION);
@@ -67,6 +67,9 @@ std::variant<Options, ExitRequest> parseCommandLine(int argc, const char* const*
     app.add_option("--out", out, "directory for relative snapshot and capture names (created if missing)")
         ->type_name("DIR");
     app.add_option("--seconds", seconds, "quit after S seconds")->type_name("S");
+    app.add_option("--size", size,
+                   "size of the picture, both sides even, 160x120 to 3840x2160 (default 640x480)")
+        ->type_name("WxH");
     app.add_flag("--stats", options.statistics, "frame statistics on standard error once a second");
     app.add_flag("--list-cameras", options.listCameras,
                  "list the webcams (/dev/video*) with their formats, sizes and frame rates, then quit");
@@ -101,6 +104,15 @@ std::variant<Options, ExitRequest> parseCommandLine(int argc, const char* const*
         if (auto problem = parseSeconds(seconds, value))
             return usageError(*problem);
         options.seconds = value;
+    }
+    if (app.count("--size")) {
+        auto parsed = parsePictureSize(size);
+        if (!parsed)
+            return usageError("--size '" + size + "' must be WIDTHxHEIGHT with both sides even, from " +
+                              describePictureSize(smallestPictureSize) + " to " +
+                              describePictureSize(largestPictureSize));
+        options.size = *parsed;
+        options.sizeAsked = true;
     }
     return options;
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <variant>
 
+#include "capture/PictureSize.h"
+
 namespace host {
 
 struct Options {
@@ -16,6 +18,8 @@ struct Options {
     std::optional<double> seconds;     // quit after this long
     bool statistics = false;           // frame statistics once a second
     bool listCameras = false;          // print the webcams and their modes, then quit
+    PictureSize size;                  // of the camera picture and everything after it
+    bool sizeAsked = false;            // --size given (a still picture then fills it)
 };
 
 // The run ends before it starts: help or version asked (status 0) or bad usage (2).

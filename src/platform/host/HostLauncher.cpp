@@ -10,11 +10,13 @@
 
 #include "capture/CaptureDeviceFactory.h"
 #include "capture/v4l2/V4L2CameraListing.h"
+#include "capture/virtual/SimulatedCaptureDevice.h"
 #include "foundation/Print.h"
 #include "host/FrameMemoryPolicy.h"
 #include "host/headless/HeadlessHost.h"
 #include "host/window/WindowHost.h"
 #include "pipeline/GPUContext.h"
+#include "pipeline/ImagePipeline.h"
 
 namespace host {
 namespace {
@@ -106,12 +108,18 @@ void installDeviceFactory(const HostConfiguration& configuration) {
     CaptureDeviceOptions deviceOptions;
     deviceOptions.onFailure = [opened](const NSError&) { opened->reportFailure(); };
     deviceOptions.onAvailabilityChange = [opened](bool available) { opened->reportAvailability(available); };
+    // The picture size reaches the camera through its options and everything after it
+    // through the pipeline's framebuffer size; a picture sized on purpose is filled.
+    const Options& options = configuration.options;
+    deviceOptions.pictureSize = options.size;
+    deviceOptions.stillImageFit = options.sizeAsked ? StillImageFit::fill : StillImageFit::whole;
+    setSharedFramebufferSize(Size{float(options.size.width), float(options.size.height)});
     // FERNHOLD_UNTHROTTLED=1 (soak tests): a simulated camera makes frames as fast as the
     // machine allows instead of at its frame rate.
     const char* unthrottled = std::getenv("FERNHOLD_UNTHROTTLED");
     deviceOptions.unlimitedFrameRate = unthrottled && std::string(unthrottled) == "1";
     AVCaptureDevice::setDefaultDeviceFactory(
-        [opened, deviceOptions, source = configuration.options.camera](
+        [opened, deviceOptions, source = options.camera](
             AVCaptureDevicePosition, NSError* error) -> std::shared_ptr<AVCaptureDevice> {
             auto device = openCaptureDevice(source, deviceOptions, error);
             if (device)

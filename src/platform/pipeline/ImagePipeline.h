@@ -18,6 +18,12 @@ struct Size {
     float width = 0, height = 0;
 };
 
+// The size of the camera picture, and so of every framebuffer the graph makes from it and
+// of the images drawn over it. The program sets it once, before the screen and its camera
+// are made; 640 × 480 unless it does. Any thread.
+Size sharedFramebufferSize();
+void setSharedFramebufferSize(Size size);
+
 struct Color {
     float red = 0, green = 0, blue = 0, alpha = 1;
     static Color black() { return {0, 0, 0, 1}; }

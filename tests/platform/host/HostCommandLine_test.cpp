@@ -72,6 +72,10 @@ TEST(CommandLine, RefusesEveryBadFormWithOneLineNamingIt) {
          {"0", "-0", "-1", "abc", "2s", "1,5", "0x10", "1e6x", " 3", "3 ", "--stats", "", "nan", "inf",
           "-inf", "1e300", "1000000.001", huge.c_str()})
         all.push_back({{"--seconds", value}, "--seconds"});
+    for (const std::string value :
+         {"0x0", "641x480", "640x481", "158x120", "3842x2160", "3840x2162", "640", "x480", "640*480",
+          "640X480", "-640x480", "+640x480", " 640x480", "640x480x2", "9999999999x480"})
+        all.push_back({{"--size", value}, "--size '" + value + "'"});
     for (const auto& [args, named] : all) {
         const auto result = parse(args);
         const auto* request = std::get_if<host::ExitRequest>(&result);
@@ -81,6 +85,15 @@ TEST(CommandLine, RefusesEveryBadFormWithOneLineNamingIt) {
         EXPECT_EQ(request->message.rfind("fernhold: ", 0), 0u) << request->message;
         EXPECT_NE(request->message.find("; see --help"), std::string::npos) << request->message;
         EXPECT_NE(request->message.find(named), std::string::npos) << request->message.substr(0, 200);
+    }
+}
+
+TEST(CommandLine, SizeTakesEvenSidesWithinTheRange) {
+    EXPECT_FALSE(std::get<host::Options>(parse({})).sizeAsked);
+    EXPECT_EQ(std::get<host::Options>(parse({})).size, defaultPictureSize);
+    for (PictureSize size : {PictureSize{1280, 720}, {1920, 1080}, {160, 120}, {3840, 2160}, {480, 640}}) {
+        const auto options = std::get<host::Options>(parse({"--size", describePictureSize(size)}));
+        EXPECT_TRUE(options.sizeAsked && options.size == size) << describePictureSize(size);
     }
 }
 

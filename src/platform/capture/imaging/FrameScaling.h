@@ -5,9 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 
-// The frame every capture device delivers, whatever its source.
-inline constexpr int cameraFrameWidth = 640, cameraFrameHeight = 480;
-
 struct SourceRect {
     double x, y, width, height; // in source pixels
     friend bool operator==(const SourceRect&, const SourceRect&) = default;

@@ -129,8 +129,9 @@ std::optional<DecodedStillImage> decodePng(const uint8_t* bytes, size_t size, St
 
 // The smallest of the scales libjpeg-turbo's DCT gives (1/8, 1/4, 1/2, 1) at which the
 // picture is still no smaller than it will be shown.
-unsigned scaleDenominator(int64_t width, int64_t height, int fitWidth, int fitHeight) {
-    const double shown = std::min(double(fitWidth) / double(width), double(fitHeight) / double(height));
+unsigned scaleDenominator(int64_t width, int64_t height, int fitWidth, int fitHeight, bool cover) {
+    const double across = double(fitWidth) / double(width), down = double(fitHeight) / double(height);
+    const double shown = cover ? std::max(across, down) : std::min(across, down);
     for (unsigned denominator : {8u, 4u, 2u})
         if (1.0 / denominator >= shown)
             return denominator;
@@ -149,7 +150,7 @@ void cmykToRgba(std::vector<uint8_t>& pixels, bool inverted) {
 }
 
 std::optional<DecodedStillImage> decodeJpeg(const uint8_t* bytes, size_t size, int fitWidth, int fitHeight,
-                                            StillImageRefusal* refusal) {
+                                            bool cover, StillImageRefusal* refusal) {
     JpegDecompressor jpeg;
     jpeg_decompress_struct& info = jpeg.info();
     auto damaged = [&] {
@@ -171,7 +172,7 @@ std::optional<DecodedStillImage> decodeJpeg(const uint8_t* bytes, size_t size, i
     const bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
     info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_RGBA;
     info.scale_num = 1;
-    info.scale_denom = scaleDenominator(width, height, fitWidth, fitHeight);
+    info.scale_denom = scaleDenominator(width, height, fitWidth, fitHeight, cover);
     if (!jpeg.attempt([](jpeg_decompress_struct& d) { jpeg_calc_output_dimensions(&d); }))
         return damaged();
     DecodedStillImage image{int(width), int(height), int(info.output_width), int(info.output_height),
@@ -199,7 +200,7 @@ bool startsWith(const uint8_t* bytes, size_t size, std::initializer_list<uint8_t
 } // namespace
 
 std::optional<DecodedStillImage> decodeStillImage(const uint8_t* bytes, size_t size, int fitWidth,
-                                                  int fitHeight, StillImageRefusal* refusal) {
+                                                  int fitHeight, StillImageRefusal* refusal, bool cover) {
     if (startsWith(bytes, size, {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'}))
         return decodePng(bytes, size, refusal);
     // Any marker may follow fill bytes, and some writers put them before the first one too;
@@ -208,6 +209,6 @@ std::optional<DecodedStillImage> decodeStillImage(const uint8_t* bytes, size_t s
     while (start + 2 < size && bytes[start] == 0xFF && bytes[start + 1] == 0xFF)
         ++start;
     if (startsWith(bytes + start, size - start, {0xFF, 0xD8}))
-        return decodeJpeg(bytes + start, size - start, fitWidth, fitHeight, refusal);
+        return decodeJpeg(bytes + start, size - start, fitWidth, fitHeight, cover, refusal);
     return refuse(refusal, StillImageRefusal::notAnImage);
 }

@@ -36,7 +36,9 @@ inline const std::string stillImageEndsEarly = "the file ends early";
 
 // Decodes a PNG or JPEG. A JPEG larger than fitWidth × fitHeight may be decoded at 1/2,
 // 1/4 or 1/8 of its size (its DCT does that almost for free), never smaller than it will
-// be shown when fitted into that size. nullopt with `refusal` when the bytes are not a
-// PNG or JPEG, state a size beyond the limits or are damaged.
+// be shown when fitted into that size (or, with `cover`, when filling it). nullopt with
+// `refusal` when the bytes are not a PNG or JPEG, state a size beyond the limits or are
+// damaged.
 std::optional<DecodedStillImage> decodeStillImage(const uint8_t* bytes, size_t size, int fitWidth,
-                                                  int fitHeight, StillImageRefusal* refusal);
+                                                  int fitHeight, StillImageRefusal* refusal,
+                                                  bool cover = false);

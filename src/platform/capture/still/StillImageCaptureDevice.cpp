@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "capture/CaptureError.h"
+#include "capture/imaging/CameraFrameDecoder.h"
 #include "capture/imaging/FrameScaling.h"
 #include "capture/virtual/SensorModel.h"
 
@@ -56,7 +57,8 @@ bool readFile(const std::string& path, std::vector<uint8_t>& bytes, NSError* err
 
 class StillImageSource : public FrameSource {
   public:
-    explicit StillImageSource(std::shared_ptr<const std::vector<uint8_t>> frame) : frame_(std::move(frame)) {
+    StillImageSource(std::shared_ptr<const std::vector<uint8_t>> frame, PictureSize size)
+        : frame_(std::move(frame)), size_(size) {
         double sum = 0;
         for (size_t i = 0; i < frame_->size(); i += 4)
             sum += 0.2126 * sensor::decodeSRGB((*frame_)[i]) + 0.7152 * sensor::decodeSRGB((*frame_)[i + 1]) +
@@ -65,8 +67,7 @@ class StillImageSource : public FrameSource {
     }
     // A new buffer each frame over the same immutable pixels: nothing is copied.
     CVPixelBufferRef render(const SensorSettings&) override {
-        return std::make_shared<CVPixelBuffer>(cameraFrameWidth, cameraFrameHeight,
-                                               size_t(cameraFrameWidth) * 4, frame_);
+        return std::make_shared<CVPixelBuffer>(size_.width, size_.height, size_t(size_.width) * 4, frame_);
     }
     // The meter pretends the picture responds to exposure, so the automatic exposure
     // settles as it would in front of this scene.
@@ -77,6 +78,7 @@ class StillImageSource : public FrameSource {
 
   private:
     std::shared_ptr<const std::vector<uint8_t>> frame_;
+    PictureSize size_;
     double meanRadiance_ = 0.18;
 };
 
@@ -86,12 +88,14 @@ std::string baseName(const std::string& path) {
 }
 } // namespace
 
-std::optional<StillImage> loadStillImage(const std::string& path, NSError* error) {
+std::optional<StillImage> loadStillImage(const std::string& path, NSError* error, PictureSize size,
+                                         StillImageFit fit) {
     std::vector<uint8_t> bytes;
     if (!readFile(path, bytes, error))
         return std::nullopt;
     StillImageRefusal refusal;
-    auto image = decodeStillImage(bytes.data(), bytes.size(), cameraFrameWidth, cameraFrameHeight, &refusal);
+    auto image = decodeStillImage(bytes.data(), bytes.size(), size.width, size.height, &refusal,
+                                  fit == StillImageFit::fill);
     if (!image) {
         switch (refusal.kind) {
         case StillImageRefusal::notAnImage:
@@ -110,19 +114,21 @@ std::optional<StillImage> loadStillImage(const std::string& path, NSError* error
         }
         return std::nullopt;
     }
-    if (image->width == cameraFrameWidth && image->height == cameraFrameHeight)
-        return StillImage{image->fileWidth, image->fileHeight,
+    if (image->width == size.width && image->height == size.height)
+        return StillImage{image->fileWidth, image->fileHeight, size,
                           std::make_shared<std::vector<uint8_t>>(std::move(image->rgba))};
-    auto frame = std::make_shared<std::vector<uint8_t>>(size_t(cameraFrameWidth) * cameraFrameHeight * 4);
-    fitInto(image->rgba.data(), image->width, image->height, size_t(image->width) * 4, 4,
-            SourceRect{0, 0, double(image->width), double(image->height)}, frame->data(), cameraFrameWidth,
-            cameraFrameHeight, size_t(cameraFrameWidth) * 4);
-    return StillImage{image->fileWidth, image->fileHeight, std::move(frame)};
+    auto frame = std::make_shared<std::vector<uint8_t>>(size.pixelCount() * 4);
+    const SourceRect crop = fit == StillImageFit::fill
+                                ? coverCrop(image->width, image->height, size.width, size.height)
+                                : SourceRect{0, 0, double(image->width), double(image->height)};
+    fitInto(image->rgba.data(), image->width, image->height, size_t(image->width) * 4, 4, crop, frame->data(),
+            size.width, size.height, size_t(size.width) * 4);
+    return StillImage{image->fileWidth, image->fileHeight, size, std::move(frame)};
 }
 
-std::shared_ptr<StillImageCaptureDevice> StillImageCaptureDevice::open(const std::string& path,
-                                                                       NSError* error) {
-    auto image = loadStillImage(path, error);
+std::shared_ptr<StillImageCaptureDevice>
+StillImageCaptureDevice::open(const std::string& path, NSError* error, PictureSize size, StillImageFit fit) {
+    auto image = loadStillImage(path, error, size, fit);
     if (!image)
         return nullptr;
     return std::make_shared<StillImageCaptureDevice>(std::move(*image),
@@ -130,7 +136,8 @@ std::shared_ptr<StillImageCaptureDevice> StillImageCaptureDevice::open(const std
 }
 
 StillImageCaptureDevice::StillImageCaptureDevice(StillImage image, std::string name)
-    : SimulatedCaptureDevice(std::move(name), std::make_unique<StillImageSource>(std::move(image.frame))) {}
+    : SimulatedCaptureDevice(std::move(name), std::make_unique<StillImageSource>(image.frame, image.size),
+                             image.size) {}
 
 StillImageCaptureDevice::~StillImageCaptureDevice() {
     shutDown();

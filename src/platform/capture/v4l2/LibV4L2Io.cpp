@@ -17,7 +17,7 @@
 #include <cstring>
 
 #include "capture/CaptureError.h"
-#include "capture/imaging/FrameScaling.h"
+#include "capture/PictureSize.h"
 #include "capture/v4l2/V4L2Io.h"
 
 namespace {
@@ -246,7 +246,7 @@ class LibV4L2Io : public V4L2Io {
     }
 
     // Discrete sizes as listed; a stepwise or continuous range gives its largest size and
-    // the frame's own size when the range holds it.
+    // the default picture size when the range holds it.
     std::vector<std::pair<uint32_t, uint32_t>> frameSizes(uint32_t pixelFormat) {
         std::vector<std::pair<uint32_t, uint32_t>> sizes;
         v4l2_frmsizeenum size{};
@@ -257,7 +257,7 @@ class LibV4L2Io : public V4L2Io {
                 continue;
             }
             const auto& r = size.stepwise;
-            constexpr uint32_t w = cameraFrameWidth, h = cameraFrameHeight;
+            constexpr uint32_t w = defaultPictureSize.width, h = defaultPictureSize.height;
             if (r.min_width <= w && w <= r.max_width && r.min_height <= h && h <= r.max_height)
                 sizes.emplace_back(w, h);
             sizes.emplace_back(r.max_width, r.max_height);

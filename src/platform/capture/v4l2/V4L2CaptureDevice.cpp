@@ -24,8 +24,11 @@ bool isMenu(const V4L2ControlInfo& c) {
 }
 
 // The mode's frame durations as the active format's range.
-AVCaptureDeviceFormat withFrameRates(AVCaptureDeviceFormat format,
-                                     const std::vector<V4L2Interval>& intervals) {
+// The format the application sees: the picture's size and the mode's frame rates.
+AVCaptureDeviceFormat withFrameRates(AVCaptureDeviceFormat format, const V4L2ModeChoice& mode) {
+    format.width = mode.picture.width;
+    format.height = mode.picture.height;
+    const std::vector<V4L2Interval>& intervals = mode.intervals;
     if (intervals.empty())
         return format;
     const V4L2Interval &fastest = intervals.front(), &slowest = intervals.back();
@@ -40,10 +43,11 @@ AVCaptureDeviceFormat withFrameRates(AVCaptureDeviceFormat format,
 
 } // namespace
 
-std::shared_ptr<V4L2CaptureDevice>
-V4L2CaptureDevice::open(std::unique_ptr<V4L2Io> io, const std::string& path, NSError* error, Reopen reopen) {
+std::shared_ptr<V4L2CaptureDevice> V4L2CaptureDevice::open(std::unique_ptr<V4L2Io> io,
+                                                           const std::string& path, NSError* error,
+                                                           Reopen reopen, PictureSize picture) {
     V4L2ModeChoice mode;
-    if (int failure = setChosenMode(*io, mode)) {
+    if (int failure = setChosenMode(*io, mode, picture)) {
         if (error)
             *error = makeCaptureError(
                 CaptureErrorCode::deviceUnavailable,
@@ -61,10 +65,9 @@ V4L2CaptureDevice::open(std::unique_ptr<V4L2Io> io, const std::string& path, NSE
 
 V4L2CaptureDevice::V4L2CaptureDevice(std::unique_ptr<V4L2Io> io, V4L2ControlMap controls,
                                      const std::string& path, V4L2ModeChoice mode, Reopen reopen)
-    : AVCaptureDevice(withFrameRates(controls.format(), mode.intervals)), path_(path),
-      controls_(std::move(controls)), reopen_(std::move(reopen)),
-      wakeFd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)), io_(std::move(io)), mode_(std::move(mode)),
-      decoder_(std::make_unique<CameraFrameDecoder>()) {
+    : AVCaptureDevice(withFrameRates(controls.format(), mode)), path_(path), controls_(std::move(controls)),
+      reopen_(std::move(reopen)), wakeFd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)), io_(std::move(io)),
+      mode_(std::move(mode)), decoder_(std::make_unique<CameraFrameDecoder>()) {
     takeUp(*io_);
     readInitialValues(*io_);
     ioThread_ = std::thread([this] { ioLoop(); });

@@ -8,7 +8,8 @@
 // isLockingFocusWithCustomLensPositionSupported answer false.
 //
 // Frames: the mode V4L2ModeChoice picks, MJPEG or YUYV decoded here (RGB24 from libv4l2
-// for other cameras), turned into 640 × 480 RGBA, scaled to cover and centre-cropped.
+// for other cameras), turned into RGBA of the picture size (640 × 480 unless asked
+// otherwise), scaled to cover and centre-cropped.
 // The active format's frame-rate range is the mode's. The camera sets the pace; an active
 // minimum frame duration is written to the camera (VIDIOC_S_PARM) where it takes one, and
 // otherwise caps the delivered rate in software (frames that come too soon are dropped).
@@ -61,8 +62,10 @@ class V4L2CaptureDevice final : public AVCaptureDevice {
     // Sets up the camera behind `io` (named `path` in messages): its controls, its mode
     // (see V4L2ModeChoice.h), control-change subscriptions. Null with `error` when no
     // usable format is granted. `reopen` (may be empty) brings it back after an unplug.
+    // Every frame becomes a picture of `picture`'s size.
     static std::shared_ptr<V4L2CaptureDevice> open(std::unique_ptr<V4L2Io> io, const std::string& path,
-                                                   NSError* error, Reopen reopen = {});
+                                                   NSError* error, Reopen reopen = {},
+                                                   PictureSize picture = defaultPictureSize);
     ~V4L2CaptureDevice() override;
 
     std::string localizedName() const override;

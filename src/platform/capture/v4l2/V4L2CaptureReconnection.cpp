@@ -69,7 +69,7 @@ std::shared_ptr<V4L2Io> V4L2CaptureDevice::reconnect() {
         if (retryAtOnce_) {
             if (auto opened = reopen_(identity_, &error)) {
                 V4L2ModeChoice mode;
-                if ((error = setChosenMode(*opened, mode)) == 0) {
+                if ((error = setChosenMode(*opened, mode, mode_.picture)) == 0) {
                     mode_ = std::move(mode);
                     camera = std::move(opened);
                     break;

@@ -10,7 +10,7 @@
 #include "foundation/Print.h"
 
 // The webcam's I/O thread: streaming on and off, frame durations, control events, stall
-// detection, and each frame turned into the 640 × 480 picture.
+// detection, and each frame turned into the picture.
 
 namespace {
 // Frames closer together than this share of the minimum frame duration are dropped:
@@ -219,7 +219,7 @@ void V4L2CaptureDevice::deliver(const std::vector<uint8_t>& frame, Clock::time_p
 
     bool damaged = false;
     auto pixels =
-        CVPixelBuffer::make(cameraFrameWidth, cameraFrameHeight, [&](uint8_t* out, size_t bytesPerRow) {
+        CVPixelBuffer::make(mode_.picture.width, mode_.picture.height, [&](uint8_t* out, size_t bytesPerRow) {
             convert(frame, out, bytesPerRow, damaged);
         });
     if (damaged)
@@ -244,6 +244,7 @@ void V4L2CaptureDevice::convert(const std::vector<uint8_t>& frame, uint8_t* out,
     const V4L2Format& f = mode_.format;
     const int w = int(f.width), h = int(f.height);
     const double zoom = std::max(digitalZoom_.load(), 1.0);
+    const int pictureWidth = mode_.picture.width, pictureHeight = mode_.picture.height;
     if (f.pixelFormat == V4L2_PIX_FMT_RGB24) {
         const size_t rowBytes = std::max<size_t>(f.bytesPerLine, size_t(w) * 3);
         if (frame.size() < rowBytes * size_t(h)) {
@@ -251,17 +252,17 @@ void V4L2CaptureDevice::convert(const std::vector<uint8_t>& frame, uint8_t* out,
             return;
         }
         fitInto(frame.data(), w, h, rowBytes, 3,
-                zoomedInto(coverCrop(w, h, cameraFrameWidth, cameraFrameHeight), zoom), out, cameraFrameWidth,
-                cameraFrameHeight, bytesPerRow);
+                zoomedInto(coverCrop(w, h, pictureWidth, pictureHeight), zoom), out, pictureWidth,
+                pictureHeight, bytesPerRow);
         return;
     }
     // Digital zoom crops the decoded frame.
     uint8_t* target = out;
     size_t targetBytesPerRow = bytesPerRow;
     if (zoom > 1.0) {
-        zoomScratch_.resize(size_t(cameraFrameWidth) * cameraFrameHeight * 4);
+        zoomScratch_.resize(size_t(pictureWidth) * pictureHeight * 4);
         target = zoomScratch_.data();
-        targetBytesPerRow = size_t(cameraFrameWidth) * 4;
+        targetBytesPerRow = size_t(pictureWidth) * 4;
     }
     if (f.pixelFormat == V4L2_PIX_FMT_YUYV) {
         const size_t rowBytes = std::max<size_t>(f.bytesPerLine, size_t(w) * 2);
@@ -269,12 +270,12 @@ void V4L2CaptureDevice::convert(const std::vector<uint8_t>& frame, uint8_t* out,
             damaged = true;
             return;
         }
-        decoder_->convertYuyvFrame(frame.data(), w, h, rowBytes, target, cameraFrameWidth, cameraFrameHeight,
+        decoder_->convertYuyvFrame(frame.data(), w, h, rowBytes, target, pictureWidth, pictureHeight,
                                    targetBytesPerRow);
     } else {
         std::string reason;
-        if (!decoder_->decodeJpegFrame(frame.data(), frame.size(), target, cameraFrameWidth,
-                                       cameraFrameHeight, targetBytesPerRow, &reason)) {
+        if (!decoder_->decodeJpegFrame(frame.data(), frame.size(), target, pictureWidth, pictureHeight,
+                                       targetBytesPerRow, &reason)) {
             damaged = true;
             if (!damagedFrameReported_)
                 foundation::logError("capture: camera '" + path_ + "' sent a damaged picture (" + reason +
@@ -285,7 +286,7 @@ void V4L2CaptureDevice::convert(const std::vector<uint8_t>& frame, uint8_t* out,
         framesWithWarnings_.store(decoder_->framesWithWarnings());
     }
     if (zoom > 1.0)
-        fitInto(zoomScratch_.data(), cameraFrameWidth, cameraFrameHeight, size_t(cameraFrameWidth) * 4, 4,
-                zoomedInto(SourceRect{0, 0, cameraFrameWidth, cameraFrameHeight}, zoom), out,
-                cameraFrameWidth, cameraFrameHeight, bytesPerRow);
+        fitInto(zoomScratch_.data(), pictureWidth, pictureHeight, size_t(pictureWidth) * 4, 4,
+                zoomedInto(SourceRect{0, 0, double(pictureWidth), double(pictureHeight)}, zoom), out,
+                pictureWidth, pictureHeight, bytesPerRow);
 }

@@ -6,11 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "capture/imaging/FrameScaling.h"
-
 namespace {
-constexpr uint32_t frameWidth = cameraFrameWidth, frameHeight = cameraFrameHeight;
-
 bool isDecoded(uint32_t pixelFormat) {
     return pixelFormat == V4L2_PIX_FMT_MJPEG || pixelFormat == V4L2_PIX_FMT_JPEG ||
            pixelFormat == V4L2_PIX_FMT_YUYV;
@@ -29,14 +25,15 @@ double shortestInterval(const V4L2Mode& m) {
 }
 } // namespace
 
-V4L2ModeChoice chooseV4L2Mode(const std::vector<V4L2Mode>& modes) {
+V4L2ModeChoice chooseV4L2Mode(const std::vector<V4L2Mode>& modes, PictureSize picture) {
+    const uint32_t frameWidth = uint32_t(picture.width), frameHeight = uint32_t(picture.height);
     std::vector<V4L2Mode> usable;
     std::copy_if(modes.begin(), modes.end(), std::back_inserter(usable),
                  [](const V4L2Mode& m) { return isDecoded(m.pixelFormat) && m.width > 0 && m.height > 0; });
     if (usable.empty())
-        return {V4L2Format{V4L2_PIX_FMT_RGB24, frameWidth, frameHeight, 0}, {}};
+        return {V4L2Format{V4L2_PIX_FMT_RGB24, frameWidth, frameHeight, 0}, {}, picture};
 
-    auto covers = [](const V4L2Mode& m) { return m.width >= frameWidth && m.height >= frameHeight; };
+    auto covers = [&](const V4L2Mode& m) { return m.width >= frameWidth && m.height >= frameHeight; };
     auto better = [&](const V4L2Mode& a, const V4L2Mode& b) { // is `a` a better size than `b`?
         const bool exactA = a.width == frameWidth && a.height == frameHeight;
         const bool exactB = b.width == frameWidth && b.height == frameHeight;
@@ -57,14 +54,14 @@ V4L2ModeChoice chooseV4L2Mode(const std::vector<V4L2Mode>& modes) {
         }
     }
     V4L2ModeChoice choice{V4L2Format{chosen->pixelFormat, chosen->width, chosen->height, 0},
-                          chosen->intervals};
+                          chosen->intervals, picture};
     std::sort(choice.intervals.begin(), choice.intervals.end(),
               [](const V4L2Interval& a, const V4L2Interval& b) { return a.seconds() < b.seconds(); });
     return choice;
 }
 
-int setChosenMode(V4L2Io& io, V4L2ModeChoice& mode) {
-    mode = chooseV4L2Mode(io.modes());
+int setChosenMode(V4L2Io& io, V4L2ModeChoice& mode, PictureSize picture) {
+    mode = chooseV4L2Mode(io.modes(), picture);
     if (int error = io.setFormat(mode.format))
         return error;
     // A UVC camera runs a new format at that mode's default interval, which need not be

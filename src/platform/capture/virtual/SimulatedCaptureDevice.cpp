@@ -18,8 +18,18 @@ constexpr auto controlStepInterval = std::chrono::milliseconds(125);
 }
 } // namespace
 
-SimulatedCaptureDevice::SimulatedCaptureDevice(std::string name, std::unique_ptr<FrameSource> source)
-    : AVCaptureDevice(AVCaptureDeviceFormat{}), name_(std::move(name)), source_(std::move(source)) {
+namespace {
+AVCaptureDeviceFormat formatOfSize(PictureSize size) {
+    AVCaptureDeviceFormat format;
+    format.width = size.width;
+    format.height = size.height;
+    return format;
+}
+} // namespace
+
+SimulatedCaptureDevice::SimulatedCaptureDevice(std::string name, std::unique_ptr<FrameSource> source,
+                                               PictureSize size)
+    : AVCaptureDevice(formatOfSize(size)), name_(std::move(name)), source_(std::move(source)) {
     frameThread_ = std::thread([this] { frameLoop(); });
 }
 

@@ -27,6 +27,7 @@
 #include <thread>
 
 #include "capture/AVCaptureDevice.h"
+#include "capture/PictureSize.h"
 #include "dispatch/DispatchQueue.h"
 #include "media/CVPixelBuffer.h"
 
@@ -46,7 +47,7 @@ struct SensorSettings {
 class FrameSource {
   public:
     virtual ~FrameSource() = default;
-    // A new 640 × 480 RGBA buffer. Called on the frame thread, one frame at a time.
+    // A new RGBA buffer of the device's picture size. Called on the frame thread, one frame at a time.
     virtual CVPixelBufferRef render(const SensorSettings& settings) = 0;
     // The frame's mean linear brightness as the exposure meter reads it with `settings`.
     // Called on the device thread, concurrently with render().
@@ -85,7 +86,9 @@ class SimulatedCaptureDevice : public AVCaptureDevice {
     void adoptPressureMonitor(std::unique_ptr<ThermalPressureMonitor> monitor);
 
   protected:
-    SimulatedCaptureDevice(std::string name, std::unique_ptr<FrameSource> source);
+    // The active format reports `size`, the size of every buffer `source` renders.
+    SimulatedCaptureDevice(std::string name, std::unique_ptr<FrameSource> source,
+                           PictureSize size = defaultPictureSize);
     // Stops the pressure monitor and the frame thread and runs what the device thread has
     // queued; afterwards the device's own threads touch nothing. Idempotent.
     void shutDown();

@@ -2,8 +2,8 @@
 
 #include "capture/virtual/VirtualScene.h"
 
-VirtualCaptureDevice::VirtualCaptureDevice()
-    : SimulatedCaptureDevice("Virtual Camera", std::make_unique<VirtualScene>()) {}
+VirtualCaptureDevice::VirtualCaptureDevice(PictureSize size)
+    : SimulatedCaptureDevice("Virtual Camera", std::make_unique<VirtualScene>(size), size) {}
 
 VirtualCaptureDevice::~VirtualCaptureDevice() {
     shutDown();

@@ -7,6 +7,7 @@
 
 class VirtualCaptureDevice final : public SimulatedCaptureDevice {
   public:
-    VirtualCaptureDevice();
+    // The scene rendered at `size`.
+    explicit VirtualCaptureDevice(PictureSize size = defaultPictureSize);
     ~VirtualCaptureDevice() override;
 };

@@ -36,23 +36,27 @@ const EncodeTables& tables() {
 }
 } // namespace
 
-VirtualScene::VirtualScene()
-    : layers_(Layers::shared()), composite_(pixelCount * 3), lit_(pixelCount * 3), meanRadiance_(0.18) {
+VirtualScene::VirtualScene(PictureSize size)
+    : size_(size), layers_(Layers::shared(size.width, size.height)), composite_(size.pixelCount() * 3),
+      lit_(size.pixelCount() * 3), meanRadiance_(0.18) {
     tables();
     // The meter needs a reading before the first frame: the scene in middle focus.
     std::array<LevelMix, 3> mix;
     for (int l = 0; l < 3; ++l)
         mix[l] = Layers::mixFor(middleSharpAt, layers_->layers[l].sharpAt);
     compose(mix);
-    lit_ = composite_;
+    composedMix_ = mix;
+    composed_ = true;
+    unlight(0, composite_.size());
     meter(1.0);
 }
 
 VirtualScene::~VirtualScene() = default;
 
 CVPixelBufferRef VirtualScene::render(const SensorSettings& settings) {
-    return CVPixelBuffer::make(
-        W, H, [&](uint8_t* rgba, size_t bytesPerRow) { renderInto(settings, rgba, bytesPerRow); });
+    return CVPixelBuffer::make(size_.width, size_.height, [&](uint8_t* rgba, size_t bytesPerRow) {
+        renderInto(settings, rgba, bytesPerRow);
+    });
 }
 
 void VirtualScene::renderInto(const SensorSettings& settings, uint8_t* rgba, size_t bytesPerRow) {
@@ -61,7 +65,7 @@ void VirtualScene::renderInto(const SensorSettings& settings, uint8_t* rgba, siz
         mix[l] = Layers::mixFor(settings.lensPosition, layers_->layers[l].sharpAt);
     if (!composed_ || mix != composedMix_) {
         compose(mix);
-        lit_ = composite_;
+        unlight(0, composite_.size());
         lightPatches_.clear();
         composedMix_ = mix;
         composed_ = true;
@@ -73,10 +77,10 @@ void VirtualScene::renderInto(const SensorSettings& settings, uint8_t* rgba, siz
 
 namespace {
 // One row of a layer between two rungs: a + (b - a) * weight / 16, rounding down.
-const uint8_t* mixedRow(const uint8_t* a, const uint8_t* b, int weight, uint8_t* scratch) {
+const uint8_t* mixedRow(const uint8_t* a, const uint8_t* b, int weight, int width, uint8_t* scratch) {
     if (weight == 0)
         return a;
-    for (int i = 0; i < W * 4; ++i)
+    for (int i = 0; i < width * 4; ++i)
         scratch[i] = uint8_t(a[i] + (((int(b[i]) - int(a[i])) * weight) >> 4));
     return scratch;
 }
@@ -88,16 +92,20 @@ inline int divide255(int x) {
 } // namespace
 
 void VirtualScene::compose(const std::array<LevelMix, 3>& mix) {
-    const auto& decode = tables().decode;
-    const std::array<MixedLayer, 3> L{MixedLayer(*layers_, 0, mix[0]), MixedLayer(*layers_, 1, mix[1]),
-                                      MixedLayer(*layers_, 2, mix[2])};
-    std::array<std::array<uint8_t, W * 4>, 3> scratch;
-    std::array<uint8_t, W * 3> composed;
+    const int W = size_.width, H = size_.height;
+    mixed_ = {MixedLayer(*layers_, 0, mix[0]), MixedLayer(*layers_, 1, mix[1]),
+              MixedLayer(*layers_, 2, mix[2])};
+    const std::vector<MixedLayer>& L = mixed_;
+    std::array<std::vector<uint8_t>, 3> scratch;
+    for (auto& row : scratch)
+        row.resize(size_t(W) * 4);
     for (int y = 0; y < H; ++y) {
-        const size_t rowStart = size_t(y) * W * 4;
+        uint8_t* composed = &composite_[size_t(y) * size_t(W) * 3];
+        const size_t rowStart = size_t(y) * size_t(W) * 4;
         std::array<const uint8_t*, 3> row;
-        for (int l = 0; l < 3; ++l)
-            row[l] = mixedRow(L[l].lower + rowStart, L[l].upper + rowStart, L[l].weight, scratch[l].data());
+        for (size_t l = 0; l < 3; ++l)
+            row[l] =
+                mixedRow(L[l].lower + rowStart, L[l].upper + rowStart, L[l].weight, W, scratch[l].data());
         const uint8_t *far = row[0], *middle = row[1], *near = row[2];
         // Premultiplied "over": near over middle over far.
         for (int x = 0; x < W; ++x) {
@@ -107,10 +115,13 @@ void VirtualScene::compose(const std::array<LevelMix, 3>& mix) {
                 composed[x * 3 + c] = uint8_t(std::min(255, near[x * 4 + c] + divide255(clearNear * behind)));
             }
         }
-        float* out = &composite_[size_t(y) * W * 3];
-        for (int i = 0; i < W * 3; ++i)
-            out[i] = decode[composed[i]];
     }
+}
+
+void VirtualScene::unlight(size_t from, size_t to) {
+    const auto& decode = tables().decode;
+    for (size_t i = from; i < to; ++i)
+        lit_[i] = decode[composite_[i]];
 }
 
 void VirtualScene::encode(const SensorSettings& settings, uint8_t* rgba, size_t bytesPerRow) {
@@ -121,6 +132,7 @@ void VirtualScene::encode(const SensorSettings& settings, uint8_t* rgba, size_t 
     const float* noise = t.noise.data();
     const uint8_t* encodeTable = t.encode.data();
     const double z = std::clamp(settings.zoomFactor, 1.0, 16.0);
+    const int W = size_.width, H = size_.height;
 
     auto shade = [&](float radiance, uint32_t noiseIndex) {
         float s = radiance * gain;
@@ -146,7 +158,7 @@ void VirtualScene::encode(const SensorSettings& settings, uint8_t* rgba, size_t 
         // Each frame and row reads the noise table from somewhere else.
         const uint32_t offset = uint32_t(settings.sequence * 0x9e3779b1u + uint64_t(y) * 0x85ebca77u) >> 7;
         if (z <= 1.0) {
-            const float* in = &lit_[size_t(y) * W * 3];
+            const float* in = &lit_[size_t(y) * size_t(W) * 3];
             for (int x = 0; x < W; ++x) {
                 for (int c = 0; c < 3; ++c)
                     out[x * 4 + c] = shade(in[x * 3 + c], offset + uint32_t(x * 3 + c));
@@ -157,7 +169,7 @@ void VirtualScene::encode(const SensorSettings& settings, uint8_t* rgba, size_t 
         double sy = H / 2.0 + (y + 0.5 - H / 2.0) / z - 0.5;
         int y0 = std::clamp(int(std::floor(sy)), 0, H - 2);
         float fy = float(std::clamp(sy - y0, 0.0, 1.0));
-        const float* top = &lit_[size_t(y0) * W * 3];
+        const float* top = &lit_[size_t(y0) * size_t(W) * 3];
         const float* bottom = top + W * 3;
         for (int x = 0; x < W; ++x) {
             const int i = column[x] * 3;
@@ -181,9 +193,11 @@ float VirtualScene::sharpLensPosition(const SensorSettings& settings) const {
     // Contrast focus looks at a window in the middle of the view: the nearest layer that
     // fills a good part of it is what the camera focuses on.
     const double z = std::clamp(settings.zoomFactor, 1.0, 16.0);
-    const double halfW = 80 / z, halfH = 60 / z;
-    const std::array<const uint8_t*, 3> sharp{nullptr, layers_->layers[1].rung(0),
-                                              layers_->layers[2].rung(0)};
+    const int W = size_.width, H = size_.height;
+    const double scale = layers_->geometry.scale;
+    const double halfW = 80 * scale / z, halfH = 60 * scale / z;
+    const std::array<const uint8_t*, 3> sharp{nullptr, layers_->layers[1].sharp->data(),
+                                              layers_->layers[2].sharp->data()};
     std::array<int, 3> covered{};
     int samples = 0;
     for (int j = 0; j < 12; ++j)

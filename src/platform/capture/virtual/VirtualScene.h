@@ -5,8 +5,8 @@
 // give edge and colour filters something to find and the brightest-pixel measurement a
 // few moving bright spots.
 //
-// What is static is drawn once per process: three depth layers (far, middle, near), each
-// pre-blurred at a ladder of blur widths. A frame then mixes the two nearest rungs per
+// What is static is drawn once per process and picture size: three depth layers (far,
+// middle, near), each pre-blurred at a ladder of blur widths. A frame then mixes the two nearest rungs per
 // layer for the lens position (only when the lens has moved), adds the lamps, and runs
 // one pass for zoom, gain, noise and sRGB encoding.
 #include <array>
@@ -15,18 +15,22 @@
 #include <memory>
 #include <vector>
 
+#include "capture/PictureSize.h"
 #include "capture/virtual/SimulatedCaptureDevice.h"
+
+namespace virtual_scene {
+struct MixedLayer;
+}
 
 class VirtualScene : public FrameSource {
   public:
-    static constexpr int width = 640;
-    static constexpr int height = 480;
     // Lens positions at which each depth is sharp (0 is the nearest focus, 1 the farthest).
     static constexpr float farSharpAt = 0.85f;
     static constexpr float middleSharpAt = 0.5f;
     static constexpr float nearSharpAt = 0.18f;
 
-    VirtualScene();
+    explicit VirtualScene(PictureSize size = defaultPictureSize);
+    PictureSize size() const { return size_; }
     ~VirtualScene() override;
 
     CVPixelBufferRef render(const SensorSettings& settings) override;
@@ -50,13 +54,19 @@ class VirtualScene : public FrameSource {
     void drawLights(const SensorSettings& settings, const std::array<LevelMix, 3>& mix);
     void encode(const SensorSettings& settings, uint8_t* rgba, size_t bytesPerRow);
     void meter(double zoomFactor);
+    // Sets lit_ back to the composite, in linear light, from sample `from` up to `to`.
+    void unlight(size_t from, size_t to);
 
+    const PictureSize size_;
     std::shared_ptr<const Layers> layers_;
-    // Frame thread only: the composite for the current lens position (linear light, RGB
-    // floats) and the same with this frame's lamps added.
-    std::vector<float> composite_;
+    // Frame thread only: the composite for the current lens position (sRGB-encoded RGB,
+    // as the layers are) and the same in linear light with this frame's lamps added.
+    std::vector<uint8_t> composite_;
     std::vector<float> lit_;
     std::array<LevelMix, 3> composedMix_{};
+    // The rungs of the composed mix (far, middle, near), held while the mix lasts: the
+    // lamps read them every frame.
+    std::vector<virtual_scene::MixedLayer> mixed_;
     bool composed_ = false;
     std::vector<LightPatch> lightPatches_;
     // The last frame's mean linear brightness before gain, for the exposure meter.

@@ -61,32 +61,43 @@ float coverage(float distance) {
     return std::clamp(0.5f - distance, 0.0f, 1.0f);
 }
 
+// Far enough to reach every edge of any picture, in design units.
+constexpr int beyond = 100000;
+
 // A layer being painted: premultiplied RGBA floats in sRGB-encoded units (0 to 1).
+// Shapes and colours are given in design units; edges are smoothed over one picture pixel.
 struct Canvas {
-    std::vector<float> rgba = std::vector<float>(pixelCount * 4, 0.0f);
+    explicit Canvas(const SceneGeometry& g) : geometry(g), rgba(g.pixelCount() * 4, 0.0f) {}
+    SceneGeometry geometry;
+    std::vector<float> rgba;
     void over(int x, int y, Rgb c, float alpha) {
         if (alpha <= 0)
             return;
-        float* p = &rgba[(size_t(y) * W + size_t(x)) * 4];
+        float* p = &rgba[(size_t(y) * size_t(geometry.width) + size_t(x)) * 4];
         p[0] = c.r * alpha + p[0] * (1 - alpha);
         p[1] = c.g * alpha + p[1] * (1 - alpha);
         p[2] = c.b * alpha + p[2] * (1 - alpha);
         p[3] = alpha + p[3] * (1 - alpha);
     }
-    // Paints a shape over the layer; `shade` gives its colour at a point.
+    // Paints a shape, which lies inside the design box (x0, y0)–(x1, y1), over the layer;
+    // `shade` gives its colour at a point.
     void paint(const std::function<float(float, float)>& distance,
-               const std::function<Rgb(float, float)>& shade, int x0 = 0, int y0 = 0, int x1 = W,
-               int y1 = H) {
-        for (int y = std::max(0, y0); y < std::min(H, y1); ++y)
-            for (int x = std::max(0, x0); x < std::min(W, x1); ++x) {
-                float px = float(x) + 0.5f, py = float(y) + 0.5f;
-                float a = coverage(distance(px, py));
+               const std::function<Rgb(float, float)>& shade, float x0, float y0, float x1, float y1) {
+        const SceneGeometry& g = geometry;
+        const int top = std::max(0, int(std::floor(g.pixelY(y0)))),
+                  bottom = int(std::min(float(g.height), std::ceil(g.pixelY(y1))));
+        const int left = std::max(0, int(std::floor(g.pixelX(x0)))),
+                  right = int(std::min(float(g.width), std::ceil(g.pixelX(x1))));
+        for (int y = top; y < bottom; ++y)
+            for (int x = left; x < right; ++x) {
+                float px = g.designX(float(x)), py = g.designY(float(y));
+                float a = coverage(distance(px, py) * g.scale);
                 if (a > 0)
                     over(x, y, shade(px, py), a);
             }
     }
     std::vector<uint8_t> quantized() const {
-        std::vector<uint8_t> out(pixelCount * 4);
+        std::vector<uint8_t> out(rgba.size());
         for (size_t i = 0; i < out.size(); ++i)
             out[i] = uint8_t(std::lround(std::clamp(rgba[i], 0.0f, 1.0f) * 255));
         return out;
@@ -101,10 +112,14 @@ constexpr float horizon = 190;
 
 Rgb wallAt(float x, float y) {
     constexpr int brickW = 56, brickH = 24, mortar = 3;
-    int row = int(y) / brickH;
-    int shifted = int(x) + (row % 2) * (brickW / 2);
-    int column = shifted / brickW;
-    bool inMortar = shifted % brickW < mortar || int(y) % brickH < mortar;
+    // Rounded down, so the rows and columns carry on the same way left of and above the
+    // design view.
+    auto down = [](float v, int n) { return int(std::floor(v / float(n))); };
+    auto within = [](int v, int n) { return ((v % n) + n) % n; };
+    int row = down(y, brickH);
+    int shifted = int(std::floor(x)) + within(row, 2) * (brickW / 2);
+    int column = down(float(shifted), brickW);
+    bool inMortar = within(shifted, brickW) < mortar || within(int(std::floor(y)), brickH) < mortar;
     float grain =
         (valueNoise(x / 3, y / 3, 7) - 0.5f) * 0.12f + (valueNoise(x / 11, y / 11, 8) - 0.5f) * 0.08f;
     Rgb c = inMortar ? Rgb{0.78f, 0.76f, 0.72f} * (1 + grain * 0.5f)
@@ -126,20 +141,21 @@ Rgb floorSample(float x, float y) {
     return c * (1 + grain) * (0.6f + 0.4f * std::min(1.0f, dz / 220.0f));
 }
 
-Canvas paintFarLayer() {
-    Canvas canvas;
-    for (int y = 0; y < H; ++y)
-        for (int x = 0; x < W; ++x) {
-            float px = float(x) + 0.5f, py = float(y) + 0.5f;
+Canvas paintFarLayer(const SceneGeometry& geometry) {
+    Canvas canvas(geometry);
+    const float q = 0.25f / geometry.scale; // a quarter of a picture pixel
+    for (int y = 0; y < geometry.height; ++y)
+        for (int x = 0; x < geometry.width; ++x) {
+            float px = geometry.designX(float(x)), py = geometry.designY(float(y));
             Rgb c;
-            if (y < skirtingTop) {
+            if (py < skirtingTop) {
                 c = wallAt(px, py);
-            } else if (y < floorTop) {
-                c = y >= floorTop - 2 ? Rgb{0.35f, 0.33f, 0.30f} : Rgb{0.90f, 0.88f, 0.83f};
+            } else if (py < floorTop) {
+                c = py >= floorTop - 2 ? Rgb{0.35f, 0.33f, 0.30f} : Rgb{0.90f, 0.88f, 0.83f};
             } else {
                 // The checks shrink toward the horizon: four samples per pixel keep them clean.
-                c = (floorSample(px - 0.25f, py - 0.25f) + floorSample(px + 0.25f, py - 0.25f) +
-                     floorSample(px - 0.25f, py + 0.25f) + floorSample(px + 0.25f, py + 0.25f)) *
+                c = (floorSample(px - q, py - q) + floorSample(px + q, py - q) + floorSample(px - q, py + q) +
+                     floorSample(px + q, py + q)) *
                     0.25f;
             }
             canvas.over(x, y, c, 1.0f);
@@ -171,8 +187,8 @@ Canvas paintFarLayer() {
     return canvas;
 }
 
-Canvas paintMiddleLayer() {
-    Canvas canvas;
+Canvas paintMiddleLayer(const SceneGeometry& geometry) {
+    Canvas canvas(geometry);
     // A blue box in the middle of the view, with a yellow band and a barcode label.
     canvas.paint([](float x, float y) { return roundedBox(x, y, 320, 262, 72, 64, 6); },
                  [](float, float y) {
@@ -212,65 +228,65 @@ Canvas paintMiddleLayer() {
     return canvas;
 }
 
-Canvas paintNearLayer() {
-    Canvas canvas;
+Canvas paintNearLayer(const SceneGeometry& geometry) {
+    Canvas canvas(geometry);
     // An orange block with darker diagonal stripes at the bottom left.
     canvas.paint([](float x, float y) { return roundedBox(x, y, 60, 455, 110, 60, 18); },
                  [](float x, float y) {
                      bool stripe = int(std::floor((x + y) / 14)) % 2 == 0;
                      return stripe ? Rgb{0.95f, 0.55f, 0.12f} : Rgb{0.78f, 0.38f, 0.06f};
                  },
-                 0, 393, 172, H);
+                 -beyond, 393, 172, beyond);
     // A cyan ring at the top right.
     canvas.paint(
         [](float x, float y) { return std::max(circle(x, y, 600, 55, 62), -circle(x, y, 600, 55, 40)); },
         [](float, float) {
             return Rgb{0.15f, 0.75f, 0.80f};
         },
-        536, 0, W, 119);
+        536, -beyond, beyond, 119);
     // A magenta pencil lying across the bottom right corner.
     canvas.paint([](float x, float y) { return capsule(x, y, 470, 478, 650, 392, 10); },
                  [](float x, float y) {
                      float along = (x - 470) * 0.9f - (y - 478) * 0.43f;
                      return along < 24 ? Rgb{0.96f, 0.86f, 0.66f} : Rgb{0.80f, 0.20f, 0.60f};
                  },
-                 458, 380, W, H);
+                 458, 380, beyond, beyond);
     return canvas;
 }
 
 } // namespace
 
-std::vector<uint8_t> boxBlur(const std::vector<uint8_t>& source, int r) {
+std::vector<uint8_t> boxBlur(const std::vector<uint8_t>& source, int r, int width, int height) {
     if (r == 0)
         return source;
     std::vector<uint8_t> a = source, b(source.size());
     const int window = 2 * r + 1;
     auto horizontal = [&](const std::vector<uint8_t>& in, std::vector<uint8_t>& out) {
-        for (int y = 0; y < H; ++y) {
-            const uint8_t* row = &in[size_t(y) * W * 4];
-            uint8_t* dst = &out[size_t(y) * W * 4];
+        for (int y = 0; y < height; ++y) {
+            const uint8_t* row = &in[size_t(y) * width * 4];
+            uint8_t* dst = &out[size_t(y) * width * 4];
             for (int c = 0; c < 4; ++c) {
                 int sum = 0;
                 for (int k = -r; k <= r; ++k)
-                    sum += row[std::clamp(k, 0, W - 1) * 4 + c];
-                for (int x = 0; x < W; ++x) {
+                    sum += row[std::clamp(k, 0, width - 1) * 4 + c];
+                for (int x = 0; x < width; ++x) {
                     dst[x * 4 + c] = uint8_t((sum + window / 2) / window);
-                    sum += row[std::min(x + r + 1, W - 1) * 4 + c] - row[std::max(x - r, 0) * 4 + c];
+                    sum += row[std::min(x + r + 1, width - 1) * 4 + c] - row[std::max(x - r, 0) * 4 + c];
                 }
             }
         }
     };
     auto vertical = [&](const std::vector<uint8_t>& in, std::vector<uint8_t>& out) {
-        std::vector<int> sums(size_t(W) * 4, 0);
-        auto row = [&](int y) { return &in[size_t(std::clamp(y, 0, H - 1)) * W * 4]; };
+        std::vector<int> sums(size_t(width) * 4, 0);
+        auto row = [&](int y) { return &in[size_t(std::clamp(y, 0, height - 1)) * width * 4]; };
         for (int k = -r; k <= r; ++k)
-            for (int i = 0; i < W * 4; ++i)
+            for (int i = 0; i < width * 4; ++i)
                 sums[i] += row(k)[i];
-        for (int y = 0; y < H; ++y) {
-            uint8_t* dst = &out[size_t(y) * W * 4];
+        for (int y = 0; y < height; ++y) {
+            uint8_t* dst = &out[size_t(y) * width * 4];
             const uint8_t* entering = row(y + r + 1);
             const uint8_t* leaving = row(y - r);
-            for (int i = 0; i < W * 4; ++i) {
+            for (int i = 0; i < width * 4; ++i) {
                 dst[i] = uint8_t((sums[i] + window / 2) / window);
                 sums[i] += entering[i] - leaving[i];
             }
@@ -283,14 +299,26 @@ std::vector<uint8_t> boxBlur(const std::vector<uint8_t>& source, int r) {
     return a;
 }
 
-std::vector<uint8_t> farLayer() {
-    return paintFarLayer().quantized();
+std::vector<uint8_t> farLayer(const SceneGeometry& geometry) {
+    return paintFarLayer(geometry).quantized();
 }
-std::vector<uint8_t> middleLayer() {
-    return paintMiddleLayer().quantized();
+std::vector<uint8_t> middleLayer(const SceneGeometry& geometry) {
+    return paintMiddleLayer(geometry).quantized();
 }
-std::vector<uint8_t> nearLayer() {
-    return paintNearLayer().quantized();
+std::vector<uint8_t> nearLayer(const SceneGeometry& geometry) {
+    return paintNearLayer(geometry).quantized();
+}
+
+SceneGeometry SceneGeometry::forSize(int width, int height) {
+    SceneGeometry g;
+    g.width = width;
+    g.height = height;
+    if (width == W && height == H)
+        return g;
+    g.scale = std::min(float(width) / W, float(height) / H);
+    g.originX = W / 2.0f - float(width) / (2 * g.scale);
+    g.originY = H / 2.0f - float(height) / (2 * g.scale);
+    return g;
 }
 
 } // namespace virtual_scene

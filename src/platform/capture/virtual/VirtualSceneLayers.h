@@ -4,6 +4,7 @@
 // its lamps (which hide behind nearer layers).
 #include <array>
 #include <cmath>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -12,40 +13,42 @@
 #include "capture/virtual/VirtualSceneArtwork.h"
 
 namespace virtual_scene {
-// Box half-widths of the pre-blurred rungs; each rung is two box passes each way, close
-// enough to a defocus disc at this size.
+// Box half-widths of the pre-blurred rungs in design units; each rung is two box passes
+// each way, close enough to a defocus disc.
 inline constexpr std::array<int, 7> blurWidths{0, 1, 2, 3, 5, 7, 10};
 inline constexpr int rungs = int(blurWidths.size());
 // Box half-width per unit of distance between lens position and a layer's sharp position.
 inline constexpr float blurPerDefocus = 14.0f;
-static_assert(W == VirtualScene::width && H == VirtualScene::height);
+// Blurred rungs kept for reuse beyond those in use, all layers together. At 640 × 480 the
+// whole ladder fits (18 rungs of 1.2 MB); at larger sizes the least recently used rungs
+// go, and a lens that comes back to them pays for the blur again.
+inline constexpr size_t keptRungBytes = size_t(24) << 20;
+
+using Pixels = std::shared_ptr<const std::vector<uint8_t>>;
 } // namespace virtual_scene
 
 struct VirtualScene::Layers {
-    // One depth layer: premultiplied RGBA, sharp, and blurred at each rung on first use
-    // (a camera whose lens never goes far from a layer's depth never pays for its widest
-    // blurs). Thread-safe: devices on several threads share one copy.
     struct Layer {
         float sharpAt = 0;
-        std::vector<uint8_t> sharp;
-        mutable std::array<std::once_flag, virtual_scene::rungs> made;
-        mutable std::array<std::vector<uint8_t>, virtual_scene::rungs> blurred;
-        const uint8_t* rung(int i) const {
-            if (i == 0)
-                return sharp.data();
-            std::call_once(made[i],
-                           [&] { blurred[i] = virtual_scene::boxBlur(sharp, virtual_scene::blurWidths[i]); });
-            return blurred[i].data();
-        }
+        virtual_scene::Pixels sharp;
     };
+    virtual_scene::SceneGeometry geometry;
     std::array<Layer, 3> layers; // far, middle, near
 
-    static std::shared_ptr<const Layers> shared() {
-        // Immutable once made (but for the virtual_scene::rungs made on demand), so every virtual camera
-        // of the process shares one copy.
-        static const std::shared_ptr<const Layers> instance = make();
-        return instance;
+    // `layer` blurred at rung `i` (the sharp layer at 0), made on first use. Thread-safe:
+    // devices on several threads share one copy. What a caller holds stays valid whatever
+    // the cache lets go.
+    virtual_scene::Pixels rung(int layer, int i) const;
+    // A rung's box half-width in picture pixels.
+    int rungRadius(int i) const {
+        return int(std::lround(float(virtual_scene::blurWidths[size_t(i)]) * geometry.scale));
     }
+    // The blurred rungs held for reuse now, in bytes.
+    size_t keptBytes() const;
+
+    // One copy per picture size for the whole process: painting is slow and the layers
+    // never change.
+    static std::shared_ptr<const Layers> shared(int width, int height);
 
     // The rung pair and weight for a layer at a lens position.
     static LevelMix mixFor(float lensPosition, float sharpAt) {
@@ -65,27 +68,26 @@ struct VirtualScene::Layers {
     }
 
   private:
-    static std::shared_ptr<const Layers> make() {
-        auto made = std::make_shared<Layers>();
-        made->layers[0].sharp = virtual_scene::farLayer();
-        made->layers[1].sharp = virtual_scene::middleLayer();
-        made->layers[2].sharp = virtual_scene::nearLayer();
-        made->layers[0].sharpAt = farSharpAt;
-        made->layers[1].sharpAt = middleSharpAt;
-        made->layers[2].sharpAt = nearSharpAt;
-        return made;
-    }
+    struct Kept {
+        int layer, rung;
+        virtual_scene::Pixels pixels;
+    };
+    mutable std::mutex keptMutex_;
+    mutable std::list<Kept> kept_; // the most recently used first
+    mutable size_t keptBytes_ = 0;
 };
 
 namespace virtual_scene {
-// A layer's two rungs for a mix, fetched once per frame.
+// A layer's two rungs for a mix, fetched when the mix changes and held while it lasts.
 struct MixedLayer {
-    const uint8_t* lower;
-    const uint8_t* upper;
-    int weight;
+    Pixels lowerPixels, upperPixels;
+    const uint8_t* lower = nullptr;
+    const uint8_t* upper = nullptr;
+    int weight = 0;
+    MixedLayer() = default;
     MixedLayer(const VirtualScene::Layers& layers, int layer, const VirtualScene::LevelMix& m)
-        : lower(layers.layers[size_t(layer)].rung(m.lower)),
-          upper(layers.layers[size_t(layer)].rung(m.upper)), weight(m.weight) {}
+        : lowerPixels(layers.rung(layer, m.lower)), upperPixels(layers.rung(layer, m.upper)),
+          lower(lowerPixels->data()), upper(upperPixels->data()), weight(m.weight) {}
     int alphaAt(size_t pixel) const {
         int a = lower[pixel * 4 + 3];
         return weight == 0 ? a : a + (((upper[pixel * 4 + 3] - a) * weight) >> 4);

@@ -29,35 +29,39 @@ const std::array<Lamp, 3> lamps{{
 } // namespace
 
 void VirtualScene::drawLights(const SensorSettings& settings, const std::array<LevelMix, 3>& mix) {
+    const int W = size_.width, H = size_.height;
+    const SceneGeometry& geometry = layers_->geometry;
     // Put back what the last frame's lamps covered, then draw this frame's.
     for (const LightPatch& patch : lightPatches_)
         for (int y = patch.y0; y < patch.y1; ++y) {
             size_t from = (size_t(y) * W + size_t(patch.x0)) * 3, to = (size_t(y) * W + size_t(patch.x1)) * 3;
-            std::copy(composite_.begin() + long(from), composite_.begin() + long(to),
-                      lit_.begin() + long(from));
+            unlight(from, to);
         }
     lightPatches_.clear();
 
     // The lamps hang on the wall: as blurred as the far layer, hidden behind nearer things.
-    const float blur = float(blurWidths[mix[0].lower]) +
-                       float(blurWidths[mix[0].upper] - blurWidths[mix[0].lower]) * float(mix[0].weight) / 16;
+    const float blur = float(layers_->rungRadius(mix[0].lower)) +
+                       float(layers_->rungRadius(mix[0].upper) - layers_->rungRadius(mix[0].lower)) *
+                           float(mix[0].weight) / 16;
     const float edge = 1.0f + 1.2f * blur;
-    const MixedLayer middle(*layers_, 1, mix[1]), near(*layers_, 2, mix[2]);
+    const MixedLayer &middle = mixed_[1], &near = mixed_[2];
     for (const Lamp& lamp : lamps) {
-        auto [cx, cy] = lamp.at(settings.seconds);
-        const float reach = lamp.radius + edge;
+        auto [designX, designY] = lamp.at(settings.seconds);
+        const float cx = geometry.pixelX(designX), cy = geometry.pixelY(designY);
+        const float radius = lamp.radius * geometry.scale;
+        const float reach = radius + edge;
         LightPatch patch{std::max(0, int(cx - reach)), std::max(0, int(cy - reach)),
                          std::min(W, int(cx + reach) + 2), std::min(H, int(cy + reach) + 2)};
         if (patch.x0 >= patch.x1 || patch.y0 >= patch.y1)
             continue;
         lightPatches_.push_back(patch);
         // A defocused lamp spreads the same light over a larger disc.
-        const float spread = lamp.radius / (lamp.radius + edge / 2);
+        const float spread = radius / (radius + edge / 2);
         const Rgb light = lamp.colour * (spread * spread);
         for (int y = patch.y0; y < patch.y1; ++y)
             for (int x = patch.x0; x < patch.x1; ++x) {
                 float d = std::hypot(float(x) + 0.5f - cx, float(y) + 0.5f - cy);
-                float cover = std::clamp((lamp.radius + edge / 2 - d) / edge, 0.0f, 1.0f);
+                float cover = std::clamp((radius + edge / 2 - d) / edge, 0.0f, 1.0f);
                 if (cover <= 0)
                     continue;
                 size_t p = size_t(y) * W + size_t(x);
@@ -73,9 +77,10 @@ void VirtualScene::drawLights(const SensorSettings& settings, const std::array<L
 void VirtualScene::meter(double zoomFactor) {
     // What the zoomed view shows, sampled on a sparse grid: plenty for a mean.
     const double z = std::clamp(zoomFactor, 1.0, 16.0);
+    const int W = size_.width, H = size_.height;
     const int x0 = int(W / 2 - W / (2 * z)), x1 = int(W / 2 + W / (2 * z));
     const int y0 = int(H / 2 - H / (2 * z)), y1 = int(H / 2 + H / (2 * z));
-    const int step = std::max(1, int(4 / z));
+    const int step = std::max(1, int(4 * layers_->geometry.scale / z));
     double sum = 0;
     size_t count = 0;
     for (int y = y0; y < y1; y += step)

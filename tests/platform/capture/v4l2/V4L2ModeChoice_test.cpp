@@ -18,6 +18,7 @@ TEST(ModeChoice, PicksTheDocumentedModeAndKeepsItsIntervalsFastestFirst) {
         const char* what;
         std::vector<V4L2Mode> offered;
         std::string chosen; // "MJPG 640x480 1/30"
+        PictureSize picture = defaultPictureSize;
     };
     const Case cases[] = {
         {"640 × 480 wins over larger modes listed first",
@@ -38,9 +39,18 @@ TEST(ModeChoice, PicksTheDocumentedModeAndKeepsItsIntervalsFastestFirst) {
          {mode(V4L2_PIX_FMT_H264, 1280, 720), mode(V4L2_PIX_FMT_GREY, 640, 480)},
          "RGB3 640x480"},
         {"no modes listed at all", {}, "RGB3 640x480"},
+        {"the asked size when offered",
+         {mode(MJPG, 640, 480), mode(MJPG, 1280, 720)},
+         "MJPG 1280x720 1/30",
+         {1280, 720}},
+        {"else the smallest that covers it",
+         {mode(MJPG, 1280, 720), mode(MJPG, 1920, 1200), mode(MJPG, 2560, 1440)},
+         "MJPG 1920x1200 1/30",
+         {1920, 1080}},
+        {"RGB24 at the asked size", {}, "RGB3 1920x1080", {1920, 1080}},
     };
     for (const Case& c : cases) {
-        const V4L2ModeChoice chosen = chooseV4L2Mode(c.offered);
+        const V4L2ModeChoice chosen = chooseV4L2Mode(c.offered, c.picture);
         std::string got = fourCharacterCode(chosen.format.pixelFormat) + " " +
                           std::to_string(chosen.format.width) + "x" + std::to_string(chosen.format.height);
         if (!chosen.intervals.empty())
