@@ -9,13 +9,14 @@
 namespace host {
 
 struct Options {
-    std::string camera = "virtual";    // "virtual", an image file, or a video device
-    bool headless = false;             // never open a window
-    std::optional<std::string> script; // a script file, "-" for standard input
-    std::string outputDirectory;       // where relative snapshot names land; empty: the cwd
-    std::optional<double> seconds;     // quit after this long
-    bool statistics = false;           // frame statistics once a second
-    bool listCameras = false;          // print the webcams and their modes, then quit
+    std::string camera = "virtual";            // "virtual", an image file, or a video device
+    bool headless = false;                     // never open a window
+    std::optional<std::string> script;         // a script file, "-" for standard input
+    std::string outputDirectory;               // where relative snapshot names land; empty: the cwd
+    std::optional<double> seconds;             // quit after this long
+    std::optional<std::string> photoDirectory; // where the shutter's photos go (else Pictures)
+    bool statistics = false;                   // frame statistics once a second
+    bool listCameras = false;                  // print the webcams and their modes, then quit
 };
 
 // The run ends before it starts: help or version asked (status 0) or bad usage (2).

@@ -166,6 +166,14 @@ void drawSpinner(ImDrawList& list, const UIActivityIndicatorView& spinner, CGRec
     }
 }
 
+// A camera's shutter: a white disc inside a ring.
+void drawButton(ImDrawList& list, const UIButton&, CGRect f) {
+    const double radius = std::min(f.size.width, f.size.height) / 2;
+    const ImVec2 centre = point(f.origin.x + f.size.width / 2, f.origin.y + f.size.height / 2);
+    list.AddCircle(centre, static_cast<float>(radius - 2), white, 48, 3);
+    list.AddCircleFilled(centre, static_cast<float>(radius - 7), white, 48);
+}
+
 } // namespace
 
 struct ScreenComposer::Gl {
@@ -317,6 +325,8 @@ void ScreenComposer::drawTree(UIView& view, ImDrawList& list) {
         drawSlider(list, *slider, f);
     else if (auto* segments = dynamic_cast<UISegmentedControl*>(&view))
         drawSegments(list, *segments, f);
+    else if (auto* button = dynamic_cast<UIButton*>(&view))
+        drawButton(list, *button, f);
     else if (dynamic_cast<UIStackView*>(&view))
         list.AddRectFilled(point(f.origin.x - 6, f.origin.y - 6),
                            point(f.origin.x + f.size.width + 6, f.origin.y + f.size.height + 6),
