@@ -65,8 +65,10 @@ TEST(Ending, SigintAndSigtermEndARunThatWritesPicturesAsQuittingDoes) {
         EXPECT_NE(err.find("stats: final presented "), std::string::npos) << err;
         const auto files = filesIn(folder / "out");
         EXPECT_GE(files.size(), 3u);
-        for (const auto& file : files)
+        for (const auto& file : files) {
+            EXPECT_TRUE(file.extension() == ".png" || file.extension() == ".jpg") << file << " left behind";
             EXPECT_FALSE(e2e::readPng(file).rgba.empty()) << file << " is whole";
+        }
     }
 }
 

@@ -11,6 +11,7 @@
 
 namespace {
 
+using capturetest::TempDirectory;
 using host::PhotoLibrary;
 
 TEST(PhotoFolder, TheOptionThenTheXdgPicturesFolderThenPicturesInHome) {
