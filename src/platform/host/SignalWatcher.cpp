@@ -60,8 +60,12 @@ std::unique_ptr<SignalWatcher> SignalWatcher::start(std::function<void()> callba
 }
 
 SignalWatcher::~SignalWatcher() {
-    // The handlers stay installed but write nowhere: the signals are then ignored, not
-    // fatal, for the rest of the shutdown.
+    // The signals are fatal again, as before the watcher.
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
     const int writeEnd = signalPipe.exchange(-1);
     if (writeEnd >= 0) {
         const char stop = 0;

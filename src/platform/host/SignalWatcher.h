@@ -1,8 +1,8 @@
 #pragma once
 // SIGINT and SIGTERM as a request to quit. The handler only writes a byte to a pipe (the
 // one thing a signal handler may safely do here); a thread of its own reads the pipe and
-// calls `onSignal`, which may then do anything. The first watcher installed wins; the
-// handlers stay for the life of the process, which ends by _Exit.
+// calls `onSignal`, which may then do anything. One watcher at a time; while none is
+// installed the signals end the process as they do by default.
 #include <functional>
 #include <memory>
 #include <thread>
