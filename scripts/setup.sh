@@ -9,7 +9,8 @@ packages=(
   libsdl2-dev libimgui-dev
   libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri
   libv4l-dev libcli11-dev libpng-dev libjpeg62-turbo-dev libturbojpeg0-dev libasio-dev
-  xvfb xdotool
+  xvfb xdotool openbox
+  desktop-file-utils appstream man-db
 )
 # Extra groups: "bench" adds OpenCV (the anchor the benchmarks compare against),
 # "fuzz" adds clang with its sanitizer and libFuzzer runtime, "clang" the compiler alone,

@@ -1,6 +1,8 @@
-// The interface description: the camera screen's views, their layout, and the outlets,
+// The interface description: the camera screen's views, their layout for the window's
+// shape (portrait or landscape, redone on every resize), and the outlets,
 // actions and gesture recognizers connected to the controller. Also the scene
 // configuration that names the scene delegate and this description.
+#include <algorithm>
 #include <memory>
 
 #include "app/MainStoryboard.h"
@@ -9,21 +11,14 @@
 #include "ui/UIScreen.h"
 
 namespace {
-constexpr double screenWidth = UIScreen::width, screenHeight = UIScreen::height;
 constexpr double margin = 12;
-constexpr double pictureTop = 80, pictureHeight = screenWidth * 480.0 / 640.0;
-
-// The picture view takes the picture's proportions inside the 4:3 box under the title: as
-// wide as the screen, or as tall as the box for a picture taller than 4:3.
-CGRect pictureFrame() {
-    const Size picture = sharedFramebufferSize();
-    double width = screenWidth, height = screenWidth * double(picture.height) / double(picture.width);
-    if (height > pictureHeight) {
-        height = pictureHeight;
-        width = pictureHeight * double(picture.width) / double(picture.height);
-    }
-    return CGRectMake((screenWidth - width) / 2, pictureTop, width, height);
-}
+// Portrait, as on the phone: the views stacked under the picture.
+constexpr double pictureTop = 80;
+// Landscape, as on a desktop: the picture as large as the window allows, with the filter
+// name, the readouts, the control groups and the shutter in a panel at its right.
+constexpr double panelWidth = 360;
+constexpr double readoutWidth = 120, readoutHeight = 24, focusHeight = 110, exposureHeight = 260;
+constexpr double portraitShutter = 44, landscapeShutter = 64;
 
 template <typename View, typename... Args>
 View* addView(UIView& parent, const char* outletName, CGRect frame, Args&&... args) {
@@ -36,11 +31,54 @@ View* addView(UIView& parent, const char* outletName, CGRect frame, Args&&... ar
 }
 
 CGRect row(double height) {
-    return CGRectMake(0, 0, screenWidth - 2 * margin, height);
+    return CGRectMake(0, 0, UIScreen::width - 2 * margin, height);
 }
 
 std::vector<std::string> segmentTitles() {
     return {"Locked", "Manual", "Auto", "Continuous"};
+}
+
+// The picture view takes the picture's proportions (640 x 480 unless the run asked for
+// another size), as large as `box` allows and centred in it.
+CGRect fitPicture(CGRect box) {
+    const Size picture = sharedFramebufferSize();
+    const double scale = std::min(box.size.width / double(picture.width), box.size.height / double(picture.height));
+    const double width = double(picture.width) * scale, height = double(picture.height) * scale;
+    return CGRectMake(box.origin.x + (box.size.width - width) / 2, box.origin.y + (box.size.height - height) / 2,
+                      width, height);
+}
+
+// Where the readouts and the control groups go: a column `width` wide from (`x`, `top`).
+void placeColumn(CameraViewController& c, UIView& shutter, double x, double top, double width,
+                 double shutterTop, double shutterSize) {
+    c.luminosityLabel->setFrame(CGRectMake(x, top, readoutWidth, readoutHeight));
+    c.zoomLabel->setFrame(CGRectMake(x + width - readoutWidth, top, readoutWidth, readoutHeight));
+    c.focusControlsView->setFrame(CGRectMake(x, top + 34, width, focusHeight));
+    c.exposureControlsView->setFrame(CGRectMake(x, top + 154, width, exposureHeight));
+    shutter.setFrame(CGRectMake(x + (width - shutterSize) / 2, shutterTop, shutterSize, shutterSize));
+}
+
+// The one layout of the screen, redone for every size the window takes: portrait where
+// the window is taller than wide, landscape otherwise.
+void layoutCameraScreen(CameraViewController& c, UIView& shutter, CGSize size) {
+    const double width = size.width, height = size.height;
+    CGRect picture;
+    if (height > width) {
+        // A 4:3 box under the title, as on the phone.
+        picture = fitPicture(CGRectMake(0, pictureTop, width, width * 3.0 / 4.0));
+        c.filterNameLabel->setFrame(CGRectMake(0, 40, width, 30));
+        const double readoutTop = pictureTop + width * 3.0 / 4.0 + 8;
+        placeColumn(c, shutter, margin, readoutTop, width - 2 * margin, readoutTop + 154 + exposureHeight + 4,
+                    portraitShutter);
+    } else {
+        const double panel = std::min(panelWidth, width / 2);
+        picture = fitPicture(CGRectMake(0, 0, width - panel, height));
+        const double x = width - panel + margin, column = panel - 2 * margin;
+        c.filterNameLabel->setFrame(CGRectMake(x, 16, column, 30));
+        placeColumn(c, shutter, x, 54, column, height - landscapeShutter - 16, landscapeShutter);
+    }
+    c.renderView->setFrame(picture);
+    c.cameraUnavailableLabel->setFrame(CGRectMake(0, picture.size.height / 2 - 15, picture.size.width, 30));
 }
 
 } // namespace
@@ -50,31 +88,24 @@ std::shared_ptr<CameraViewController> instantiateCameraScreen() {
     auto controller = std::static_pointer_cast<CameraViewController>(object);
     CameraViewController& c = *controller;
 
-    auto root = std::make_shared<UIView>(CGRectMake(0, 0, screenWidth, screenHeight));
+    auto root = std::make_shared<UIView>(CGRectMake(0, 0, UIScreen::width, UIScreen::height));
     root->setIdentifier("view");
     c.setView(root);
 
-    c.filterNameLabel = addView<UILabel>(*root, "filterNameLabel", CGRectMake(0, 40, screenWidth, 30));
+    c.filterNameLabel = addView<UILabel>(*root, "filterNameLabel", CGRect{});
     auto renderView = std::make_shared<RenderView>();
     renderView->setIdentifier("renderView");
-    const CGRect picture = pictureFrame();
-    renderView->setFrame(picture);
     c.renderView = renderView.get();
     root->addSubview(renderView);
-    c.cameraUnavailableLabel =
-        addView<UILabel>(*c.renderView, "cameraUnavailableLabel",
-                         CGRectMake(0, picture.size.height / 2 - 15, picture.size.width, 30));
+    c.cameraUnavailableLabel = addView<UILabel>(*c.renderView, "cameraUnavailableLabel", CGRect{});
     c.cameraUnavailableLabel->setText("Camera unavailable");
     c.cameraUnavailableLabel->setHidden(true);
 
-    double readoutTop = pictureTop + pictureHeight + 8;
-    c.luminosityLabel = addView<UILabel>(*root, "luminosityLabel", CGRectMake(margin, readoutTop, 120, 24));
-    c.zoomLabel =
-        addView<UILabel>(*root, "zoomLabel", CGRectMake(screenWidth - margin - 120, readoutTop, 120, 24));
+    c.luminosityLabel = addView<UILabel>(*root, "luminosityLabel", CGRect{});
+    c.zoomLabel = addView<UILabel>(*root, "zoomLabel", CGRect{});
 
     auto focusStack = std::make_shared<UIStackView>();
     focusStack->setIdentifier("focusControlsView");
-    focusStack->setFrame(CGRectMake(margin, readoutTop + 34, screenWidth - 2 * margin, 110));
     c.focusControlsView = focusStack.get();
     root->addSubview(focusStack);
     c.focusModeControl =
@@ -84,7 +115,6 @@ std::shared_ptr<CameraViewController> instantiateCameraScreen() {
 
     auto exposureStack = std::make_shared<UIStackView>();
     exposureStack->setIdentifier("exposureControlsView");
-    exposureStack->setFrame(CGRectMake(margin, readoutTop + 154, screenWidth - 2 * margin, 260));
     c.exposureControlsView = exposureStack.get();
     root->addSubview(exposureStack);
     c.exposureModeControl =
@@ -95,6 +125,11 @@ std::shared_ptr<CameraViewController> instantiateCameraScreen() {
     c.durationSlider = addView<UISlider>(*exposureStack, "durationSlider", row(28));
     c.isoLabel = addView<UILabel>(*exposureStack, "isoLabel", row(22));
     c.isoSlider = addView<UISlider>(*exposureStack, "isoSlider", row(28));
+
+    // The shutter is the desktop's: the host connects it, the controller never sees it.
+    UIButton* shutter = addView<UIButton>(*root, "shutterButton", CGRect{}, "Shutter");
+    root->setLayout([&c, shutter](UIView& view) { layoutCameraScreen(c, *shutter, view.frame().size); });
+    root->layoutSubviews();
 
     // The selections and ranges the screen starts with, before the device is known.
     c.focusModeControl->setSelectedSegmentIndex(3);

@@ -115,11 +115,11 @@ print-ui
     auto controls = e2e::readPng(folder / "results/shots/controls.png");
     ASSERT_FALSE(hidden.rgba.empty());
     ASSERT_FALSE(controls.rgba.empty());
-    EXPECT_EQ(controls.width, 780);
-    EXPECT_EQ(controls.height, 1688);
+    EXPECT_EQ(controls.width, 2560);
+    EXPECT_EQ(controls.height, 1440);
     EXPECT_LT(hidden.count(e2e::accent), 100u) << "no slider is drawn while the controls are hidden";
     EXPECT_GT(controls.count(e2e::accent), 1000u) << "the slider tracks are drawn once they are shown";
-    const unsigned char* corner = &controls.rgba[(2 * 780 + 2) * 4];
+    const unsigned char* corner = &controls.rgba[(2 * 2560 + 2) * 4];
     EXPECT_EQ(corner[0] + corner[1] + corner[2], 0) << "the screen behind the views is black";
     EXPECT_EQ(corner[3], 255);
 }

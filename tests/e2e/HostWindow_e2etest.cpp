@@ -2,6 +2,9 @@
 // screen as touches, and the X server's own framebuffer shows what the window drew.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <thread>
+
 #include "HostE2eSupport.h"
 
 namespace {
@@ -15,7 +18,7 @@ class VirtualDisplay {
   public:
     explicit VirtualDisplay(const std::filesystem::path& folder)
         : screenFile_(folder / "Xvfb_screen0"),
-          server_("Xvfb -displayfd 1 -screen 0 800x1000x24 -nolisten tcp -fbdir" +
+          server_("Xvfb -displayfd 1 -screen 0 1920x1080x24 -nolisten tcp -fbdir" +
                   e2e::quoted({folder.string()}) + " 2>/dev/null") {
         // The server writes its display number on standard output once it accepts connections.
         while (display_.empty() &&
@@ -130,8 +133,89 @@ TEST(WindowRun, KeysAndTheMouseDriveTheScreenAndTheWindowShowsIt) {
         << "a key and a drag each swiped once: " << ui[1];
     EXPECT_NE(ui[1].find("\"hideControls\":false"), std::string::npos) << ui[1];
     auto snapshot = e2e::readPng(folder / "window.png");
-    EXPECT_EQ(snapshot.width, 780);
-    EXPECT_EQ(snapshot.height, 1688);
+    EXPECT_EQ(snapshot.width, 2560);
+    EXPECT_EQ(snapshot.height, 1440);
+}
+
+// Where the window is and how large, as xdotool reports it: x, y, width, height.
+std::array<int, 4> windowGeometry(const std::string& xdotool, const std::string& window) {
+    const std::string line = firstLine(xdotool + "getwindowgeometry --shell " + window + " | tr '\\n' ' '");
+    std::smatch match;
+    if (!std::regex_search(line, match, std::regex("X=([0-9]+) Y=([0-9]+) WIDTH=([0-9]+) HEIGHT=([0-9]+)")))
+        return {0, 0, 0, 0};
+    return {std::stoi(match[1]), std::stoi(match[2]), std::stoi(match[3]), std::stoi(match[4])};
+}
+
+// The area of the smallest rectangle around everything lit left of the window's side
+// panel (360 points wide): the picture.
+long pictureArea(const e2e::Picture& screen, const std::array<int, 4>& window) {
+    int left = screen.width, right = -1, top = screen.height, bottom = -1;
+    for (int y = window[1]; y < std::min(screen.height, window[1] + window[3]); ++y)
+        for (int x = window[0]; x < std::min(screen.width, window[0] + window[2] - 360); ++x) {
+            const unsigned char* p = &screen.rgba[(size_t(y) * screen.width + x) * 4];
+            if (p[0] + p[1] + p[2] > 60) {
+                left = std::min(left, x), right = std::max(right, x);
+                top = std::min(top, y), bottom = std::max(bottom, y);
+            }
+        }
+    return right < 0 ? 0 : long(right - left + 1) * (bottom - top + 1);
+}
+
+TEST(WindowRun, ADesktopWindowIsLandscapeResizesTakesPhotosAndQuitsOnlyOnCtrlQ) {
+    // A desktop's full screen is the window manager's to give.
+    if (!installed("Xvfb") || !installed("xdotool") || !installed("openbox"))
+        GTEST_SKIP() << "needs Xvfb, xdotool and openbox";
+    auto folder = e2e::scratchFolder("desktop");
+    VirtualDisplay x(folder);
+    if (x.display().empty())
+        GTEST_SKIP() << "Xvfb did not start";
+    e2e::Process windowManager("env DISPLAY=" + x.display() + " openbox 2>/dev/null");
+    std::filesystem::create_directories(folder / "home/.config");
+    std::ofstream(folder / "home/.config/user-dirs.dirs") << "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n";
+    auto script = e2e::writeScript(folder, "wait 20 frames\nprint-ui\nwait 120s\n");
+    e2e::Process program(
+        e2e::programCommand(folder, {"--script", script},
+                            {"-u", "WAYLAND_DISPLAY", "-u", "XDG_CONFIG_HOME",
+                             "HOME=" + (folder / "home").string(), "DISPLAY=" + x.display()}));
+    std::string err;
+    bool framesShown = false;
+    while (!framesShown && program.pump(std::chrono::seconds(60), [&](const std::string& line) {
+        err += line + "\n";
+        framesShown = framesShown || line.starts_with("{\"");
+    })) {
+    }
+    const std::string xdotool = "env DISPLAY=" + x.display() + " timeout 30 xdotool ";
+    const std::string window = firstLine(xdotool + "search --sync --onlyvisible --name '^Fernhold$'");
+    ASSERT_TRUE(framesShown && !window.empty()) << err;
+    auto settle = [] { std::this_thread::sleep_for(std::chrono::seconds(2)); };
+    const auto opened = windowGeometry(xdotool, window);
+    EXPECT_EQ(opened[2], 1280);
+    EXPECT_EQ(opened[3], 720);
+    const long before = pictureArea(x.screen(), opened);
+    EXPECT_GE(before, 1280L * 720 / 2) << "the picture covers half the window";
+    std::system((xdotool + "windowsize " + window + " 1600 900").c_str());
+    settle();
+    EXPECT_GT(pictureArea(x.screen(), windowGeometry(xdotool, window)), before * 5 / 4)
+        << "the picture grows with the window";
+
+    std::system((xdotool + "windowactivate --sync " + window + " key s key f").c_str());
+    settle();
+    const auto full = windowGeometry(xdotool, window);
+    EXPECT_EQ(full[2] * 10000 + full[3], 1920 * 10000 + 1080) << "f fills the screen";
+    std::system((xdotool + "key Escape").c_str());
+    settle();
+    EXPECT_EQ(windowGeometry(xdotool, window)[2], 1600) << "Escape leaves full screen";
+    std::system((xdotool + "key Escape key ctrl+q").c_str());
+    while (program.pump(std::chrono::seconds(20), [&](const std::string& line) { err += line + "\n"; })) {
+    }
+    EXPECT_EQ(program.wait(), 0) << err;
+    windowManager.stop(SIGTERM);
+    std::vector<std::filesystem::path> photos;
+    for (const auto& entry : std::filesystem::directory_iterator(folder / "home/Bilder/Fernhold"))
+        photos.push_back(entry.path());
+    ASSERT_EQ(photos.size(), 1u) << err;
+    EXPECT_EQ(photos[0].extension(), ".jpg");
+    EXPECT_FALSE(e2e::readPng(photos[0]).rgba.empty());
 }
 
 } // namespace

@@ -53,7 +53,7 @@ std::optional<std::string> parseSeconds(const std::string& text, double& seconds
 
 std::variant<Options, ExitRequest> parseCommandLine(int argc, const char* const* argv) {
     Options options;
-    std::string seconds, script, out, size;
+    std::string seconds, script, out, size, photos;
     CLI::App app{"Fernhold: a live camera with GPU filters, bright-region outlines and manual controls.",
                  "fernhold"};
     app.set_version_flag("--version", std::string("fernhold ") + FERNHOLD_VERSION);
@@ -65,6 +65,9 @@ std::variant<Options, ExitRequest> parseCommandLine(int argc, const char* const*
     app.add_option("--script", script, "play the commands in FILE ('-': standard input), then quit")
         ->type_name("FILE");
     app.add_option("--out", out, "directory for relative snapshot and capture names (created if missing)")
+        ->type_name("DIR");
+    app.add_option("--photos", photos,
+                   "directory for the shutter's photos (default: the Pictures folder's Fernhold)")
         ->type_name("DIR");
     app.add_option("--seconds", seconds, "quit after S seconds")->type_name("S");
     app.add_option("--size", size,
@@ -98,6 +101,11 @@ std::variant<Options, ExitRequest> parseCommandLine(int argc, const char* const*
         if (out.empty())
             return usageError("--out needs a directory");
         options.outputDirectory = out;
+    }
+    if (app.count("--photos")) {
+        if (photos.empty())
+            return usageError("--photos needs a directory");
+        options.photoDirectory = photos;
     }
     if (app.count("--seconds")) {
         double value = 0;

@@ -18,6 +18,7 @@ struct Options {
     std::optional<double> seconds;     // quit after this long
     bool statistics = false;           // frame statistics once a second
     bool listCameras = false;          // print the webcams and their modes, then quit
+    std::optional<std::string> photoDirectory; // where the shutter's photos go (else Pictures)
     PictureSize size;                  // of the camera picture and everything after it
     bool sizeAsked = false;            // --size given (a still picture then fills it)
 };

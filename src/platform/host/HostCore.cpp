@@ -82,14 +82,19 @@ HostCore::~HostCore() {
 
 void HostCore::sceneDidLoad(const std::shared_ptr<UIWindow>& window) {
     window_ = window;
+    if (window_)
+        window_->resize(defaultWindowSize);
+    connectShutterButton();
     renderView_ = window_ ? findRenderView(*window_) : nullptr;
     if (!renderView_)
         return;
     std::weak_ptr<HostCore> weak = weak_from_this();
     std::weak_ptr<FrameCounter> frames = frames_;
-    renderView_->setFrameObserver([weak, frames](uint64_t) {
+    RenderView* renderView = renderView_;
+    renderView_->setFrameObserver([weak, frames, renderView](uint64_t) {
+        // The render view calls this from its own frame hand-over, so it is alive.
         if (auto counter = frames.lock())
-            counter->frameArrived();
+            counter->frameArrived(renderView->latestFrame().captureTime);
         if (auto self = weak.lock())
             self->frameArrived();
     });
@@ -103,6 +108,11 @@ int HostCore::runMainLoop() {
 
 void HostCore::startServices() {
     std::weak_ptr<HostCore> weak = weak_from_this();
+    // Ctrl+C and a service manager's SIGTERM end the run as quitting does.
+    signals_ = SignalWatcher::start([weak] {
+        if (auto self = weak.lock())
+            self->requestQuit(0);
+    });
     // Without its camera the run cannot go on: leave with a failure status.
     configuration_.device->setFailureHandler([weak] {
         if (auto self = weak.lock())

@@ -16,15 +16,16 @@
 
 #include "capture/AVCaptureDevice.h"
 #include "host/CommandLine.h"
+#include "host/SignalWatcher.h"
+#include "host/photos/PhotoLibrary.h"
 #include "host/screen/ScreenComposer.h"
 #include "host/script/ScriptParser.h"
 #include "host/script/ScriptPlayer.h"
 #include "host/script/TouchSynthesis.h"
 #include "host/statistics/FrameCounter.h"
 #include "host/statistics/FrameStatistics.h"
+#include "pipeline/Operations.h"
 #include "ui/UIApplication.h"
-
-class RenderView;
 
 namespace host {
 
@@ -74,6 +75,9 @@ class HostCore : public UIApplicationHost,
 
     // Snapshots are rendered at this many pixels per point, like a phone's screen.
     static constexpr double snapshotScale = 2;
+    // The screen a run without a window lays its views out for: the window's default, so a
+    // script's snapshots mean the same with or without one.
+    static constexpr CGSize defaultWindowSize{1280, 720};
 
   protected:
     // The host's own loop: returns once quitRequested() is true.
@@ -96,6 +100,12 @@ class HostCore : public UIApplicationHost,
     void sendGesture(std::vector<UIEvent> events);
     // Main thread: the one clock for every touch's timestamp.
     TouchClock& touchClock() { return touchClock_; }
+    // Main thread: a photo of the processed picture as shown now, written before this
+    // returns; its path (or why it could not be written) goes to standard error and, in
+    // short, to showNotice.
+    void shutter();
+    // Main thread: a short line for the person at the screen (a photo saved or not).
+    virtual void showNotice(const std::string&) {}
 
   private:
     // ScriptActions.
@@ -117,6 +127,10 @@ class HostCore : public UIApplicationHost,
     void snapshot(const script::Step& step, const std::string& file);
     void capture(const script::Step& step, const std::string& file);
     void failed(const std::string& line);
+    void connectShutterButton();
+    void photo();
+    // Any thread: writes the frame as a photo and reports it; returns the notice line.
+    std::string savePhoto(const RenderView::Frame& frame);
 
     HostConfiguration configuration_;
     std::shared_ptr<UIWindow> window_;
@@ -124,6 +138,8 @@ class HostCore : public UIApplicationHost,
     std::shared_ptr<FrameCounter> frames_ = std::make_shared<FrameCounter>();
     std::shared_ptr<StatisticsReporter> statistics_;
     std::unique_ptr<ScriptPlayer> player_;
+    std::unique_ptr<PhotoLibrary> photos_;
+    std::unique_ptr<SignalWatcher> signals_;
     TouchClock touchClock_;
     std::atomic<bool> quitRequested_{false};
     std::atomic<int> exitStatus_{0};

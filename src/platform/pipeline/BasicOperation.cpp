@@ -20,8 +20,11 @@ void BasicOperation::newFramebufferAvailable(const FramebufferRef& framebuffer, 
         // Input 0 is read once, now; letting it go lets its framebuffer be reused.
         latest_[0] = nullptr;
     }
-    if (FramebufferRef output = render(inputs))
+    if (FramebufferRef output = render(inputs)) {
+        if (!inputs.empty() && inputs[0])
+            output->setCaptureTime(inputs[0]->captureTime());
         updateTargetsWithFramebuffer(output);
+    }
 }
 
 void BasicOperation::sourceRemoved(unsigned index) {

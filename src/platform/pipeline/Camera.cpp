@@ -52,13 +52,16 @@ struct Camera::Impl : std::enable_shared_from_this<Impl> {
             return;
         }
         ++processed;
-        GPUContext::shared().runAsync([self = shared_from_this(), pixels] { self->process(*pixels); });
+        const auto captured = std::chrono::steady_clock::now();
+        GPUContext::shared().runAsync(
+            [self = shared_from_this(), pixels, captured] { self->process(*pixels, captured); });
     }
 
     // On the GPU queue.
-    void process(const CVPixelBuffer& pixels) {
+    void process(const CVPixelBuffer& pixels, std::chrono::steady_clock::time_point captured) {
         auto started = std::chrono::steady_clock::now();
         FramebufferRef framebuffer = Framebuffer::make(pixels.width(), pixels.height());
+        framebuffer->setCaptureTime(captured);
         framebuffer->upload(pixels.storage()->data(), pixels.bytesPerRow());
         if (auto camera = lockOwner()) {
             camera->updateTargetsWithFramebuffer(framebuffer);

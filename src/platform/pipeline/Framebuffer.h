@@ -6,6 +6,7 @@
 // Threads: made and used on the GPU queue. The last reference may be dropped anywhere;
 // the GL objects then go back to the GPU queue, into a small cache of same-sized
 // framebuffers that the next make() reuses.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -25,6 +26,11 @@ class Framebuffer {
     int height() const { return height_; }
     unsigned texture() const { return texture_; }
     unsigned framebufferObject() const { return fbo_; }
+    // When the camera frame this picture was made from reached the camera source (zero for
+    // pictures made from no frame, such as generated lines); each operation passes on its
+    // first input's, so the render view knows how late it shows a frame.
+    std::chrono::steady_clock::time_point captureTime() const { return captureTime_; }
+    void setCaptureTime(std::chrono::steady_clock::time_point time) { captureTime_ = time; }
 
     // GPU queue only. Binds the framebuffer object and sets the viewport to all of it.
     void activate() const;
@@ -39,4 +45,5 @@ class Framebuffer {
     Framebuffer(int width, int height, unsigned texture, unsigned fbo);
     int width_, height_;
     unsigned texture_, fbo_;
+    std::chrono::steady_clock::time_point captureTime_{};
 };

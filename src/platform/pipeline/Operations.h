@@ -2,6 +2,7 @@
 // The processing graph's nodes: the camera source, the filter operations, the blend, the
 // line generator and the render view.
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -214,6 +215,8 @@ class RenderView : public UIView, public ImageConsumer {
         int width = 0, height = 0;
         std::shared_ptr<const std::vector<uint8_t>> rgba;
         uint64_t sequence = 0; // counts frames presented, from 1
+        // When its camera frame reached the camera source (see Framebuffer::captureTime).
+        std::chrono::steady_clock::time_point captureTime{};
     };
     Frame latestFrame() const;
     // Called on the GPU queue after each new frame (the host wakes its main loop).

@@ -26,7 +26,8 @@ void RenderView::newFramebufferAvailable(const FramebufferRef& framebuffer, unsi
         std::lock_guard lock(impl_->mutex);
         previous = std::move(impl_->latest.rgba);
         sequence = impl_->latest.sequence + 1;
-        impl_->latest = Frame{framebuffer->width(), framebuffer->height(), std::move(pixels), sequence};
+        impl_->latest = Frame{framebuffer->width(), framebuffer->height(), std::move(pixels), sequence,
+                              framebuffer->captureTime()};
         observer = impl_->observer;
     }
     impl_->spare = std::const_pointer_cast<std::vector<uint8_t>>(previous);

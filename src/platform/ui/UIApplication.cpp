@@ -41,3 +41,15 @@ void UIApplication::terminate() {
     if (delegate_)
         delegate_->applicationWillTerminate(*this);
 }
+
+void UIApplication::setIdleTimerDisabled(bool disabled) {
+    idleTimerDisabled_ = disabled;
+    if (idleTimerHandler_)
+        idleTimerHandler_(disabled);
+}
+
+void UIApplication::setIdleTimerHandler(std::function<void(bool disabled)> handler) {
+    idleTimerHandler_ = std::move(handler);
+    if (idleTimerHandler_)
+        idleTimerHandler_(idleTimerDisabled_);
+}

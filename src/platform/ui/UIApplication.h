@@ -48,8 +48,12 @@ class UIWindowSceneDelegate {
 // The window: the root of what is shown, and where touch events enter.
 class UIWindow : public UIView {
   public:
-    // Fills the main screen (UIScreen::mainBounds()).
+    // Fills the main screen (UIScreen::mainBounds()) until the host gives it the size of the
+    // screen or window it shows on.
     UIWindow();
+    // The window takes `size` (points); the root controller's view fills it and the tree is
+    // laid out again at once, so touches that follow hit the views where they now are.
+    void resize(CGSize size);
     std::shared_ptr<UIViewController> rootViewController() const { return root_; }
     // Shows the controller's view as the window's subview, filling the window (a
     // controller without a view gets a plain one).
@@ -82,7 +86,9 @@ class UIApplication {
     static UIApplication& sharedApplication();
 
     bool isIdleTimerDisabled() const { return idleTimerDisabled_; }
-    void setIdleTimerDisabled(bool disabled) { idleTimerDisabled_ = disabled; }
+    void setIdleTimerDisabled(bool disabled);
+    // The host's hand on the display's screen saver: told each time the flag is set.
+    void setIdleTimerHandler(std::function<void(bool disabled)> handler);
 
     const std::shared_ptr<UIApplicationDelegate>& delegate() const { return delegate_; }
     const std::shared_ptr<UIScene>& scene() const { return scene_; }
@@ -102,6 +108,7 @@ class UIApplication {
 
   private:
     bool idleTimerDisabled_ = false;
+    std::function<void(bool)> idleTimerHandler_;
     std::shared_ptr<UIApplicationDelegate> delegate_;
     std::shared_ptr<UIScene> scene_;
 };

@@ -24,20 +24,18 @@ void UIControl::addTarget(Action action, UIControlEvents events) {
     case UIControlEvents::valueChanged:
         valueChangedActions_.push_back(std::move(action));
         break;
+    case UIControlEvents::touchUpInside:
+        touchUpInsideActions_.push_back(std::move(action));
+        break;
     }
 }
 
 void UIControl::sendActionsForControlEvents(UIControlEvents events) {
     UIRequireMainThread("UIControl.sendActionsForControlEvents");
-    switch (events) {
-    case UIControlEvents::valueChanged: {
-        // A copy: an action may add targets to this control.
-        auto actions = valueChangedActions_;
-        for (auto& action : actions)
-            action(*this);
-        break;
-    }
-    }
+    // A copy: an action may add targets to this control.
+    auto actions = events == UIControlEvents::valueChanged ? valueChangedActions_ : touchUpInsideActions_;
+    for (auto& action : actions)
+        action(*this);
 }
 
 bool UIControl::isEnabled() const {

@@ -1,6 +1,6 @@
 #pragma once
-// The controls of the camera screen: label, slider, segmented control, stack view and
-// activity indicator. Controls send their value-changed actions when a person (a touch)
+// The controls of the camera screen: label, slider, segmented control, stack view,
+// activity indicator and button. Controls send their value-changed actions when a person (a touch)
 // changes them; setting a value from code sends nothing, as on the phone.
 #include <functional>
 #include <string>
@@ -19,7 +19,7 @@ class UILabel : public UIView {
     std::string text_;
 };
 
-enum class UIControlEvents { valueChanged };
+enum class UIControlEvents { valueChanged, touchUpInside };
 
 class UIControl : public UIView {
   public:
@@ -36,7 +36,20 @@ class UIControl : public UIView {
 
   private:
     std::vector<Action> valueChangedActions_;
+    std::vector<Action> touchUpInsideActions_;
     bool enabled_ = true;
+};
+
+// A titled button: a touch that lifts inside its frame sends touchUpInside.
+class UIButton : public UIControl {
+  public:
+    explicit UIButton(std::string title);
+    const std::string& title() const;
+    void touchEnded(CGPoint p) override;
+    const char* className() const override { return "UIButton"; }
+
+  private:
+    std::string title_;
 };
 
 class UISlider : public UIControl {

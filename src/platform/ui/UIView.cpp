@@ -128,8 +128,15 @@ UIView* UIView::hitTest(CGPoint pointInRoot) {
 
 void UIView::layoutSubviews() {
     UIRequireMainThread("UIView.layoutSubviews");
+    if (layout_)
+        layout_(*this);
     // A copy: a layout pass that moves views between parents must not upset the walk.
     auto subviews = subviews_;
     for (auto& view : subviews)
         view->layoutSubviews();
+}
+
+void UIView::setLayout(Layout layout) {
+    UIRequireMainThread("UIView.setLayout");
+    layout_ = std::move(layout);
 }

@@ -2,6 +2,7 @@
 // Views: a tree of rectangles with a hidden flag, owned from the root down. Every UI
 // object may be used on the main thread only; any other thread aborts with a message
 // (the main-thread checker).
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -74,6 +75,10 @@ class UIView : public UIResponder {
     // Lays out subviews (stack views arrange theirs), then lets each subview lay out its
     // own; called by the window before drawing.
     virtual void layoutSubviews();
+    // The interface description's layout of this view's subviews for its current size (its
+    // constraints, as it were): run first by layoutSubviews, so views follow a resize.
+    using Layout = std::function<void(UIView& view)>;
+    void setLayout(Layout layout);
 
     // What kind of view this is, for tools ("UIView", "UILabel", ...).
     virtual const char* className() const { return "UIView"; }
@@ -85,4 +90,5 @@ class UIView : public UIResponder {
     UIView* superview_ = nullptr;
     std::vector<std::shared_ptr<UIView>> subviews_;
     std::vector<std::shared_ptr<UIGestureRecognizer>> recognizers_;
+    Layout layout_;
 };

@@ -19,6 +19,14 @@ void UIWindow::setRootViewController(std::shared_ptr<UIViewController> controlle
     addSubview(root_->view());
 }
 
+void UIWindow::resize(CGSize size) {
+    UIRequireMainThread("UIWindow.resize");
+    setFrame(CGRectMake(0, 0, size.width, size.height));
+    if (root_ && root_->view())
+        root_->view()->setFrame(CGRectMake(0, 0, size.width, size.height));
+    layoutSubviews();
+}
+
 void UIWindow::sendEvent(const UIEvent& event) {
     UIRequireMainThread("UIWindow.sendEvent");
     if (event.touches.empty())

@@ -36,6 +36,14 @@ CGSize rootSize(UIView& root) {
     return bounds.size.width > 0 && bounds.size.height > 0 ? bounds.size : UIScreen::mainBounds().size;
 }
 
+// A camera's shutter: a white disc inside a ring.
+void drawButton(ImDrawList& list, const UIButton&, CGRect f) {
+    const double radius = std::min(f.size.width, f.size.height) / 2;
+    const ImVec2 centre = point(f.origin.x + f.size.width / 2, f.origin.y + f.size.height / 2);
+    list.AddCircle(centre, static_cast<float>(radius - 2), white, 48, 3);
+    list.AddCircleFilled(centre, static_cast<float>(radius - 7), white, 48);
+}
+
 } // namespace
 
 struct ScreenComposer::Gl {
@@ -137,6 +145,8 @@ void ScreenComposer::drawTree(UIView& view, ImDrawList& list) {
         drawSlider(list, *slider, f);
     else if (auto* segments = dynamic_cast<UISegmentedControl*>(&view))
         drawSegments(list, *segments, f);
+    else if (auto* button = dynamic_cast<UIButton*>(&view))
+        drawButton(list, *button, f);
     else if (dynamic_cast<UIStackView*>(&view))
         drawStackPanel(list, f);
     else if (auto* spinner = dynamic_cast<UIActivityIndicatorView*>(&view)) {

@@ -216,6 +216,8 @@ Result parseCommand(std::string_view name, const Arguments& args) {
         return parsePngFile(name, args, true);
     if (name == "capture")
         return parsePngFile(name, args, false);
+    if (name == "shutter")
+        return noArguments(Shutter{});
     if (name == "print-ui")
         return noArguments(PrintUi{});
     if (name == "quit")

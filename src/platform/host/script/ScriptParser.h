@@ -7,7 +7,7 @@
 //   focus locked|manual|auto|continuous      exposure locked|manual|auto|continuous
 //   slider focus|bias|duration|iso VALUE
 //   pressure LEVEL        lock refuse|grant       disappear      appear
-//   snapshot FILE.png     capture FILE.png        print-ui       quit
+//   snapshot FILE.png     capture FILE.png        shutter        print-ui       quit
 //
 // `#` starts a comment; blank lines are ignored.
 #include <chrono>
@@ -60,11 +60,13 @@ struct Snapshot {
 struct Capture {
     std::string file;
 };
+// A photo into the photo folder, as the window's shutter takes it.
+struct Shutter {};
 struct PrintUi {};
 struct Quit {};
 
 using Command = std::variant<Wait, WaitFrames, Swipe, Tap, DoubleTap, Pinch, TouchMode, DragSlider, Pressure,
-                             Lock, Disappear, Appear, Snapshot, Capture, PrintUi, Quit>;
+                             Lock, Disappear, Appear, Snapshot, Capture, Shutter, PrintUi, Quit>;
 
 struct Step {
     int line; // 1-based, for messages while it runs

@@ -81,6 +81,7 @@ void HostCore::perform(const script::Step& step) {
                    [&](const script::Appear&) { setAppearance(true); },
                    [&](const script::Snapshot& shot) { snapshot(step, shot.file); },
                    [&](const script::Capture& shot) { capture(step, shot.file); },
+                   [&](const script::Shutter&) { photo(); },
                    [&](const script::PrintUi&) { printUi(); },
                    // The player handles these itself.
                    [](const script::Wait&) {},

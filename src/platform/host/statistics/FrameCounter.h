@@ -5,7 +5,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <mutex>
+#include <optional>
 
 namespace host {
 
@@ -14,9 +16,18 @@ class FrameCounter {
     using Clock = std::chrono::steady_clock;
     enum class WaitResult { reached, stalled, interrupted, deadline };
 
-    // Any thread: one more frame presented.
-    void frameArrived();
+    // Any thread: one more frame presented; `captured` is when its camera frame reached
+    // the pipeline, where known.
+    void frameArrived(std::optional<Clock::time_point> captured = std::nullopt);
     uint64_t count() const;
+
+    // How late the frames presented during the last second were, from capture to
+    // presentation; nothing when none came with a capture time.
+    struct Latency {
+        double medianMilliseconds = 0, percentile99Milliseconds = 0;
+        size_t frames = 0;
+    };
+    std::optional<Latency> recentLatency(Clock::time_point now = Clock::now()) const;
 
     // Blocks until `target` frames have been counted (reached), no frame has arrived for
     // `stallLimit` (stalled), interrupt() was called (interrupted), or `deadline` passed
@@ -32,6 +43,8 @@ class FrameCounter {
     uint64_t count_ = 0;
     Clock::time_point lastArrival_ = Clock::now();
     bool interrupted_ = false;
+    // (presented at, latency) for the last second's frames.
+    mutable std::deque<std::pair<Clock::time_point, Clock::duration>> latencies_;
 };
 
 } // namespace host

@@ -38,7 +38,8 @@ std::optional<double> jsonNumberField(std::string_view json, std::string_view ke
 }
 
 std::string formatStatistics(const std::optional<std::string>& cameraJson, uint64_t presented,
-                             double framesPerSecond, std::string_view frameRateControl) {
+                             double framesPerSecond, std::string_view frameRateControl,
+                             std::optional<std::pair<double, double>> latencyMilliseconds) {
     std::string line = "stats:";
     // The controller's names for each count, in the order it is most likely to use them.
     auto first = [&](std::initializer_list<std::string_view> keys) -> std::optional<double> {
@@ -59,6 +60,12 @@ std::string formatStatistics(const std::optional<std::string>& cameraJson, uint6
     add("produced", first({"produced"}));
     add("analysed", first({"analysed", "analyzed", "processed"}));
     add("dropped", first({"dropped", "dropCount", "droppedGpuBusy"}));
+    if (latencyMilliseconds) {
+        char latency[96];
+        std::snprintf(latency, sizeof latency, " latency median %.1f ms, p99 %.1f ms,",
+                      latencyMilliseconds->first, latencyMilliseconds->second);
+        line += latency;
+    }
     char tail[96];
     std::snprintf(tail, sizeof tail, " presented %llu, %.1f fps", static_cast<unsigned long long>(presented),
                   framesPerSecond);
@@ -93,8 +100,11 @@ void StatisticsReporter::tick() {
     const uint64_t presented = frames_.count();
     const double elapsed = std::chrono::duration<double>(now - lastTick_).count();
     const double rate = elapsed > 0 ? static_cast<double>(presented - lastPresented_) / elapsed : 0;
+    std::optional<std::pair<double, double>> latency;
+    if (auto recent = frames_.recentLatency(now))
+        latency = std::make_pair(recent->medianMilliseconds, recent->percentile99Milliseconds);
     foundation::logError(formatStatistics(cameraJson_ ? cameraJson_() : std::nullopt, presented, rate,
-                                          frameRateControl_ ? frameRateControl_() : std::string()));
+                                          frameRateControl_ ? frameRateControl_() : std::string(), latency));
     start();
 }
 

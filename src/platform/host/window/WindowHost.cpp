@@ -14,23 +14,10 @@ namespace host {
 namespace {
 
 constexpr int mouseTouch = 1;
-constexpr double keyPinchIn = 1.25, keyPinchOut = 0.8, wheelPinchStep = 1.1;
+constexpr double wheelPinchStep = 1.1;
 constexpr auto animationInterval = std::chrono::milliseconds(33);
 
 } // namespace
-
-std::vector<std::string> WindowHost::helpLines() {
-    return {"Fernhold",
-            "",
-            "Left / Right arrow:  previous / next filter",
-            "Space:  tap (focus and expose)",
-            "Enter:  double tap (show / hide the controls)",
-            "+ / -:  zoom in / out",
-            "Mouse:  drag to swipe, click to tap,",
-            "           double-click to double tap",
-            "Ctrl + wheel, two fingers:  pinch",
-            "?:  this help        Esc:  quit"};
-}
 
 WindowHost::WindowHost(HostConfiguration configuration) : HostCore(std::move(configuration)) {}
 
@@ -60,8 +47,12 @@ bool WindowHost::open(NSError* error) {
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 0);
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    SDL_Rect display{0, 0, 0, 0};
+    if (SDL_GetDisplayUsableBounds(0, &display) != 0)
+        SDL_GetDisplayBounds(0, &display);
+    const CGSize size = defaultSize(display.w, display.h);
     sdlWindow_ = SDL_CreateWindow("Fernhold", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
-                                  int(UIScreen::width), int(UIScreen::height),
+                                  static_cast<int>(size.width), static_cast<int>(size.height),
                                   SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI);
     if (!sdlWindow_)
         return fail("no window");
@@ -164,7 +155,9 @@ void WindowHost::draw() {
     if (width <= 0 || height <= 0)
         return;
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
-    composer_->setOverlay(helpShown_ ? helpLines() : std::vector<std::string>{});
+    composer_->setOverlay(helpShown_         ? helpLines()
+                          : !notice_.empty() ? std::vector<std::string>{notice_}
+                                             : std::vector<std::string>{});
     composer_->compose(*window(), width, height);
     SDL_GL_SwapWindow(sdlWindow_);
     dirty_ = false;
@@ -188,37 +181,6 @@ void WindowHost::synthesizedPinch(double scale) {
     sendGesture(pinchEvents(touchCentre(), scale, 0));
 }
 
-void WindowHost::handleKey(const SDL_KeyboardEvent& key) {
-    const SDL_Keycode code = key.keysym.sym;
-    // '=' is '+' without shift on most layouts; '?' is shift and '/' on most.
-    const bool zoomIn = code == SDLK_PLUS || code == SDLK_EQUALS || code == SDLK_KP_PLUS;
-    const bool zoomOut = code == SDLK_MINUS || code == SDLK_KP_MINUS;
-    const bool help =
-        code == SDLK_QUESTION || code == SDLK_F1 || (code == SDLK_SLASH && (key.keysym.mod & KMOD_SHIFT));
-    if (key.repeat && !zoomIn && !zoomOut)
-        return; // a held key zooms on; anything else acts once
-    if (zoomIn || zoomOut) {
-        synthesizedPinch(zoomIn ? keyPinchIn : keyPinchOut);
-    } else if (help) {
-        helpShown_ = !helpShown_;
-        dirty_ = true;
-    } else if (code == SDLK_ESCAPE) {
-        if (!helpShown_)
-            return requestQuit(0);
-        helpShown_ = false;
-        dirty_ = true;
-    } else if (code == SDLK_LEFT || code == SDLK_RIGHT) {
-        sendGesture(swipeEvents(touchCentre(),
-                                code == SDLK_LEFT ? UISwipeGestureRecognizerDirection::left
-                                                  : UISwipeGestureRecognizerDirection::right,
-                                0));
-    } else if (code == SDLK_SPACE) {
-        sendGesture(tapEvents(touchCentre(), 0));
-    } else if (code == SDLK_RETURN || code == SDLK_KP_ENTER) {
-        sendGesture(doubleTapEvents(touchCentre(), 0));
-    }
-}
-
 void WindowHost::handle(const SDL_Event& event) {
     if (event.type == wakeEventType_) {
         wakePending_.store(false);
@@ -229,6 +191,7 @@ void WindowHost::handle(const SDL_Event& event) {
         requestQuit(0);
         break;
     case SDL_WINDOWEVENT:
+        handleWindowEvent(event.window);
         dirty_ = true;
         break;
     case SDL_KEYDOWN:

@@ -3,6 +3,9 @@
 // Its loop sleeps in SDL's event wait; the main queue's wake handler pushes an SDL event,
 // so work queued from any thread (a capture thread waiting in main().sync, a timer, a new
 // frame) wakes it at once. Touch, mouse and keys become UIEvents for the key window.
+// The window is a desktop's: landscape by default, resizable (the views are laid out
+// again for each size), full screen on request, drawn at the display's pixel density;
+// focus and minimising are the application's active and background states.
 #include <SDL2/SDL.h>
 
 #include <atomic>
@@ -20,14 +23,25 @@ class WindowHost : public HostCore {
     explicit WindowHost(HostConfiguration configuration);
     ~WindowHost() override;
 
-    // The keys and gestures, as the help overlay lists them.
+    // The keys and gestures, as the help overlay lists them: one row per binding.
+    struct KeyHelp {
+        const char* keys;
+        const char* does;
+    };
+    static const std::vector<KeyHelp>& keyHelp();
     static std::vector<std::string> helpLines();
+    // The window's first size in points: 1280 x 720, or smaller to fit in 80 % of a
+    // display of `displayWidth` x `displayHeight`.
+    static CGSize defaultSize(int displayWidth, int displayHeight);
+
+    void sceneDidLoad(const std::shared_ptr<UIWindow>& window) override;
 
   protected:
     void runLoop() override;
     ScreenComposer* composer(NSError* error) override;
     void frameArrived() override;
     void screenChanged() override;
+    void showNotice(const std::string& line) override;
 
   private:
     bool open(NSError* error);
@@ -35,6 +49,11 @@ class WindowHost : public HostCore {
     int waitMilliseconds();
     void handle(const SDL_Event& event);
     void handleKey(const SDL_KeyboardEvent& key);
+    void handleWindowEvent(const SDL_WindowEvent& event);
+    void followWindowSize();
+    void toggleFullScreen();
+    void setActive(bool active);
+    void setBackground(bool background);
     void touch(UITouchPhase phase, int identifier, CGPoint windowPoint, Uint32 timestamp);
     void synthesizedPinch(double scale);
     void draw();
@@ -48,6 +67,9 @@ class WindowHost : public HostCore {
     std::unique_ptr<ScreenComposer> composer_;
     bool dirty_ = true;
     bool helpShown_ = false;
+    bool active_ = true, background_ = false; // as the application last heard
+    std::string notice_;
+    uint64_t noticeGeneration_ = 0;
     bool mouseDown_ = false;
     std::map<SDL_FingerID, int> fingers_; // SDL's finger ids to touch identifiers
     int nextFinger_ = 10;

@@ -54,6 +54,7 @@ TEST(ScriptParser, ReadsEveryCommandInItsGoodForms) {
     EXPECT_EQ(std::get<Pressure>(only("pressure made-up")).level, "made-up");
     EXPECT_TRUE(std::get<Lock>(only("lock refuse")).refuse);
     EXPECT_EQ(std::get<Capture>(only("capture frame.png")).file, "frame.png");
+    EXPECT_TRUE(std::holds_alternative<Shutter>(only("shutter")));
 }
 
 TEST(ScriptParser, SkipsCommentsAndBlankLinesButCountsThem) {
@@ -80,7 +81,7 @@ TEST(ScriptParser, RejectsEveryWrongLine) {
         "pressure", "pressure high now", "pressure " + std::string(65, 'x'),
         "lock", "lock maybe", "lock refuse grant", "lock REFUSE", "disappear now", "appear 1",
         "snapshot", "snapshot a.jpg", "snapshot .png", "snapshot a.png b.png", "snapshot shot.PNG",
-        "capture", "capture frame", "capture .png", "capture a.png b.png", "print-ui all", "quit now",
+        "capture", "capture frame", "capture .png", "capture a.png b.png", "print-ui all", "shutter now", "quit now",
         "jump", "Tap", std::string("tap\0", 4), "\xff\xfe", "tap\rswipe left", std::string(1 << 20, 'w'),
     };
     // clang-format on

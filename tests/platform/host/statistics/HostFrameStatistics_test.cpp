@@ -21,6 +21,23 @@ TEST(FrameStatistics, FormatsOneLineWithWhatIsKnown) {
     EXPECT_EQ(host::formatStatistics(std::nullopt, 0, 0), "stats: presented 0, 0.0 fps");
 }
 
+TEST(FrameCounter, LatencyIsTheLastSecondsMedianAndNinetyNinthPercentile) {
+    host::FrameCounter frames;
+    EXPECT_FALSE(frames.recentLatency());
+    frames.frameArrived(); // no capture time: counted, not timed
+    const auto now = Clock::now();
+    for (int ms = 1; ms <= 100; ++ms)
+        frames.frameArrived(now - std::chrono::milliseconds(ms));
+    auto latency = frames.recentLatency();
+    ASSERT_TRUE(latency);
+    EXPECT_EQ(latency->frames, 100u);
+    EXPECT_NEAR(latency->medianMilliseconds, 50, 2);
+    EXPECT_NEAR(latency->percentile99Milliseconds, 99, 2);
+    EXPECT_FALSE(frames.recentLatency(Clock::now() + 2s)) << "older than a second";
+    EXPECT_EQ(host::formatStatistics(std::nullopt, 3, 30, {}, std::make_pair(12.34, 20.0)),
+              "stats: latency median 12.3 ms, p99 20.0 ms, presented 3, 30.0 fps");
+}
+
 TEST(FrameCounter, WaitsForFramesAndGivesUpWhenTheyStopOrWhenInterrupted) {
     using Result = host::FrameCounter::WaitResult;
     host::FrameCounter frames;

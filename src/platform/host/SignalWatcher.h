@@ -1,0 +1,29 @@
+#pragma once
+// SIGINT and SIGTERM as a request to quit. The handler only writes a byte to a pipe (the
+// one thing a signal handler may safely do here); a thread of its own reads the pipe and
+// calls `onSignal`, which may then do anything. One watcher at a time; while none is
+// installed the signals end the process as they do by default.
+#include <functional>
+#include <memory>
+#include <thread>
+
+namespace host {
+
+class SignalWatcher {
+  public:
+    // Null when the pipe or the handlers cannot be had (the signals then end the process
+    // as they would by default).
+    static std::unique_ptr<SignalWatcher> start(std::function<void()> onSignal);
+    ~SignalWatcher();
+    SignalWatcher(const SignalWatcher&) = delete;
+    SignalWatcher& operator=(const SignalWatcher&) = delete;
+
+  private:
+    SignalWatcher() = default;
+
+    std::function<void()> onSignal_;
+    int readEnd_ = -1;
+    std::thread thread_;
+};
+
+} // namespace host

@@ -1,0 +1,75 @@
+// Photos from the shutter, and the ways a run ends: a signal ends it as quitting does,
+// and no picture file is ever left half written.
+#include <gtest/gtest.h>
+
+#include "HostE2eSupport.h"
+
+namespace {
+
+std::vector<std::filesystem::path> filesIn(const std::filesystem::path& folder) {
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+        if (entry.is_regular_file())
+            files.push_back(entry.path());
+    return files;
+}
+
+TEST(Shutter, PhotosLandInTheirFolderAndAnUnwritableOneIsOneLineAndTheRunGoesOn) {
+    auto folder = e2e::scratchFolder("shutter");
+    auto script =
+        e2e::writeScript(folder, "wait 5 frames\nshutter\nshutter\nsnapshot screen.png\nprint-ui\n");
+    auto run = e2e::runProgram(folder, {"--headless", "--script", script, "--photos", "photos"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    auto photos = filesIn(folder / "photos");
+    ASSERT_EQ(photos.size(), 2u) << run.err;
+    for (const auto& photo : photos) {
+        EXPECT_EQ(photo.extension(), ".jpg");
+        EXPECT_FALSE(e2e::readPng(photo).rgba.empty()) << photo;
+        EXPECT_NE(run.err.find("photo: " + photo.string()), std::string::npos) << run.err;
+    }
+    auto screen = e2e::readPng(folder / "screen.png");
+    EXPECT_GT(screen.width, screen.height) << "a run without a window is laid out landscape";
+
+    auto refused = e2e::runProgram(folder, {"--headless", "--script", script, "--photos", "/proc/fernhold"});
+    EXPECT_EQ(refused.status, 0) << refused.err;
+    size_t problems = 0;
+    for (const auto& line : refused.errLines)
+        problems += line.starts_with("photo: not saved: ");
+    EXPECT_EQ(problems, 2u) << refused.err;
+    EXPECT_EQ(refused.uiLines().size(), 1u) << "the script went on";
+}
+
+TEST(Ending, SigintAndSigtermEndARunThatWritesPicturesAsQuittingDoes) {
+    for (int signal : {SIGINT, SIGTERM}) {
+        auto folder = e2e::scratchFolder("signal" + std::to_string(signal));
+        std::string text = "wait 3 frames\n";
+        for (int i = 0; i < 200; ++i)
+            text +=
+                "snapshot s" + std::to_string(i) + ".png\ncapture c" + std::to_string(i) + ".png\nshutter\n";
+        auto script = e2e::writeScript(folder, text);
+        e2e::Process program(e2e::programCommand(
+            folder, {"--headless", "--stats", "--script", script, "--out", "out", "--photos", "out"}));
+        std::string err;
+        int photos = 0;
+        const auto deadline = e2e::Clock::now() + std::chrono::seconds(60);
+        while (photos < 3 && e2e::Clock::now() < deadline &&
+               program.pump(std::chrono::seconds(5), [&](const std::string& line) {
+                   err += line + "\n";
+                   photos += line.starts_with("photo: ");
+               })) {
+        }
+        ::kill(program.pid(), signal);
+        while (program.pump(std::chrono::seconds(10), [&](const std::string& line) { err += line + "\n"; })) {
+        }
+        EXPECT_EQ(program.wait(), 0) << "signal " << signal << ":\n" << err;
+        EXPECT_NE(err.find("stats: final presented "), std::string::npos) << err;
+        const auto files = filesIn(folder / "out");
+        EXPECT_GE(files.size(), 3u);
+        for (const auto& file : files) {
+            EXPECT_TRUE(file.extension() == ".png" || file.extension() == ".jpg") << file << " left behind";
+            EXPECT_FALSE(e2e::readPng(file).rgba.empty()) << file << " is whole";
+        }
+    }
+}
+
+} // namespace

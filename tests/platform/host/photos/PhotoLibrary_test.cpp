@@ -1,0 +1,71 @@
+// The shutter's photos: which folder, what names, and that a photo is whole and never
+// replaces another.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <fstream>
+
+#include "capture/imaging/StillImageDecoder.h"
+#include "host/photos/PhotoLibrary.h"
+#include "platform/capture/TempDirectory.h"
+
+namespace {
+
+using capturetest::TempDirectory;
+using host::PhotoLibrary;
+
+TEST(PhotoFolder, TheOptionThenTheXdgPicturesFolderThenPicturesInHome) {
+    TempDirectory home;
+    setenv("HOME", home.path().c_str(), 1);
+    unsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(host::photoFolder(std::string("/tmp/chosen")), "/tmp/chosen");
+    EXPECT_EQ(host::photoFolder(std::nullopt), home.path() / "Pictures/Fernhold");
+    std::filesystem::create_directories(home.path() / ".config");
+    std::ofstream(home.path() / ".config/user-dirs.dirs")
+        << "# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
+        << "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n";
+    EXPECT_EQ(host::photoFolder(std::nullopt), home.path() / "Bilder/Fernhold");
+    // XDG_CONFIG_HOME, where set, holds the file instead; the home folder itself means none.
+    std::filesystem::create_directories(home.path() / "config");
+    std::ofstream(home.path() / "config/user-dirs.dirs") << "XDG_PICTURES_DIR=\"$HOME/\"\n";
+    setenv("XDG_CONFIG_HOME", (home.path() / "config").c_str(), 1);
+    EXPECT_EQ(host::photoFolder(std::nullopt), home.path() / "Pictures/Fernhold");
+    unsetenv("XDG_CONFIG_HOME");
+}
+
+TEST(PhotoName, NamesSortAsThePhotosWereTaken) {
+    const auto first = std::chrono::system_clock::now();
+    const std::vector<std::string> names{host::photoName(first), host::photoName(first, 2),
+                                         host::photoName(first + std::chrono::milliseconds(1)),
+                                         host::photoName(first + std::chrono::hours(30))};
+    EXPECT_TRUE(std::is_sorted(names.begin(), names.end())) << names[0] << " " << names[1];
+    EXPECT_TRUE(names[0].ends_with(".jpg"));
+}
+
+TEST(PhotoLibrary, PhotosAreWholeJpegsThatNeverReplaceEachOther) {
+    TempDirectory scratch;
+    PhotoLibrary library(scratch.path() / "new/folder");
+    std::vector<uint8_t> rgba(64 * 48 * 4);
+    for (size_t i = 0; i < rgba.size(); ++i)
+        rgba[i] = i % 4 == 0 ? 200 : 40; // red
+    const auto taken = std::chrono::system_clock::now();
+    auto one = library.save(64, 48, rgba, taken), two = library.save(64, 48, rgba, taken);
+    ASSERT_TRUE(one.saved && two.saved) << one.problem << two.problem;
+    EXPECT_NE(one.path, two.path);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(library.folder()), {}), 2)
+        << "no temporary file is left";
+    std::ifstream file(one.path, std::ios::binary);
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)), {});
+    auto decoded = decodeStillImage(bytes.data(), bytes.size(), 64, 48, nullptr);
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->width, 64);
+    EXPECT_GT(decoded->rgba[0], 180);
+    EXPECT_LT(decoded->rgba[1], 70);
+
+    PhotoLibrary unwritable("/proc/fernhold-photos");
+    auto refused = unwritable.save(64, 48, rgba);
+    EXPECT_FALSE(refused.saved);
+    EXPECT_NE(refused.problem.find("/proc/fernhold-photos"), std::string::npos) << refused.problem;
+}
+
+} // namespace
