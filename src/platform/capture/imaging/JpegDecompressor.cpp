@@ -35,10 +35,11 @@ void JpegDecompressor::warn(j_common_ptr common, int level) {
     case JWRN_BOGUS_ICC:   // we do not use colour profiles
         return;
     case JWRN_EXTRANEOUS_DATA:
-        // Padding before a restart marker or the end of the picture, which several
-        // cameras write: libjpeg finds the marker and the picture is whole. Anywhere else
-        // the bytes belong to a segment that was cut short.
-        if (const int marker = errors->msg_parm.i[1]; (marker >= 0xd0 && marker <= 0xd7) || marker == 0xd9) {
+        // Padding before a restart marker, which several cameras write: libjpeg finds the
+        // marker and the picture is whole. Before the end of the picture the bytes are what
+        // is left of damaged entropy data (the picture above them is guessed); anywhere else
+        // they belong to a segment that was cut short.
+        if (const int marker = errors->msg_parm.i[1]; marker >= 0xd0 && marker <= 0xd7) {
             ++errors->tolerated;
             return;
         }
