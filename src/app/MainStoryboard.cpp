@@ -3,6 +3,7 @@
 // configuration that names the scene delegate and this description.
 #include <memory>
 
+#include "app/AssistViews.h"
 #include "app/MainStoryboard.h"
 #include "camera/CameraViewController.h"
 #include "ui/UIApplication.h"
@@ -80,6 +81,9 @@ std::shared_ptr<CameraViewController> instantiateCameraScreen() {
     c.durationSlider = addView<UISlider>(*exposureStack, "durationSlider", row(28));
     c.isoLabel = addView<UILabel>(*exposureStack, "isoLabel", row(22));
     c.isoSlider = addView<UISlider>(*exposureStack, "isoSlider", row(28));
+
+    addAssistViews(c, *root, c.renderView->frame(),
+                   CGRectMake(margin, readoutTop + 422, screenWidth - 2 * margin, 34));
 
     // The selections and ranges the screen starts with, before the device is known.
     c.focusModeControl->setSelectedSegmentIndex(3);

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <numbers>
 
+#include "host/screen/AssistDrawing.h"
 #include "pipeline/Operations.h"
 #include "ui/UIControls.h"
 
@@ -309,7 +310,9 @@ void ScreenComposer::drawTree(UIView& view, ImDrawList& list) {
     if (view.isHidden())
         return; // and everything inside it
     const CGRect f = view.frameInRoot();
-    if (auto* renderView = dynamic_cast<RenderView*>(&view))
+    if (drawAssistView(list, view, f)) {
+        // a plot panel, switch or stepper
+    } else if (auto* renderView = dynamic_cast<RenderView*>(&view))
         drawRenderView(*renderView, list);
     else if (auto* label = dynamic_cast<UILabel*>(&view))
         drawLabel(list, *label, f);

@@ -8,6 +8,7 @@
 //   slider focus|bias|duration|iso VALUE
 //   pressure LEVEL        lock refuse|grant       disappear      appear
 //   snapshot FILE.png     capture FILE.png        print-ui       quit
+//   histogram on|off|rgb  waveform on|off  zebra off|PERCENT  peaking on|off
 //
 // `#` starts a comment; blank lines are ignored.
 #include <chrono>
@@ -16,6 +17,8 @@
 #include <string_view>
 #include <variant>
 #include <vector>
+
+#include "host/script/AssistCommands.h"
 
 namespace host::script {
 
@@ -63,7 +66,7 @@ struct PrintUi {};
 struct Quit {};
 
 using Command = std::variant<Wait, WaitFrames, Swipe, Tap, DoubleTap, Pinch, TouchMode, DragSlider, Pressure,
-                             Lock, Disappear, Appear, Snapshot, Capture, PrintUi, Quit>;
+                             Lock, Disappear, Appear, Snapshot, Capture, PrintUi, Quit, SetAssist>;
 
 struct Step {
     int line; // 1-based, for messages while it runs

@@ -8,6 +8,7 @@
 
 #include "dispatch/DispatchQueue.h"
 #include "host/screen/Letterbox.h"
+#include "host/script/AssistCommands.h"
 
 namespace host {
 namespace {
@@ -162,7 +163,13 @@ void WindowHost::draw() {
     if (width <= 0 || height <= 0)
         return;
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
-    composer_->setOverlay(helpShown_ ? helpLines() : std::vector<std::string>{});
+    std::vector<std::string> help;
+    if (helpShown_) {
+        help = helpLines();
+        const auto assists = script::assistKeyHelp();
+        help.insert(help.end() - 1, assists.begin(), assists.end());
+    }
+    composer_->setOverlay(help);
     composer_->compose(*window(), width, height);
     SDL_GL_SwapWindow(sdlWindow_);
     dirty_ = false;
@@ -212,6 +219,8 @@ void WindowHost::handleKey(const SDL_KeyboardEvent& key) {
         sendGesture(tapEvents(touchCentre(), 0));
     } else if (code == SDLK_RETURN || code == SDLK_KP_ENTER) {
         sendGesture(doubleTapEvents(touchCentre(), 0));
+    } else if (window() && code > 0 && code < 128 && script::pressAssistKey(*window(), char(code))) {
+        screenChanged();
     }
 }
 
