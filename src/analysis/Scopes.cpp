@@ -34,10 +34,10 @@ struct SplitCounts {
 // time (see maxLuminosityOfRows for the lanes and why they stay exact).
 namespace {
 FERNHOLD_WIDEST_VECTORS
-void binRow(const uint8_t* rowBytes, size_t grouped, uint8_t* bins, uint64_t& high, uint64_t& low) {
+void binRow(const uint8_t* rowBytes, size_t grouped, uint32_t* bins, uint64_t& high, uint64_t& low) {
     typedef int32_t Int8 __attribute__((vector_size(32)));
     typedef float Float8 __attribute__((vector_size(32)));
-    typedef uint8_t Bytes8 __attribute__((vector_size(8)));
+    typedef uint8_t Bytes32 __attribute__((vector_size(32)));
     Int8 highLanes{}, lowLanes{};
     for (size_t column = 0; column < grouped; column += 8) {
         Int8 words;
@@ -46,9 +46,13 @@ void binRow(const uint8_t* rowBytes, size_t grouped, uint8_t* bins, uint64_t& hi
         Float8 sum =
             __builtin_convertvector(r, Float8) * 0.2125f + __builtin_convertvector(g, Float8) * 0.7154f;
         Float8 luminosity = sum + __builtin_convertvector(b, Float8) * 0.0721f;
-        Bytes8 bin = __builtin_convertvector(__builtin_convertvector(luminosity, Int8), Bytes8);
+        // Whole 32-bit bins: narrowing them in the register would cost more than the
+        // wider store.
+        Int8 bin = __builtin_convertvector(luminosity, Int8);
         std::memcpy(bins + column, &bin, sizeof bin);
-        highLanes -= (r == 0xff) | (g == 0xff) | (b == 0xff);
+        // A byte compare finds every 255 at once; alpha's is masked off.
+        Bytes32 saturated = Bytes32(words) == 0xff;
+        highLanes -= (Int8(saturated) & 0xffffff) != 0;
         lowLanes -= (words & 0xffffff) == 0;
     }
     for (size_t lane = 0; lane < 8; ++lane) {
@@ -62,14 +66,14 @@ void accumulateHistogram(const uint8_t* bytes, const BitmapLayout& layout, bool 
                          ExposureHistogram& histogram) {
     SplitCounts luma, red, green, blue;
     uint64_t high = 0, low = 0;
-    std::vector<uint8_t> bins(layout.width);
+    std::vector<uint32_t> bins(layout.width);
     for (size_t row = 0; row < layout.height; ++row) {
         const uint8_t* rowBytes = bytes + row * layout.bytesPerRow;
         const size_t grouped = layout.vectorColumns(row);
         binRow(rowBytes, grouped, bins.data(), high, low);
         for (size_t column = grouped; column < layout.width; ++column) {
             const uint8_t* pixel = rowBytes + column * layout.bytesPerPixel;
-            bins[column] = uint8_t(lumaBin(pixelLuminosity(pixel)));
+            bins[column] = uint32_t(lumaBin(pixelLuminosity(pixel)));
             high += clipsHigh(pixel);
             low += clipsLow(pixel);
         }
@@ -112,14 +116,14 @@ Waveform measureWaveform(const uint8_t* bytes, const BitmapLayout& layout, size_
     for (size_t x = 0; x < layout.width; ++x)
         start[x] = uint32_t(x * waveform.columns / layout.width * scopeLevels);
     uint32_t* counts = waveform.counts.data();
-    std::vector<uint8_t> bins(layout.width);
+    std::vector<uint32_t> bins(layout.width);
     uint64_t unusedHigh = 0, unusedLow = 0;
     for (size_t row = 0; row < layout.height; ++row) {
         const uint8_t* rowBytes = bytes + row * layout.bytesPerRow;
         const size_t grouped = layout.vectorColumns(row);
         binRow(rowBytes, grouped, bins.data(), unusedHigh, unusedLow);
         for (size_t column = grouped; column < layout.width; ++column)
-            bins[column] = uint8_t(lumaBin(pixelLuminosity(rowBytes + column * layout.bytesPerPixel)));
+            bins[column] = uint32_t(lumaBin(pixelLuminosity(rowBytes + column * layout.bytesPerPixel)));
         for (size_t column = 0; column < layout.width; ++column)
             ++counts[start[column] + bins[column]];
     }
