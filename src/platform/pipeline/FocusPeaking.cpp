@@ -17,16 +17,20 @@ ivec2 last;
 float luminanceAt(ivec2 position) {
     return dot(texelFetch(inputImageTexture, clamp(position, ivec2(0), last), 0).rgb, luminanceWeights);
 }
+// The span is looked at only where a step is steep enough: most of a picture is not, and
+// there five fetches decide.
 bool sharpAlong(ivec2 p, ivec2 direction, float centre) {
     float before = luminanceAt(p - direction), after = luminanceAt(p + direction);
     float steepest = max(abs(after - centre), abs(centre - before));
+    if (steepest < minimumStep)
+        return false;
     float low = min(centre, min(before, after)), high = max(centre, max(before, after));
     for (int i = 2; i <= 4; ++i) {
         float a = luminanceAt(p - i * direction), b = luminanceAt(p + i * direction);
         low = min(low, min(a, b));
         high = max(high, max(a, b));
     }
-    return steepest >= minimumStep && steepest >= sharpness * (high - low);
+    return steepest >= sharpness * (high - low);
 }
 void main() {
     ivec2 p = ivec2(gl_FragCoord.xy);
