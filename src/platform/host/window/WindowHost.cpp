@@ -219,7 +219,8 @@ void WindowHost::handleKey(const SDL_KeyboardEvent& key) {
         sendGesture(tapEvents(touchCentre(), 0));
     } else if (code == SDLK_RETURN || code == SDLK_KP_ENTER) {
         sendGesture(doubleTapEvents(touchCentre(), 0));
-    } else if (window() && code > 0 && code < 128 && script::pressAssistKey(*window(), char(code))) {
+    } else if (window() && code > 0 && code < 128 && !(key.keysym.mod & (KMOD_CTRL | KMOD_ALT)) &&
+               script::pressAssistKey(*window(), char(code))) {
         screenChanged();
     }
 }
