@@ -41,8 +41,11 @@ struct BitmapLayout {
 };
 
 // A scan marked so is built twice on x86-64, for the baseline and for AVX2, and the
-// loader picks the one the processor runs (GCC's function multi-versioning).
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__has_attribute)
+// loader picks the one the processor runs (GCC's function multi-versioning). Sanitizer
+// builds take the baseline alone: the loader runs the picking code before the sanitizer's
+// runtime is ready, which crashes the thread sanitizer at start-up.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__has_attribute) &&           \
+    !defined(__SANITIZE_THREAD__) && !defined(__SANITIZE_ADDRESS__)
 #if __has_attribute(target_clones)
 #define FERNHOLD_WIDEST_VECTORS __attribute__((target_clones("avx2", "default")))
 #endif
