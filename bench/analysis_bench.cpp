@@ -7,7 +7,9 @@
 
 #include "BenchScene.h"
 #include "analysis/Luminosity.h"
+#include "analysis/Scopes.h"
 #include "camera/CameraViewController.h"
+#include "dispatch/ConcurrentPerform.h"
 #include "dispatch/DispatchQueue.h"
 
 #ifdef FERNHOLD_HAVE_OPENCV
@@ -110,6 +112,62 @@ static void BM_luminosityScanOneThread(benchmark::State& state) {
 }
 BENCHMARK(BM_luminosityScanOneThread)->Unit(benchmark::kMicrosecond);
 
+// The meter's scan split into N bands on the worker pool, as measureLuminosity splits it
+// into 8, without the bitmap wrapping around it: how the bands scale on this machine.
+static void BM_luminosityBands(benchmark::State& state) {
+    auto bytes = sceneWithLights();
+    BitmapLayout layout{W, H, 4, W * 4, bytes->size()};
+    const size_t bands = size_t(state.range(0));
+    for (auto _ : state) {
+        std::vector<float> maxima(bands);
+        concurrentPerform(bands, [&](size_t band) {
+            size_t first = band * (H / bands), end = band + 1 == bands ? H : first + H / bands;
+            maxima[band] = maxLuminosityOfRows(bytes->data(), layout, first, end);
+        });
+        benchmark::DoNotOptimize(maxima.data());
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * W * H * 4);
+}
+BENCHMARK(BM_luminosityBands)->Arg(1)->Arg(2)->Arg(8)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// An empty batch on the pool: what handing work to the band workers costs by itself.
+static void BM_concurrentPerformEmpty(benchmark::State& state) {
+    for (auto _ : state)
+        concurrentPerform(8, [](size_t band) { benchmark::DoNotOptimize(band); });
+}
+BENCHMARK(BM_concurrentPerformEmpty)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+static void BM_histogramAndClips(benchmark::State& state) {
+    auto bytes = sceneWithLights();
+    BitmapLayout layout{W, H, 4, W * 4, bytes->size()};
+    for (auto _ : state) {
+        ExposureHistogram histogram;
+        accumulateHistogram(bytes->data(), layout, false, histogram);
+        benchmark::DoNotOptimize(histogram.clippedHighShare() + histogram.clippedLowShare());
+        benchmark::DoNotOptimize(histogram.luma.data());
+    }
+}
+BENCHMARK(BM_histogramAndClips)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+static void BM_histogramColour(benchmark::State& state) {
+    auto bytes = sceneWithLights();
+    BitmapLayout layout{W, H, 4, W * 4, bytes->size()};
+    for (auto _ : state) {
+        ExposureHistogram histogram;
+        accumulateHistogram(bytes->data(), layout, true, histogram);
+        benchmark::DoNotOptimize(histogram.blue.data());
+    }
+}
+BENCHMARK(BM_histogramColour)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+static void BM_waveform(benchmark::State& state) {
+    auto bytes = sceneWithLights();
+    BitmapLayout layout{W, H, 4, W * 4, bytes->size()};
+    for (auto _ : state)
+        benchmark::DoNotOptimize(measureWaveform(bytes->data(), layout, waveformColumns).counts.data());
+}
+BENCHMARK(BM_waveform)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
 static void BM_findBrightBoxes_lights(benchmark::State& state) {
     auto image = bitmapOf(sceneWithLights());
     size_t boxes = 0;
@@ -150,6 +208,21 @@ static void BM_OpenCV_cvtColor_minMaxLoc(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_OpenCV_cvtColor_minMaxLoc)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+static void BM_OpenCV_cvtColor_calcHist(benchmark::State& state) {
+    auto bytes = sceneWithLights();
+    cv::Mat rgba(H, W, CV_8UC4, bytes->data());
+    cv::Mat grey, histogram;
+    const int channels[] = {0}, bins[] = {256};
+    const float range[] = {0, 256};
+    const float* ranges[] = {range};
+    for (auto _ : state) {
+        cv::cvtColor(rgba, grey, cv::COLOR_RGBA2GRAY);
+        cv::calcHist(&grey, 1, channels, cv::Mat(), histogram, 1, bins, ranges);
+        benchmark::DoNotOptimize(histogram.data);
+    }
+}
+BENCHMARK(BM_OpenCV_cvtColor_calcHist)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 static void BM_OpenCV_threshold_dilate_components(benchmark::State& state) {
     auto bytes = sceneWithLights();

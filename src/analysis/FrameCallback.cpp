@@ -12,6 +12,7 @@ bool isAnalysed(CarouselItem::ItemType type) {
 
 // Capture thread. Blocks it for the whole analysis, overlay included.
 void CameraViewController::didCaptureBuffer(const CMSampleBufferRef& sampleBuffer) {
+    measureScopes(sampleBuffer); // the camera's picture, whatever the filter
     const CarouselItem& item = filterCarousel[size_t(selectedFilterIndex.load())];
     if (!isAnalysed(item.ftype)) {
         ++framesNotAnalysedByFilter_;

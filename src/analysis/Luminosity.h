@@ -40,6 +40,20 @@ struct BitmapLayout {
     }
 };
 
+// A scan marked so is built twice on x86-64, for the baseline and for AVX2, and the
+// loader picks the one the processor runs (GCC's function multi-versioning). Sanitizer
+// builds take the baseline alone: the loader runs the picking code before the sanitizer's
+// runtime is ready, which crashes the thread sanitizer at start-up.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__has_attribute) &&           \
+    !defined(__SANITIZE_THREAD__) && !defined(__SANITIZE_ADDRESS__)
+#if __has_attribute(target_clones)
+#define FERNHOLD_WIDEST_VECTORS __attribute__((target_clones("avx2", "default")))
+#endif
+#endif
+#ifndef FERNHOLD_WIDEST_VECTORS
+#define FERNHOLD_WIDEST_VECTORS
+#endif
+
 // The largest luminosity of rows [firstRow, endRow), 0.0 when there is none.
 float maxLuminosityOfRows(const uint8_t* bytes, const BitmapLayout& layout, size_t firstRow, size_t endRow);
 

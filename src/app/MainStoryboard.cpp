@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "app/AssistViews.h"
 #include "app/MainStoryboard.h"
 #include "camera/CameraViewController.h"
 #include "ui/UIApplication.h"
@@ -15,10 +16,11 @@ constexpr double margin = 12;
 // Portrait, as on the phone: the views stacked under the picture.
 constexpr double pictureTop = 80;
 // Landscape, as on a desktop: the picture as large as the window allows, with the filter
-// name, the readouts, the control groups and the shutter in a panel at its right.
-constexpr double panelWidth = 360;
+// name, the readouts, the control groups, the assists' buttons and the shutter in a panel
+// at its right.
+constexpr double panelWidth = 384;
 constexpr double readoutWidth = 120, readoutHeight = 24, focusHeight = 110, exposureHeight = 260;
-constexpr double portraitShutter = 44, landscapeShutter = 64;
+constexpr double portraitShutter = 44, landscapeShutter = 64, assistRowHeight = 34;
 
 template <typename View, typename... Args>
 View* addView(UIView& parent, const char* outletName, CGRect frame, Args&&... args) {
@@ -48,14 +50,14 @@ CGRect fitPicture(CGRect box) {
                       width, height);
 }
 
-// Where the readouts and the control groups go: a column `width` wide from (`x`, `top`).
-void placeColumn(CameraViewController& c, UIView& shutter, double x, double top, double width,
-                 double shutterTop, double shutterSize) {
+// Where the readouts, the control groups and the assists' buttons go: a column `width`
+// wide from (`x`, `top`).
+void placeColumn(CameraViewController& c, double x, double top, double width) {
     c.luminosityLabel->setFrame(CGRectMake(x, top, readoutWidth, readoutHeight));
     c.zoomLabel->setFrame(CGRectMake(x + width - readoutWidth, top, readoutWidth, readoutHeight));
     c.focusControlsView->setFrame(CGRectMake(x, top + 34, width, focusHeight));
     c.exposureControlsView->setFrame(CGRectMake(x, top + 154, width, exposureHeight));
-    shutter.setFrame(CGRectMake(x + (width - shutterSize) / 2, shutterTop, shutterSize, shutterSize));
+    c.assistControlsView->setFrame(CGRectMake(x, top + 154 + exposureHeight + 8, width, assistRowHeight));
 }
 
 // The one layout of the screen, redone for every size the window takes: portrait where
@@ -64,21 +66,26 @@ void layoutCameraScreen(CameraViewController& c, UIView& shutter, CGSize size) {
     const double width = size.width, height = size.height;
     CGRect picture;
     if (height > width) {
-        // A 4:3 box under the title, as on the phone.
+        // A 4:3 box under the title, as on the phone; the column under it fills the
+        // screen, so the shutter sits on the picture's lower edge, between the scopes.
         picture = fitPicture(CGRectMake(0, pictureTop, width, width * 3.0 / 4.0));
         c.filterNameLabel->setFrame(CGRectMake(0, 40, width, 30));
-        const double readoutTop = pictureTop + width * 3.0 / 4.0 + 8;
-        placeColumn(c, shutter, margin, readoutTop, width - 2 * margin, readoutTop + 154 + exposureHeight + 4,
-                    portraitShutter);
+        placeColumn(c, margin, pictureTop + width * 3.0 / 4.0 + 8, width - 2 * margin);
+        shutter.setFrame(CGRectMake(picture.origin.x + (picture.size.width - portraitShutter) / 2,
+                                    picture.origin.y + picture.size.height - portraitShutter - 6,
+                                    portraitShutter, portraitShutter));
     } else {
         const double panel = std::min(panelWidth, width / 2);
         picture = fitPicture(CGRectMake(0, 0, width - panel, height));
         const double x = width - panel + margin, column = panel - 2 * margin;
         c.filterNameLabel->setFrame(CGRectMake(x, 16, column, 30));
-        placeColumn(c, shutter, x, 54, column, height - landscapeShutter - 16, landscapeShutter);
+        placeColumn(c, x, 54, column);
+        shutter.setFrame(CGRectMake(x + (column - landscapeShutter) / 2, height - landscapeShutter - 16,
+                                    landscapeShutter, landscapeShutter));
     }
     c.renderView->setFrame(picture);
     c.cameraUnavailableLabel->setFrame(CGRectMake(0, picture.size.height / 2 - 15, picture.size.width, 30));
+    placeAssistPanels(c, picture);
 }
 
 } // namespace
@@ -126,6 +133,7 @@ std::shared_ptr<CameraViewController> instantiateCameraScreen() {
     c.isoLabel = addView<UILabel>(*exposureStack, "isoLabel", row(22));
     c.isoSlider = addView<UISlider>(*exposureStack, "isoSlider", row(28));
 
+    addAssistViews(c, *root);
     // The shutter is the desktop's: the host connects it, the controller never sees it.
     UIButton* shutter = addView<UIButton>(*root, "shutterButton", CGRect{}, "Shutter");
     root->setLayout([&c, shutter](UIView& view) { layoutCameraScreen(c, *shutter, view.frame().size); });

@@ -95,5 +95,7 @@ std::optional<std::string> CameraViewController::inspectValueForKey(const std::s
             (unsigned long long)framesNotAnalysedByFilter_.load(), (long long)dropCount.load(),
             (unsigned long long)stats.droppedGpuBusy, (unsigned long long)stats.processed);
     }
+    if (key == "scopes" && !latestScopesJson_.empty())
+        return latestScopesJson_;
     return std::nullopt;
 }

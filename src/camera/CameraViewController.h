@@ -24,13 +24,17 @@
 #include "media/CGImage.h"
 #include "media/CMSampleBuffer.h"
 #include "observe/KeyValueObserving.h"
+#include "pipeline/AssistOperations.h"
 #include "pipeline/Operations.h"
 #include "ui/UIControls.h"
 #include "ui/UIGestureRecognizer.h"
 #include "ui/UIImage.h"
+#include "ui/UIPlotView.h"
+#include "ui/UISwitchAndStepper.h"
 #include "ui/UIViewController.h"
 
 struct NSNotification;
+struct ScopeReadings;
 
 class CameraViewController : public UIViewController,
                              public UIGestureRecognizerDelegate,
@@ -109,6 +113,27 @@ class CameraViewController : public UIViewController,
     // The overlay segments for `boxes` in the line generator's normalised space.
     std::vector<Line> outlineSegments(const std::vector<CGRect>& boxes) const;
 
+    // ---- Exposure and focus assists (all off at first) ---------------------------------
+    // The scopes are measured on the capture thread from the camera's picture, before any
+    // filter, and shown on the main queue; zebra and peaking are operations of the Normal
+    // graph, between the camera and the blend.
+    UIPlotView* histogramView = nullptr;
+    UIPlotView* waveformView = nullptr;
+    UIStackView* assistControlsView = nullptr;
+    UISwitch* histogramSwitch = nullptr;
+    UISwitch* histogramColourSwitch = nullptr;
+    UISwitch* waveformSwitch = nullptr;
+    UISwitch* zebraSwitch = nullptr;
+    UIStepper* zebraLevelStepper = nullptr;
+    UISwitch* peakingSwitch = nullptr;
+    void histogramSwitchChanged(UIControl& sender);
+    void waveformSwitchChanged(UIControl& sender);
+    void zebraControlsChanged(UIControl& sender);
+    void peakingSwitchChanged(UIControl& sender);
+    void measureScopes(const CMSampleBufferRef& sampleBuffer); // capture thread
+    // The Normal graph's picture source: the camera, through the assists that are on.
+    std::shared_ptr<ImageSource> assistedCameraOutput();
+
     // ---- Focus --------------------------------------------------------------------------
     void focusModeControlChanged(UIControl& sender);
     void focusSliderChanged(UIControl& sender);
@@ -165,6 +190,15 @@ class CameraViewController : public UIViewController,
     std::optional<std::vector<std::shared_ptr<UITapGestureRecognizer>>> tapGestureRecognizers_;
     std::shared_ptr<LineGenerator> lineGenerator_;
     std::once_flag lineGeneratorOnce_;
+    // What the assist controls asked for, read by the capture thread.
+    std::atomic<bool> histogramShown_{false}, histogramInColour_{false}, waveformShown_{false};
+    std::atomic<bool> scopesPending_{false}; // measured scopes wait for the main queue
+    const std::shared_ptr<ZebraStripes> zebraFilter_ = std::make_shared<ZebraStripes>();
+    const std::shared_ptr<FocusPeaking> peakingFilter_ = std::make_shared<FocusPeaking>();
+    // Main thread: the last scopes shown, as print-ui's "scopes" member; empty before any.
+    std::string latestScopesJson_;
+    void showScopes(const ScopeReadings& readings); // main queue
+    void rebuildAssistedGraph();
 };
 
 std::ostream& operator<<(std::ostream& out, CameraViewController::focusModeControlSegment segment);

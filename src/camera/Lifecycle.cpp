@@ -7,6 +7,8 @@ void CameraViewController::viewDidLoad() {
     hideControls = true;
     focusControlsView->setHidden(true);
     exposureControlsView->setHidden(true);
+    if (assistControlsView)
+        assistControlsView->setHidden(true);
     configurePipeline();
     sessionQueue->async([self = strongSelf()] { self->configureInitialFocus(); });
     spinner = std::make_shared<UIActivityIndicatorView>(UIActivityIndicatorViewStyle::large);

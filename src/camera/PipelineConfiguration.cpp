@@ -53,7 +53,7 @@ void CameraViewController::configurePipeline() {
     switch (item.ftype) {
     case ItemType::none:
         print("configuring for normal operation");
-        source >> blendFilter;
+        assistedCameraOutput() >> blendFilter;
         std::static_pointer_cast<ImageSource>(blendFilter) >> renderViewConsumer();
         std::static_pointer_cast<ImageSource>(lineGenerator()) >> blendFilter;
         break;

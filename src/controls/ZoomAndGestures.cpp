@@ -27,6 +27,8 @@ void CameraViewController::DoubleTapEventHandler(UIGestureRecognizer&) {
     hideControls = !hideControls;
     updateFocusControls();
     updateExposureControls();
+    if (assistControlsView)
+        assistControlsView->setHidden(hideControls);
 }
 
 void CameraViewController::pinchGestureEvent(UIGestureRecognizer& sender) {

@@ -12,6 +12,7 @@
 #include "host/screen/ImGuiImplGLES3.h"
 #include "host/screen/ScreenTexture.h"
 #include "host/screen/ViewPainters.h"
+#include "host/screen/AssistDrawing.h"
 #include "pipeline/Operations.h"
 #include "ui/UIControls.h"
 #include "ui/UIScreen.h"
@@ -137,7 +138,9 @@ void ScreenComposer::drawTree(UIView& view, ImDrawList& list) {
     if (view.isHidden())
         return; // and everything inside it
     const CGRect f = view.frameInRoot();
-    if (auto* renderView = dynamic_cast<RenderView*>(&view))
+    if (drawAssistView(list, view, f)) {
+        // a plot panel, switch or stepper
+    } else if (auto* renderView = dynamic_cast<RenderView*>(&view))
         drawRenderView(*renderView, list);
     else if (auto* label = dynamic_cast<UILabel*>(&view))
         drawLabel(list, *label, f);

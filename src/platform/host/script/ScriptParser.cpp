@@ -222,6 +222,11 @@ Result parseCommand(std::string_view name, const Arguments& args) {
         return noArguments(PrintUi{});
     if (name == "quit")
         return noArguments(Quit{});
+    if (auto assist = parseAssistCommand(name, args)) {
+        if (auto* problem = std::get_if<std::string>(&*assist))
+            return *problem;
+        return std::get<SetAssist>(*assist);
+    }
     return "unknown command " + quoted(name);
 }
 

@@ -8,6 +8,7 @@
 //   slider focus|bias|duration|iso VALUE
 //   pressure LEVEL        lock refuse|grant       disappear      appear
 //   snapshot FILE.png     capture FILE.png        shutter        print-ui       quit
+//   histogram on|off|rgb  waveform on|off  zebra off|PERCENT  peaking on|off
 //
 // `#` starts a comment; blank lines are ignored.
 #include <chrono>
@@ -17,6 +18,7 @@
 #include <variant>
 #include <vector>
 
+#include "host/script/AssistCommands.h"
 #include "ui/UIGestureRecognizer.h"
 
 namespace host::script {
@@ -66,7 +68,7 @@ struct PrintUi {};
 struct Quit {};
 
 using Command = std::variant<Wait, WaitFrames, Swipe, Tap, DoubleTap, Pinch, TouchMode, DragSlider, Pressure,
-                             Lock, Disappear, Appear, Snapshot, Capture, Shutter, PrintUi, Quit>;
+                             Lock, Disappear, Appear, Snapshot, Capture, Shutter, PrintUi, Quit, SetAssist>;
 
 struct Step {
     int line; // 1-based, for messages while it runs

@@ -82,6 +82,15 @@ void HostCore::perform(const script::Step& step) {
                    [&](const script::Snapshot& shot) { snapshot(step, shot.file); },
                    [&](const script::Capture& shot) { capture(step, shot.file); },
                    [&](const script::Shutter&) { photo(); },
+                   [&](const script::SetAssist& assist) {
+                       runOnMain([&] {
+                           const std::string missing =
+                               window_ ? script::performAssist(*window_, assist) : "there is no screen";
+                           if (!missing.empty())
+                               foundation::logError(at(step) + missing);
+                           screenChanged();
+                       });
+                   },
                    [&](const script::PrintUi&) { printUi(); },
                    // The player handles these itself.
                    [](const script::Wait&) {},

@@ -5,6 +5,8 @@
 #include <cstdio>
 
 #include "ui/UIControls.h"
+#include "ui/UIPlotView.h"
+#include "ui/UISwitchAndStepper.h"
 #include "ui/UIViewController.h"
 
 namespace host {
@@ -37,6 +39,12 @@ std::string describeView(const UIView& view) {
         return "\"selectedSegmentIndex\":" + std::to_string(control->selectedSegmentIndex()) + "," + hidden;
     if (dynamic_cast<const UIStackView*>(&view))
         return hidden;
+    if (dynamic_cast<const UIPlotView*>(&view))
+        return hidden;
+    if (auto* button = dynamic_cast<const UISwitch*>(&view))
+        return std::string("\"on\":") + boolean(button->isOn()) + "," + hidden;
+    if (auto* stepper = dynamic_cast<const UIStepper*>(&view))
+        return "\"value\":" + jsonNumber(stepper->value()) + "," + hidden;
     if (auto* spinner = dynamic_cast<const UIActivityIndicatorView*>(&view))
         return std::string("\"animating\":") + boolean(spinner->isAnimating()) + "," + hidden;
     return {};
@@ -107,6 +115,9 @@ std::string describeUi(const UIView& root, const UIViewController* controller) {
             out += ',';
         out += jsonString(key) + ":" + (value ? *value : "null");
     }
+    // The scopes' latest measurement, once there is one.
+    if (auto scopes = controller ? controller->inspectValueForKey("scopes") : std::nullopt)
+        out += ",\"scopes\":" + *scopes;
     return out + "}";
 }
 

@@ -1,6 +1,8 @@
 // The window's keys, and the help overlay that lists them.
 #include "host/window/WindowHost.h"
 
+#include "host/script/AssistCommands.h"
+
 namespace host {
 namespace {
 
@@ -29,6 +31,8 @@ std::vector<std::string> WindowHost::helpLines() {
     std::vector<std::string> lines{"Fernhold", ""};
     for (const KeyHelp& row : keyHelp())
         lines.push_back(std::string(row.keys) + ":  " + row.does);
+    const auto assists = script::assistKeyHelp();
+    lines.insert(lines.end(), assists.begin(), assists.end());
     return lines;
 }
 
@@ -67,6 +71,9 @@ void WindowHost::handleKey(const SDL_KeyboardEvent& key) {
         sendGesture(tapEvents(touchCentre(), 0));
     } else if (code == SDLK_RETURN || code == SDLK_KP_ENTER) {
         sendGesture(doubleTapEvents(touchCentre(), 0));
+    } else if (window() && code > 0 && code < 128 && !control && !(key.keysym.mod & KMOD_ALT) &&
+               script::pressAssistKey(*window(), char(code))) {
+        screenChanged();
     }
 }
 

@@ -108,3 +108,20 @@ TEST(ScriptParser, SaysWhatIsWrongWithoutEchoingControlBytes) {
 }
 
 } // namespace
+
+TEST(ScriptParser, AssistCommandsAndTheirRefusals) {
+    auto histogram = std::get<SetAssist>(only("histogram rgb"));
+    EXPECT_TRUE(histogram.on && histogram.colour && histogram.assist == AssistName::histogram);
+    EXPECT_FALSE(std::get<SetAssist>(only("waveform off")).on);
+    EXPECT_TRUE(std::get<SetAssist>(only("peaking on")).on);
+    auto zebra = std::get<SetAssist>(only("zebra 50"));
+    EXPECT_TRUE(zebra.on && zebra.zebraPercent == 50);
+    EXPECT_EQ(std::get<SetAssist>(only("zebra 100")).zebraPercent, 100);
+    EXPECT_FALSE(std::get<SetAssist>(only("zebra off")).on);
+    for (const char* bad : {"histogram", "histogram yes", "waveform rgb", "peaking on off", "zebra 49",
+                            "zebra 101", "zebra 95.5", "zebra on", "zebra"})
+        EXPECT_EQ(rejected(std::string("wait 1 frame\n") + bad + "\n").line, 2) << bad;
+    EXPECT_EQ(rejected("zebra 120").describe(),
+              "script:1: zebra: the level must be off or a whole percent from 50 "
+              "to 100, not '120'");
+}
