@@ -22,7 +22,8 @@ void placeAssistPanels(CameraViewController& c, CGRect picture) {
     const double inset = 6, width = picture.size.width * 0.4, height = picture.size.height / 3;
     const double top = picture.origin.y + picture.size.height - inset - height;
     c.histogramView->setFrame(CGRectMake(picture.origin.x + inset, top, width, height));
-    c.waveformView->setFrame(CGRectMake(picture.origin.x + picture.size.width - inset - width, top, width, height));
+    c.waveformView->setFrame(
+        CGRectMake(picture.origin.x + picture.size.width - inset - width, top, width, height));
 }
 
 void addAssistViews(CameraViewController& c, UIView& root) {

@@ -44,10 +44,11 @@ std::vector<std::string> segmentTitles() {
 // another size), as large as `box` allows and centred in it.
 CGRect fitPicture(CGRect box) {
     const Size picture = sharedFramebufferSize();
-    const double scale = std::min(box.size.width / double(picture.width), box.size.height / double(picture.height));
+    const double scale =
+        std::min(box.size.width / double(picture.width), box.size.height / double(picture.height));
     const double width = double(picture.width) * scale, height = double(picture.height) * scale;
-    return CGRectMake(box.origin.x + (box.size.width - width) / 2, box.origin.y + (box.size.height - height) / 2,
-                      width, height);
+    return CGRectMake(box.origin.x + (box.size.width - width) / 2,
+                      box.origin.y + (box.size.height - height) / 2, width, height);
 }
 
 // Where the readouts, the control groups and the assists' buttons go: a column `width`

@@ -22,7 +22,8 @@ struct Output {
 Output runClient(const EmulatedWebcam& webcam, const std::string& command) {
     Output out;
     // Leaks inside the clients are not ours to report in a sanitizer build.
-    FILE* pipe = popen(("env ASAN_OPTIONS=detect_leaks=0 " + webcam.environment() + " " + command + " 2>&1").c_str(), "r");
+    FILE* pipe = popen(
+        ("env ASAN_OPTIONS=detect_leaks=0 " + webcam.environment() + " " + command + " 2>&1").c_str(), "r");
     if (!pipe)
         return out;
     for (int c; (c = fgetc(pipe)) != EOF;)

@@ -13,14 +13,14 @@ namespace host {
 struct Options {
     std::string camera;    // "virtual", an image file, a video device; empty: the first webcam, else virtual
     bool headless = false; // never open a window
-    std::optional<std::string> script; // a script file, "-" for standard input
-    std::string outputDirectory;       // where relative snapshot names land; empty: the cwd
-    std::optional<double> seconds;     // quit after this long
-    bool statistics = false;           // frame statistics once a second
-    bool listCameras = false;          // print the webcams and their modes, then quit
+    std::optional<std::string> script;         // a script file, "-" for standard input
+    std::string outputDirectory;               // where relative snapshot names land; empty: the cwd
+    std::optional<double> seconds;             // quit after this long
+    bool statistics = false;                   // frame statistics once a second
+    bool listCameras = false;                  // print the webcams and their modes, then quit
     std::optional<std::string> photoDirectory; // where the shutter's photos go (else Pictures)
-    PictureSize size;                  // of the camera picture and everything after it
-    bool sizeAsked = false;            // --size given (a still picture then fills it)
+    PictureSize size;                          // of the camera picture and everything after it
+    bool sizeAsked = false;                    // --size given (a still picture then fills it)
 };
 
 // The run ends before it starts: help or version asked (status 0) or bad usage (2).

@@ -119,8 +119,8 @@ void installDeviceFactory(const HostConfiguration& configuration) {
     const char* unthrottled = std::getenv("FERNHOLD_UNTHROTTLED");
     deviceOptions.unlimitedFrameRate = unthrottled && std::string(unthrottled) == "1";
     AVCaptureDevice::setDefaultDeviceFactory(
-        [opened, deviceOptions, source = options.camera](
-            AVCaptureDevicePosition, NSError* error) -> std::shared_ptr<AVCaptureDevice> {
+        [opened, deviceOptions, source = options.camera](AVCaptureDevicePosition,
+                                                         NSError* error) -> std::shared_ptr<AVCaptureDevice> {
             auto device = openCaptureDevice(source, deviceOptions, error);
             if (device)
                 opened->set(device);

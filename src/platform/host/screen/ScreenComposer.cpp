@@ -9,10 +9,10 @@
 #include <cstddef>
 #include <filesystem>
 
+#include "host/screen/AssistDrawing.h"
 #include "host/screen/ImGuiImplGLES3.h"
 #include "host/screen/ScreenTexture.h"
 #include "host/screen/ViewPainters.h"
-#include "host/screen/AssistDrawing.h"
 #include "pipeline/Operations.h"
 #include "ui/UIControls.h"
 #include "ui/UIScreen.h"

@@ -65,8 +65,10 @@ void WindowHost::handleKey(const SDL_KeyboardEvent& key) {
     } else if (code == SDLK_s && !control) {
         shutter();
     } else if (code == SDLK_LEFT || code == SDLK_RIGHT) {
-        sendGesture(
-            swipeEvents(touchCentre(), code == SDLK_LEFT ? UISwipeGestureRecognizerDirection::left : UISwipeGestureRecognizerDirection::right, 0));
+        sendGesture(swipeEvents(touchCentre(),
+                                code == SDLK_LEFT ? UISwipeGestureRecognizerDirection::left
+                                                  : UISwipeGestureRecognizerDirection::right,
+                                0));
     } else if (code == SDLK_SPACE) {
         sendGesture(tapEvents(touchCentre(), 0));
     } else if (code == SDLK_RETURN || code == SDLK_KP_ENTER) {
