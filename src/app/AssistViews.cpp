@@ -2,19 +2,8 @@
 
 #include <memory>
 
+#include "app/AddView.h"
 #include "camera/CameraViewController.h"
-
-namespace {
-template <typename View, typename... Args>
-View* addNamedView(UIView& parent, const char* identifier, CGRect frame, Args&&... args) {
-    auto view = std::make_shared<View>(std::forward<Args>(args)...);
-    view->setIdentifier(identifier);
-    view->setFrame(frame);
-    View* raw = view.get();
-    parent.addSubview(std::move(view));
-    return raw;
-}
-} // namespace
 
 void placeAssistPanels(CameraViewController& c, CGRect picture) {
     // Each panel takes two fifths of the picture's width and a third of its height, a
@@ -27,8 +16,8 @@ void placeAssistPanels(CameraViewController& c, CGRect picture) {
 }
 
 void addAssistViews(CameraViewController& c, UIView& root) {
-    c.histogramView = addNamedView<UIPlotView>(root, "histogramView", CGRect{});
-    c.waveformView = addNamedView<UIPlotView>(root, "waveformView", CGRect{});
+    c.histogramView = addView<UIPlotView>(root, "histogramView", CGRect{});
+    c.waveformView = addView<UIPlotView>(root, "waveformView", CGRect{});
     c.histogramView->setHidden(true);
     c.waveformView->setHidden(true);
 
@@ -40,14 +29,14 @@ void addAssistViews(CameraViewController& c, UIView& root) {
     row->spacing = 4;
     c.assistControlsView = row.get();
     root.addSubview(row);
-    c.histogramSwitch = addNamedView<UISwitch>(*row, "histogramSwitch", CGRectMake(0, 0, 72, h), "Histogram");
+    c.histogramSwitch = addView<UISwitch>(*row, "histogramSwitch", CGRectMake(0, 0, 72, h), "Histogram");
     c.histogramColourSwitch =
-        addNamedView<UISwitch>(*row, "histogramColourSwitch", CGRectMake(0, 0, 38, h), "RGB");
-    c.waveformSwitch = addNamedView<UISwitch>(*row, "waveformSwitch", CGRectMake(0, 0, 72, h), "Waveform");
-    c.zebraSwitch = addNamedView<UISwitch>(*row, "zebraSwitch", CGRectMake(0, 0, 48, h), "Zebra");
+        addView<UISwitch>(*row, "histogramColourSwitch", CGRectMake(0, 0, 38, h), "RGB");
+    c.waveformSwitch = addView<UISwitch>(*row, "waveformSwitch", CGRectMake(0, 0, 72, h), "Waveform");
+    c.zebraSwitch = addView<UISwitch>(*row, "zebraSwitch", CGRectMake(0, 0, 48, h), "Zebra");
     c.zebraLevelStepper =
-        addNamedView<UIStepper>(*row, "zebraLevelStepper", CGRectMake(0, 0, 50, h), 50.0, 100.0, 5.0, 95.0);
-    c.peakingSwitch = addNamedView<UISwitch>(*row, "peakingSwitch", CGRectMake(0, 0, 60, h), "Peaking");
+        addView<UIStepper>(*row, "zebraLevelStepper", CGRectMake(0, 0, 50, h), 50.0, 100.0, 5.0, 95.0);
+    c.peakingSwitch = addView<UISwitch>(*row, "peakingSwitch", CGRectMake(0, 0, 60, h), "Peaking");
     row->layoutSubviews();
 
     for (UISwitch* histogram : {c.histogramSwitch, c.histogramColourSwitch})

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "app/AddView.h"
 #include "app/AssistViews.h"
 #include "app/MainStoryboard.h"
 #include "camera/CameraViewController.h"
@@ -21,16 +22,6 @@ constexpr double pictureTop = 80;
 constexpr double panelWidth = 384;
 constexpr double readoutWidth = 120, readoutHeight = 24, focusHeight = 110, exposureHeight = 260;
 constexpr double portraitShutter = 44, landscapeShutter = 64, assistRowHeight = 34;
-
-template <typename View, typename... Args>
-View* addView(UIView& parent, const char* outletName, CGRect frame, Args&&... args) {
-    auto view = std::make_shared<View>(std::forward<Args>(args)...);
-    view->setIdentifier(outletName);
-    view->setFrame(frame);
-    View* raw = view.get();
-    parent.addSubview(std::move(view));
-    return raw;
-}
 
 CGRect row(double height) {
     return CGRectMake(0, 0, UIScreen::width - 2 * margin, height);

@@ -2,25 +2,14 @@
 #include "dispatch/DispatchQueue.h"
 #include "foundation/Print.h"
 #include "host/HostCore.h"
+#include "host/script/ViewSearch.h"
 #include "ui/UIControls.h"
 
 namespace host {
-namespace {
-
-UIButton* findShutterButton(UIView& view) {
-    if (auto* button = dynamic_cast<UIButton*>(&view); button && view.identifier() == "shutterButton")
-        return button;
-    for (const auto& child : view.subviews())
-        if (auto* found = findShutterButton(*child))
-            return found;
-    return nullptr;
-}
-
-} // namespace
 
 void HostCore::connectShutterButton() {
     photos_ = std::make_unique<PhotoLibrary>(photoFolder(configuration_.options.photoDirectory));
-    UIButton* button = window_ ? findShutterButton(*window_) : nullptr;
+    UIButton* button = window_ ? findView<UIButton>(*window_, "shutterButton") : nullptr;
     if (!button)
         return;
     std::weak_ptr<HostCore> weak = weak_from_this();

@@ -3,20 +3,11 @@
 #include <charconv>
 #include <cmath>
 
+#include "host/script/ViewSearch.h"
 #include "ui/UISwitchAndStepper.h"
 
 namespace host::script {
 namespace {
-
-template <typename View> View* find(UIView& view, std::string_view identifier) {
-    if (view.identifier() == identifier)
-        if (auto* found = dynamic_cast<View*>(&view))
-            return found;
-    for (const auto& child : view.subviews())
-        if (auto* found = find<View>(*child, identifier))
-            return found;
-    return nullptr;
-}
 
 const char* switchIdentifier(AssistName assist) {
     switch (assist) {
@@ -79,17 +70,17 @@ parseAssistCommand(std::string_view name, const std::vector<std::string_view>& a
 
 std::string performAssist(UIView& root, const SetAssist& command) {
     const char* identifier = switchIdentifier(command.assist);
-    auto* button = find<UISwitch>(root, identifier);
+    auto* button = findView<UISwitch>(root, identifier);
     if (!button)
         return std::string("there is no ") + identifier + " on the screen";
     if (command.assist == AssistName::histogram && command.on) {
-        auto* colour = find<UISwitch>(root, "histogramColourSwitch");
+        auto* colour = findView<UISwitch>(root, "histogramColourSwitch");
         if (!colour)
             return "there is no histogramColourSwitch on the screen";
         colour->flipTo(command.colour);
     }
     if (command.assist == AssistName::zebra && command.on) {
-        auto* level = find<UIStepper>(root, "zebraLevelStepper");
+        auto* level = findView<UIStepper>(root, "zebraLevelStepper");
         if (!level)
             return "there is no zebraLevelStepper on the screen";
         level->touchValue(command.zebraPercent);
@@ -118,13 +109,13 @@ bool pressAssistKey(UIView& root, char key) {
         break;
     case '[':
     case ']':
-        if (auto* level = find<UIStepper>(root, "zebraLevelStepper"))
+        if (auto* level = findView<UIStepper>(root, "zebraLevelStepper"))
             level->stepBy(key == '[' ? -1 : +1);
         return true;
     default:
         return false;
     }
-    if (auto* button = find<UISwitch>(root, identifier))
+    if (auto* button = findView<UISwitch>(root, identifier))
         button->flipTo(!button->isOn());
     return true;
 }
