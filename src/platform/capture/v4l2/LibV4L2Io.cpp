@@ -246,7 +246,8 @@ class LibV4L2Io : public V4L2Io {
     }
 
     // Discrete sizes as listed; a stepwise or continuous range gives its largest size and
-    // the default picture size when the range holds it.
+    // the default picture size when the range holds it on its steps (a camera stepping by
+    // 16 has no 640 x 472).
     std::vector<std::pair<uint32_t, uint32_t>> frameSizes(uint32_t pixelFormat) {
         std::vector<std::pair<uint32_t, uint32_t>> sizes;
         v4l2_frmsizeenum size{};
@@ -258,7 +259,11 @@ class LibV4L2Io : public V4L2Io {
             }
             const auto& r = size.stepwise;
             constexpr uint32_t w = defaultPictureSize.width, h = defaultPictureSize.height;
-            if (r.min_width <= w && w <= r.max_width && r.min_height <= h && h <= r.max_height)
+            auto onSteps = [](uint32_t v, uint32_t low, uint32_t high, uint32_t step) {
+                return low <= v && v <= high && (step <= 1 || (v - low) % step == 0);
+            };
+            if (onSteps(w, r.min_width, r.max_width, r.step_width) &&
+                onSteps(h, r.min_height, r.max_height, r.step_height))
                 sizes.emplace_back(w, h);
             sizes.emplace_back(r.max_width, r.max_height);
             break;
