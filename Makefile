@@ -11,9 +11,9 @@ all: build
 setup:
 	@./scripts/setup.sh
 
-# The suite also tries the emulated webcam with other V4L2 programs.
+# What the suite drives besides the program (scripts/setup.sh says what).
 setup-test:
-	@./scripts/setup.sh clients
+	@./scripts/setup.sh test
 
 $(BUILD)/CMakeCache.txt:
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null

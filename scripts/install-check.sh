@@ -3,6 +3,7 @@
 # the desktop entry, the AppStream metainfo, the icon and the manual page.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+./scripts/setup.sh test
 build=${1:-build-install}
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT

@@ -9,19 +9,21 @@ packages=(
   libsdl2-dev libimgui-dev
   libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri
   libv4l-dev libcli11-dev libpng-dev libjpeg62-turbo-dev libturbojpeg0-dev libasio-dev
-  xvfb xdotool openbox
-  desktop-file-utils appstream man-db
+  xvfb xdotool
 )
 # Extra groups: "bench" adds OpenCV (the anchor the benchmarks compare against),
 # "fuzz" adds clang with its sanitizer and libFuzzer runtime, "clang" the compiler alone,
-# "format" clang-format, "clients" the V4L2 programs the emulated webcam is tried with.
+# "format" clang-format, "test" what the suite drives besides the program: the V4L2
+# programs the emulated webcam is tried with, a window manager for the desktop window's
+# full screen, and the validators of the installed desktop files.
 for group in "$@"; do
   case "$group" in
     bench) packages+=(libopencv-dev) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     clang) packages+=(clang) ;;
     format) packages+=(clang-format) ;;
-    clients) packages+=(v4l-utils gstreamer1.0-tools gstreamer1.0-plugins-good) ;;
+    test) packages+=(v4l-utils gstreamer1.0-tools gstreamer1.0-plugins-good ffmpeg openbox
+                     desktop-file-utils appstream man-db) ;;
     *) echo "setup.sh: unknown package group '$group'" >&2; exit 2 ;;
   esac
 done

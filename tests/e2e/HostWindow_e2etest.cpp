@@ -147,11 +147,11 @@ std::array<int, 4> windowGeometry(const std::string& xdotool, const std::string&
 }
 
 // The area of the smallest rectangle around everything lit left of the window's side
-// panel (360 points wide): the picture.
+// panel (384 points wide): the picture.
 long pictureArea(const e2e::Picture& screen, const std::array<int, 4>& window) {
     int left = screen.width, right = -1, top = screen.height, bottom = -1;
     for (int y = window[1]; y < std::min(screen.height, window[1] + window[3]); ++y)
-        for (int x = window[0]; x < std::min(screen.width, window[0] + window[2] - 360); ++x) {
+        for (int x = window[0]; x < std::min(screen.width, window[0] + window[2] - 384); ++x) {
             const unsigned char* p = &screen.rgba[(size_t(y) * screen.width + x) * 4];
             if (p[0] + p[1] + p[2] > 60) {
                 left = std::min(left, x), right = std::max(right, x);

@@ -1,6 +1,6 @@
 // Other V4L2 programs against the emulated webcam: if v4l2-ctl, GStreamer and ffmpeg accept
 // it, the emulator answers as the kernel's V4L2 ABI does, not only as our own code expects.
-// A program that is not installed is skipped (scripts/setup.sh installs them for `make test`).
+// A program that is not installed is skipped (`make test` installs them: scripts/setup.sh test).
 #include <gtest/gtest.h>
 
 #include <cstdio>
