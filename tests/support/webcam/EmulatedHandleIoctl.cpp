@@ -117,7 +117,7 @@ int Handle::ioctl(unsigned long request, void* arg) {
         auto& r = *static_cast<v4l2_requestbuffers*>(arg);
         if (r.type != capture || r.memory != V4L2_MEMORY_MMAP)
             return EINVAL;
-        if (node_->busy || streaming_)
+        if (node_->busy || streaming_ || heldElsewhere())
             return EBUSY;
         releaseBuffers(); // mappings the program still holds stay valid, as orphans do
         r.capabilities = V4L2_BUF_CAP_SUPPORTS_MMAP | V4L2_BUF_CAP_SUPPORTS_ORPHANED_BUFS;
@@ -139,8 +139,8 @@ int Handle::ioctl(unsigned long request, void* arg) {
     case VIDIOC_QBUF:
     case VIDIOC_DQBUF: {
         auto& b = *static_cast<v4l2_buffer*>(arg);
-        if (b.type != capture || b.memory != V4L2_MEMORY_MMAP)
-            return EINVAL;
+        if (b.type != capture || (request != VIDIOC_QUERYBUF && b.memory != V4L2_MEMORY_MMAP))
+            return EINVAL; // QUERYBUF reads the memory field, it does not check it
         if (request == VIDIOC_DQBUF) {
             if (failed_ || !streaming_ || done_.empty())
                 return failed_ ? failed_ : streaming_ ? EAGAIN : EINVAL;
@@ -154,8 +154,9 @@ int Handle::ioctl(unsigned long request, void* arg) {
             buffer.flags = V4L2_BUF_FLAG_QUEUED, queued_.push_back(b.index);
         b.m.offset = uint32_t(b.index * bufferSize_), b.length = uint32_t(bufferSize_);
         b.bytesused = buffer.bytesused, b.sequence = buffer.sequence, b.timestamp = buffer.time;
-        b.field = V4L2_FIELD_NONE;
-        b.flags = V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC | V4L2_BUF_FLAG_TSTAMP_SRC_SOE | buffer.flags;
+        b.field = V4L2_FIELD_NONE, b.memory = V4L2_MEMORY_MMAP;
+        b.flags = V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC | V4L2_BUF_FLAG_TSTAMP_SRC_SOE |
+                  (request == VIDIOC_DQBUF ? 0 : buffer.flags); // DONE only while waiting
         if (request == VIDIOC_DQBUF)
             buffer.flags = 0;
         return 0;
