@@ -179,6 +179,11 @@ inline std::string writeScript(const std::filesystem::path& folder, const std::s
     return (folder / "test.fhs").string();
 }
 
+// Whether `program` is on the PATH.
+inline bool installed(const std::string& program) {
+    return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
+}
+
 // A number from a print-ui line: `"key":N`, or -1.
 inline long uiNumber(const std::string& line, const std::string& key) {
     std::smatch match;

@@ -32,6 +32,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "platform/capture/TempDirectory.h"
 
@@ -45,17 +46,22 @@ class EmulatedWebcam {
         return "FERNHOLD_EMULATED_DEV='" + dir_ + "' LD_PRELOAD='" + EMULATED_WEBCAM_PRELOAD + "'";
     }
 
-    // Runs the control tool on this folder and returns its standard output; throws when it
-    // fails (its complaint is on standard error).
-    std::string ctl(const std::string& arguments) const {
-        const std::string command =
-            environment() + " '" + EMULATED_WEBCAM_CTL + "' '" + dir_ + "' " + arguments;
-        FILE* pipe = popen(command.c_str(), "r");
+    // Runs `command` (a shell command line) with the emulator in front of it: its exit
+    // status (-1 when it did not exit) and its standard output.
+    std::pair<int, std::string> run(const std::string& command) const {
+        FILE* pipe = popen(("env " + environment() + " " + command).c_str(), "r");
         std::string out;
         for (int c; pipe && (c = fgetc(pipe)) != EOF;)
             out += char(c);
         const int status = pipe ? pclose(pipe) : -1;
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+    }
+
+    // Runs the control tool on this folder and returns its standard output; throws when it
+    // fails (its complaint is on standard error).
+    std::string ctl(const std::string& arguments) const {
+        auto [status, out] = run("'" + std::string(EMULATED_WEBCAM_CTL) + "' '" + dir_ + "' " + arguments);
+        if (status != 0)
             throw std::runtime_error("emulated_webcam_ctl " + arguments + ": " + out);
         return out;
     }
