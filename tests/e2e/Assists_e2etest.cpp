@@ -7,6 +7,7 @@
 
 #include "HostE2eSupport.h"
 #include "analysis/Luminosity.h"
+#include "host/statistics/FrameStatistics.h"
 #include "support/PictureBytes.h"
 
 namespace {
@@ -22,17 +23,8 @@ std::vector<uint64_t> histogramOf(const std::string& ui) {
     return counts;
 }
 
-double share(const std::string& ui, const std::string& key) {
-    std::smatch match;
-    return std::regex_search(ui, match, std::regex("\"" + key + "\": ([0-9.e-]+)")) ? std::stod(match[1])
-                                                                                    : -1;
-}
-
 std::string writePicture(const std::filesystem::path& folder, const pictures::Bytes& rgb) {
-    const auto png = pictures::encodePng(640, 480, rgb);
-    std::ofstream(folder / "known.png", std::ios::binary)
-        .write(reinterpret_cast<const char*>(png.data()), std::streamsize(png.size()));
-    return (folder / "known.png").string();
+    return pictures::save(folder / "known.png", pictures::encodePng(640, 480, rgb));
 }
 
 // A still picture of known content: the scopes of every frame are the counts of its pixels.
@@ -51,14 +43,11 @@ TEST(Assists, ScopesOfAStillPictureAreItsExactCounts) {
         high += rgb[i] == 255 || rgb[i + 1] == 255 || rgb[i + 2] == 255;
         low += rgb[i] == 0 && rgb[i + 1] == 0 && rgb[i + 2] == 0;
     }
-    const auto png = pictures::encodePng(width, height, rgb);
-    std::ofstream(folder / "known.png", std::ios::binary)
-        .write(reinterpret_cast<const char*>(png.data()), std::streamsize(png.size()));
     auto script =
         e2e::writeScript(folder, "print-ui\nhistogram on\nwaveform on\nswipe right\nwait 10 frames\n"
                                  "print-ui\nhistogram off\nwaveform off\nprint-ui\n");
-    auto run = e2e::runProgram(
-        folder, {"--headless", "--camera", (folder / "known.png").string(), "--script", script});
+    auto run =
+        e2e::runProgram(folder, {"--headless", "--camera", writePicture(folder, rgb), "--script", script});
     ASSERT_EQ(run.status, 0) << run.err;
     auto ui = run.uiLines();
     ASSERT_EQ(ui.size(), 3u) << run.err;
@@ -69,8 +58,9 @@ TEST(Assists, ScopesOfAStillPictureAreItsExactCounts) {
     EXPECT_NE(ui[1].find("\"waveformView\":{\"hidden\":false}"), std::string::npos) << ui[1];
     // Under Canny too: the scopes read the camera's picture, not the filter's.
     EXPECT_EQ(histogramOf(ui[1]), expected);
-    EXPECT_DOUBLE_EQ(share(ui[1], "clippedHigh"), double(high) / (width * height));
-    EXPECT_DOUBLE_EQ(share(ui[1], "clippedLow"), double(low) / (width * height));
+    EXPECT_DOUBLE_EQ(host::jsonNumberField(ui[1], "clippedHigh").value_or(-1),
+                     double(high) / (width * height));
+    EXPECT_DOUBLE_EQ(host::jsonNumberField(ui[1], "clippedLow").value_or(-1), double(low) / (width * height));
     EXPECT_NE(ui[2].find("\"histogramView\":{\"hidden\":true}"), std::string::npos) << ui[2];
 }
 

@@ -65,12 +65,9 @@ TEST(Webcam, ListsCaptureNodesWithTheirModesAndLeavesOthersOut) {
 }
 
 // The camera's controls in the emulator, by id.
-std::string control(const EmulatedWebcam& webcam, const std::string& node, uint32_t id) {
+std::string control(const EmulatedWebcam& webcam, uint32_t id, const std::string& node = "video0") {
     char key[16];
     return std::snprintf(key, sizeof key, "0x%08x", id), webcam.show(node)[key];
-}
-std::string control(const EmulatedWebcam& webcam, uint32_t id) {
-    return control(webcam, "video0", id);
 }
 
 TEST(Webcam, ControlsMoveTheCameraAndAnotherProgramsChangesReachTheReadouts) {
@@ -228,8 +225,8 @@ TEST(Webcam, AReplugUnderAnotherNumberIsFoundWithItsSettings) {
     auto moved = webcam.show("video3"), other = webcam.show("video0");
     EXPECT_GT(std::stol(moved["frames"]), 20) << run.err;
     EXPECT_EQ(other["frames"], "0") << "the other camera was taken for ours";
-    EXPECT_EQ(control(webcam, "video3", V4L2_CID_FOCUS_AUTO), "0");
-    EXPECT_EQ(control(webcam, "video3", V4L2_CID_FOCUS_ABSOLUTE), "50")
+    EXPECT_EQ(control(webcam, V4L2_CID_FOCUS_AUTO, "video3"), "0");
+    EXPECT_EQ(control(webcam, V4L2_CID_FOCUS_ABSOLUTE, "video3"), "50")
         << "lens 0.8 of 250 to 0, not the default 0";
     EXPECT_EQ(field(ui[1], "focusLabel", "text"), "\"Pos 0.800\"") << ui[1];
 }

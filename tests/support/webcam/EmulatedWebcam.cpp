@@ -107,12 +107,9 @@ int openNode(const std::string& name, int flags) {
         return errno = error, -1;
     }
     static std::atomic<uint32_t> opened{0};
-    auto handle = std::make_shared<Handle>(fd, node, uint64_t(getpid()) << 32 | ++opened,
-                                           uint32_t(std::stoul(name.substr(5))));
-    std::lock_guard lock(registryLock);
-    registry()[fd] = handle;
-    ++openHandles;
-    return fd;
+    return share(std::make_shared<Handle>(fd, node, uint64_t(getpid()) << 32 | ++opened,
+                                          uint32_t(std::stoul(name.substr(5)))),
+                 fd);
 }
 
 int openPath(int dirfd, const char* path, int flags, mode_t mode) {
