@@ -9,7 +9,7 @@
 
 namespace {
 
-// An X server of our own on a free display, its screen kept in a file (XWD format).
+// An X server of our own on a free display, its screen kept in a file.
 class VirtualDisplay {
   public:
     explicit VirtualDisplay(const std::filesystem::path& folder)
@@ -24,33 +24,13 @@ class VirtualDisplay {
     ~VirtualDisplay() { server_.stop(SIGTERM); }
     const std::string& display() const { return display_; }
 
-    // The screen now, as RGBA. The file is XWD: a header of big-endian words, a colour
-    // table, then the pixels, 32 bits each in the byte order the header names.
+    // The screen now: the server keeps it as an XWD file, which ffmpeg reads.
     e2e::Picture screen() const {
-        const std::string data = e2e::slurp(screenFile_);
-        const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
-        auto word = [&](size_t at, bool bigEndian) {
-            const unsigned char* p = bytes + at;
-            return bigEndian ? uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]
-                             : uint32_t(p[3]) << 24 | p[2] << 16 | p[1] << 8 | p[0];
-        };
-        e2e::Picture picture;
-        if (data.size() < 100 || word(11 * 4, true) != 32)
-            return picture;
-        const uint32_t width = word(16, true), height = word(20, true), bytesPerLine = word(48, true);
-        const size_t start = word(0, true) + size_t(word(19 * 4, true)) * 12;
-        if (data.size() < start + size_t(bytesPerLine) * height)
-            return picture;
-        picture = {int(width), int(height), {}};
-        for (uint32_t y = 0; y < height; ++y)
-            for (uint32_t x = 0; x < width; ++x) {
-                const uint32_t value = word(start + y * bytesPerLine + x * 4, word(7 * 4, true) != 0);
-                for (int mask = 14; mask <= 16; ++mask) // red, green, blue
-                    picture.rgba.push_back((value & word(mask * 4, true)) >>
-                                           __builtin_ctz(word(mask * 4, true)));
-                picture.rgba.push_back(255);
-            }
-        return picture;
+        const auto png = screenFile_.parent_path() / "screen.png";
+        std::system(("ffmpeg -nostdin -loglevel error -y -f xwd_pipe -i" +
+                     e2e::quoted({screenFile_.string()}) + " -frames:v 1" + e2e::quoted({png.string()}))
+                        .c_str());
+        return e2e::readPng(png);
     }
 
   private:
@@ -98,8 +78,9 @@ long pictureArea(const e2e::Picture& screen, const std::array<int, 4>& window) {
 // never quits, and Ctrl+Q does.
 TEST(WindowRun, ADesktopWindowTakesKeysAndTheMouseResizesTakesPhotosAndQuitsOnlyOnCtrlQ) {
     // A desktop's full screen is the window manager's to give.
-    if (!e2e::installed("Xvfb") || !e2e::installed("xdotool") || !e2e::installed("openbox"))
-        GTEST_SKIP() << "needs Xvfb, xdotool and openbox";
+    for (const char* tool : {"Xvfb", "xdotool", "openbox", "ffmpeg"})
+        if (!e2e::installed(tool))
+            GTEST_SKIP() << "needs Xvfb, xdotool, openbox and ffmpeg";
     auto folder = e2e::scratchFolder("desktop");
     VirtualDisplay x(folder);
     if (x.display().empty())
