@@ -105,22 +105,6 @@ TEST(Webcam, ControlsMoveTheCameraAndAnotherProgramsChangesReachTheReadouts) {
     EXPECT_GT(std::stol(field(ui[2], "luminosityLabel", "text").substr(1)), 200) << ui[2];
 }
 
-TEST(Webcam, TheAskedSizeOpensTheCameraAtThatModeAndTheCaptureIsThatSize) {
-    EmulatedWebcam webcam;
-    webcam.ctl("create video0 --formats mjpeg");
-    auto folder = e2e::scratchFolder("webcam-size");
-    auto script = e2e::writeScript(folder, "wait 10 frames\ncapture frame.png\nquit\n");
-    auto run = e2e::runProgram(
-        folder, {"--camera", "/dev/video0", "--headless", "--size", "1920x1080", "--script", script}, "",
-        emulatedEnvironment(webcam), 90);
-    ASSERT_EQ(run.status, 0) << run.err;
-    auto shown = webcam.show("video0");
-    EXPECT_EQ(shown["format"] + " " + shown["size"], "MJPG 1920x1080");
-    auto frame = e2e::readPng(folder / "frame.png");
-    EXPECT_EQ(frame.width, 1920);
-    EXPECT_EQ(frame.height, 1080);
-}
-
 TEST(Webcam, TheThrottleReachesTheCameraOrDropsFramesInSoftware) {
     for (auto [create, interval, kept] :
          {std::tuple{"create video0", "1/5", "rate set on the camera 1/5 s"},
@@ -139,22 +123,25 @@ TEST(Webcam, TheThrottleReachesTheCameraOrDropsFramesInSoftware) {
 
 // With no --camera the first webcam is used, and said so; without one, the virtual camera.
 // A camera whose format falls back to a slower interval is set to the fastest it lists, the
-// rate the application is told.
-TEST(Webcam, TheFirstWebcamIsTheDefaultAtItsFastestInterval) {
+// rate the application is told; a --size it has is the mode it runs, and the capture's size.
+TEST(Webcam, TheFirstWebcamIsTheDefaultAtTheAskedSizeAndItsFastestInterval) {
     EmulatedWebcam webcam, none;
-    webcam.ctl("create video0 --slow-default-interval");
+    webcam.ctl("create video0 --slow-default-interval --formats mjpeg");
     ASSERT_EQ(webcam.show("video0")["interval"], "1/15");
     auto folder = e2e::scratchFolder("default-camera");
-    const Lines args{"--headless", "--script", e2e::writeScript(folder, "wait 10 frames\n")};
-    auto run = e2e::runProgram(folder, args, "", emulatedEnvironment(webcam));
+    const Lines args{"--headless", "--size", "1920x1080", "--script",
+                     e2e::writeScript(folder, "wait 10 frames\ncapture frame.png\n")};
+    auto run = e2e::runProgram(folder, args, "", emulatedEnvironment(webcam), 90);
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.err.find("fernhold: using the webcam /dev/video0 (Fernhold Emulated Webcam)"),
               std::string::npos)
         << run.err;
     auto shown = webcam.show("video0"); // the state stays with the node after the run
     EXPECT_GT(std::stol(shown["frames"]), 5);
-    EXPECT_EQ(shown["interval"], "1/30");
-    auto virtualRun = e2e::runProgram(folder, args, "", emulatedEnvironment(none));
+    EXPECT_EQ(shown["format"] + " " + shown["size"] + " " + shown["interval"], "MJPG 1920x1080 1/30");
+    auto frame = e2e::readPng(folder / "frame.png");
+    EXPECT_EQ(frame.width * 10000 + frame.height, 1920 * 10000 + 1080);
+    auto virtualRun = e2e::runProgram(folder, args, "", emulatedEnvironment(none), 90);
     EXPECT_EQ(virtualRun.status, 0) << virtualRun.err;
     EXPECT_NE(virtualRun.err.find("fernhold: no webcam found; using the virtual camera"), std::string::npos)
         << virtualRun.err;
