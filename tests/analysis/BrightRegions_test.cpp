@@ -123,7 +123,7 @@ TEST(LuminosityScans, AgreeWithThePixelByPixelReadingOnRandomBitmaps) {
         if (round % 2)
             bitmap.bytes.resize((bitmap.height - 1) * bitmap.bytesPerRow + (bitmap.width - 1) * bpp + 3);
         bitmap.bytes.shrink_to_fit();
-        BitmapLayout layout{bitmap.width, bitmap.height, bpp, bitmap.bytesPerRow, bitmap.bytes.size()};
+        const BitmapLayout layout = bitmap.layout();
         float expectedMax = 0;
         std::vector<std::pair<size_t, size_t>> expectedBright, bright;
         const float threshold = 120.5f;

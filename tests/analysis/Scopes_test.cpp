@@ -8,21 +8,17 @@
 
 #include "analysis/Luminosity.h"
 #include "analysis/Scopes.h"
+#include "support/Bitmaps.h"
 
 namespace {
 // A picture with padded rows and a width that leaves a tail after every group of eight.
-struct Picture {
-    size_t width, height, bytesPerPixel, bytesPerRow;
-    std::vector<uint8_t> bytes;
-    Picture(size_t w, size_t h, size_t pixelBytes, std::mt19937& random, const std::vector<uint8_t>& palette)
-        : width(w), height(h), bytesPerPixel(pixelBytes), bytesPerRow(w * pixelBytes + 12),
-          bytes(bytesPerRow * h) {
-        for (auto& byte : bytes)
-            byte = palette[random() % palette.size()];
-    }
-    BitmapLayout layout() const { return {width, height, bytesPerPixel, bytesPerRow, bytes.size()}; }
-    const uint8_t* pixel(size_t x, size_t y) const { return &bytes[y * bytesPerRow + x * bytesPerPixel]; }
-};
+TestBitmap picture(size_t w, size_t h, size_t pixelBytes, std::mt19937& random,
+                   const std::vector<uint8_t>& palette) {
+    TestBitmap bitmap(w, h, pixelBytes, 12);
+    for (auto& byte : bitmap.bytes)
+        byte = palette[random() % palette.size()];
+    return bitmap;
+}
 
 // The meter's luminosity rounded after each step, written out in double precision.
 double twoRoundings(int r, int g, int b) {
@@ -61,7 +57,7 @@ TEST(Scopes, HistogramAndClipsMatchAnIndependentCount) {
     std::mt19937 random(11);
     const std::vector<uint8_t> palette = {0, 0, 1, 54, 127, 128, 200, 254, 255, 255};
     for (size_t pixelBytes : {4u, 3u}) {
-        Picture picture(45, 13, pixelBytes, random, palette);
+        const TestBitmap picture = ::picture(45, 13, pixelBytes, random, palette);
         ExposureHistogram expected;
         for (size_t y = 0; y < picture.height; ++y)
             for (size_t x = 0; x < picture.width; ++x) {
@@ -91,7 +87,7 @@ TEST(Scopes, HistogramAndClipsMatchAnIndependentCount) {
 
 TEST(Scopes, WaveformCountsEachColumnGroupExactly) {
     std::mt19937 random(5);
-    Picture picture(37, 9, 4, random, {0, 30, 99, 180, 255});
+    const TestBitmap picture = ::picture(37, 9, 4, random, {0, 30, 99, 180, 255});
     const size_t columns = 10;
     Waveform waveform = measureWaveform(picture.bytes.data(), picture.layout(), columns);
     ASSERT_EQ(waveform.columns, columns);

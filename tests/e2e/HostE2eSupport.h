@@ -131,13 +131,10 @@ inline std::string programCommand(const std::filesystem::path& folder, const Lin
     command.insert(command.end(), args.begin(), args.end());
     // Without --camera the program opens the machine's first webcam: runs on a developer's
     // laptop must still see the virtual camera (emulated webcams are asked for by name).
-    const auto has = [&](const char* word) {
-        return std::find(args.begin(), args.end(), word) != args.end();
-    };
     const bool emulated = std::any_of(environment.begin(), environment.end(), [](const std::string& e) {
         return e.starts_with("FERNHOLD_EMULATED_DEV=");
     });
-    if (!has("--camera") && !emulated)
+    if (std::find(args.begin(), args.end(), "--camera") == args.end() && !emulated)
         command.insert(command.end(), {"--camera", "virtual"});
     return "env" + quoted(command) + " <" + quoted({(folder / "stdin.txt").string()}) + " 2>&1 >" +
            quoted({(folder / "stdout.txt").string()});

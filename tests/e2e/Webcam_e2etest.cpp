@@ -16,12 +16,10 @@ using e2e::Lines;
 using webcamtest::EmulatedWebcam;
 
 Lines emulatedEnvironment(const EmulatedWebcam& webcam) {
-    return {"-u",
-            "DISPLAY",
-            "-u",
-            "WAYLAND_DISPLAY",
-            "FERNHOLD_EMULATED_DEV=" + webcam.dir(),
-            std::string("LD_PRELOAD=") + EMULATED_WEBCAM_PRELOAD};
+    Lines environment = e2e::noDisplay;
+    environment.insert(environment.end(),
+                       {"FERNHOLD_EMULATED_DEV=" + webcam.dir(), "LD_PRELOAD=" EMULATED_WEBCAM_PRELOAD});
+    return environment;
 }
 
 // A view's member in a print-ui line, as written there ("text", true…).

@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "analysis/Luminosity.h"
 #include "media/CGImage.h"
 #include "media/CMSampleBuffer.h"
 #include "media/CVPixelBuffer.h"
@@ -16,6 +17,8 @@ struct TestBitmap {
         : width(w), height(h), bytesPerPixel(bpp), bytesPerRow(w * bpp + rowPadding),
           bytes(bytesPerRow * h, 0) {}
 
+    BitmapLayout layout() const { return {width, height, bytesPerPixel, bytesPerRow, bytes.size()}; }
+    const uint8_t* pixel(size_t x, size_t y) const { return &bytes[y * bytesPerRow + x * bytesPerPixel]; }
     void fill(uint8_t r, uint8_t g, uint8_t b) {
         for (size_t y = 0; y < height; ++y)
             for (size_t x = 0; x < width; ++x)

@@ -171,9 +171,7 @@ OPEN(openat64, (int dirfd, const char* path, int flags, ...), dirfd)
 int __open_2(const char* path, int flags) {
     return openPath(AT_FDCWD, path, flags, 0);
 }
-int __open64_2(const char* path, int flags) {
-    return openPath(AT_FDCWD, path, flags, 0);
-}
+int __open64_2(const char* path, int flags) __attribute__((alias("__open_2")));
 
 // v4l2-ctl reads a node's uevent through the C++ library's files, which open with fopen().
 FILE* fopen(const char* path, const char* mode) {
