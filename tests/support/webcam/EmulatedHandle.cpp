@@ -4,6 +4,9 @@
 #include "EmulatedHandle.h"
 
 namespace webcam {
+namespace {
+
+constexpr uint32_t mjpegRing = 24; // MJPEG frames are encoded once per mode, then repeat
 
 // The picture, as YUYV: a diagonal gradient, a bright square that travels across it and a
 // bar along the bottom that grows with the frame count.
@@ -41,6 +44,8 @@ std::vector<std::vector<uint8_t>> encodeMjpeg(uint32_t w, uint32_t h) {
     tjDestroy(tj);
     return ring;
 }
+
+} // namespace
 
 void Handle::close() {
     std::unique_lock lock(m_);

@@ -34,11 +34,6 @@ namespace webcam {
 using Clock = std::chrono::steady_clock;
 
 constexpr uint32_t capture = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-constexpr uint32_t mjpegRing = 24; // MJPEG frames are encoded once per mode, then repeat
-
-// The picture, as YUYV, and the MJPEG frames of one mode.
-void paint(uint8_t* out, uint32_t w, uint32_t h, uint32_t phase);
-std::vector<std::vector<uint8_t>> encodeMjpeg(uint32_t w, uint32_t h);
 
 struct Buffer {
     uint32_t flags = 0, bytesused = 0, sequence = 0; // flags: queued, done or neither (dequeued)
@@ -89,9 +84,8 @@ class Handle {
 
     int fd_; // an eventfd: readable when there is news
     NodeState* const node_;
-    const uint64_t token_; // pid << 32 | handle number: who wrote a control last
-    const uint32_t generation_;
-    const uint32_t number_;
+    const uint64_t token_;               // pid << 32 | handle number: who wrote a control last
+    const uint32_t generation_, number_; // the node's replugs when opened; N of /dev/videoN
     std::mutex m_;
     bool dead_ = false, closing_ = false, streaming_ = false;
     int failed_ = 0, memfd_ = -1;
@@ -105,8 +99,7 @@ class Handle {
     Clock::time_point tick_;
     std::map<uint32_t, std::pair<uint32_t, uint32_t>> subscriptions_; // id: the changes and flags seen
     std::deque<std::pair<uint32_t, uint32_t>> events_;
-    uint32_t eventSequence_ = 0;
-    uint32_t priority_ = V4L2_PRIORITY_DEFAULT;
+    uint32_t eventSequence_ = 0, priority_ = V4L2_PRIORITY_DEFAULT;
     std::thread clock_; // last: it starts on a complete handle
 };
 
