@@ -60,7 +60,10 @@ class EmulatedWebcam {
     // Runs the control tool on this folder and returns its standard output; throws when it
     // fails (its complaint is on standard error).
     std::string ctl(const std::string& arguments) const {
-        auto [status, out] = run("'" + std::string(EMULATED_WEBCAM_CTL) + "' '" + dir_ + "' " + arguments);
+        // Appended, not added: GCC 12 at -O3 takes `"'" + std::string(...)` for an overlapping copy.
+        std::string command("'");
+        command.append(EMULATED_WEBCAM_CTL).append("' '").append(dir_).append("' ").append(arguments);
+        auto [status, out] = run(command);
         if (status != 0)
             throw std::runtime_error("emulated_webcam_ctl " + arguments + ": " + out);
         return out;

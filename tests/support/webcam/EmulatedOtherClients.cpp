@@ -77,7 +77,11 @@ int milliseconds(const timespec* t) {
 
 // glibc declares the paths non-null, but a program may still pass null: the real function
 // answers that (EFAULT), so the stand-ins look before they use one.
+#if defined(__clang__)
+#pragma clang diagnostic ignored "-Wpointer-bool-conversion"
+#else
 #pragma GCC diagnostic ignored "-Wnonnull-compare"
+#endif
 
 // Every name glibc 2.36 and older programs stat through; the 64-bit forms are the same
 // structures on the 64-bit machines this runs on.

@@ -8,7 +8,9 @@
 // Only MJPEG and YUYV are decoded here; among the two at the chosen size, the one with
 // the higher top frame rate wins, and YUYV (which needs no decoding) on a tie. A camera
 // offering neither is asked for RGB24 at the picture size, which libv4l2 converts to from
-// whatever the camera sends, at the size the driver grants.
+// whatever the camera sends, at the size the driver grants. That is also how a camera
+// libv4lconvert must turn (an upside-down laptop camera) is read: for such a camera
+// libv4l2 lists only the formats it converts to, so it offers no MJPEG or YUYV here.
 #include <vector>
 
 #include "capture/PictureSize.h"
