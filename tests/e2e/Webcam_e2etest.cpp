@@ -147,24 +147,22 @@ TEST(Webcam, TheFirstWebcamIsTheDefaultAtTheAskedSizeAndItsFastestInterval) {
 
 // A camera libv4lconvert knows to be mounted upside down (named here by LIBV4LCONTROL_FLAGS,
 // as a user names one it does not know) is read through libv4l2's conversion, turned: the
-// emulated picture's dark corner is its top left, or its bottom right once turned.
+// emulated picture's dark corner, its top left, shows at the bottom right.
 TEST(Webcam, AnUpsideDownCameraIsShownTheRightWayUp) {
     EmulatedWebcam webcam;
     webcam.ctl("create video0");
     auto folder = e2e::scratchFolder("upside-down");
-    const Lines args{"--camera", "/dev/video0", "--headless", "--script",
-                     e2e::writeScript(folder, "wait 10 frames\ncapture frame.png\n")};
-    for (bool turned : {false, true}) {
-        Lines environment = emulatedEnvironment(webcam);
-        if (turned)
-            environment.push_back("LIBV4LCONTROL_FLAGS=3"); // flipped both ways: turned half round
-        auto run = e2e::runProgram(folder, args, "", environment);
-        ASSERT_EQ(run.status, 0) << run.err;
-        auto frame = e2e::readPng(folder / "frame.png");
-        ASSERT_EQ(frame.width * 10000 + frame.height, 640 * 10000 + 480);
-        const auto green = [&](int x, int y) { return frame.rgba[(size_t(y) * 640 + size_t(x)) * 4 + 1]; };
-        EXPECT_EQ(green(20, 20) > green(620, 400), turned) << green(20, 20) << " " << green(620, 400);
-    }
+    Lines environment = emulatedEnvironment(webcam);
+    environment.push_back("LIBV4LCONTROL_FLAGS=3"); // flipped both ways: turned half round
+    auto run = e2e::runProgram(folder,
+                               {"--camera", "/dev/video0", "--headless", "--script",
+                                e2e::writeScript(folder, "wait 10 frames\ncapture frame.png\n")},
+                               "", environment);
+    ASSERT_EQ(run.status, 0) << run.err;
+    auto frame = e2e::readPng(folder / "frame.png");
+    ASSERT_EQ(frame.width * 10000 + frame.height, 640 * 10000 + 480);
+    const auto green = [&](int x, int y) { return frame.rgba[(size_t(y) * 640 + size_t(x)) * 4 + 1]; };
+    EXPECT_GT(green(20, 100), green(620, 380) + 60);
 }
 
 long linesAboutTheCamera(const e2e::Run& run) {
