@@ -19,7 +19,9 @@ std::variant<host::Options, host::ExitRequest> parse(std::vector<std::string> ar
 TEST(CommandLine, DefaultsAndEveryOption) {
     auto defaults = std::get<host::Options>(parse({}));
     EXPECT_EQ(defaults.camera, "") << "none named: the launcher picks the first webcam, else virtual";
-    EXPECT_FALSE(defaults.headless || defaults.script || defaults.seconds || defaults.statistics);
+    EXPECT_FALSE(defaults.headless || defaults.script || defaults.seconds || defaults.statistics ||
+                 defaults.sizeAsked || defaults.photoDirectory);
+    EXPECT_EQ(defaults.size, defaultPictureSize);
     EXPECT_TRUE(defaults.outputDirectory.empty());
     auto options = std::get<host::Options>(parse({"--camera", "/dev/video2", "--headless", "--script", "-",
                                                   "--out", "shots", "--seconds", "2.5", "--stats"}));
@@ -32,6 +34,10 @@ TEST(CommandLine, DefaultsAndEveryOption) {
     for (const char* camera : {"still.JPG", "/dev/webcam", "/dev/v4l/by-id/usb-cam-video-index0"})
         EXPECT_EQ(std::get<host::Options>(parse({std::string("--camera=") + camera})).camera, camera);
     EXPECT_EQ(std::get<host::Options>(parse({"--seconds", "1000000"})).seconds, 1e6);
+    for (PictureSize size : {PictureSize{1280, 720}, {160, 120}, {3840, 2160}, {480, 640}}) {
+        const auto sized = std::get<host::Options>(parse({"--size", describePictureSize(size)}));
+        EXPECT_TRUE(sized.sizeAsked && sized.size == size) << describePictureSize(size);
+    }
 }
 
 TEST(CommandLine, HelpAndVersionEndTheRunSuccessfully) {
@@ -85,15 +91,6 @@ TEST(CommandLine, RefusesEveryBadFormWithOneLineNamingIt) {
         EXPECT_EQ(request->message.rfind("fernhold: ", 0), 0u) << request->message;
         EXPECT_NE(request->message.find("; see --help"), std::string::npos) << request->message;
         EXPECT_NE(request->message.find(named), std::string::npos) << request->message.substr(0, 200);
-    }
-}
-
-TEST(CommandLine, SizeTakesEvenSidesWithinTheRange) {
-    EXPECT_FALSE(std::get<host::Options>(parse({})).sizeAsked);
-    EXPECT_EQ(std::get<host::Options>(parse({})).size, defaultPictureSize);
-    for (PictureSize size : {PictureSize{1280, 720}, {1920, 1080}, {160, 120}, {3840, 2160}, {480, 640}}) {
-        const auto options = std::get<host::Options>(parse({"--size", describePictureSize(size)}));
-        EXPECT_TRUE(options.sizeAsked && options.size == size) << describePictureSize(size);
     }
 }
 

@@ -224,35 +224,15 @@ int Handle::ioctl(unsigned long request, void* arg) {
         return *static_cast<int*>(arg) = 0, 0;
     case VIDIOC_S_INPUT:
         return *static_cast<int*>(arg) == 0 ? 0 : EINVAL;
-    case VIDIOC_G_EXT_CTRLS:
-    case VIDIOC_TRY_EXT_CTRLS:
-    case VIDIOC_S_EXT_CTRLS: {
-        // All or nothing, as the V4L2 core does it: every control checked first (a bad one
-        // is named by its index; for S_EXT_CTRLS by `count`, nothing having been written),
-        // then each read or written as its G_CTRL or S_CTRL.
+    case VIDIOC_G_EXT_CTRLS: { // how v4l2-ctl reads values; the others write with S_CTRL
         auto& list = *static_cast<v4l2_ext_controls*>(arg);
         if (list.count && !list.controls)
             return EFAULT;
         for (uint32_t n = 0; n < list.count; ++n) {
             const int i = controlIndex(list.controls[n].id);
-            const int error = i < 0                                                   ? EINVAL
-                              : request != VIDIOC_G_EXT_CTRLS && flagsOf(controls[i]) ? EACCES
-                                                                                      : 0;
-            if (error)
-                return list.error_idx = request == VIDIOC_S_EXT_CTRLS ? list.count : n, error;
-        }
-        for (uint32_t n = 0; n < list.count && request != VIDIOC_TRY_EXT_CTRLS; ++n) {
-            v4l2_ext_control& c = list.controls[n];
-            const int i = controlIndex(c.id);
-            if (request == VIDIOC_G_EXT_CTRLS) {
-                c.value = node_->control[i].value;
-                continue;
-            }
-            int32_t value = c.value;
-            if (request == VIDIOC_S_EXT_CTRLS)
-                if (int error = setControl(controls[i], node_->control[i], value))
-                    return list.error_idx = n, error;
-            c.value = value;
+            if (i < 0)
+                return list.error_idx = n, EINVAL;
+            list.controls[n].value = node_->control[i].value;
         }
         return 0;
     }
