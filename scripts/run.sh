@@ -6,7 +6,7 @@ binary="${1:?usage: scripts/run.sh BINARY}"
 here="$(cd "$(dirname "$0")" && pwd)"
 
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
-  echo "run: opening the window (press ? for the keys, Esc to quit)" >&2
+  echo "run: opening the window (press ? for the keys, Ctrl+Q to quit)" >&2
   exec "$binary" --camera virtual
 fi
 
