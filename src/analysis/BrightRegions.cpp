@@ -10,6 +10,43 @@
 namespace {
 constexpr double boxRadius = 10;
 constexpr double thresholdFraction = 0.75;
+
+// A box with the scan position (row × width + column) of the last bright pixel it holds.
+// Merging square by square leaves the boxes in that order, the box that took the latest
+// pixel last, so the order is kept by sorting on it.
+struct Region {
+    CGRect box;
+    size_t last;
+};
+
+// CGRectIntersectsRect and CGRectUnion for boxes known to have an area, inlined: they
+// are most of the merging.
+bool meets(const CGRect& a, const CGRect& b) {
+    return a.origin.x < b.origin.x + b.size.width && b.origin.x < a.origin.x + a.size.width &&
+           a.origin.y < b.origin.y + b.size.height && b.origin.y < a.origin.y + a.size.height;
+}
+CGRect bounding(const CGRect& a, const CGRect& b) {
+    const double x0 = std::min(a.origin.x, b.origin.x), y0 = std::min(a.origin.y, b.origin.y);
+    const double x1 = std::max(a.origin.x + a.size.width, b.origin.x + b.size.width);
+    const double y1 = std::max(a.origin.y + a.size.height, b.origin.y + b.size.height);
+    return CGRectMake(x0, y0, x1 - x0, y1 - y0);
+}
+
+// The merge procedure of mergeBoxInPlace, for regions: the merged one keeps the later position.
+void mergeRegion(Region region, std::vector<Region>& regions) {
+    for (bool changed = true; changed;) {
+        changed = false;
+        size_t kept = 0;
+        for (size_t i = 0; i < regions.size(); ++i)
+            if (meets(region.box, regions[i].box))
+                region = {bounding(region.box, regions[i].box), std::max(region.last, regions[i].last)},
+                changed = true;
+            else
+                regions[kept++] = regions[i];
+        regions.resize(kept);
+    }
+    regions.push_back(region);
+}
 } // namespace
 
 std::shared_ptr<LineGenerator> CameraViewController::lineGenerator() {
@@ -40,19 +77,40 @@ std::vector<CGRect> CameraViewController::findBrightBoxes(const CGImageRef& imag
 
     const float threshold = float(maxLuminosity * thresholdFraction);
     const double width = double(layout.width), height = double(layout.height);
-    const CGRect bounds = CGRectMake(0, 0, width, height);
-    forEachBrightPixel(bytes, layout, threshold, [&](size_t column, size_t row) {
-        // In a bright area most squares lie inside the box made last, which then stays
-        // as it is (the merge's own first case); checked here without building the square.
-        double x0 = std::max(double(column) - boxRadius, 0.0),
-               x1 = std::min(double(column) + boxRadius, width);
-        double y0 = std::max(double(row) - boxRadius, 0.0), y1 = std::min(double(row) + boxRadius, height);
-        if (!boxes.empty() && mergedBoxHolds(boxes.back(), x0, y0, x1, y1))
-            return;
-        CGRect square =
-            CGRectMake(double(column) - boxRadius, double(row) - boxRadius, 2 * boxRadius, 2 * boxRadius);
-        mergeBoxInPlace(CGRectIntersection(square, bounds), boxes);
-    });
+    // The squares of a run of bright pixels in a row overlap one another, so the run stands
+    // for them as one rectangle, merged at once with the regions the rows above left open.
+    // Merging rectangles that meet gives the same boxes in whatever order it is done, so a
+    // large picture's many bright areas cost a few regions each, not one merge per run
+    // against every box. A region ending above a new row's squares is closed, and the closed
+    // ones are merged with the rest at the end (a region that grew later may meet them).
+    std::vector<Region> open, closed;
+    size_t openRow = 0;
+    std::vector<BrightRun> runs;
+    findBrightRuns(bytes, layout, threshold, runs);
+    for (const auto& [row, first, last] : runs) {
+        if (row != openRow) {
+            auto ended = std::stable_partition(open.begin(), open.end(), [&](const Region& r) {
+                return CGRectGetMaxY(r.box) > double(row) - boxRadius;
+            });
+            closed.insert(closed.end(), ended, open.end());
+            open.erase(ended, open.end());
+            openRow = row;
+        }
+        // The run's squares, together, cut to the picture.
+        const double x0 = std::max(double(first) - boxRadius, 0.0),
+                     y0 = std::max(double(row) - boxRadius, 0.0);
+        const double x1 = std::min(double(last) + boxRadius, width),
+                     y1 = std::min(double(row) + boxRadius, height);
+        mergeRegion({CGRectMake(x0, y0, x1 - x0, y1 - y0), row * layout.width + last}, open);
+    }
+    std::vector<Region> regions;
+    for (const auto* list : {&closed, &open})
+        for (const Region& region : *list)
+            mergeRegion(region, regions);
+    std::sort(regions.begin(), regions.end(),
+              [](const Region& a, const Region& b) { return a.last < b.last; });
+    for (const Region& region : regions)
+        boxes.push_back(region.box);
     return boxes;
 }
 

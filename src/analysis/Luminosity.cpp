@@ -58,3 +58,39 @@ float maxLuminosityOfRows(const uint8_t* bytes, const BitmapLayout& layout, size
     }
     return maximum;
 }
+
+FERNHOLD_WIDEST_VECTORS
+void findBrightRuns(const uint8_t* bytes, const BitmapLayout& layout, float threshold,
+                    std::vector<BrightRun>& runs) {
+    for (size_t row = 0; row < layout.height; ++row) {
+        const uint8_t* rowBytes = bytes + row * layout.bytesPerRow;
+        size_t column = 0, first = 0;
+        bool inRun = false;
+        auto pixel = [&](size_t at, bool bright) {
+            if (bright && !inRun)
+                first = at, inRun = true;
+            else if (!bright && inRun)
+                runs.push_back({row, first, at - 1}), inRun = false;
+        };
+        if (const size_t grouped = layout.vectorColumns(row)) {
+            for (; column < grouped; column += 8) {
+                Int8 words;
+                std::memcpy(&words, rowBytes + column * 4, sizeof words); // red is the low byte
+                Float8 r = __builtin_convertvector(words & 0xff, Float8);
+                Float8 g = __builtin_convertvector((words >> 8) & 0xff, Float8);
+                Float8 b = __builtin_convertvector((words >> 16) & 0xff, Float8);
+                Float8 sum = r * 0.2125f + g * 0.7154f;
+                const Int8 bright = sum + b * 0.0721f > threshold;
+                const Int8 change = inRun ? ~bright : bright, none{};
+                if (std::memcmp(&change, &none, sizeof none) == 0)
+                    continue;
+                for (size_t lane = 0; lane < 8; ++lane)
+                    pixel(column + lane, bright[lane] != 0);
+            }
+        }
+        for (; column < layout.width; ++column)
+            pixel(column, pixelLuminosity(rowBytes + column * layout.bytesPerPixel) > threshold);
+        if (inRun)
+            runs.push_back({row, first, layout.width - 1});
+    }
+}

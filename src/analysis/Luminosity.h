@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 // 0.2125 R + 0.7154 G + 0.0721 B in single precision, the R and G terms added first.
 inline float pixelLuminosity(const uint8_t* pixel) {
@@ -74,32 +75,14 @@ inline Float4 luminosity4(const uint8_t* pixels) {
 }
 } // namespace luminosity_detail
 
-// Calls visit(column, row) for every pixel whose luminosity is strictly greater than
-// `threshold`, row by row, left to right.
-template <typename Visit>
-void forEachBrightPixel(const uint8_t* bytes, const BitmapLayout& layout, float threshold, Visit&& visit) {
-    using namespace luminosity_detail;
-    for (size_t row = 0; row < layout.height; ++row) {
-        const uint8_t* rowBytes = bytes + row * layout.bytesPerRow;
-        size_t column = 0;
-        if (const size_t grouped = layout.vectorColumns(row)) {
-            for (; column < grouped; column += 8) {
-                Int4 first = luminosity4(rowBytes + column * 4) > threshold;
-                Int4 second = luminosity4(rowBytes + column * 4 + 16) > threshold;
-                Int4 any = first | second;
-                Int4 none{};
-                if (std::memcmp(&any, &none, sizeof none) == 0)
-                    continue;
-                for (size_t lane = 0; lane < 4; ++lane)
-                    if (first[lane])
-                        visit(column + lane, row);
-                for (size_t lane = 0; lane < 4; ++lane)
-                    if (second[lane])
-                        visit(column + 4 + lane, row);
-            }
-        }
-        for (; column < layout.width; ++column)
-            if (pixelLuminosity(rowBytes + column * layout.bytesPerPixel) > threshold)
-                visit(column, row);
-    }
-}
+// A run of bright pixels in a row, columns first to last.
+struct BrightRun {
+    size_t row, first, last;
+};
+
+// Appends every run of pixels whose luminosity is strictly greater than `threshold`, row
+// by row, left to right. A group of eight pixels that leaves the run as it was (all bright
+// inside one, all dark outside) costs one comparison, so a large bright area makes one run
+// a row, not a call a pixel.
+void findBrightRuns(const uint8_t* bytes, const BitmapLayout& layout, float threshold,
+                    std::vector<BrightRun>& runs);

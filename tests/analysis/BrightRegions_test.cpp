@@ -126,7 +126,7 @@ TEST(LuminosityScans, AgreeWithThePixelByPixelReadingOnRandomBitmaps) {
         const BitmapLayout layout = bitmap.layout();
         float expectedMax = 0;
         std::vector<std::pair<size_t, size_t>> expectedBright, bright;
-        const float threshold = 120.5f;
+        const float threshold = 120.0f; // three quarters of 160, as findBrightBoxes takes it
         for (size_t y = 0; y < bitmap.height; ++y)
             for (size_t x = 0; x < bitmap.width; ++x) {
                 float l = pixelLuminosity(bitmap.bytes.data() + y * bitmap.bytesPerRow + x * bpp);
@@ -135,8 +135,21 @@ TEST(LuminosityScans, AgreeWithThePixelByPixelReadingOnRandomBitmaps) {
                     expectedBright.emplace_back(x, y);
             }
         EXPECT_EQ(maxLuminosityOfRows(bitmap.bytes.data(), layout, 0, bitmap.height), expectedMax);
-        forEachBrightPixel(bitmap.bytes.data(), layout, threshold,
-                           [&](size_t x, size_t y) { bright.emplace_back(x, y); });
+        std::vector<BrightRun> runs;
+        findBrightRuns(bitmap.bytes.data(), layout, threshold, runs);
+        for (const auto& [y, first, last] : runs)
+            for (size_t x = first; x <= last; ++x)
+                bright.emplace_back(x, y);
         EXPECT_EQ(bright, expectedBright);
+        // The boxes: each bright pixel's square merged, one after the other, as the plain
+        // procedure does it.
+        std::vector<CGRect> expectedBoxes;
+        const CGRect bounds = CGRectMake(0, 0, double(bitmap.width), double(bitmap.height));
+        for (auto [x, y] : expectedBright)
+            expectedBoxes = CameraViewController::mergeBox(
+                CGRectIntersection(CGRectMake(double(x) - 10, double(y) - 10, 20, 20), bounds),
+                expectedBoxes);
+        EXPECT_EQ(CameraViewController(NSCoder("test")).findBrightBoxes(bitmap.image(), 160.0),
+                  expectedBoxes);
     }
 }

@@ -39,13 +39,23 @@ class VirtualDisplay {
     std::string display_;
 };
 
-// The first line a command prints, or nothing.
-std::string firstLine(const std::string& command) {
-    e2e::Process process(command);
+// The first line a process prints within 40 s (the first that is `wanted`, when given), or
+// nothing.
+std::string firstLineOf(e2e::Process& process, const std::string& wanted = "") {
     std::string first;
-    while (first.empty() && process.pump(std::chrono::seconds(40), [&](auto& line) { first = line; })) {
+    const auto deadline = e2e::Clock::now() + std::chrono::seconds(40);
+    while (first.empty() && e2e::Clock::now() < deadline &&
+           process.pump(deadline - e2e::Clock::now(), [&](auto& line) {
+               if (first.empty() && (wanted.empty() || line == wanted))
+                   first = line;
+           })) {
     }
     return first;
+}
+
+std::string firstLine(const std::string& command) {
+    e2e::Process process(command);
+    return firstLineOf(process);
 }
 
 // Where the window is and how large, as xdotool reports it: x, y, width, height.
@@ -85,7 +95,10 @@ TEST(WindowRun, ADesktopWindowTakesKeysAndTheMouseResizesTakesPhotosAndQuitsOnly
     VirtualDisplay x(folder);
     if (x.display().empty())
         GTEST_SKIP() << "Xvfb did not start";
-    e2e::Process windowManager("env DISPLAY=" + x.display() + " openbox 2>/dev/null");
+    // The window manager first, ready before the window opens: a window mapped while it is
+    // still taking over the screen can wait for its map for ever (SDL waits for it).
+    e2e::Process windowManager("env DISPLAY=" + x.display() + " openbox --startup 'echo ready' 2>/dev/null");
+    ASSERT_EQ(firstLineOf(windowManager, "ready"), "ready");
     std::filesystem::create_directories(folder / "home/.config");
     std::ofstream(folder / "home/.config/user-dirs.dirs") << "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n";
     // The script says when frames are on the screen (the first print-ui) and when the
@@ -97,12 +110,14 @@ TEST(WindowRun, ADesktopWindowTakesKeysAndTheMouseResizesTakesPhotosAndQuitsOnly
                              "HOME=" + (folder / "home").string(), "DISPLAY=" + x.display()}));
     e2e::Lines ui;
     std::string err;
-    auto reached = [&](size_t count) { // false if the program ended (or a minute passed) first
-        while (ui.size() < count && program.pump(std::chrono::seconds(60), [&](const std::string& line) {
-            err += line + "\n";
-            if (line.starts_with("{\""))
-                ui.push_back(line);
-        })) {
+    const auto deadline = e2e::Clock::now() + std::chrono::minutes(2);
+    auto reached = [&](size_t count) { // false if the program ended (or two minutes passed) first
+        while (ui.size() < count && e2e::Clock::now() < deadline &&
+               program.pump(deadline - e2e::Clock::now(), [&](const std::string& line) {
+                   err += line + "\n";
+                   if (line.starts_with("{\""))
+                       ui.push_back(line);
+               })) {
         }
         return ui.size() >= count;
     };
@@ -138,9 +153,12 @@ TEST(WindowRun, ADesktopWindowTakesKeysAndTheMouseResizesTakesPhotosAndQuitsOnly
     settle();
     EXPECT_EQ(windowGeometry(xdotool, window)[2], 1600) << "Escape leaves full screen";
     std::system((xdotool + "key Escape key ctrl+q").c_str());
-    while (program.pump(std::chrono::seconds(20), [&](const std::string& line) { err += line + "\n"; })) {
+    const auto quitBy = e2e::Clock::now() + std::chrono::seconds(30);
+    while (e2e::Clock::now() < quitBy &&
+           program.pump(quitBy - e2e::Clock::now(), [&](const std::string& line) { err += line + "\n"; })) {
     }
-    EXPECT_EQ(program.wait(), 0) << err;
+    EXPECT_EQ(e2e::Clock::now() < quitBy ? program.wait() : program.stop(SIGKILL), 0) << "Ctrl+Q quits\n"
+                                                                                      << err;
     windowManager.stop(SIGTERM);
     std::vector<std::filesystem::path> photos;
     for (const auto& entry : std::filesystem::directory_iterator(folder / "home/Bilder/Fernhold"))
