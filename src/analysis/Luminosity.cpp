@@ -17,11 +17,21 @@ bool BitmapLayout::fits(size_t length) const {
 namespace {
 // Eight pixels at a time: two SSE registers on a baseline x86-64 or arm64 build, one AVX2
 // register where the processor has it (the x86-64 build carries both and picks one at
-// load time). Each lane still computes exactly pixelLuminosity(). (Written out in the
-// loop: a function passing these vectors would have a different calling convention in
-// each build.)
+// load time). Each lane still computes exactly pixelLuminosity().
 typedef int32_t Int8 __attribute__((vector_size(32)));
 typedef float Float8 __attribute__((vector_size(32)));
+
+// The luminosities of eight consecutive four-byte pixels, returned through a reference: a
+// vector returned by value would travel differently in each build of a scan.
+__attribute__((always_inline)) inline void luminosity8(const uint8_t* pixels, Float8& value) {
+    Int8 words;
+    std::memcpy(&words, pixels, sizeof words); // red is the low byte
+    Float8 r = __builtin_convertvector(words & 0xff, Float8);
+    Float8 g = __builtin_convertvector((words >> 8) & 0xff, Float8);
+    Float8 b = __builtin_convertvector((words >> 16) & 0xff, Float8);
+    Float8 sum = r * 0.2125f + g * 0.7154f;
+    value = sum + b * 0.0721f;
+}
 
 } // namespace
 
@@ -37,13 +47,8 @@ float maxLuminosityOfRows(const uint8_t* bytes, const BitmapLayout& layout, size
             // so the comparison is the processor's max instruction.
             Float8 lanes{};
             for (; column < grouped; column += 8) {
-                Int8 words;
-                std::memcpy(&words, rowBytes + column * 4, sizeof words); // red is the low byte
-                Float8 r = __builtin_convertvector(words & 0xff, Float8);
-                Float8 g = __builtin_convertvector((words >> 8) & 0xff, Float8);
-                Float8 b = __builtin_convertvector((words >> 16) & 0xff, Float8);
-                Float8 sum = r * 0.2125f + g * 0.7154f;
-                Float8 value = sum + b * 0.0721f;
+                Float8 value;
+                luminosity8(rowBytes + column * 4, value);
                 lanes = value > lanes ? value : lanes;
             }
             for (size_t lane = 0; lane < 8; ++lane)
@@ -74,13 +79,9 @@ void findBrightRuns(const uint8_t* bytes, const BitmapLayout& layout, float thre
         };
         if (const size_t grouped = layout.vectorColumns(row)) {
             for (; column < grouped; column += 8) {
-                Int8 words;
-                std::memcpy(&words, rowBytes + column * 4, sizeof words); // red is the low byte
-                Float8 r = __builtin_convertvector(words & 0xff, Float8);
-                Float8 g = __builtin_convertvector((words >> 8) & 0xff, Float8);
-                Float8 b = __builtin_convertvector((words >> 16) & 0xff, Float8);
-                Float8 sum = r * 0.2125f + g * 0.7154f;
-                const Int8 bright = sum + b * 0.0721f > threshold;
+                Float8 value;
+                luminosity8(rowBytes + column * 4, value);
+                const Int8 bright = value > threshold;
                 const Int8 change = inRun ? ~bright : bright, none{};
                 if (std::memcmp(&change, &none, sizeof none) == 0)
                     continue;
