@@ -87,7 +87,8 @@ std::vector<CGRect> CameraViewController::findBrightBoxes(const CGImageRef& imag
     size_t openRow = 0;
     std::vector<BrightRun> runs;
     findBrightRuns(bytes, layout, threshold, runs);
-    for (const auto& [row, first, last] : runs) {
+    for (const BrightRun& run : runs) {
+        const size_t row = run.row, first = run.first, last = run.last;
         if (row != openRow) {
             auto ended = std::stable_partition(open.begin(), open.end(), [&](const Region& r) {
                 return CGRectGetMaxY(r.box) > double(row) - boxRadius;
