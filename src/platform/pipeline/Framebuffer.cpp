@@ -14,6 +14,7 @@ constexpr size_t cacheCapacity = 12;
 
 struct CachedFramebuffer {
     int width, height;
+    Framebuffer::Format format;
     GLuint texture, fbo;
 };
 // GPU queue only. Never destroyed, like the GPU queue itself: framebuffers released
@@ -34,18 +35,18 @@ void recycle(CachedFramebuffer entry) {
 }
 } // namespace
 
-Framebuffer::Framebuffer(int width, int height, unsigned texture, unsigned fbo)
-    : width_(width), height_(height), texture_(texture), fbo_(fbo) {}
+Framebuffer::Framebuffer(int width, int height, Format format, unsigned texture, unsigned fbo)
+    : width_(width), height_(height), format_(format), texture_(texture), fbo_(fbo) {}
 
-FramebufferRef Framebuffer::make(int width, int height) {
+FramebufferRef Framebuffer::make(int width, int height, Format format) {
     auto& entries = cache();
     auto found = std::find_if(entries.begin(), entries.end(), [&](const CachedFramebuffer& e) {
-        return e.width == width && e.height == height;
+        return e.width == width && e.height == height && e.format == format;
     });
     if (found != entries.end()) {
         CachedFramebuffer entry = *found;
         entries.erase(found);
-        return FramebufferRef(new Framebuffer(width, height, entry.texture, entry.fbo));
+        return FramebufferRef(new Framebuffer(width, height, format, entry.texture, entry.fbo));
     }
     GLuint texture = 0, fbo = 0;
     glGenTextures(1, &texture);
@@ -56,7 +57,7 @@ FramebufferRef Framebuffer::make(int width, int height) {
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    glTexStorage2D(GL_TEXTURE_2D, 1, GL_RGBA8, width, height);
+    glTexStorage2D(GL_TEXTURE_2D, 1, format == Format::rgba32ui ? GL_RGBA32UI : GL_RGBA8, width, height);
     glGenFramebuffers(1, &fbo);
     glBindFramebuffer(GL_FRAMEBUFFER, fbo);
     glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
@@ -65,11 +66,11 @@ FramebufferRef Framebuffer::make(int width, int height) {
         foundation::logError("gpu: framebuffer " + std::to_string(width) + "x" + std::to_string(height) +
                              " incomplete (status " + std::to_string(status) + ")");
     checkGLError("Framebuffer::make");
-    return FramebufferRef(new Framebuffer(width, height, texture, fbo));
+    return FramebufferRef(new Framebuffer(width, height, format, texture, fbo));
 }
 
 Framebuffer::~Framebuffer() {
-    CachedFramebuffer entry{width_, height_, texture_, fbo_};
+    CachedFramebuffer entry{width_, height_, format_, texture_, fbo_};
     GPUContext& context = GPUContext::shared();
     if (context.isCurrentQueue())
         recycle(entry);

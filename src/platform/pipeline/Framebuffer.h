@@ -16,14 +16,19 @@
 
 class Framebuffer {
   public:
+    // rgba8 holds pictures. rgba32ui holds an operation's intermediate values, packed as
+    // it chooses (four unsigned 32-bit integers a texel); it is never uploaded or read.
+    enum class Format { rgba8, rgba32ui };
+
     // GPU queue only. The contents are undefined until drawn or uploaded.
-    static FramebufferRef make(int width, int height);
+    static FramebufferRef make(int width, int height, Format format = Format::rgba8);
     ~Framebuffer();
     Framebuffer(const Framebuffer&) = delete;
     Framebuffer& operator=(const Framebuffer&) = delete;
 
     int width() const { return width_; }
     int height() const { return height_; }
+    Format format() const { return format_; }
     unsigned texture() const { return texture_; }
     unsigned framebufferObject() const { return fbo_; }
     // When the camera frame this picture was made from reached the camera source (zero for
@@ -34,16 +39,17 @@ class Framebuffer {
 
     // GPU queue only. Binds the framebuffer object and sets the viewport to all of it.
     void activate() const;
-    // GPU queue only. Replaces the contents with `rgba` (first row first, rows of
+    // GPU queue only, rgba8 only. Replaces the contents with `rgba` (first row first, rows of
     // `bytesPerRow` bytes, a multiple of 4).
     void upload(const uint8_t* rgba, size_t bytesPerRow);
-    // GPU queue only. The contents as RGBA bytes, first row first, tightly packed; into
+    // GPU queue only, rgba8 only. The contents as RGBA bytes, first row first, tightly packed; into
     // `out` (resized) so callers can reuse a buffer.
     void read(std::vector<uint8_t>& out) const;
 
   private:
-    Framebuffer(int width, int height, unsigned texture, unsigned fbo);
+    Framebuffer(int width, int height, Format format, unsigned texture, unsigned fbo);
     int width_, height_;
+    Format format_;
     unsigned texture_, fbo_;
     std::chrono::steady_clock::time_point captureTime_{};
 };

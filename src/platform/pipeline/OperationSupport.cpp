@@ -19,12 +19,13 @@ void main() {
 )";
 
 FramebufferRef drawPass(const char* fragmentShader, const std::vector<const Framebuffer*>& inputs, int width,
-                        int height, const std::function<void(ShaderProgram&)>& setUniforms) {
+                        int height, const std::function<void(ShaderProgram&)>& setUniforms,
+                        Framebuffer::Format format) {
     GPUContext& context = GPUContext::shared();
     auto program = context.program(fullFrameVertexShader, fragmentShader);
     if (!program)
         return nullptr;
-    FramebufferRef output = Framebuffer::make(width, height);
+    FramebufferRef output = Framebuffer::make(width, height, format);
     output->activate();
     program->use();
     for (size_t i = 0; i < inputs.size(); ++i) {

@@ -20,6 +20,7 @@ extern const char* const fullFrameVertexShader;
 // `inputs` bound as inputImageTexture, inputImageTexture2, ... and `setUniforms` setting
 // the rest. Null when the program does not build (already logged).
 FramebufferRef drawPass(const char* fragmentShader, const std::vector<const Framebuffer*>& inputs, int width,
-                        int height, const std::function<void(ShaderProgram&)>& setUniforms = {});
+                        int height, const std::function<void(ShaderProgram&)>& setUniforms = {},
+                        Framebuffer::Format format = Framebuffer::Format::rgba8);
 
 } // namespace pipeline

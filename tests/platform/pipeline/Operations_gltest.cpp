@@ -64,7 +64,7 @@ std::vector<float> cannyMagnitudes(const Image& image, float blurRadius) {
 int edgePixels(const Image& image, int x0, int x1, int y0, int y1) {
     int count = 0;
     for (int y = y0; y < y1; ++y)
-        for (int x = x0; x < x1; ++x)
+        for (int x = std::max(x0, 0); x < std::min(x1, image.width); ++x)
             count += image.at(x, y)[0] > 127;
     return count;
 }
@@ -126,45 +126,53 @@ TEST_F(OperationsTest, SobelMatchesReferenceIsZeroWhenFlatAndPeaksAcrossAStep) {
 }
 
 TEST_F(OperationsTest, CannyTracesARectangleOnePixelWideAndNothingElse) {
-    const int left = 30, right = 90, top = 20, bottom = 70; // the bright block's first/last+1
-    std::mt19937 random(4);
-    std::uniform_int_distribution<int> noise(-10, 10);
-    Image input = Image::make(120, 90, [&](int x, int y) -> Pixel {
-        int v = (x >= left && x < right && y >= top && y < bottom) ? 200 : 40;
-        v += noise(random); // weak noise everywhere: must never make an edge on its own
-        return {uint8_t(v), uint8_t(v), uint8_t(v), 255};
-    });
-    auto canny = std::make_shared<CannyEdgeDetection>();
-    Image output = renderThrough(canny, input);
+    // The block well inside a picture whose width is a whole number of the shader's
+    // four-pixel groups, and against both sides of one whose width is not.
+    struct Block {
+        int width, left, right; // the bright block's first/last+1 column
+    };
+    for (Block block : {Block{120, 30, 90}, Block{122, 1, 121}}) {
+        SCOPED_TRACE("width " + std::to_string(block.width));
+        const int left = block.left, right = block.right, top = 20, bottom = 70;
+        std::mt19937 random(4);
+        std::uniform_int_distribution<int> noise(-10, 10);
+        Image input = Image::make(block.width, 90, [&](int x, int y) -> Pixel {
+            int v = (x >= left && x < right && y >= top && y < bottom) ? 200 : 40;
+            v += noise(random); // weak noise everywhere: must never make an edge on its own
+            return {uint8_t(v), uint8_t(v), uint8_t(v), 255};
+        });
+        auto canny = std::make_shared<CannyEdgeDetection>();
+        Image output = renderThrough(canny, input);
 
-    // The noise alone reaches the lower threshold in places, never the upper one.
-    std::vector<float> magnitude = cannyMagnitudes(input, canny->blurRadiusInPixels);
-    float noiseMaximum = 0;
-    for (int y = 0; y < 10; ++y)
-        for (int x = 0; x < input.width; ++x)
-            noiseMaximum = std::max(noiseMaximum, magnitude[size_t(y * 120 + x)]);
-    ASSERT_GT(noiseMaximum, canny->lowerThreshold);
-    ASSERT_LT(noiseMaximum, canny->upperThreshold);
+        // The noise alone reaches the lower threshold in places, never the upper one.
+        std::vector<float> magnitude = cannyMagnitudes(input, canny->blurRadiusInPixels);
+        float noiseMaximum = 0;
+        for (int y = 0; y < 10; ++y)
+            for (int x = 0; x < input.width; ++x)
+                noiseMaximum = std::max(noiseMaximum, magnitude[size_t(y * input.width + x)]);
+        ASSERT_GT(noiseMaximum, canny->lowerThreshold);
+        ASSERT_LT(noiseMaximum, canny->upperThreshold);
 
-    // Across each side, away from the corners, exactly one edge pixel within 4 of the
-    // border, and it within 1.
-    for (int reach : {1, 4}) {
-        for (int y = top + 3; y < bottom - 3; ++y)
-            for (int border : {left, right})
-                EXPECT_EQ(edgePixels(output, border - reach, border + reach, y, y + 1), 1)
-                    << "side at x " << border << ", row " << y << ", within " << reach;
-        for (int x = left + 3; x < right - 3; ++x)
-            for (int border : {top, bottom})
-                EXPECT_EQ(edgePixels(output, x, x + 1, border - reach, border + reach), 1)
-                    << "side at y " << border << ", column " << x << ", within " << reach;
-    }
-    // Nothing inside, nothing outside, beyond two pixels of the border.
-    for (int y = 0; y < input.height; ++y)
-        for (int x = 0; x < input.width; ++x) {
-            bool nearBorder = x >= left - 2 && x < right + 2 && y >= top - 2 && y < bottom + 2 &&
-                              !(x >= left + 2 && x < right - 2 && y >= top + 2 && y < bottom - 2);
-            ASSERT_TRUE(nearBorder || output.at(x, y)[0] == 0) << "at " << x << "," << y;
+        // Across each side, away from the corners, exactly one edge pixel within 4 of the
+        // border, and it within 1.
+        for (int reach : {1, 4}) {
+            for (int y = top + 3; y < bottom - 3; ++y)
+                for (int border : {left, right})
+                    EXPECT_EQ(edgePixels(output, border - reach, border + reach, y, y + 1), 1)
+                        << "side at x " << border << ", row " << y << ", within " << reach;
+            for (int x = left + 3; x < right - 3; ++x)
+                for (int border : {top, bottom})
+                    EXPECT_EQ(edgePixels(output, x, x + 1, border - reach, border + reach), 1)
+                        << "side at y " << border << ", column " << x << ", within " << reach;
         }
+        // Nothing inside, nothing outside, beyond two pixels of the border.
+        for (int y = 0; y < input.height; ++y)
+            for (int x = 0; x < input.width; ++x) {
+                bool nearBorder = x >= left - 2 && x < right + 2 && y >= top - 2 && y < bottom + 2 &&
+                                  !(x >= left + 2 && x < right - 2 && y >= top + 2 && y < bottom - 2);
+                ASSERT_TRUE(nearBorder || output.at(x, y)[0] == 0) << "at " << x << "," << y;
+            }
+    }
 }
 
 TEST_F(OperationsTest, CannyKeepsWeakEdgesOnlyBesideStrongOnes) {
