@@ -90,14 +90,14 @@ class LibV4L2Io : public V4L2Io {
         return V4L2ControlEvent{e.id, e.u.ctrl.value, e.u.ctrl.changes};
     }
 
-    std::vector<V4L2Mode> modes() override {
+    std::vector<V4L2Mode> modes(PictureSize picture) override {
         std::vector<V4L2Mode> found;
         v4l2_fmtdesc description{};
         description.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         for (description.index = 0; ioctl(VIDIOC_ENUM_FMT, &description) == 0; ++description.index) {
             if (description.flags & V4L2_FMT_FLAG_EMULATED)
                 continue; // libv4l2's conversions, not the camera's own
-            for (auto [width, height] : frameSizes(description.pixelformat))
+            for (auto [width, height] : frameSizes(description.pixelformat, picture))
                 found.push_back({description.pixelformat, width, height,
                                  frameIntervals(description.pixelformat, width, height)});
         }
@@ -245,10 +245,10 @@ class LibV4L2Io : public V4L2Io {
         return result == -1 ? errno : 0;
     }
 
-    // Discrete sizes as listed; a stepwise or continuous range gives its largest size and
-    // the default picture size when the range holds it on its steps (a camera stepping by
-    // 16 has no 640 x 472).
-    std::vector<std::pair<uint32_t, uint32_t>> frameSizes(uint32_t pixelFormat) {
+    // Discrete sizes as listed; a stepwise or continuous range gives the smallest size on its
+    // steps that covers the picture (the picture's own when it is on them: a camera stepping
+    // by 96 from 320 has no 640, but 704) and its largest.
+    std::vector<std::pair<uint32_t, uint32_t>> frameSizes(uint32_t pixelFormat, PictureSize picture) {
         std::vector<std::pair<uint32_t, uint32_t>> sizes;
         v4l2_frmsizeenum size{};
         size.pixel_format = pixelFormat;
@@ -258,12 +258,13 @@ class LibV4L2Io : public V4L2Io {
                 continue;
             }
             const auto& r = size.stepwise;
-            constexpr uint32_t w = defaultPictureSize.width, h = defaultPictureSize.height;
-            auto onSteps = [](uint32_t v, uint32_t low, uint32_t high, uint32_t step) {
-                return low <= v && v <= high && (step <= 1 || (v - low) % step == 0);
+            auto stepUp = [](int v, uint32_t low, uint32_t step) {
+                step = std::max(step, 1u);
+                return v <= int(low) ? low : low + (uint32_t(v) - low + step - 1) / step * step;
             };
-            if (onSteps(w, r.min_width, r.max_width, r.step_width) &&
-                onSteps(h, r.min_height, r.max_height, r.step_height))
+            const uint32_t w = stepUp(picture.width, r.min_width, r.step_width),
+                           h = stepUp(picture.height, r.min_height, r.step_height);
+            if (w <= r.max_width && h <= r.max_height && (w < r.max_width || h < r.max_height))
                 sizes.emplace_back(w, h);
             sizes.emplace_back(r.max_width, r.max_height);
             break;

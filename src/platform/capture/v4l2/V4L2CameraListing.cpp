@@ -64,7 +64,7 @@ std::string describeCameras(const std::string& deviceDirectory) {
         table += path + "  " + io->cardName() + "  " + io->busInfo() + "\n";
         for (const std::string& link : stableLinks(deviceDirectory, path))
             table += "    " + link + "\n";
-        for (const V4L2Mode& mode : io->modes()) {
+        for (const V4L2Mode& mode : io->modes(defaultPictureSize)) {
             char line[64];
             std::snprintf(line, sizeof line, "    %s  %5ux%-5u  ",
                           fourCharacterCode(mode.pixelFormat).c_str(), mode.width, mode.height);

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/PictureSize.h"
 #include "foundation/NSError.h"
 
 struct V4L2ControlInfo {
@@ -76,8 +77,9 @@ class V4L2Io {
     // The next pending control event, if any; never blocks.
     virtual std::optional<V4L2ControlEvent> dequeueEvent() = 0;
 
-    // Frames. The modes the camera itself offers (not those libv4l2 emulates).
-    virtual std::vector<V4L2Mode> modes() = 0;
+    // Frames. The modes the camera itself offers (not those libv4l2 emulates); of a range
+    // of sizes, those that suit a picture of `picture`'s size.
+    virtual std::vector<V4L2Mode> modes(PictureSize picture) = 0;
     // Asks for `format`'s pixel format and size and returns what was granted.
     virtual int setFormat(V4L2Format& format) = 0;
     // Whether the camera takes a frame duration (V4L2_CAP_TIMEPERFRAME); setFrameInterval

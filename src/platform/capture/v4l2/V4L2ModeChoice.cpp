@@ -61,7 +61,7 @@ V4L2ModeChoice chooseV4L2Mode(const std::vector<V4L2Mode>& modes, PictureSize pi
 }
 
 int setChosenMode(V4L2Io& io, V4L2ModeChoice& mode, PictureSize picture) {
-    mode = chooseV4L2Mode(io.modes(), picture);
+    mode = chooseV4L2Mode(io.modes(picture), picture);
     if (int error = io.setFormat(mode.format))
         return error;
     // A UVC camera runs a new format at that mode's default interval, which need not be
