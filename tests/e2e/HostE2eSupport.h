@@ -91,6 +91,7 @@ class Process {
 };
 
 struct Run {
+    std::filesystem::path folder; // where it ran, and left its pictures
     int status = -1;
     std::string out, err;
     Lines outLines, errLines;
@@ -148,6 +149,7 @@ inline Run runProgram(const std::filesystem::path& folder, const Lines& args, co
                       const std::function<void(const std::string&)>& onErrorLine = nullptr) {
     Process program(programCommand(folder, args, environment, input));
     Run run;
+    run.folder = folder;
     const auto deadline = Clock::now() + std::chrono::seconds(limitSeconds);
     while (Clock::now() < deadline && program.pump(deadline - Clock::now(), [&](const std::string& line) {
         run.err += line + "\n";
@@ -181,11 +183,11 @@ inline bool installed(const std::string& program) {
     return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-// A number from a print-ui line: `"key":N`, or -1.
+// A number from a print-ui line (`"key":N`) or the final statistics (`"key": N`), or -1.
 inline long uiNumber(const std::string& line, const std::string& key) {
     std::smatch match;
-    return std::regex_search(line, match, std::regex("\"" + key + "\":(-?[0-9]+)")) ? std::stol(match[1])
-                                                                                    : -1;
+    return std::regex_search(line, match, std::regex("\"" + key + "\": ?(-?[0-9]+)")) ? std::stol(match[1])
+                                                                                      : -1;
 }
 
 struct Picture {

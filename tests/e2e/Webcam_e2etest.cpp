@@ -12,6 +12,7 @@
 #include "support/EmulatedWebcam.h"
 
 namespace {
+using namespace std::string_literals;
 using e2e::Lines;
 using webcamtest::EmulatedWebcam;
 
@@ -30,13 +31,16 @@ std::string field(const std::string& ui, const std::string& view, const std::str
                : "";
 }
 
-// Runs the program on /dev/video0 with `script`; `onUi(n)` runs (with the program waiting
-// in its script) when the n-th print-ui line arrives.
+// udev's stable link to the default emulated camera.
+constexpr const char* byId = "/dev/v4l/by-id/usb-Fernhold_Emulated_Webcam_usb-emulated-1-video-index0";
+
+// Runs the program on `camera` with `script`; `onUi(n)` runs (with the program waiting in
+// its script) when the n-th print-ui line arrives.
 e2e::Run runOnWebcam(const EmulatedWebcam& webcam, const std::string& name, const std::string& script,
-                     const std::function<void(int)>& onUi = nullptr) {
+                     const std::function<void(int)>& onUi = nullptr,
+                     const std::string& camera = "/dev/video0") {
     auto folder = e2e::scratchFolder(name);
-    Lines args{"--camera", "/dev/video0", "--headless",
-               "--stats",  "--script",    e2e::writeScript(folder, script)};
+    Lines args{"--camera", camera, "--headless", "--stats", "--script", e2e::writeScript(folder, script)};
     int seen = 0;
     return e2e::runProgram(folder, args, "", emulatedEnvironment(webcam), 90, [&](const std::string& line) {
         if (line.rfind("{\"", 0) == 0 && onUi)
@@ -53,12 +57,15 @@ TEST(Webcam, ListsCaptureNodesWithTheirModesAndLeavesOthersOut) {
 
     webcam.ctl("create video0");
     webcam.ctl("create video1 --metadata");
+    webcam.ctl("create video2 --stepwise --bus usb-emulated-2");
     auto listed = e2e::runProgram(folder, {"--list-cameras"}, "", emulatedEnvironment(webcam));
     EXPECT_EQ(listed.status, 0) << listed.err;
     EXPECT_EQ(listed.out.find("/dev/video1"), std::string::npos) << "a metadata node is no camera:\n"
                                                                  << listed.out;
-    for (const char* shown : {"/dev/video0  Fernhold Emulated Webcam  usb-emulated-1",
-                              "MJPG   1920x1080   30, 15", "YUYV    640x480    30", " 5 fps"})
+    // A range of sizes gives the smallest on its steps that covers 640 x 480, and its largest.
+    for (const std::string& shown :
+         {"/dev/video0  Fernhold Emulated Webcam  usb-emulated-1\n    "s + byId, "MJPG   1920x1080   30, 15"s,
+          "YUYV    640x480    30"s, "YUYV    704x528    29.97, 29.5, 5 fps\n    YUYV   1280x960 "s})
         EXPECT_NE(listed.out.find(shown), std::string::npos) << listed.out;
 }
 
@@ -165,33 +172,82 @@ TEST(Webcam, AnUpsideDownCameraIsShownTheRightWayUp) {
     EXPECT_GT(green(20, 100), green(620, 380) + 60);
 }
 
-long linesAboutTheCamera(const e2e::Run& run) {
+// The lines on standard error that name the camera.
+long linesAboutTheCamera(const e2e::Run& run, const std::string& camera = "/dev/video0") {
     return std::count_if(run.errLines.begin(), run.errLines.end(),
-                         [](auto& line) { return line.find("camera '/dev/video0'") != std::string::npos; });
+                         [&](auto& line) { return line.find(camera) != std::string::npos; });
+}
+
+// Cameras as they come. Three frames in four are damaged (flagged in error, empty, cut
+// short) and dropped while the picture goes on; one camera sends MJPEG without Huffman tables
+// in sizes whose steps miss 640 x 480, at intervals that are not 1/N, and has neither focus
+// nor zoom; the other sends only RGB24, which libv4l2 passes through.
+TEST(Webcam, OddCamerasShowTheirPictureAndDropTheirDamagedFrames) {
+    for (auto [create, mode, focus] :
+         {std::tuple{
+              "--formats mjpeg --stepwise --slow-default-interval --bare-jpeg --without focus --without zoom",
+              "MJPG 704x528 1001/30000", false},
+          {"--formats rgb24", "RGB3 640x480 1/30", true}}) {
+        EmulatedWebcam webcam;
+        webcam.ctl("create video0 --damaged "s + create);
+        auto run = runOnWebcam(webcam, "odd",
+                               "wait 1s\ndoubletap\nfocus manual\nslider focus 0.8\npinch 2\n"
+                               "wait 1s\nprint-ui\ncapture frame.png\n");
+        ASSERT_EQ(run.status, 0) << run.err;
+        auto shown = webcam.show("video0");
+        EXPECT_EQ(shown["format"] + " " + shown["size"] + " " + shown["interval"], mode);
+        const long produced = e2e::uiNumber(run.err, "produced");
+        EXPECT_GT(produced, 5) << run.err;
+        EXPECT_LE(produced * 4, std::stol(shown["frames"]) + 4) << "a damaged frame was shown";
+        auto ui = run.uiLines();
+        ASSERT_EQ(ui.size(), 1u) << run.err;
+        EXPECT_GT(std::stol(field(ui[0], "luminosityLabel", "text").substr(1)), 200) << ui[0];
+        // Red and blue where the emulated picture has them, in the corners the zoom leaves.
+        auto frame = e2e::readPng(run.folder / "frame.png");
+        ASSERT_EQ(frame.rgba.size(), 640u * 480 * 4);
+        const auto at = [&](int x, int y, int c) {
+            return frame.rgba[(size_t(y) * 640 + size_t(x)) * 4 + c];
+        };
+        EXPECT_GT(at(40, 40, 0), at(40, 40, 2) + 20);
+        EXPECT_GT(at(600, 400, 2), at(600, 400, 0) + 20);
+        // A missing control is the application's line on standard output, not an error.
+        EXPECT_EQ(run.out.find("setFocusPos but dns") == std::string::npos, focus) << run.out;
+        EXPECT_LE(linesAboutTheCamera(run), 1) << run.err;
+    }
 }
 
 struct Breakdown {
     const char* name;
     const char* breakCommand;
     const char* mendCommand;
+    const char* camera = "/dev/video0";
 };
 
 class WebcamBreakdown : public testing::TestWithParam<Breakdown> {};
 
 // While the camera is away the screen says so and the run goes on; it resumes on return.
+// An unplug takes udev's links with the node, and their folders once empty: a camera named
+// by its by-id link is found again by its identity.
 TEST_P(WebcamBreakdown, ShowsCameraUnavailableAndResumesWhenTheCameraIsBack) {
     EmulatedWebcam webcam;
     webcam.ctl("create video0");
     long framesWhileAway = 0;
-    auto run = runOnWebcam(webcam, GetParam().name,
-                           "wait 1s\nprint-ui\nwait 4s\nprint-ui\nwait 3s\nprint-ui\n", [&](int n) {
-                               if (n == 1)
-                                   webcam.ctl(GetParam().breakCommand);
-                               if (n == 2) {
-                                   framesWhileAway = std::stol(webcam.show("video0")["frames"]);
-                                   webcam.ctl(GetParam().mendCommand);
-                               }
-                           });
+    bool linksWhileAway = false;
+    const auto& [name, breakCommand, mendCommand, camera] = GetParam();
+    auto run = runOnWebcam(
+        webcam, name, "wait 1s\nprint-ui\nwait 4s\nprint-ui\nwait 3s\nprint-ui\n",
+        [&](int n) {
+            if (n == 1)
+                webcam.ctl(breakCommand);
+            if (n == 2) {
+                framesWhileAway = std::stol(webcam.show("video0")["frames"]);
+                linksWhileAway = std::filesystem::exists(webcam.dir() + "/v4l");
+                webcam.ctl(mendCommand);
+            }
+        },
+        camera);
+    EXPECT_EQ(linksWhileAway, std::string(name) != "unplug");
+    EXPECT_TRUE(std::filesystem::exists(webcam.dir() + std::string(byId).substr(4)));
     ASSERT_EQ(run.status, 0) << run.err;
     auto ui = run.uiLines();
     ASSERT_EQ(ui.size(), 3u) << run.err;
@@ -199,11 +255,11 @@ TEST_P(WebcamBreakdown, ShowsCameraUnavailableAndResumesWhenTheCameraIsBack) {
     EXPECT_EQ(field(ui[1], "cameraUnavailableLabel", "hidden"), "false") << run.err;
     EXPECT_EQ(field(ui[2], "cameraUnavailableLabel", "hidden"), "true") << run.err;
     EXPECT_GT(std::stol(webcam.show("video0")["frames"]), framesWhileAway + 20) << run.err;
-    EXPECT_EQ(linesAboutTheCamera(run), 2) << "one line going, one coming back:\n" << run.err;
+    EXPECT_EQ(linesAboutTheCamera(run, camera), 2) << "one line going, one coming back:\n" << run.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, WebcamBreakdown,
-                         testing::Values(Breakdown{"unplug", "unplug video0", "replug video0"},
+                         testing::Values(Breakdown{"unplug", "unplug video0", "replug video0", byId},
                                          Breakdown{"eio", "fail video0 EIO", "replug video0"},
                                          Breakdown{"stall", "stall video0", "resume video0"}),
                          [](const auto& info) { return std::string(info.param.name); });

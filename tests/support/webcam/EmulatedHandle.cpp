@@ -24,7 +24,30 @@ void paint(uint8_t* out, uint32_t w, uint32_t h, uint32_t phase) {
             out[3] = uint8_t(160 - y * 64 / h);
 }
 
-std::vector<std::vector<uint8_t>> encodeMjpeg(uint32_t w, uint32_t h) {
+// The YUYV picture as RGB24 in place, from its end, where it grows into free space.
+void expandToRgb(uint8_t* picture, size_t pixels) {
+    for (size_t pair = pixels / 2; pair-- > 0;) {
+        const uint8_t* in = picture + pair * 4;
+        const int u = in[1] - 128, v = in[3] - 128, tint[3] = {409 * v, -100 * u - 208 * v, 516 * u},
+                  luma[2] = {298 * (in[0] - 16), 298 * (in[2] - 16)};
+        for (int i = 0; i < 6; ++i) // BT.601, limited range
+            picture[pair * 6 + size_t(i)] =
+                uint8_t(std::clamp((luma[i / 3] + tint[i % 3] + 128) >> 8, 0, 255));
+    }
+}
+
+// Without its Huffman tables (DHT segments), as many UVC cameras send their frames.
+void stripHuffmanTables(std::vector<uint8_t>& jpeg) {
+    for (size_t at = 2; at + 4 < jpeg.size() && jpeg[at + 1] != 0xda;) {
+        const size_t length = 2 + (size_t(jpeg[at + 2]) << 8 | jpeg[at + 3]);
+        if (jpeg[at + 1] == 0xc4)
+            jpeg.erase(jpeg.begin() + long(at), jpeg.begin() + long(at + length));
+        else
+            at += length;
+    }
+}
+
+std::vector<std::vector<uint8_t>> encodeMjpeg(uint32_t w, uint32_t h, bool bare) {
     std::vector<std::vector<uint8_t>> ring;
     std::vector<uint8_t> yuyv(size_t(w) * h * 2), planes(yuyv.size());
     uint8_t *y = planes.data(), *u = y + size_t(w) * h, *v = u + size_t(w) * h / 2;
@@ -39,6 +62,8 @@ std::vector<std::vector<uint8_t>> encodeMjpeg(uint32_t w, uint32_t h) {
         unsigned long size = 0;
         if (tjCompressFromYUVPlanes(tj, p, int(w), nullptr, int(h), TJSAMP_422, &jpeg, &size, 80, 0) == 0)
             ring.emplace_back(jpeg, jpeg + size);
+        if (bare && !ring.empty())
+            stripHuffmanTables(ring.back());
         tjFree(jpeg);
     }
     tjDestroy(tj);
@@ -113,7 +138,7 @@ void Handle::signal() {
 void Handle::startStreaming() {
     fourcc_ = node_->fourcc, width_ = node_->width, height_ = node_->height;
     if (fourcc_ == V4L2_PIX_FMT_MJPEG && (ringWidth_ != width_ || ringHeight_ != height_))
-        mjpeg_ = encodeMjpeg(width_, height_), ringWidth_ = width_, ringHeight_ = height_;
+        mjpeg_ = encodeMjpeg(width_, height_, node_->bareJpeg), ringWidth_ = width_, ringHeight_ = height_;
     interval_ = std::chrono::nanoseconds(1'000'000'000LL * node_->numerator /
                                          std::max(1u, node_->denominator.load()));
     tick_ = Clock::now() + interval_, sequence_ = 0, streaming_ = true;
@@ -155,11 +180,16 @@ void Handle::produce() {
         memcpy(data, jpeg.data(), b.bytesused = uint32_t(std::min(jpeg.size(), bufferSize_)));
     } else {
         paint(data, width_, height_, phase);
-        b.bytesused = width_ * height_ * 2;
+        b.bytesused = width_ * height_ * bytesPerPixel(fourcc_);
+        if (fourcc_ == V4L2_PIX_FMT_RGB24)
+            expandToRgb(data, size_t(width_) * height_);
     }
+    // Damage, one kind a frame, as USB's lost packets leave it: flagged, empty, cut short.
+    const uint32_t damage = node_->damaged ? filled_++ % 4 : 0;
+    b.bytesused = damage == 2 ? 0 : damage == 3 ? b.bytesused / 2 : b.bytesused;
     const auto us = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch());
     b.time = {us.count() / 1'000'000, us.count() % 1'000'000}, b.sequence = phase,
-    b.flags = V4L2_BUF_FLAG_DONE;
+    b.flags = V4L2_BUF_FLAG_DONE | (damage == 1 ? V4L2_BUF_FLAG_ERROR : 0);
     done_.push_back(queued_.front());
     queued_.pop_front();
     node_->frames.fetch_add(1);

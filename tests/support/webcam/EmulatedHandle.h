@@ -61,6 +61,7 @@ class Handle {
 
   private:
     int queryControl(v4l2_queryctrl& q);
+    std::pair<uint32_t, uint32_t> nearestSize(uint32_t w, uint32_t h) const;
     int setControl(const ControlInfo& c, ControlState& s, int32_t& value);
     void refresh();
     void queueEvent(uint32_t id, uint32_t changes);
@@ -73,6 +74,13 @@ class Handle {
 
     template <typename T> static T& zeroed(void* arg) { return *static_cast<T*>(arg) = T{}; }
     bool offers(uint32_t f) const { return f && (node_->formats[0] == f || node_->formats[1] == f); }
+
+    // The control's index, if this camera has it.
+    int present(uint32_t id) const {
+        const int i = controlIndex(id);
+        return i >= 0 && !(node_->absent >> i & 1) ? i : -1;
+    }
+    static uint32_t bytesPerPixel(uint32_t fourcc) { return fourcc == V4L2_PIX_FMT_RGB24 ? 3 : 2; }
 
     bool heldElsewhere() const { return !streaming_ && node_->held(); }
 
@@ -93,7 +101,8 @@ class Handle {
     size_t bufferSize_ = 0;
     std::vector<Buffer> buffers_;
     std::deque<uint32_t> queued_, done_;
-    uint32_t fourcc_ = 0, width_ = 0, height_ = 0, sequence_ = 0, ringWidth_ = 0, ringHeight_ = 0;
+    uint32_t fourcc_ = 0, width_ = 0, height_ = 0, sequence_ = 0, ringWidth_ = 0, ringHeight_ = 0,
+             filled_ = 0;
     std::vector<std::vector<uint8_t>> mjpeg_;
     std::chrono::nanoseconds interval_{};
     Clock::time_point tick_;
@@ -104,7 +113,7 @@ class Handle {
 };
 
 // What EmulatedWebcam.cpp knows of the program's files, for the other stand-ins.
-// The node ("video3") that /dev/video3 names; "" for any other path.
+// The node ("video3") that /dev/video3 names, or a udev link to it; "" for any other path.
 std::string nodeOf(const char* path);
 // The handle behind `fd`, if it is an emulated node's; `take` also forgets it.
 std::shared_ptr<Handle> find(int fd, bool take = false);

@@ -13,9 +13,14 @@ const char* menuEntry(uint32_t id, int64_t index) {
                                                                   : nullptr;
 }
 
-template <typename Row, size_t N, typename Distance>
-const Row& nearest(const Row (&rows)[N], Distance distance) {
-    return *std::min_element(rows, rows + N, [&](auto& a, auto& b) { return distance(a) < distance(b); });
+template <typename Rows, typename Distance> auto& nearest(const Rows& rows, Distance distance) {
+    return *std::min_element(std::begin(rows), std::end(rows),
+                             [&](auto& a, auto& b) { return distance(a) < distance(b); });
+}
+
+// The nearest of low, low + step... high.
+uint32_t onStep(uint32_t value, uint32_t low, uint32_t high, uint32_t step) {
+    return low + (std::clamp(value, low, high) - low + step / 2) / step * step;
 }
 
 } // namespace
@@ -47,23 +52,30 @@ int Handle::ioctl(unsigned long request, void* arg) {
         const bool mjpeg = (f.pixelformat = node_->formats[f.index]) == V4L2_PIX_FMT_MJPEG;
         f.flags = mjpeg ? V4L2_FMT_FLAG_COMPRESSED : 0, f.mbus_code = 0;
         std::fill(std::begin(f.reserved), std::end(f.reserved), 0u);
-        return COPY_NAME(f.description, mjpeg ? "Motion-JPEG" : "YUYV 4:2:2"), 0;
+        return COPY_NAME(f.description, mjpeg                                ? "Motion-JPEG"
+                                        : f.pixelformat == V4L2_PIX_FMT_YUYV ? "YUYV 4:2:2"
+                                                                             : "24-bit RGB 8-8-8"),
+               0;
     }
     case VIDIOC_ENUM_FRAMESIZES: {
         auto& s = *static_cast<v4l2_frmsizeenum*>(arg);
-        if (!offers(s.pixel_format) || s.index >= std::size(sizes))
+        if (!offers(s.pixel_format) || s.index >= (node_->stepwise ? 1 : std::size(sizes)))
             return EINVAL;
-        s.type = V4L2_FRMSIZE_TYPE_DISCRETE, s.discrete = {sizes[s.index][0], sizes[s.index][1]};
+        if (node_->stepwise)
+            s.type = V4L2_FRMSIZE_TYPE_STEPWISE, s.stepwise = steps;
+        else
+            s.type = V4L2_FRMSIZE_TYPE_DISCRETE, s.discrete = {sizes[s.index][0], sizes[s.index][1]};
         s.reserved[0] = s.reserved[1] = 0;
         return 0;
     }
     case VIDIOC_ENUM_FRAMEINTERVALS: {
         auto& i = *static_cast<v4l2_frmivalenum*>(arg);
-        const bool size = std::any_of(std::begin(sizes), std::end(sizes),
-                                      [&](auto& s) { return s[0] == i.width && s[1] == i.height; });
-        if (!offers(i.pixel_format) || !size || i.index >= std::size(intervals))
+        const auto [w, h] = nearestSize(i.width, i.height);
+        if (!offers(i.pixel_format) || w != i.width || h != i.height ||
+            i.index >= node_->intervalList().size())
             return EINVAL;
-        i.type = V4L2_FRMIVAL_TYPE_DISCRETE, i.discrete = {intervals[i.index][0], intervals[i.index][1]};
+        const auto& interval = node_->intervalList()[i.index];
+        i.type = V4L2_FRMIVAL_TYPE_DISCRETE, i.discrete = {interval[0], interval[1]};
         i.reserved[0] = i.reserved[1] = 0;
         return 0;
     }
@@ -76,21 +88,18 @@ int Handle::ioctl(unsigned long request, void* arg) {
             return EINVAL;
         if (set && (node_->busy || !buffers_.empty() || heldElsewhere()))
             return EBUSY;
-        // The nearest size, as uvcvideo measures it: the area the two do not share.
-        auto& size = nearest(sizes, [&](auto& s) {
-            const uint64_t w = pix.width, h = pix.height;
-            return w * h + s[0] * s[1] - 2 * std::min<uint64_t>(w, s[0]) * std::min<uint64_t>(h, s[1]);
-        });
-        uint32_t fourcc = offers(pix.pixelformat) ? pix.pixelformat : node_->formats[0], w = size[0],
-                 h = size[1];
+        auto [w, h] = nearestSize(pix.width, pix.height);
+        uint32_t fourcc = offers(pix.pixelformat) ? pix.pixelformat : node_->formats[0];
         if (set) // and the interval goes back to the default one
             node_->fourcc = fourcc, node_->width = w, node_->height = h,
-            node_->numerator = intervals[node_->defaultInterval][0],
-            node_->denominator = intervals[node_->defaultInterval][1];
+            node_->numerator = node_->intervalList()[node_->defaultInterval][0],
+            node_->denominator = node_->intervalList()[node_->defaultInterval][1];
         if (request == VIDIOC_G_FMT)
             fourcc = node_->fourcc, w = node_->width, h = node_->height;
-        const uint32_t line = fourcc == V4L2_PIX_FMT_YUYV ? w * 2 : 0; // MJPEG: none
-        pix = {w, h, fourcc, V4L2_FIELD_NONE, line, w * h * 2, V4L2_COLORSPACE_SRGB, 0, 0, {0}, 0, 0};
+        const uint32_t line = fourcc == V4L2_PIX_FMT_MJPEG ? 0 : w * bytesPerPixel(fourcc);
+        pix = {
+            w,   h, fourcc, V4L2_FIELD_NONE, line, w * h * bytesPerPixel(fourcc), V4L2_COLORSPACE_SRGB, 0, 0,
+            {0}, 0, 0};
         return 0;
     }
     case VIDIOC_G_PARM:
@@ -102,7 +111,7 @@ int Handle::ioctl(unsigned long request, void* arg) {
             return EBUSY;
         if (set && node_->frameRateControl) {
             const v4l2_fract want = p.parm.capture.timeperframe;
-            auto& best = nearest(intervals, [&](auto& i) {
+            auto& best = nearest(node_->intervalList(), [&](auto& i) {
                 return std::abs((want.denominator ? double(want.numerator) / want.denominator : 0) -
                                 double(i[0]) / i[1]);
             });
@@ -124,7 +133,8 @@ int Handle::ioctl(unsigned long request, void* arg) {
         if ((r.count = std::min(r.count, 32u)) == 0)
             return 0;
         const size_t page = size_t(sysconf(_SC_PAGESIZE));
-        bufferSize_ = (size_t(node_->width) * node_->height * 2 + page - 1) / page * page;
+        bufferSize_ =
+            (size_t(node_->width) * node_->height * bytesPerPixel(node_->fourcc) + page - 1) / page * page;
         memfd_ = memfd_create("emulated-webcam", MFD_CLOEXEC);
         memory_ = static_cast<uint8_t*>(
             ftruncate(memfd_, off_t(bufferSize_ * r.count)) // no memfd_: fails
@@ -156,7 +166,8 @@ int Handle::ioctl(unsigned long request, void* arg) {
         b.bytesused = buffer.bytesused, b.sequence = buffer.sequence, b.timestamp = buffer.time;
         b.field = V4L2_FIELD_NONE, b.memory = V4L2_MEMORY_MMAP;
         b.flags = V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC | V4L2_BUF_FLAG_TSTAMP_SRC_SOE |
-                  (request == VIDIOC_DQBUF ? 0 : buffer.flags); // DONE only while waiting
+                  (request == VIDIOC_DQBUF ? buffer.flags & V4L2_BUF_FLAG_ERROR
+                                           : buffer.flags); // DONE only while waiting
         if (request == VIDIOC_DQBUF)
             buffer.flags = 0;
         return 0;
@@ -206,7 +217,7 @@ int Handle::ioctl(unsigned long request, void* arg) {
     case VIDIOC_G_CTRL:
     case VIDIOC_S_CTRL: {
         auto& c = *static_cast<v4l2_control*>(arg);
-        const int i = controlIndex(c.id);
+        const int i = present(c.id);
         if (i < 0)
             return EINVAL;
         if (request == VIDIOC_G_CTRL)
@@ -229,7 +240,7 @@ int Handle::ioctl(unsigned long request, void* arg) {
         if (list.count && !list.controls)
             return EFAULT;
         for (uint32_t n = 0; n < list.count; ++n) {
-            const int i = controlIndex(list.controls[n].id);
+            const int i = present(list.controls[n].id);
             if (i < 0)
                 return list.error_idx = n, EINVAL;
             list.controls[n].value = node_->control[i].value;
@@ -238,7 +249,7 @@ int Handle::ioctl(unsigned long request, void* arg) {
     }
     case VIDIOC_SUBSCRIBE_EVENT: {
         auto& s = *static_cast<v4l2_event_subscription*>(arg);
-        const int i = controlIndex(s.id);
+        const int i = present(s.id);
         if (s.type != V4L2_EVENT_CTRL || i < 0)
             return EINVAL;
         return subscriptions_[s.id] = {node_->control[i].changes, flagsOf(controls[i])}, 0;
@@ -261,13 +272,26 @@ int Handle::ioctl(unsigned long request, void* arg) {
     return ENOTTY;
 }
 
+// The size S_FMT grants for the one asked: the nearest on the steps, or of the sizes as
+// uvcvideo measures it (the area the two do not share).
+std::pair<uint32_t, uint32_t> Handle::nearestSize(uint32_t w, uint32_t h) const {
+    if (node_->stepwise)
+        return {onStep(w, steps.min_width, steps.max_width, steps.step_width),
+                onStep(h, steps.min_height, steps.max_height, steps.step_height)};
+    auto& size = nearest(sizes, [&](auto& s) {
+        return uint64_t(w) * h + s[0] * s[1] - 2 * std::min<uint64_t>(w, s[0]) * std::min<uint64_t>(h, s[1]);
+    });
+    return {size[0], size[1]};
+}
+
 int Handle::queryControl(v4l2_queryctrl& q) {
     const uint32_t next = V4L2_CTRL_FLAG_NEXT_CTRL | V4L2_CTRL_FLAG_NEXT_COMPOUND;
     if ((q.id & next) == V4L2_CTRL_FLAG_NEXT_COMPOUND)
         return EINVAL; // every control here is a plain one
     const ControlInfo* found = nullptr;
     for (const ControlInfo& c : controls)
-        if ((q.id & next) ? c.id > (q.id & ~next) && (!found || c.id < found->id) : c.id == q.id)
+        if (present(c.id) >= 0 &&
+            ((q.id & next) ? c.id > (q.id & ~next) && (!found || c.id < found->id) : c.id == q.id))
             found = &c;
     if (!found)
         return EINVAL;

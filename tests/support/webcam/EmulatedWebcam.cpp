@@ -30,23 +30,27 @@
 
 namespace webcam {
 
-// The node ("video3") that /dev/video3 names; "" for any other path.
+// The node ("video3") that /dev/video3 names, or a udev link to it under /dev/v4l; "" for
+// any other path.
 std::string nodeOf(const char* path) {
-    const std::string p = path && getenv("FERNHOLD_EMULATED_DEV") ? path : "";
+    std::string p = path && getenv("FERNHOLD_EMULATED_DEV") ? path : "";
+    if (char* target = p.starts_with("/dev/v4l/") ? realpath(path, nullptr) : nullptr)
+        p = target, free(target);
     const bool node =
         p.size() > 10 && p.starts_with("/dev/video") && p.find_first_not_of("0123456789", 10) == p.npos;
     return node ? p.substr(5) : "";
 }
 
-// The folder that stands in for /dev when `path` is /dev, else `path` itself; and the
-// file that stands in for a node's /sys/dev/char/81:N/uevent, which v4l2-ctl reads to
-// tell a video node from another.
+// What stands in for `path`: the folder for /dev, its files for the nodes and the links
+// under /dev/v4l, and for a node's /sys/dev/char/81:N/uevent (which v4l2-ctl reads to tell
+// a video node from another) a file beside the node; otherwise `path` itself.
 std::string devFolder(const char* path) {
     const char* dir = getenv("FERNHOLD_EMULATED_DEV");
     const std::string p = path ? path : "";
     if (dir && p.starts_with("/sys/dev/char/81:") && p.ends_with("/uevent"))
         return std::string(dir) + "/.video" + p.substr(17, p.size() - 17 - 7) + ".uevent";
-    return dir && (p == "/dev" || p == "/dev/") ? dir : p;
+    const bool node = p.starts_with("/dev/video") && p.find_first_not_of("0123456789", 10) == p.npos;
+    return dir && (p == "/dev" || p == "/dev/" || p.starts_with("/dev/v4l") || node) ? dir + p.substr(4) : p;
 }
 
 // Built on first use and never destroyed: a program may exit with nodes open and clocks
@@ -230,6 +234,21 @@ long syscall(long number, ...) noexcept {
             return reinterpret_cast<long>(handle->map(p(0), size_t(a[1]), int(a[2]), int(a[3]), off_t(a[5])));
     }
     return REAL(syscall)(number, a[0], a[1], a[2], a[3], a[4], a[5]);
+}
+
+// A path under /dev with its links followed, as the kernel's /dev would give it: for nodeOf()
+// and std::filesystem::canonical(), with which --list-cameras matches udev's links to nodes.
+char* realpath(const char* path, char* out) noexcept {
+    if (!path || devFolder(path) == path)
+        return REAL(realpath)(path, out);
+    char *real = REAL(realpath)(devFolder(path).c_str(), nullptr),
+         *root = REAL(realpath)(getenv("FERNHOLD_EMULATED_DEV"), nullptr);
+    const std::string found =
+        real && root && std::string(real).starts_with(root) ? "/dev" + std::string(real + strlen(root)) : "";
+    free(real), free(root);
+    if (found.empty())
+        return errno = ENOENT, nullptr;
+    return out ? std::strcpy(out, found.c_str()) : strdup(found.c_str());
 }
 
 int inotify_add_watch(int fd, const char* path, uint32_t mask) noexcept {

@@ -1,8 +1,10 @@
 // emulated_webcam_ctl: makes, breaks and inspects the emulated webcam's nodes from outside
 // the program under test.
-//   emulated_webcam_ctl DIR create videoN [--metadata] [--formats mjpeg,yuyv] [--no-frame-rate-control]
-//                                         [--slow-default-interval]  (S_FMT falls back to 1/15 s)
-//                                         [--bus NAME]  (bus info, for a second camera of the same kind)
+//   emulated_webcam_ctl DIR create videoN [--metadata] [--formats mjpeg,yuyv,rgb24 (two at most)]
+//                     [--no-frame-rate-control] [--slow-default-interval]  (S_FMT falls back to the second)
+//                     [--bus NAME]  (bus info, for a second camera of the same kind)
+//                     [--stepwise] [--damaged] [--bare-jpeg] [--without focus --without zoom]  (see
+//                     NodeState.h)
 //   emulated_webcam_ctl DIR unplug|stall|resume|hiccup|busy|idle|deny|allow videoN
 //   emulated_webcam_ctl DIR replug videoN [videoM]   back with its controls at their defaults,
 //                                                     under another number when given
@@ -11,19 +13,24 @@
 //   emulated_webcam_ctl DIR show videoN       one line of key=value, controls as 0xID=value
 //   emulated_webcam_ctl DIR set videoN ID VALUE
 // `set` is another program's VIDIOC_S_CTRL on /dev/videoN (it prints the value G_CTRL reads
-// back), so it runs with the emulator preloaded, as the program under test does.
+// back), so it runs with the emulator preloaded, as the program under test does. A node
+// has udev's links, DIR/v4l/by-id and by-path, while it is plugged in; udev removes the
+// folders that an unplug empties.
+#include <strings.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 #include "NodeState.h"
 
 namespace {
 using namespace webcam;
+namespace fs = std::filesystem;
 
 // The switches: each command sets one field.
 struct Switch {
@@ -43,6 +50,27 @@ int usage() {
     return 2;
 }
 
+// udev's links to a node: by the camera's name and serial (here its bus), and by its port.
+void makeLinks(const std::string& dir, const std::string& node, const NodeState& s) {
+    const std::string bus = s.bus[0] ? s.bus : "usb-emulated-1", index = s.metadata ? "1" : "0";
+    std::error_code ignored;
+    for (const std::string kind : {"by-id/usb-Fernhold_Emulated_Webcam_", "by-path/platform-"}) {
+        fs::create_directories(dir + "/v4l/" + kind.substr(0, kind.find('/')), ignored);
+        fs::create_symlink("../../" + node, dir + "/v4l/" + kind + bus + "-video-index" + index, ignored);
+    }
+}
+
+// And on unplug, the folders too once they are empty.
+void removeLinks(const std::string& dir, const std::string& node) {
+    std::error_code ignored;
+    for (const char* folder : {"/v4l/by-id", "/v4l/by-path", "/v4l"}) {
+        for (const auto& entry : fs::directory_iterator(dir + folder, ignored))
+            if (fs::read_symlink(entry.path(), ignored) == "../../" + node)
+                fs::remove(entry.path(), ignored);
+        fs::remove(dir + folder, ignored);
+    }
+}
+
 int create(const std::string& dir, const std::string& node, int argc, char** argv) {
     NodeState* s = mapNode(dir, node, true);
     if (!s)
@@ -50,9 +78,22 @@ int create(const std::string& dir, const std::string& node, int argc, char** arg
     s->formats[0] = V4L2_PIX_FMT_MJPEG, s->formats[1] = V4L2_PIX_FMT_YUYV, s->frameRateControl = 1;
     for (int i = 0; i < argc; ++i) {
         const std::string option = argv[i];
-        const std::string list = option == "--formats" && i + 1 < argc ? argv[++i] : "";
-        const uint32_t first = list.starts_with("mjpeg") ? V4L2_PIX_FMT_MJPEG : V4L2_PIX_FMT_YUYV;
-        if (option == "--metadata")
+        if (option == "--formats" && i + 1 < argc) { // the first is the one S_FMT falls back to
+            std::string list = argv[++i] + std::string(",");
+            for (uint32_t& format : s->formats) {
+                const std::string name = list.substr(0, list.find(','));
+                list.erase(0, name.size() + 1);
+                format = name == "mjpeg"   ? V4L2_PIX_FMT_MJPEG
+                         : name == "yuyv"  ? V4L2_PIX_FMT_YUYV
+                         : name == "rgb24" ? V4L2_PIX_FMT_RGB24
+                                           : 0;
+            }
+            if (!s->formats[0])
+                return usage();
+        } else if (option == "--without" && i + 1 < argc) // the controls whose names begin so
+            for (size_t c = 0, length = std::strlen(argv[++i]); c < controlCount; ++c)
+                s->absent |= strncasecmp(controls[c].name, argv[i], length) ? 0 : 1u << c;
+        else if (option == "--metadata")
             s->metadata = 1;
         else if (option == "--no-frame-rate-control")
             s->frameRateControl = 0;
@@ -60,17 +101,19 @@ int create(const std::string& dir, const std::string& node, int argc, char** arg
             s->defaultInterval = 1;
         else if (option == "--bus" && i + 1 < argc)
             std::snprintf(s->bus, sizeof s->bus, "%s", argv[++i]);
-        else if (list == "mjpeg" || list == "yuyv" || list == "mjpeg,yuyv" || list == "yuyv,mjpeg")
-            s->formats[0] = first,
-            s->formats[1] = list.size() > 5 ? first ^ V4L2_PIX_FMT_MJPEG ^ V4L2_PIX_FMT_YUYV : 0;
+        else if (option == "--stepwise" || option == "--damaged" || option == "--bare-jpeg")
+            (option == "--stepwise" ? s->stepwise : option == "--damaged" ? s->damaged : s->bareJpeg) = 1;
         else
             return usage();
     }
     for (size_t i = 0; i < controlCount; ++i)
         s->control[i].value = controls[i].defaultValue;
-    s->fourcc = s->formats[0], s->width = 640, s->height = 480,
-    s->numerator = intervals[s->defaultInterval][0], s->denominator = intervals[s->defaultInterval][1];
+    s->fourcc = s->formats[0], s->width = s->stepwise ? steps.max_width : 640,
+    s->height = s->stepwise ? steps.max_height : 480;
+    s->numerator = s->intervalList()[s->defaultInterval][0],
+    s->denominator = s->intervalList()[s->defaultInterval][1];
     std::ofstream(dir + "/" + node);
+    makeLinks(dir, node, *s);
     std::ofstream(dir + "/." + node + ".uevent")
         << "MAJOR=81\nMINOR=" << node.substr(5) << "\nDEVNAME=" << node << "\n";
     return 0;
@@ -120,7 +163,7 @@ int main(int argc, char** argv) {
         if (flip->field == &NodeState::denied) // as udev's new permissions, seen by inotify
             ::chmod(file.c_str(), flip->value ? 0600 : 0660);
     } else if (command == "unplug") // the node's handles die first, then its file goes
-        s->unplugged = 1, s->streaming = 0, ::unlink(file.c_str());
+        s->unplugged = 1, s->streaming = 0, ::unlink(file.c_str()), removeLinks(dir, node);
     else if (command == "replug" && argc <= 5) { // a fresh node, as a reset camera's: old handles stay dead
         const std::string name = argc == 5 ? argv[4] : node;
         s->failure = 0, s->stalled = 0, s->streaming = 0, s->generation.fetch_add(1);
@@ -129,7 +172,8 @@ int main(int argc, char** argv) {
         ::unlink(file.c_str());
         if (name != node)
             std::rename((dir + "/." + node + ".state").c_str(), (dir + "/." + name + ".state").c_str());
-        s->unplugged = 0, std::ofstream{dir + "/" + name};
+        removeLinks(dir, node);
+        s->unplugged = 0, std::ofstream{dir + "/" + name}, makeLinks(dir, name, *s);
     } else if (command == "nospace" && argc == 5)
         s->bandwidthShort = uint32_t(std::strtoul(argv[4], nullptr, 10));
     else if (command == "fail" && argc == 5 &&

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <iterator>
 #include <new>
+#include <span>
 #include <string>
 
 namespace webcam {
@@ -50,9 +51,13 @@ inline int controlIndex(uint32_t id) {
     return i;
 }
 
-// The modes every emulated camera offers, in both formats.
+// The modes an emulated camera offers, in every format: these sizes and intervals, or with
+// --stepwise any size from 320 x 240 to 1280 x 960 in steps of 96 x 72 (640 x 480 is not
+// one) at intervals a clock gives that does not divide a second evenly.
 inline constexpr uint32_t sizes[][2] = {{640, 480}, {1280, 720}, {1920, 1080}};
 inline constexpr uint32_t intervals[][2] = {{1, 30}, {1, 15}, {1, 10}, {1, 5}};
+inline constexpr v4l2_frmsize_stepwise steps{320, 1280, 96, 240, 960, 72};
+inline constexpr uint32_t oddIntervals[][2] = {{1001, 30000}, {2, 59}, {1, 5}};
 
 struct ControlState {
     std::atomic<int32_t> value;
@@ -64,6 +69,10 @@ struct NodeState {
     // Fixed when the node is created.
     uint32_t metadata;         // a metadata node (as uvcvideo's second node), not a capture one
     uint32_t formats[2];       // the pixel formats offered, in order; 0 for none
+    uint32_t stepwise;         // sizes in steps, intervals not 1/N
+    uint32_t damaged;          // of every four frames three break: ERROR flag, no bytes, cut short
+    uint32_t bareJpeg;         // MJPEG without Huffman tables, as many UVC cameras send it
+    uint32_t absent;           // bit i: controls[i] is not there
     uint32_t frameRateControl; // V4L2_CAP_TIMEPERFRAME
     uint32_t defaultInterval;  // the interval S_FMT falls back to: 0 the fastest, 1 the next
     char bus[32];              // bus info; empty for "usb-emulated-1"
@@ -81,6 +90,9 @@ struct NodeState {
     // a change made by another process reaches a waiting program at once.
     std::atomic<uint32_t> doorbell;
 
+    std::span<const uint32_t[2]> intervalList() const {
+        return stepwise ? std::span<const uint32_t[2]>(oddIntervals) : intervals;
+    }
     void ring() {
         doorbell.fetch_add(1);
         ::syscall(SYS_futex, &doorbell, FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
