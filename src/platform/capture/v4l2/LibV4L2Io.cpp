@@ -104,6 +104,25 @@ class LibV4L2Io : public V4L2Io {
         return found;
     }
 
+    // Discrete intervals as listed; a range gives its two ends.
+    std::vector<V4L2Interval> frameIntervals(uint32_t pixelFormat, uint32_t width, uint32_t height) override {
+        std::vector<V4L2Interval> intervals;
+        v4l2_frmivalenum interval{};
+        interval.pixel_format = pixelFormat;
+        interval.width = width;
+        interval.height = height;
+        for (interval.index = 0; ioctl(VIDIOC_ENUM_FRAMEINTERVALS, &interval) == 0; ++interval.index) {
+            if (interval.type == V4L2_FRMIVAL_TYPE_DISCRETE) {
+                intervals.push_back({interval.discrete.numerator, interval.discrete.denominator});
+                continue;
+            }
+            intervals.push_back({interval.stepwise.min.numerator, interval.stepwise.min.denominator});
+            intervals.push_back({interval.stepwise.max.numerator, interval.stepwise.max.denominator});
+            break;
+        }
+        return intervals;
+    }
+
     int setFormat(V4L2Format& format) override {
         v4l2_format f{};
         f.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
@@ -270,25 +289,6 @@ class LibV4L2Io : public V4L2Io {
             break;
         }
         return sizes;
-    }
-
-    // Discrete intervals as listed; a range gives its two ends.
-    std::vector<V4L2Interval> frameIntervals(uint32_t pixelFormat, uint32_t width, uint32_t height) {
-        std::vector<V4L2Interval> intervals;
-        v4l2_frmivalenum interval{};
-        interval.pixel_format = pixelFormat;
-        interval.width = width;
-        interval.height = height;
-        for (interval.index = 0; ioctl(VIDIOC_ENUM_FRAMEINTERVALS, &interval) == 0; ++interval.index) {
-            if (interval.type == V4L2_FRMIVAL_TYPE_DISCRETE) {
-                intervals.push_back({interval.discrete.numerator, interval.discrete.denominator});
-                continue;
-            }
-            intervals.push_back({interval.stepwise.min.numerator, interval.stepwise.min.denominator});
-            intervals.push_back({interval.stepwise.max.numerator, interval.stepwise.max.denominator});
-            break;
-        }
-        return intervals;
     }
 
     static v4l2_buffer bufferAt(uint32_t index) {

@@ -80,6 +80,9 @@ class V4L2Io {
     // Frames. The modes the camera itself offers (not those libv4l2 emulates); of a range
     // of sizes, those that suit a picture of `picture`'s size.
     virtual std::vector<V4L2Mode> modes(PictureSize picture) = 0;
+    // The frame durations of one pixel format (libv4l2's conversions too) at one size.
+    virtual std::vector<V4L2Interval> frameIntervals(uint32_t pixelFormat, uint32_t width,
+                                                     uint32_t height) = 0;
     // Asks for `format`'s pixel format and size and returns what was granted.
     virtual int setFormat(V4L2Format& format) = 0;
     // Whether the camera takes a frame duration (V4L2_CAP_TIMEPERFRAME); setFrameInterval

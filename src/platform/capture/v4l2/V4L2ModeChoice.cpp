@@ -16,6 +16,12 @@ uint64_t area(const V4L2Mode& m) {
     return uint64_t(m.width) * m.height;
 }
 
+std::vector<V4L2Interval> fastestFirst(std::vector<V4L2Interval> intervals) {
+    std::sort(intervals.begin(), intervals.end(),
+              [](const V4L2Interval& a, const V4L2Interval& b) { return a.seconds() < b.seconds(); });
+    return intervals;
+}
+
 double shortestInterval(const V4L2Mode& m) {
     double shortest = 1e9;
     for (const auto& i : m.intervals)
@@ -53,17 +59,18 @@ V4L2ModeChoice chooseV4L2Mode(const std::vector<V4L2Mode>& modes, PictureSize pi
                 chosen = &m;
         }
     }
-    V4L2ModeChoice choice{V4L2Format{chosen->pixelFormat, chosen->width, chosen->height, 0},
-                          chosen->intervals, picture};
-    std::sort(choice.intervals.begin(), choice.intervals.end(),
-              [](const V4L2Interval& a, const V4L2Interval& b) { return a.seconds() < b.seconds(); });
-    return choice;
+    return {V4L2Format{chosen->pixelFormat, chosen->width, chosen->height, 0},
+            fastestFirst(chosen->intervals), picture};
 }
 
 int setChosenMode(V4L2Io& io, V4L2ModeChoice& mode, PictureSize picture) {
     mode = chooseV4L2Mode(io.modes(picture), picture);
     if (int error = io.setFormat(mode.format))
         return error;
+    // RGB24 through libv4l2 runs at the durations of the size it granted.
+    if (mode.intervals.empty())
+        mode.intervals =
+            fastestFirst(io.frameIntervals(mode.format.pixelFormat, mode.format.width, mode.format.height));
     // A UVC camera runs a new format at that mode's default interval, which need not be
     // its fastest; the range the application is told starts at the fastest, so ask for it.
     // A camera that takes no interval (or refuses this one) runs at its own pace.

@@ -26,7 +26,8 @@ struct V4L2ModeChoice {
 
 V4L2ModeChoice chooseV4L2Mode(const std::vector<V4L2Mode>& modes, PictureSize picture = defaultPictureSize);
 // Chooses among the camera's modes for `picture` and asks for that one at its fastest frame
-// interval; `mode` holds what was granted. The driver's errno for the format, or 0.
+// interval (for RGB24, the fastest libv4l2 lists at the size granted); `mode` holds what was
+// granted. The driver's errno for the format, or 0.
 int setChosenMode(V4L2Io& io, V4L2ModeChoice& mode, PictureSize picture);
 
 // "MJPG", "YUYV"…: a pixel format's four characters.
