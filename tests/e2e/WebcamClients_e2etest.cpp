@@ -29,7 +29,7 @@ int picturesIn(const fs::path& folder) {
 
 class WebcamClients : public ::testing::Test {
   protected:
-    void SetUp() override { webcam.ctl("create video0 --formats mjpeg,yuyv"); }
+    void SetUp() override { webcam.ctl("create video0 --formats MJPG,YUYV"); }
     EmulatedWebcam webcam;
     capturetest::TempDirectory out;
 };

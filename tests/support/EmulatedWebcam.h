@@ -3,7 +3,7 @@
 // without V4L2. The program runs with environment() in front of it:
 //   FERNHOLD_EMULATED_DEV=<folder> LD_PRELOAD=<emulator> fernhold --camera /dev/video0 ...
 // and the test makes, breaks and reads the nodes through ctl(), e.g.
-//   webcam.ctl("create video0 --formats mjpeg"); webcam.ctl("unplug video0");
+//   webcam.ctl("create video0 --formats MJPG"); webcam.ctl("unplug video0");
 //   webcam.show("video0")["interval"] == "1/5";
 //   webcam.ctl("set video0 " + std::to_string(V4L2_CID_GAIN) + " 40")  // another program's S_CTRL
 // (support/webcam/EmulatedWebcamCtl.cpp lists the commands, EmulatedWebcam.cpp the behaviour.)

@@ -1,10 +1,9 @@
 // emulated_webcam_ctl: makes, breaks and inspects the emulated webcam's nodes from outside
 // the program under test.
-//   emulated_webcam_ctl DIR create videoN [--metadata] [--formats mjpeg,yuyv,rgb24 (two at most)]
+//   emulated_webcam_ctl DIR create videoN [--metadata] [--formats MJPG[,YUYV]]  (or RGB3; two at most)
 //                     [--no-frame-rate-control] [--slow-default-interval]  (S_FMT falls back to the second)
 //                     [--bus NAME]  (bus info, for a second camera of the same kind)
-//                     [--stepwise] [--damaged] [--bare-jpeg] [--without focus --without zoom]  (see
-//                     NodeState.h)
+//                     [--stepwise] [--damaged] [--bare-jpeg] [--without focus]  (see NodeState.h)
 //   emulated_webcam_ctl DIR unplug|stall|resume|hiccup|busy|idle|deny|allow videoN
 //   emulated_webcam_ctl DIR replug videoN [videoM]   back with its controls at their defaults,
 //                                                     under another number when given
@@ -78,18 +77,12 @@ int create(const std::string& dir, const std::string& node, int argc, char** arg
     s->formats[0] = V4L2_PIX_FMT_MJPEG, s->formats[1] = V4L2_PIX_FMT_YUYV, s->frameRateControl = 1;
     for (int i = 0; i < argc; ++i) {
         const std::string option = argv[i];
-        if (option == "--formats" && i + 1 < argc) { // the first is the one S_FMT falls back to
-            std::string list = argv[++i] + std::string(",");
-            for (uint32_t& format : s->formats) {
-                const std::string name = list.substr(0, list.find(','));
-                list.erase(0, name.size() + 1);
-                format = name == "mjpeg"   ? V4L2_PIX_FMT_MJPEG
-                         : name == "yuyv"  ? V4L2_PIX_FMT_YUYV
-                         : name == "rgb24" ? V4L2_PIX_FMT_RGB24
-                                           : 0;
-            }
-            if (!s->formats[0])
-                return usage();
+        if (option == "--formats" && i + 1 < argc) { // fourccs; the first is the one S_FMT falls back to
+            const std::string list = argv[++i] + std::string(",");
+            for (size_t f = 0, at = 0; f < 2; ++f, at += 5)
+                s->formats[f] = at + 4 < list.size()
+                                    ? v4l2_fourcc(list[at], list[at + 1], list[at + 2], list[at + 3])
+                                    : 0;
         } else if (option == "--without" && i + 1 < argc) // the controls whose names begin so
             for (size_t c = 0, length = std::strlen(argv[++i]); c < controlCount; ++c)
                 s->absent |= strncasecmp(controls[c].name, argv[i], length) ? 0 : 1u << c;
