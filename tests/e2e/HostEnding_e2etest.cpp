@@ -14,7 +14,9 @@ std::vector<std::filesystem::path> filesIn(const std::filesystem::path& folder) 
     return files;
 }
 
-TEST(Shutter, PhotosLandInTheirFolderAndAnUnwritableOneIsOneLineAndTheRunGoesOn) {
+// A photo that cannot be saved is one line and the run goes on; a capture that cannot be
+// written fails the run at its end, but not the script.
+TEST(Shutter, PhotosLandInTheirFolderAndUnwritableOnesAreOneLineAndTheRunGoesOn) {
     auto folder = e2e::scratchFolder("shutter");
     auto script =
         e2e::writeScript(folder, "wait 5 frames\nshutter\nshutter\nsnapshot screen.png\nprint-ui\n");
@@ -30,8 +32,11 @@ TEST(Shutter, PhotosLandInTheirFolderAndAnUnwritableOneIsOneLineAndTheRunGoesOn)
     auto screen = e2e::readPng(folder / "screen.png");
     EXPECT_GT(screen.width, screen.height) << "a run without a window is laid out landscape";
 
+    script =
+        e2e::writeScript(folder, "wait 5 frames\nshutter\nshutter\ncapture /proc/fernhold/f.png\nprint-ui\n");
     auto refused = e2e::runProgram(folder, {"--headless", "--script", script, "--photos", "/proc/fernhold"});
-    EXPECT_EQ(refused.status, 0) << refused.err;
+    EXPECT_EQ(refused.status, 1) << refused.err;
+    EXPECT_NE(refused.err.find("script:4: capture failed: "), std::string::npos) << refused.err;
     size_t problems = 0;
     for (const auto& line : refused.errLines)
         problems += line.starts_with("photo: not saved: ");

@@ -24,7 +24,8 @@ TEST(CameraFaults, EveryUnusableSourceEndsWithTheFatalLineAndStatusOne) {
     std::filesystem::create_directories(folder / "folder.png");
     auto file = [&](const char* name, const Bytes& bytes) { return save(folder / name, bytes); };
     const std::pair<std::string, const char*> cases[] = {
-        // the source, and what the fatal line must say
+        // the source, and what the fatal line must say (StillImageCaptureDevice_test has more
+        // of the damaged and the too large)
         {"/nonexistent.png", "No such file"},
         {(folder / "folder.png").string(), "folder"},
         {"/" + std::string(5000, 'n') + ".png", "too long"},
@@ -34,16 +35,11 @@ TEST(CameraFaults, EveryUnusableSourceEndsWithTheFatalLineAndStatusOne) {
         {file("jpeg-named.png", cut(goodJpeg, 1)), "not a PNG or JPEG"},
         {file("signature-only.png", cut(goodPng, 8)), "not a PNG or JPEG"},
         {file("header-only.png", cut(goodPng, 33)), "damaged or truncated"},
-        {file("half.png", cut(goodPng, goodPng.size() / 2)), "damaged or truncated"},
         {file("scrambled.png", badDeflate), "damaged or truncated"},
-        {file("half.jpg", cut(goodJpeg, goodJpeg.size() / 2)), "damaged or truncated"},
         {file("no-end.jpg", cut(goodJpeg, goodJpeg.size() - 2)), "damaged or truncated"},
-        {file("wide.png", pngClaiming(20000, 10)), "at most 16384"},
         {file("huge.png", pngClaiming(16384, 16384)), "64 megapixels"},
         {file("empty-claim.png", pngClaiming(0, 0)), "not a PNG or JPEG"},
         {file("bigger-than-data.png", pngClaiming(1000, 1000)), "damaged or truncated"},
-        {file("huge.jpg", jpegClaiming(60000, 60000)), "at most 16384"},
-        {file("tall.jpeg", jpegClaiming(100, 65535)), "at most 16384"},
         {"/dev/video99", "/dev/video99"},
     };
     const std::string fatal = "Could not initialize rendering pipeline: ";
