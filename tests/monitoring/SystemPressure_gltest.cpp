@@ -50,11 +50,12 @@ TEST_F(SystemPressure, SeriousAndCriticalThrottleToFiveFramesASecondForGoodAndOt
     const auto warning = [](const std::string& level) {
         return "WARNING: Reached elevated system pressure level: " + level + ". Throttling frame rate.";
     };
+    const std::string noLock = "Could not lock device for configuration: " + refusal;
     struct Case {
         AVCaptureSystemPressureLevel level;
         std::vector<std::string> lines;
         std::pair<CMTime, CMTime> durations;
-        bool keepLastThrottle = false;
+        bool keepLastThrottle = false, refuseLock = false;
     };
     const Case cases[] = {
         {AVCaptureSystemPressureLevelNominal, {}, unthrottled},
@@ -66,25 +67,18 @@ TEST_F(SystemPressure, SeriousAndCriticalThrottleToFiveFramesASecondForGoodAndOt
         {AVCaptureSystemPressureLevelSerious, {warning(AVCaptureSystemPressureLevelSerious)}, throttled},
         {AVCaptureSystemPressureLevelNominal, {}, throttled, true}, // the throttle outlasts the pressure
         {AVCaptureSystemPressureLevelCritical, {warning(AVCaptureSystemPressureLevelCritical)}, throttled},
+        {AVCaptureSystemPressureLevelSerious, {noLock}, unthrottled, false, true}, // reported, no throttle
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.level);
         if (!c.keepLastThrottle)
             unthrottle();
         printed.clear();
+        device->setRefusesConfigurationLock(c.refuseLock);
         report(c.level);
+        device->setRefusesConfigurationLock(false);
         EXPECT_EQ(printedExceptFrames(), c.lines);
         EXPECT_EQ(frameDurations(), c.durations);
         EXPECT_TRUE(lockableFromAnotherThread(*device));
     }
-}
-
-TEST_F(SystemPressure, ARefusedLockIsReportedAndNothingIsThrottled) {
-    device->setRefusesConfigurationLock(true);
-    report(AVCaptureSystemPressureLevelSerious);
-    device->setRefusesConfigurationLock(false);
-    EXPECT_EQ(printedExceptFrames(),
-              std::vector<std::string>{"Could not lock device for configuration: " + refusal});
-    EXPECT_EQ(frameDurations(), (std::pair{CMTime{1, 30}, CMTime{1, 30}}));
-    EXPECT_TRUE(lockableFromAnotherThread(*device));
 }
