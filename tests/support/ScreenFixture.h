@@ -16,21 +16,8 @@
 #include "dispatch/DispatchQueue.h"
 #include "dispatch/DispatchSemaphore.h"
 #include "pipeline/GPUContext.h"
+#include "support/MainQueue.h"
 #include "support/PrintCapture.h"
-
-// Runs the main queue until `done()` or the deadline; returns done().
-template <typename Pred>
-bool runMainUntil(Pred done, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-    // `done()` may turn true on another thread with no main-queue work to wake this one,
-    // so it is looked at again every few milliseconds, not only when work arrives.
-    auto deadline = DispatchQueue::Clock::now() + limit;
-    while (!done() && DispatchQueue::Clock::now() < deadline) {
-        DispatchQueue::main().waitForWork(
-            std::min(deadline, DispatchQueue::Clock::now() + std::chrono::milliseconds(5)));
-        DispatchQueue::main().drain();
-    }
-    return done();
-}
 
 // Waits until everything queued on `queue` so far has run, keeping the main queue going
 // (the device may wait for it).

@@ -9,17 +9,7 @@
 #include "dispatch/ConcurrentPerform.h"
 #include "dispatch/DispatchQueue.h"
 #include "dispatch/DispatchSemaphore.h"
-
-namespace {
-// Runs the main queue until `done` holds, waiting on it rather than spinning.
-template <typename Pred> void runMainUntil(Pred done) {
-    auto deadline = DispatchQueue::Clock::now() + std::chrono::seconds(10);
-    while (!done() && DispatchQueue::Clock::now() < deadline) {
-        DispatchQueue::main().waitForWork(deadline);
-        DispatchQueue::main().drain();
-    }
-}
-} // namespace
+#include "support/MainQueue.h"
 
 TEST(SerialQueue, RunsClosuresOneAtATimeInOrderAndDrainsOnDestruction) {
     std::vector<int> seen;

@@ -4,23 +4,12 @@
 // window's tests, through the screen's own recognizers.)
 #include <gtest/gtest.h>
 
-#include "dispatch/DispatchQueue.h"
+#include "support/MainQueue.h"
 #include "ui/UIApplication.h"
 #include "ui/UIControls.h"
 
 namespace {
 using namespace std::chrono_literals;
-
-// Runs the main queue, as the run loop would, for `limit` or until `done`.
-bool runMainQueue(
-    DispatchQueue::Clock::duration limit, const std::function<bool()>& done = [] { return false; }) {
-    const auto deadline = DispatchQueue::Clock::now() + limit;
-    while (!done() && DispatchQueue::Clock::now() < deadline) {
-        DispatchQueue::main().waitForWork(deadline);
-        DispatchQueue::main().drain();
-    }
-    return done();
-}
 
 // Both orders of attachment: the window hands each event to the recognizers in the order
 // they were added, and the outcome must not depend on it.
@@ -36,7 +25,9 @@ class TapRecognizers : public testing::TestWithParam<bool>, public UIGestureReco
         root->addGestureRecognizer(GetParam() ? single : doubled);
         root->addGestureRecognizer(GetParam() ? doubled : single);
     }
-    void TearDown() override { runMainQueue(10ms); } // no stale timer for the next test
+    void TearDown() override {
+        runMainUntil([] { return false; }, 10ms);
+    } // no stale timer for the next test
     void send(UITouchPhase phase, double t, std::vector<UITouch> touches) {
         window->sendEvent(UIEvent{phase, std::move(touches), t});
     }
@@ -61,11 +52,12 @@ TEST_P(TapRecognizers, ADoubleTapFiresOnlyItselfAndALoneTapFiresOnceTheDoubleTap
     tap({102, 101}, 10.2);
     EXPECT_EQ(doubles, 1);
     EXPECT_EQ(single->state(), UIGestureRecognizerState::failed);
-    runMainQueue(500ms); // the first tap's end-of-sequence timer must not revive anything
+    runMainUntil([] { return false; },
+                 500ms); // the first tap's end-of-sequence timer must not revive anything
     EXPECT_EQ(singles, 0);
     tap({100, 100}, 20.0);
     EXPECT_EQ(singles, 0) << "fired before the double tap could fail";
-    ASSERT_TRUE(runMainQueue(2s, [&] { return singles > 0; }));
+    ASSERT_TRUE(runMainUntil([&] { return singles > 0; }, 2s));
     EXPECT_EQ(doubles, 1);
     EXPECT_EQ(doubled->state(), UIGestureRecognizerState::failed);
 }
@@ -75,7 +67,7 @@ TEST_P(TapRecognizers, ALateSecondTapEndsTheFirstSequenceByItsTimestamp) {
     send(UITouchPhase::began, 11.0, {{1, {100, 100}}});
     EXPECT_EQ(singles, 1); // no timer needed: the timestamps say the double tap failed
     send(UITouchPhase::ended, 11.05, {{1, {100, 100}}});
-    ASSERT_TRUE(runMainQueue(2s, [&] { return singles == 2; }));
+    ASSERT_TRUE(runMainUntil([&] { return singles == 2; }, 2s));
     EXPECT_EQ(doubles, 0);
 }
 
@@ -87,7 +79,7 @@ TEST_P(TapRecognizers, TouchesThatAreNoTapsFireNothing) {
     send(UITouchPhase::ended, 21.0, {{1, {100, 100}}});
     send(UITouchPhase::began, 30.0, {{1, {100, 100}}, {2, {150, 150}}}); // two fingers
     send(UITouchPhase::ended, 30.05, {{1, {100, 100}}, {2, {150, 150}}});
-    runMainQueue(500ms);
+    runMainUntil([] { return false; }, 500ms);
     EXPECT_EQ(singles + doubles, 0);
 }
 
@@ -101,7 +93,7 @@ TEST_P(TapRecognizers, DisabledRecognizersGetNoEventsAndHoldNobodyUp) {
     single->setEnabled(false);
     tap({100, 100}, 30.0);
     tap({100, 100}, 30.1);
-    runMainQueue(100ms);
+    runMainUntil([] { return false; }, 100ms);
     EXPECT_EQ(singles, 2);
     EXPECT_EQ(doubles, 0);
 }
