@@ -88,7 +88,8 @@ TEST(StillImageDecoder, EveryPngAndJpegFormShowsItsColours) {
     }
 }
 
-TEST(StillImageCaptureDevice, A640By480PictureIsDeliveredUnchanged) {
+// A 640 × 480 picture is delivered unchanged, one of other proportions fitted on black.
+TEST(StillImageCaptureDevice, A640By480PictureIsDeliveredUnchangedAndOtherSizesAreFittedOnBlack) {
     TempDirectory dir;
     const Bytes rgb = pictures::rgb(640, 480);
     Bytes rgba;
@@ -109,11 +110,7 @@ TEST(StillImageCaptureDevice, A640By480PictureIsDeliveredUnchanged) {
         EXPECT_TRUE(std::equal(rgba.begin(), rgba.end(), arrival.sample->imageBuffer->storage()->begin()));
     }
     EXPECT_NE(frames.values().front().sample->imageBuffer, later->imageBuffer); // a buffer per frame
-}
 
-TEST(StillImageCaptureDevice, OtherSizesAreFittedOnBlack) {
-    TempDirectory dir;
-    NSError error;
     // A fine checkerboard JPEG four times the frame's width and of twice its proportions
     // is fitted to 640 × 240, centred with black above and below, and averages to grey
     // rather than aliasing however the decoder shrinks it.
