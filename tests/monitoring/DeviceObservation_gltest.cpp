@@ -104,7 +104,7 @@ TEST_F(DeviceObservation, AFilterChangeRegistersAfreshAndRemovalIsComplete) {
     EXPECT_TRUE(printedExceptFrames().empty());
 }
 
-TEST_F(DeviceObservation, ReadoutsFollowTheDeviceInTheirFormats) {
+TEST_F(DeviceObservation, ReadoutsFollowTheDeviceInTheirFormatsAndModeChangesRefreshTheirGroups) {
     load();
     holdDeviceStill();
     auto& d = *device;
@@ -128,11 +128,8 @@ TEST_F(DeviceObservation, ReadoutsFollowTheDeviceInTheirFormats) {
     // clang-format on
     for (const auto& [label, change, text] : cases)
         EXPECT_EQ(readoutAfter(label, change), text);
-}
 
-TEST_F(DeviceObservation, ModeChangesPrintAndRefreshTheirGroupOnTheMainQueue) {
-    load();
-    holdDeviceStill();
+    // Mode changes print and refresh their group, on the main queue.
     screen->hideControls = false;
     screen->focusControlsView->setHidden(true);
     screen->exposureControlsView->setHidden(true);
