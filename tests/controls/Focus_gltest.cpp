@@ -7,7 +7,7 @@
 
 using Focus = ScreenFixture;
 
-TEST_F(Focus, ModeControlWritesOnTheSessionQueueAndRefreshesTheGroupAtOnce) {
+TEST_F(Focus, ModeControlAndSliderWriteOnTheSessionQueueAndTheGroupIsRefreshedAtOnce) {
     load();
     struct Case {
         int segment;
@@ -50,10 +50,8 @@ TEST_F(Focus, ModeControlWritesOnTheSessionQueueAndRefreshesTheGroupAtOnce) {
             EXPECT_EQ(printed.count(std::string("focus mode button changed to ") + c.name), 1u);
             EXPECT_FALSE(sessionHoldsLock());
         }
-}
 
-TEST_F(Focus, SliderQueuesOneLensWritePerMoveAppliedInOrder) {
-    load();
+    // The slider queues one lens write per move, applied in order.
     holdDeviceStill();
     std::mutex seenMutex;
     std::vector<float> seen;
