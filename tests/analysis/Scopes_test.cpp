@@ -1,13 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "analysis/Luminosity.h"
 #include "analysis/Scopes.h"
+#include "foundation/Format.h"
 #include "support/Bitmaps.h"
 
 namespace {
@@ -27,11 +27,8 @@ double twoRoundings(int r, int g, int b) {
     return double(float(double(float(double(red) + double(green))) + double(blue)));
 }
 
-std::string readout(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.0f", value);
-    return text;
-}
+// The luminosity label's text.
+const auto readout = [](double value) { return stringWithFormat("%.0f", value); };
 } // namespace
 
 // Colours the processor would read differently if multiply-adds were fused: the readout
