@@ -59,7 +59,7 @@ TEST(LuminosityMeter, ReadsTheLargestPixelOfTheFrameInAnyLayout) {
     EXPECT_EQ(stringWithFormat("%.0f", double(*measure(grey))), "128");
 }
 
-TEST(BrightBoxes, EachBrightPixelGivesItsTwentyPixelSquareMergedWhereTheyOverlap) {
+TEST(BrightBoxes, EachBrightPixelAboveTheThresholdGivesItsSquareMergedWhereTheyOverlap) {
     using Spots = std::vector<std::pair<size_t, size_t>>;
     const std::pair<Spots, std::vector<CGRect>> cases[] = {
         {{}, {}},
@@ -75,12 +75,10 @@ TEST(BrightBoxes, EachBrightPixelGivesItsTwentyPixelSquareMergedWhereTheyOverlap
         EXPECT_EQ(boxesFor(spots), boxes) << spots.size() << " spots, " << boxes.size() << " boxes expected";
     TestBitmap white;
     white.fill(255, 255, 255);
-    EXPECT_EQ(CameraViewController(NSCoder("test")).findBrightBoxes(white.image(), 255.0),
-              std::vector<CGRect>{CGRectMake(0, 0, 640, 480)});
-}
-
-TEST(BrightBoxes, APixelExactlyAtTheThresholdIsNotBrightAndUnreadableDataYieldsNothing) {
     CameraViewController c{NSCoder("test")};
+    EXPECT_EQ(c.findBrightBoxes(white.image(), 255.0), std::vector<CGRect>{CGRectMake(0, 0, 640, 480)});
+
+    // A pixel exactly at the threshold is not bright, and unreadable data yields nothing.
     TestBitmap bitmap;
     bitmap.set(10, 10, 255, 0, 0); // luminosity 54.1875, exact in single precision
     EXPECT_TRUE(c.findBrightBoxes(bitmap.image(), 72.25).empty()); // threshold 54.1875

@@ -9,7 +9,7 @@
 
 using Options = NSKeyValueObservingOptions;
 
-TEST(Observation, EachOptionDeliversWhatItNames) {
+TEST(Observation, EachOptionDeliversWhatItNamesOnTheThreadThatMadeTheChange) {
     struct Case {
         Options options;
         std::vector<int> seenAtRegistration, seenAfterTwoSets;
@@ -25,9 +25,7 @@ TEST(Observation, EachOptionDeliversWhatItNames) {
         property.set(8); // every set is a change, also to an equal value
         EXPECT_EQ(seen, c.seenAfterTwoSets);
     }
-}
-
-TEST(Observation, ChangesArriveOnTheThreadThatMadeThem) {
+    // Changes arrive on the thread that made them.
     Observable<int> property(0);
     std::thread::id deliveredOn, setter;
     auto token =
