@@ -23,6 +23,7 @@ std::vector<uint64_t> histogramOf(const std::string& ui) {
     return counts;
 }
 
+// `rgb` as the still picture the program is shown.
 std::string writePicture(const std::filesystem::path& folder, const pictures::Bytes& rgb) {
     return pictures::save(folder / "known.png", pictures::encodePng(640, 480, rgb));
 }

@@ -11,7 +11,7 @@
 #include "dispatch/DispatchSemaphore.h"
 #include "support/MainQueue.h"
 
-TEST(SerialQueue, RunsClosuresOneAtATimeInOrderAndDrainsOnDestruction) {
+TEST(SerialQueue, RunsClosuresOneAtATimeInOrderSyncOrNotAndDrainsOnDestruction) {
     std::vector<int> seen;
     std::atomic<int> running{0};
     bool overlapped = false;
@@ -28,9 +28,8 @@ TEST(SerialQueue, RunsClosuresOneAtATimeInOrderAndDrainsOnDestruction) {
     for (int i = 0; i < 200; ++i)
         EXPECT_EQ(seen[size_t(i)], i);
     EXPECT_FALSE(overlapped);
-}
 
-TEST(SerialQueue, SyncFromOtherThreadsWaitsForEarlierWorkAndRunsOnTheQueue) {
+    // sync() from another thread waits for earlier work and runs on the queue.
     DispatchQueue queue("session");
     std::vector<int> order;
     std::thread::id queueThread;

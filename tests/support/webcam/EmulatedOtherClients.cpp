@@ -7,6 +7,7 @@
 #include <sys/sysmacros.h>
 
 #include <csignal>
+#include <tuple>
 #include <vector>
 
 #include "EmulatedHandle.h"
@@ -40,11 +41,15 @@ template <typename Stat> bool nodeStatus(const char* path, int fd, Stat* out) {
 
 // select() as poll() over the same descriptors.
 int selectEmulated(int n, fd_set* read, fd_set* write, fd_set* except, int timeoutMs, bool& emulated) {
+    // Each set, what poll() is asked for it, and what poll() answers that marks a descriptor there.
+    const std::tuple<fd_set*, short, short> sets[] = {{read, POLLIN, POLLIN | POLLERR | POLLHUP},
+                                                      {write, POLLOUT, POLLOUT | POLLERR},
+                                                      {except, POLLPRI, POLLPRI}};
     std::vector<pollfd> fds;
     for (int fd = 0; fd < n; ++fd) {
-        const short events =
-            short((read && FD_ISSET(fd, read) ? POLLIN : 0) | (write && FD_ISSET(fd, write) ? POLLOUT : 0) |
-                  (except && FD_ISSET(fd, except) ? POLLPRI : 0));
+        short events = 0;
+        for (auto [set, asked, answered] : sets)
+            events |= set && FD_ISSET(fd, set) ? asked : 0;
         if (events)
             fds.push_back({fd, events, 0});
     }
@@ -52,19 +57,12 @@ int selectEmulated(int n, fd_set* read, fd_set* write, fd_set* except, int timeo
     if (!emulated || woken < 0)
         return woken;
     int ready = 0;
-    for (fd_set* set : {read, write, except})
+    for (auto [set, asked, answered] : sets) {
         if (set)
             FD_ZERO(set);
-    for (const pollfd& p : fds) {
-        const bool in = read && (p.revents & (POLLIN | POLLERR | POLLHUP)),
-                   out = write && (p.revents & (POLLOUT | POLLERR)), pri = except && (p.revents & POLLPRI);
-        if (in)
-            FD_SET(p.fd, read);
-        if (out)
-            FD_SET(p.fd, write);
-        if (pri)
-            FD_SET(p.fd, except);
-        ready += in + out + pri;
+        for (const pollfd& p : fds)
+            if (set && (p.revents & answered))
+                FD_SET(p.fd, set), ++ready;
     }
     return ready;
 }
