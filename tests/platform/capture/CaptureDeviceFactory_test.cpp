@@ -12,13 +12,11 @@ using namespace capturetest;
 
 TEST(CaptureDeviceFactory, AHotMachineRaisesTheDevicesPressure) {
     TempDirectory dir;
-    std::filesystem::create_directories(dir.path() / "thermal_zone0");
-    auto put = [&](const char* file, const char* text) {
-        std::ofstream(dir.path() / "thermal_zone0" / file) << text;
-    };
-    put("temp", "91000\n");
-    put("trip_point_0_type", "passive\n");
-    put("trip_point_0_temp", "90000\n");
+    const auto zone = dir.path() / "thermal_zone0";
+    std::filesystem::create_directories(zone);
+    std::ofstream(zone / "temp") << "91000\n"; // a degree past its passive trip point
+    std::ofstream(zone / "trip_point_0_type") << "passive\n";
+    std::ofstream(zone / "trip_point_0_temp") << "90000\n";
 
     CaptureDeviceOptions options;
     options.thermalRoot = dir.path().string();

@@ -58,7 +58,7 @@ TEST(VirtualCaptureDeviceLockDeathTest, EveryWriteWithoutTheLockAborts) {
         EXPECT_DEATH(write(), "called without holding the configuration lock");
 }
 
-TEST(VirtualCaptureDeviceThreads, HandlersAndPressureReportsRunOnTheDeviceThread) {
+TEST(VirtualCaptureDeviceThreads, HandlersAndPressureOnTheDeviceThreadAndFramesOnAnotherAcrossRestarts) {
     VirtualCaptureDevice device;
     Recording<std::string> handlers; // the queue each completion handler ran on
     auto handler = [handlers](CMTime syncTime) mutable {
@@ -86,10 +86,8 @@ TEST(VirtualCaptureDeviceThreads, HandlersAndPressureReportsRunOnTheDeviceThread
     ASSERT_TRUE(pressure.waitFor(1));
     EXPECT_EQ(pressure.values().front().level, AVCaptureSystemPressureLevelSerious);
     EXPECT_EQ(pressure.threads().front(), handlers.threads().front());
-}
 
-TEST(VirtualCaptureDeviceFrames, FreshNumberedFramesInTimeOrderFromOneOtherThreadAcrossRestarts) {
-    VirtualCaptureDevice device;
+    // Frames: fresh, numbered, in time order, from one other thread, across restarts.
     FrameRecorder frames;
     ASSERT_TRUE(device.startStreaming(frames.handler(), nullptr));
     ASSERT_TRUE(frames.waitFor(20));
