@@ -23,6 +23,14 @@ uint32_t onStep(uint32_t value, uint32_t low, uint32_t high, uint32_t step) {
     return low + (std::clamp(value, low, high) - low + step / 2) / step * step;
 }
 
+// One of a counted fault's failures used up, if any is left.
+bool take(std::atomic<uint32_t>& left) {
+    for (uint32_t n = left; n > 0;)
+        if (left.compare_exchange_weak(n, n - 1))
+            return true;
+    return false;
+}
+
 } // namespace
 
 int Handle::ioctl(unsigned long request, void* arg) {
@@ -86,7 +94,7 @@ int Handle::ioctl(unsigned long request, void* arg) {
         auto& pix = f.fmt.pix;
         if (f.type != capture)
             return EINVAL;
-        if (set && (node_->busy || !buffers_.empty() || heldElsewhere()))
+        if (set && (node_->busy || !buffers_.empty() || heldElsewhere() || take(node_->busyShort)))
             return EBUSY;
         auto [w, h] = nearestSize(pix.width, pix.height);
         uint32_t fourcc = offers(pix.pixelformat) ? pix.pixelformat : node_->formats[0];
@@ -183,9 +191,8 @@ int Handle::ioctl(unsigned long request, void* arg) {
         if (buffers_.empty())
             return EINVAL;
         // Not enough USB bandwidth, as uvcvideo says when a second camera takes it.
-        for (uint32_t left = node_->bandwidthShort; left > 0;)
-            if (node_->bandwidthShort.compare_exchange_weak(left, left - 1))
-                return ENOSPC;
+        if (take(node_->bandwidthShort))
+            return ENOSPC;
         uint32_t hiccup = 2; // a stall that a restart of the stream cures
         node_->stalled.compare_exchange_strong(hiccup, 0);
         return startStreaming(), 0;

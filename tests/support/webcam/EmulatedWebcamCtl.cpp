@@ -8,6 +8,7 @@
 //   emulated_webcam_ctl DIR replug videoN [videoM]   back with its controls at their defaults,
 //                                                     under another number when given
 //   emulated_webcam_ctl DIR nospace videoN COUNT     the next COUNT STREAMONs fail with ENOSPC
+//   emulated_webcam_ctl DIR busyfor videoN COUNT     the next COUNT S_FMTs fail with EBUSY
 //   emulated_webcam_ctl DIR fail videoN EIO|ENODEV
 //   emulated_webcam_ctl DIR show videoN       one line of key=value, controls as 0xID=value
 //   emulated_webcam_ctl DIR set videoN ID VALUE
@@ -167,8 +168,9 @@ int main(int argc, char** argv) {
             std::rename((dir + "/." + node + ".state").c_str(), (dir + "/." + name + ".state").c_str());
         removeLinks(dir, node);
         s->unplugged = 0, std::ofstream{dir + "/" + name}, makeLinks(dir, name, *s);
-    } else if (command == "nospace" && argc == 5)
-        s->bandwidthShort = uint32_t(std::strtoul(argv[4], nullptr, 10));
+    } else if ((command == "nospace" || command == "busyfor") && argc == 5)
+        (command == "nospace" ? s->bandwidthShort : s->busyShort) =
+            uint32_t(std::strtoul(argv[4], nullptr, 10));
     else if (command == "fail" && argc == 5 &&
              (!std::strcmp(argv[4], "EIO") || !std::strcmp(argv[4], "ENODEV")))
         s->failure = std::strcmp(argv[4], "EIO") ? ENODEV : EIO;

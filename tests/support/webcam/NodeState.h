@@ -81,6 +81,7 @@ struct NodeState {
     std::atomic<uint32_t> unplugged, stalled /* 2: until the next STREAMON */, failure /* errno */, busy,
         denied;
     std::atomic<uint32_t> bandwidthShort; // how many STREAMONs fail with ENOSPC
+    std::atomic<uint32_t> busyShort;      // how many S_FMTs fail with EBUSY, as while another program lets go
     std::atomic<uint32_t> generation;     // bumped by every replug: handles from before stay dead
     // What the streaming program set last.
     std::atomic<uint32_t> fourcc, width, height, numerator, denominator;
