@@ -1,6 +1,7 @@
 // Each filter against a CPU computation of what it should produce.
 #include "PipelineTestSupport.h"
 
+#include <array>
 #include <cmath>
 #include <random>
 
@@ -49,15 +50,13 @@ std::vector<float> cannyMagnitudes(const Image& image, float blurRadius) {
         return out;
     };
     std::vector<float> l(size_t(w * h));
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            l[size_t(y * w + x)] = luminance(image.at(x, y));
+    for (int i = 0; i < w * h; ++i)
+        l[size_t(i)] = luminance(image.at(i % w, i / w));
     std::vector<float> b = blur(blur(l, 1, 0), 0, 1), magnitude(l.size());
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            magnitude[size_t(y * w + x)] = sobel([&](int dx, int dy) {
-                return b[size_t(std::clamp(y + dy, 0, h - 1) * w + std::clamp(x + dx, 0, w - 1))];
-            });
+    for (int i = 0; i < w * h; ++i)
+        magnitude[size_t(i)] = sobel([&, x = i % w, y = i / w](int dx, int dy) {
+            return b[size_t(std::clamp(y + dy, 0, h - 1) * w + std::clamp(x + dx, 0, w - 1))];
+        });
     return magnitude;
 }
 
@@ -126,17 +125,14 @@ TEST_F(OperationsTest, SobelMatchesReferenceIsZeroWhenFlatAndPeaksAcrossAStep) {
 }
 
 TEST_F(OperationsTest, CannyTracesARectangleOnePixelWideAndNothingElse) {
-    // The block well inside a picture whose width is a whole number of the shader's
-    // four-pixel groups, and against both sides of one whose width is not.
-    struct Block {
-        int width, left, right; // the bright block's first/last+1 column
-    };
-    for (Block block : {Block{120, 30, 90}, Block{122, 1, 121}}) {
-        SCOPED_TRACE("width " + std::to_string(block.width));
-        const int left = block.left, right = block.right, top = 20, bottom = 70;
+    // The block (columns left ... right - 1) well inside a picture whose width is a whole
+    // number of the shader's four-pixel groups, and against both sides of one whose is not.
+    for (auto block : {std::array{120, 30, 90}, std::array{122, 1, 121}}) {
+        const int width = block[0], left = block[1], right = block[2], top = 20, bottom = 70;
+        SCOPED_TRACE("width " + std::to_string(width));
         std::mt19937 random(4);
         std::uniform_int_distribution<int> noise(-10, 10);
-        Image input = Image::make(block.width, 90, [&](int x, int y) -> Pixel {
+        Image input = Image::make(width, 90, [&](int x, int y) -> Pixel {
             int v = (x >= left && x < right && y >= top && y < bottom) ? 200 : 40;
             v += noise(random); // weak noise everywhere: must never make an edge on its own
             return {uint8_t(v), uint8_t(v), uint8_t(v), 255};
