@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libsdl2-dev libimgui-dev
   libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri
-  libv4l-dev libcli11-dev libpng-dev libjpeg62-turbo-dev libturbojpeg0-dev libasio-dev
+  libv4l-dev libcli11-dev libpng-dev libjpeg62-turbo-dev libasio-dev
   xvfb xdotool
 )
 # Extra groups: "bench" adds OpenCV (the anchor the benchmarks compare against),

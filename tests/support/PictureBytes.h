@@ -103,6 +103,19 @@ inline Bytes encodeJpeg(int width, int height, const Bytes& samples, const JpegF
     return out;
 }
 
+// `jpeg` with 32 zero bytes before each restart marker, as some webcams pad them: libjpeg
+// warns of the extraneous bytes, and the picture is whole.
+inline Bytes padRestartMarkers(const Bytes& jpeg) {
+    Bytes padded;
+    for (size_t i = 0; i < jpeg.size(); ++i) {
+        // In entropy data a 0xFF is always stuffed (FF 00), so FF D0..D7 is a restart marker.
+        if (jpeg[i] == 0xff && i + 1 < jpeg.size() && jpeg[i + 1] >= 0xd0 && jpeg[i + 1] <= 0xd7)
+            padded.insert(padded.end(), 32, 0x00);
+        padded.push_back(jpeg[i]);
+    }
+    return padded;
+}
+
 inline Bytes rgb(int width, int height) {
     Bytes pixels(size_t(width) * height * 3);
     for (size_t i = 0; i < pixels.size(); ++i)

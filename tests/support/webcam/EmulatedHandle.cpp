@@ -1,7 +1,6 @@
 // An emulated node's streaming: its buffers, the camera's clock and the pictures it sends.
-#include <turbojpeg.h>
-
 #include "EmulatedHandle.h"
+#include "support/PictureBytes.h"
 
 namespace webcam {
 namespace {
@@ -36,37 +35,22 @@ void expandToRgb(uint8_t* picture, size_t pixels) {
     }
 }
 
-// Without its Huffman tables (DHT segments), as many UVC cameras send their frames.
-void stripHuffmanTables(std::vector<uint8_t>& jpeg) {
-    for (size_t at = 2; at + 4 < jpeg.size() && jpeg[at + 1] != 0xda;) {
-        const size_t length = 2 + (size_t(jpeg[at + 2]) << 8 | jpeg[at + 3]);
-        if (jpeg[at + 1] == 0xc4)
-            jpeg.erase(jpeg.begin() + long(at), jpeg.begin() + long(at + length));
-        else
-            at += length;
-    }
-}
-
-std::vector<std::vector<uint8_t>> encodeMjpeg(uint32_t w, uint32_t h, bool bare) {
+// The frames a camera sends in this mode, as JPEG: without Huffman tables (DHT segments)
+// when `bare`, as many UVC cameras send them; with a restart marker after each row of
+// blocks, each after padding, when `padded`.
+std::vector<std::vector<uint8_t>> encodeMjpeg(uint32_t w, uint32_t h, bool bare, bool padded) {
     std::vector<std::vector<uint8_t>> ring;
-    std::vector<uint8_t> yuyv(size_t(w) * h * 2), planes(yuyv.size());
-    uint8_t *y = planes.data(), *u = y + size_t(w) * h, *v = u + size_t(w) * h / 2;
-    const unsigned char* p[3] = {y, u, v};
-    tjhandle tj = tjInitCompress();
+    std::vector<uint8_t> yuyv(size_t(w) * h * 2), ycbcr(size_t(w) * h * 3);
     for (uint32_t phase = 0; phase < mjpegRing; ++phase) {
         paint(yuyv.data(), w, h, phase);
-        for (size_t i = 0; i < size_t(w) * h / 2; ++i)
-            y[2 * i] = yuyv[4 * i], u[i] = yuyv[4 * i + 1], y[2 * i + 1] = yuyv[4 * i + 2],
-                  v[i] = yuyv[4 * i + 3];
-        unsigned char* jpeg = nullptr;
-        unsigned long size = 0;
-        if (tjCompressFromYUVPlanes(tj, p, int(w), nullptr, int(h), TJSAMP_422, &jpeg, &size, 80, 0) == 0)
-            ring.emplace_back(jpeg, jpeg + size);
-        if (bare && !ring.empty())
-            stripHuffmanTables(ring.back());
-        tjFree(jpeg);
+        for (size_t i = 0; i < size_t(w) * h; ++i) // each pixel with its pair's chroma
+            ycbcr[3 * i] = yuyv[2 * i], ycbcr[3 * i + 1] = yuyv[i / 2 * 4 + 1],
+                      ycbcr[3 * i + 2] = yuyv[i / 2 * 4 + 3];
+        const auto jpeg = pictures::encodeJpeg(
+            int(w), int(h), ycbcr,
+            {.input = JCS_YCbCr, .quality = 80, .huffmanTables = !bare, .restartInterval = padded ? 1u : 0u});
+        ring.push_back(padded ? pictures::padRestartMarkers(jpeg) : jpeg);
     }
-    tjDestroy(tj);
     return ring;
 }
 
@@ -138,7 +122,8 @@ void Handle::signal() {
 void Handle::startStreaming() {
     fourcc_ = node_->fourcc, width_ = node_->width, height_ = node_->height;
     if (fourcc_ == V4L2_PIX_FMT_MJPEG && (ringWidth_ != width_ || ringHeight_ != height_))
-        mjpeg_ = encodeMjpeg(width_, height_, node_->bareJpeg), ringWidth_ = width_, ringHeight_ = height_;
+        mjpeg_ = encodeMjpeg(width_, height_, node_->bareJpeg, node_->paddedRestarts), ringWidth_ = width_,
+        ringHeight_ = height_;
     interval_ = std::chrono::nanoseconds(1'000'000'000LL * node_->numerator /
                                          std::max(1u, node_->denominator.load()));
     tick_ = Clock::now() + interval_, sequence_ = 0, streaming_ = true;

@@ -3,7 +3,8 @@
 //   emulated_webcam_ctl DIR create videoN [--metadata] [--formats MJPG[,YUYV]]  (or RGB3; two at most)
 //                     [--no-frame-rate-control] [--slow-default-interval]  (S_FMT falls back to the second)
 //                     [--bus NAME]  (bus info, for a second camera of the same kind)
-//                     [--stepwise] [--damaged] [--bare-jpeg] [--without focus]  (see NodeState.h)
+//                     [--stepwise] [--damaged] [--bare-jpeg] [--padded-restarts] [--without focus]
+//                     (see NodeState.h)
 //   emulated_webcam_ctl DIR unplug|stall|resume|hiccup|busy|idle|deny|allow videoN
 //   emulated_webcam_ctl DIR replug videoN [videoM]   back with its controls at their defaults,
 //                                                     under another number when given
@@ -95,8 +96,12 @@ int create(const std::string& dir, const std::string& node, int argc, char** arg
             s->defaultInterval = 1;
         else if (option == "--bus" && i + 1 < argc)
             std::snprintf(s->bus, sizeof s->bus, "%s", argv[++i]);
-        else if (option == "--stepwise" || option == "--damaged" || option == "--bare-jpeg")
-            (option == "--stepwise" ? s->stepwise : option == "--damaged" ? s->damaged : s->bareJpeg) = 1;
+        else if (option == "--stepwise" || option == "--damaged" || option == "--bare-jpeg" ||
+                 option == "--padded-restarts")
+            (option == "--stepwise"    ? s->stepwise
+             : option == "--damaged"   ? s->damaged
+             : option == "--bare-jpeg" ? s->bareJpeg
+                                       : s->paddedRestarts) = 1;
         else
             return usage();
     }

@@ -72,6 +72,7 @@ struct NodeState {
     uint32_t stepwise;         // sizes in steps, intervals not 1/N
     uint32_t damaged;          // of every four frames three break: ERROR flag, no bytes, cut short
     uint32_t bareJpeg;         // MJPEG without Huffman tables, as many UVC cameras send it
+    uint32_t paddedRestarts;   // MJPEG with padding before its restart markers, as some send it
     uint32_t absent;           // bit i: controls[i] is not there
     uint32_t frameRateControl; // V4L2_CAP_TIMEPERFRAME
     uint32_t defaultInterval;  // the interval S_FMT falls back to: 0 the fastest, 1 the next

@@ -92,15 +92,8 @@ TEST(CameraFrameDecoder, EveryModeCoversTheFrameCroppedToTheCentre) {
 // good frame.
 TEST(CameraFrameDecoder, CamerasMjpegQuirksDecodeWholeAndDamagedFramesAreRefused) {
     const Bytes jpeg = pictures::encodeJpeg(1280, 720, cells(1280, 720), {.restartInterval = 1});
-    Bytes padded;
-    int markers = 0;
-    for (size_t i = 0; i < jpeg.size(); ++i) {
-        // In entropy data a 0xFF is always stuffed (FF 00), so FF D0..D7 is a restart marker.
-        if (jpeg[i] == 0xff && i + 1 < jpeg.size() && jpeg[i + 1] >= 0xd0 && jpeg[i + 1] <= 0xd7)
-            padded.insert(padded.end(), 32, 0x00), ++markers;
-        padded.push_back(jpeg[i]);
-    }
-    ASSERT_GT(markers, 10);
+    const Bytes padded = pictures::padRestartMarkers(jpeg);
+    ASSERT_GT(padded.size(), jpeg.size() + 10 * 32) << "too few restart markers";
     Bytes whole(640 * 480 * 4), decoded(640 * 480 * 4);
     std::string reason;
     CameraFrameDecoder decoder, fresh;
