@@ -14,26 +14,9 @@ bool BitmapLayout::fits(size_t length) const {
     return (height - 1) * bytesPerRow + rowSpan <= length;
 }
 
-namespace {
-// Eight pixels at a time: two SSE registers on a baseline x86-64 or arm64 build, one AVX2
-// register where the processor has it (the x86-64 build carries both and picks one at
-// load time). Each lane still computes exactly pixelLuminosity().
-typedef int32_t Int8 __attribute__((vector_size(32)));
-typedef float Float8 __attribute__((vector_size(32)));
-
-// The luminosities of eight consecutive four-byte pixels, returned through a reference: a
-// vector returned by value would travel differently in each build of a scan.
-__attribute__((always_inline)) inline void luminosity8(const uint8_t* pixels, Float8& value) {
-    Int8 words;
-    std::memcpy(&words, pixels, sizeof words); // red is the low byte
-    Float8 r = __builtin_convertvector(words & 0xff, Float8);
-    Float8 g = __builtin_convertvector((words >> 8) & 0xff, Float8);
-    Float8 b = __builtin_convertvector((words >> 16) & 0xff, Float8);
-    Float8 sum = r * 0.2125f + g * 0.7154f;
-    value = sum + b * 0.0721f;
-}
-
-} // namespace
+using luminosity_detail::Float8;
+using luminosity_detail::Int8;
+using luminosity_detail::luminosity8;
 
 FERNHOLD_WIDEST_VECTORS
 float maxLuminosityOfRows(const uint8_t* bytes, const BitmapLayout& layout, size_t firstRow, size_t endRow) {

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 namespace {
-using luminosity_detail::Float4;
-using luminosity_detail::Int4;
+using luminosity_detail::Float8;
+using luminosity_detail::Int8;
 
 inline size_t lumaBin(float luminosity) {
     return size_t(luminosity); // 0.0 ... 255.0: the whole part is the bin
@@ -35,17 +35,13 @@ struct SplitCounts {
 namespace {
 FERNHOLD_WIDEST_VECTORS
 void binRow(const uint8_t* rowBytes, size_t grouped, uint32_t* bins, uint64_t& high, uint64_t& low) {
-    typedef int32_t Int8 __attribute__((vector_size(32)));
-    typedef float Float8 __attribute__((vector_size(32)));
     typedef uint8_t Bytes32 __attribute__((vector_size(32)));
     Int8 highLanes{}, lowLanes{};
     for (size_t column = 0; column < grouped; column += 8) {
+        Float8 luminosity;
+        luminosity_detail::luminosity8(rowBytes + column * 4, luminosity);
         Int8 words;
         std::memcpy(&words, rowBytes + column * 4, sizeof words);
-        const Int8 r = words & 0xff, g = (words >> 8) & 0xff, b = (words >> 16) & 0xff;
-        Float8 sum =
-            __builtin_convertvector(r, Float8) * 0.2125f + __builtin_convertvector(g, Float8) * 0.7154f;
-        Float8 luminosity = sum + __builtin_convertvector(b, Float8) * 0.0721f;
         // Whole 32-bit bins: narrowing them in the register would cost more than the
         // wider store.
         Int8 bin = __builtin_convertvector(luminosity, Int8);
