@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "host/screen/ViewPainters.h"
 #include "ui/UIPlotView.h"
 #include "ui/UISwitchAndStepper.h"
 
@@ -13,25 +14,18 @@ namespace host {
 namespace {
 
 constexpr float titlePoints = 13, captionPoints = 11;
-constexpr ImU32 white = IM_COL32(255, 255, 255, 255), shadow = IM_COL32(0, 0, 0, 160);
-constexpr ImU32 panel = IM_COL32(0, 0, 0, 120), tint = IM_COL32(10, 132, 255, 255);
+constexpr ImU32 panel = colour(0, 0, 0, 120);
 
-ImVec2 point(double x, double y) {
-    return ImVec2(static_cast<float>(x), static_cast<float>(y));
-}
-
-ImU32 colour(const UIColor& c, double alpha) {
+ImU32 colourOf(const UIColor& c, double alpha) {
     auto byte = [](double v) { return static_cast<int>(std::clamp(v, 0.0, 1.0) * 255 + 0.5); };
     return IM_COL32(byte(c.red), byte(c.green), byte(c.blue), byte(c.alpha * alpha));
 }
 
 void centredText(ImDrawList& list, float size, CGRect f, const std::string& text) {
-    ImFont* font = ImGui::GetFont();
-    const ImVec2 extent = font->CalcTextSizeA(size, 1e9f, 0, text.c_str(), text.c_str() + text.size());
-    const ImVec2 at =
-        point(f.origin.x + (f.size.width - extent.x) / 2, f.origin.y + (f.size.height - extent.y) / 2);
-    list.AddText(font, size, ImVec2(at.x + 1, at.y + 1), shadow, text.c_str(), text.c_str() + text.size());
-    list.AddText(font, size, at, white, text.c_str(), text.c_str() + text.size());
+    const ImVec2 extent = textSize(size, text);
+    drawText(list, size,
+             point(f.origin.x + (f.size.width - extent.x) / 2, f.origin.y + (f.size.height - extent.y) / 2),
+             white, text, nullptr);
 }
 
 void drawPlot(ImDrawList& list, const UIPlotView& plot, CGRect f) {
@@ -40,7 +34,7 @@ void drawPlot(ImDrawList& list, const UIPlotView& plot, CGRect f) {
     const auto& density = plot.density();
     if (density.columns && density.rows) {
         const double w = f.size.width / double(density.columns), h = f.size.height / double(density.rows);
-        const ImU32 base = colour(density.color, 1.0);
+        const ImU32 base = colourOf(density.color, 1.0);
         for (size_t row = 0; row < density.rows; ++row)
             for (size_t column = 0; column < density.columns; ++column) {
                 const float value = density.at(column, row);
@@ -55,7 +49,7 @@ void drawPlot(ImDrawList& list, const UIPlotView& plot, CGRect f) {
         if (bars.heights.empty())
             continue;
         const double w = f.size.width / double(bars.heights.size());
-        const ImU32 fill = colour(bars.color, 1.0);
+        const ImU32 fill = colourOf(bars.color, 1.0);
         for (size_t i = 0; i < bars.heights.size(); ++i) {
             const double height = std::clamp(double(bars.heights[i]), 0.0, 1.0) * f.size.height;
             if (height > 0)

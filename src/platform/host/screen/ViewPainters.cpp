@@ -11,7 +11,6 @@ namespace host {
 namespace {
 constexpr float labelPoints = 15, titlePoints = 13;
 constexpr ImU32 shadow = colour(0, 0, 0, 160);
-constexpr ImU32 tint = colour(10, 132, 255); // the controls' accent blue
 } // namespace
 
 void drawText(ImDrawList& list, float size, ImVec2 at, ImU32 colour, const std::string& text,

@@ -19,6 +19,7 @@ constexpr ImU32 colour(int r, int g, int b, int a = 255) {
     return IM_COL32(r, g, b, a);
 }
 constexpr ImU32 white = colour(255, 255, 255), black = colour(0, 0, 0);
+constexpr ImU32 tint = colour(10, 132, 255); // the controls' accent blue
 
 inline ImVec2 point(double x, double y) {
     return ImVec2(static_cast<float>(x), static_cast<float>(y));
