@@ -56,6 +56,20 @@ void binRow(const uint8_t* rowBytes, size_t grouped, uint32_t* bins, uint64_t& h
         low += uint32_t(lowLanes[lane]);
     }
 }
+
+// The luma bin of every pixel of row `row`, and its clip counts.
+void binWholeRow(const uint8_t* bytes, const BitmapLayout& layout, size_t row, uint32_t* bins, uint64_t& high,
+                 uint64_t& low) {
+    const uint8_t* rowBytes = bytes + row * layout.bytesPerRow;
+    const size_t grouped = layout.vectorColumns(row);
+    binRow(rowBytes, grouped, bins, high, low);
+    for (size_t column = grouped; column < layout.width; ++column) {
+        const uint8_t* pixel = rowBytes + column * layout.bytesPerPixel;
+        bins[column] = uint32_t(lumaBin(pixelLuminosity(pixel)));
+        high += clipsHigh(pixel);
+        low += clipsLow(pixel);
+    }
+}
 } // namespace
 
 void accumulateHistogram(const uint8_t* bytes, const BitmapLayout& layout, bool colour,
@@ -65,14 +79,7 @@ void accumulateHistogram(const uint8_t* bytes, const BitmapLayout& layout, bool 
     std::vector<uint32_t> bins(layout.width);
     for (size_t row = 0; row < layout.height; ++row) {
         const uint8_t* rowBytes = bytes + row * layout.bytesPerRow;
-        const size_t grouped = layout.vectorColumns(row);
-        binRow(rowBytes, grouped, bins.data(), high, low);
-        for (size_t column = grouped; column < layout.width; ++column) {
-            const uint8_t* pixel = rowBytes + column * layout.bytesPerPixel;
-            bins[column] = uint32_t(lumaBin(pixelLuminosity(pixel)));
-            high += clipsHigh(pixel);
-            low += clipsLow(pixel);
-        }
+        binWholeRow(bytes, layout, row, bins.data(), high, low);
         size_t column = 0;
         for (; column + 4 <= layout.width; column += 4) {
             ++luma.tables[0][bins[column]];
@@ -115,11 +122,7 @@ Waveform measureWaveform(const uint8_t* bytes, const BitmapLayout& layout, size_
     std::vector<uint32_t> bins(layout.width);
     uint64_t unusedHigh = 0, unusedLow = 0;
     for (size_t row = 0; row < layout.height; ++row) {
-        const uint8_t* rowBytes = bytes + row * layout.bytesPerRow;
-        const size_t grouped = layout.vectorColumns(row);
-        binRow(rowBytes, grouped, bins.data(), unusedHigh, unusedLow);
-        for (size_t column = grouped; column < layout.width; ++column)
-            bins[column] = uint32_t(lumaBin(pixelLuminosity(rowBytes + column * layout.bytesPerPixel)));
+        binWholeRow(bytes, layout, row, bins.data(), unusedHigh, unusedLow);
         for (size_t column = 0; column < layout.width; ++column)
             ++counts[start[column] + bins[column]];
     }
