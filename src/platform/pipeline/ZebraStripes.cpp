@@ -3,19 +3,20 @@
 
 namespace {
 // The luminosity is taken from the 8-bit values the camera delivered (the texture's
-// normalised values brought back to whole numbers), so the level compares like the
-// luminosity meter's reading.
+// normalised values brought back to whole numbers), red and green added first, so the
+// level compares like the luminosity meter's reading.
 const char* const zebraFragmentShader = R"(#version 300 es
 precision highp float;
 precision highp int;
 uniform sampler2D inputImageTexture;
 uniform float level;
 out vec4 fragColor;
+const vec3 weights = )" FERNHOLD_LUMINANCE_WEIGHTS R"(;
 void main() {
     ivec2 p = ivec2(gl_FragCoord.xy);
     vec4 colour = texelFetch(inputImageTexture, p, 0);
     vec3 rgb = floor(colour.rgb * 255.0 + 0.5);
-    float luminosity = (0.2125 * rgb.r + 0.7154 * rgb.g) + 0.0721 * rgb.b;
+    float luminosity = (weights.r * rgb.r + weights.g * rgb.g) + weights.b * rgb.b;
     bool stripe = ((p.x + p.y) / 4) % 2 == 0;
     fragColor = luminosity >= level && stripe ? vec4(0.0, 0.0, 0.0, 1.0) : colour;
 }
