@@ -101,7 +101,7 @@ void runGraph(benchmark::State& state,
     }
     camera->stopCapture();
     CameraStatistics statistics = camera->statistics();
-    if (statistics.droppedGpuBusy != 0 || view->latestFrame().sequence != uint64_t(state.iterations()))
+    if (statistics.droppedGpuBusy != 0 || view->presentedFrame().sequence != uint64_t(state.iterations()))
         state.SkipWithError("not every frame reached the view");
     state.counters["fps"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
 }

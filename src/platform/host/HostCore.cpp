@@ -88,16 +88,15 @@ void HostCore::sceneDidLoad(const std::shared_ptr<UIWindow>& window) {
     renderView_ = window_ ? findRenderView(*window_) : nullptr;
     if (!renderView_)
         return;
+    // The frame counter and the grab of photos and captures are the host's sinks; the
+    // screen's composer adds its own.
     std::weak_ptr<HostCore> weak = weak_from_this();
-    std::weak_ptr<FrameCounter> frames = frames_;
-    RenderView* renderView = renderView_;
-    renderView_->setFrameObserver([weak, frames, renderView](uint64_t) {
-        // The render view calls this from its own frame hand-over, so it is alive.
-        if (auto counter = frames.lock())
-            counter->frameArrived(renderView->latestFrame().captureTime);
+    frames_->setArrivalHandler([weak] {
         if (auto self = weak.lock())
             self->frameArrived();
     });
+    renderView_->addSink(frames_);
+    grab_ = FrameGrab::attach(*renderView_);
 }
 
 int HostCore::runMainLoop() {
@@ -148,6 +147,9 @@ void HostCore::startServices() {
             [device = configuration_.device]() -> std::string {
                 auto opened = device->get();
                 return opened ? opened->statisticsNote() : std::string();
+            },
+            [renderView = renderView_]() -> uint64_t {
+                return renderView ? renderView->readBackCount() : 0;
             });
         statistics_->start();
     }
@@ -214,6 +216,8 @@ int HostCore::shutDown() {
 bool HostCore::settled() const {
     if (player_ && !player_->finished())
         return false;
+    if (photosBeingWritten_.load() > 0)
+        return false; // a photo taken just before quitting is written whole
     auto device = configuration_.device->get();
     return !device || !device->isStreaming();
 }

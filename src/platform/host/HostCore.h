@@ -5,8 +5,9 @@
 //
 // Threads: the main thread runs the main loop, every UI change and the composition; the
 // script player has its own thread and hands each UI action to the main queue with
-// sync(), exactly where a person's touch would arrive; the render view reports frames
-// on the GPU queue, which only counts them and wakes the main loop.
+// sync(), exactly where a person's touch would arrive; the render view hands frames to the
+// host's sinks on the GPU queue: the counter counts them and wakes the main loop, the grab
+// reads one back for a photo or a capture, which the photo queue then writes.
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -15,6 +16,7 @@
 #include <string>
 
 #include "capture/AVCaptureDevice.h"
+#include "dispatch/DispatchQueue.h"
 #include "host/CommandLine.h"
 #include "host/SignalWatcher.h"
 #include "host/photos/PhotoLibrary.h"
@@ -24,6 +26,7 @@
 #include "host/script/TouchSynthesis.h"
 #include "host/statistics/FrameCounter.h"
 #include "host/statistics/FrameStatistics.h"
+#include "pipeline/FrameGrab.h"
 #include "pipeline/Operations.h"
 #include "ui/UIApplication.h"
 
@@ -100,8 +103,8 @@ class HostCore : public UIApplicationHost,
     void sendGesture(std::vector<UIEvent> events);
     // Main thread: the one clock for every touch's timestamp.
     TouchClock& touchClock() { return touchClock_; }
-    // Main thread: a photo of the processed picture as shown now, written before this
-    // returns; its path (or why it could not be written) goes to standard error and, in
+    // Main thread: a photo of the processed picture as shown now, written on the photo
+    // queue; its path (or why it could not be written) goes to standard error and, in
     // short, to showNotice.
     void shutter();
     // Main thread: a short line for the person at the screen (a photo saved or not).
@@ -129,8 +132,11 @@ class HostCore : public UIApplicationHost,
     void failed(const std::string& line);
     void connectShutterButton();
     void photo();
-    // Any thread: writes the frame as a photo and reports it; returns the notice line.
-    std::string savePhoto(const RenderView::Frame& frame);
+    // Any thread: reads the frame shown now back and writes it as a photo on the photo
+    // queue; `done` gets the notice line there (at once when nothing has been shown yet).
+    void takePhoto(std::function<void(const std::string& notice)> done);
+    // Any thread: the pixels of the frame shown now, or nothing before the first frame.
+    std::optional<FramePixels> grabShownFrame();
 
     HostConfiguration configuration_;
     std::shared_ptr<UIWindow> window_;
@@ -139,6 +145,9 @@ class HostCore : public UIApplicationHost,
     std::shared_ptr<StatisticsReporter> statistics_;
     std::unique_ptr<ScriptPlayer> player_;
     std::unique_ptr<PhotoLibrary> photos_;
+    std::shared_ptr<FrameGrab> grab_;
+    DispatchQueue photoQueue_{"photos"};
+    std::atomic<int> photosBeingWritten_{0};
     std::unique_ptr<SignalWatcher> signals_;
     TouchClock touchClock_;
     std::atomic<bool> quitRequested_{false};

@@ -164,17 +164,20 @@ std::shared_ptr<UIApplicationHost> makeCommandLineHost(int argc, char** argv, in
         return nullptr;
     chooseDefaultCamera(configuration.options);
     installDeviceFactory(configuration);
-    if (!initializeGpu(exitStatus))
-        return nullptr;
 
     exitStatus = 0;
+    // A window makes the image graph's context itself, sharing its own (see WindowHost).
     if (!options.headless && hasDisplay()) {
         NSError windowError;
         if (auto window = WindowHost::create(configuration, &windowError))
             return window;
-        foundation::logError("fernhold: no window (" + windowError.localizedDescription() +
-                             "); running headless");
+        // Without a GPU context there is no headless run either: that is said below.
+        if (windowError.domain() != "GPUContext")
+            foundation::logError("fernhold: no window (" + windowError.localizedDescription() +
+                                 "); running headless");
     }
+    if (!initializeGpu(exitStatus))
+        return nullptr;
     return std::make_shared<HeadlessHost>(std::move(configuration));
 }
 

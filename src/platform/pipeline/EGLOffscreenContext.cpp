@@ -100,7 +100,8 @@ std::vector<EGLDisplay> candidateDisplays() {
 
 // Makes a context current on `display`; on failure returns the step that failed, with
 // nothing left behind but the initialised display (which other contexts may share).
-const char* makeContext(EGLDisplay display, EGLContext& madeContext, EGLSurface& madeSurface) {
+const char* makeContext(EGLDisplay display, EGLContext shared, EGLContext& madeContext,
+                        EGLSurface& madeSurface) {
     EGLint major = 0, minor = 0;
     if (!eglInitialize(display, &major, &minor))
         return "eglInitialize";
@@ -128,7 +129,7 @@ const char* makeContext(EGLDisplay display, EGLContext& madeContext, EGLSurface&
     if (configs < 1)
         return "eglChooseConfig (no config renders OpenGL ES 3)";
     const EGLint contextAttributes[] = {EGL_CONTEXT_MAJOR_VERSION, 3, EGL_CONTEXT_MINOR_VERSION, 0, EGL_NONE};
-    EGLContext context = eglCreateContext(display, config, EGL_NO_CONTEXT, contextAttributes);
+    EGLContext context = eglCreateContext(display, config, shared, contextAttributes);
     if (context == EGL_NO_CONTEXT)
         return "eglCreateContext";
     EGLSurface surface = EGL_NO_SURFACE;
@@ -155,13 +156,26 @@ const char* makeContext(EGLDisplay display, EGLContext& madeContext, EGLSurface&
 
 EGLOffscreenContext::EGLOffscreenContext() : egl_(std::make_unique<Egl>()) {}
 
-std::unique_ptr<EGLOffscreenContext> EGLOffscreenContext::create(const char* errorDomain, NSError* error) {
+EGLShareGroup EGLShareGroup::current() {
+    EGLDisplay display = eglGetCurrentDisplay();
+    EGLContext context = eglGetCurrentContext();
+    if (display == EGL_NO_DISPLAY || context == EGL_NO_CONTEXT)
+        return {};
+    return {display, context};
+}
+
+std::unique_ptr<EGLOffscreenContext> EGLOffscreenContext::create(const char* errorDomain, NSError* error,
+                                                                 EGLShareGroup shareWith) {
     std::unique_ptr<EGLOffscreenContext> result(new EGLOffscreenContext());
     const char* failedStep = "eglGetDisplay";
     EGLint code = EGL_BAD_DISPLAY;
-    for (EGLDisplay display : candidateDisplays()) {
+    const std::vector<EGLDisplay> displays =
+        shareWith ? std::vector<EGLDisplay>{static_cast<EGLDisplay>(shareWith.display)} : candidateDisplays();
+    for (EGLDisplay display : displays) {
         Egl& egl = *result->egl_;
-        failedStep = makeContext(display, egl.context, egl.surface);
+        failedStep =
+            makeContext(display, shareWith ? static_cast<EGLContext>(shareWith.context) : EGL_NO_CONTEXT,
+                        egl.context, egl.surface);
         if (!failedStep) {
             egl.display = display;
             return result;
@@ -192,4 +206,8 @@ EGLOffscreenContext::~EGLOffscreenContext() {
 
 void EGLOffscreenContext::makeCurrent() {
     eglMakeCurrent(egl_->display, egl_->surface, egl_->surface, egl_->context);
+}
+
+EGLShareGroup EGLOffscreenContext::shareGroup() const {
+    return {egl_->display, egl_->context};
 }

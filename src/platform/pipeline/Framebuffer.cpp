@@ -16,6 +16,8 @@ struct CachedFramebuffer {
     int width, height;
     Framebuffer::Format format;
     GLuint texture, fbo;
+    // Set by another context that sampled the texture last; waited for before reuse.
+    std::shared_ptr<GPUFence> released;
 };
 // GPU queue only. Never destroyed, like the GPU queue itself: framebuffers released
 // while statics are destroyed still come back here.
@@ -30,6 +32,8 @@ void recycle(CachedFramebuffer entry) {
         entries.push_back(entry);
         return;
     }
+    if (entry.released)
+        entry.released->waitOnCurrentContext();
     glDeleteFramebuffers(1, &entry.fbo);
     glDeleteTextures(1, &entry.texture);
 }
@@ -44,8 +48,10 @@ FramebufferRef Framebuffer::make(int width, int height, Format format) {
         return e.width == width && e.height == height && e.format == format;
     });
     if (found != entries.end()) {
-        CachedFramebuffer entry = *found;
+        CachedFramebuffer entry = std::move(*found);
         entries.erase(found);
+        if (entry.released)
+            entry.released->waitOnCurrentContext();
         return FramebufferRef(new Framebuffer(width, height, format, entry.texture, entry.fbo));
     }
     GLuint texture = 0, fbo = 0;
@@ -70,12 +76,12 @@ FramebufferRef Framebuffer::make(int width, int height, Format format) {
 }
 
 Framebuffer::~Framebuffer() {
-    CachedFramebuffer entry{width_, height_, format_, texture_, fbo_};
+    CachedFramebuffer entry{width_, height_, format_, texture_, fbo_, std::move(releaseFence_)};
     GPUContext& context = GPUContext::shared();
     if (context.isCurrentQueue())
         recycle(entry);
     else
-        context.runAsync([entry] { recycle(entry); });
+        context.runAsync([entry = std::move(entry)] { recycle(entry); });
 }
 
 void Framebuffer::activate() const {
@@ -106,4 +112,9 @@ void Framebuffer::read(std::vector<uint8_t>& out) const {
     glBindFramebuffer(GL_FRAMEBUFFER, fbo_);
     glReadPixels(0, 0, width_, height_, GL_RGBA, GL_UNSIGNED_BYTE, out.data());
     checkGLError("Framebuffer::read");
+}
+
+void Framebuffer::setReleaseFence(std::shared_ptr<GPUFence> fence) {
+    std::lock_guard lock(releaseMutex_);
+    releaseFence_ = std::move(fence);
 }

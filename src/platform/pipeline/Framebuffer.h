@@ -3,15 +3,18 @@
 // the texture is the first row in memory of the picture it holds (its top), so uploading
 // and reading back keep memory order without flipping.
 //
-// Threads: made and used on the GPU queue. The last reference may be dropped anywhere;
-// the GL objects then go back to the GPU queue, into a small cache of same-sized
-// framebuffers that the next make() reuses.
+// Threads: made and used on the GPU queue; contexts that share the GPU queue's may sample
+// the texture (see GPUFence.h). The last reference may be dropped anywhere; the GL objects
+// then go back to the GPU queue, into a small cache of same-sized framebuffers that the
+// next make() reuses, once the last reader's fence has passed.
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
+#include "pipeline/GPUFence.h"
 #include "pipeline/ImagePipeline.h"
 
 class Framebuffer {
@@ -46,10 +49,16 @@ class Framebuffer {
     // `out` (resized) so callers can reuse a buffer.
     void read(std::vector<uint8_t>& out) const;
 
+    // Any thread with a context of the share group, after its last command that samples
+    // the texture: the GPU queue draws into it again only after `fence`.
+    void setReleaseFence(std::shared_ptr<GPUFence> fence);
+
   private:
     Framebuffer(int width, int height, Format format, unsigned texture, unsigned fbo);
     int width_, height_;
     Format format_;
     unsigned texture_, fbo_;
     std::chrono::steady_clock::time_point captureTime_{};
+    std::mutex releaseMutex_;
+    std::shared_ptr<GPUFence> releaseFence_;
 };

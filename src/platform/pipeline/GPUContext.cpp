@@ -47,7 +47,7 @@ GPUContext::~GPUContext() {
     // released, and the queue joins its thread here.
 }
 
-bool GPUContext::initialize(NSError* error) {
+bool GPUContext::initialize(NSError* error, EGLShareGroup shareWith) {
     if (sharedContext.load())
         return true;
     std::lock_guard lock(initializeMutex);
@@ -56,7 +56,16 @@ bool GPUContext::initialize(NSError* error) {
     std::unique_ptr<GPUContext> context(new GPUContext());
     bool ready = false;
     NSError failure;
-    context->queue_->sync([&] { ready = context->setUp(&failure); });
+    context->queue_->sync([&] {
+        ready = shareWith && context->setUp(&failure, shareWith);
+        if (!ready) {
+            if (shareWith)
+                foundation::logError("gpu: cannot share the window's context (" +
+                                     failure.localizedDescription() +
+                                     "); its pictures are copied through the CPU");
+            ready = context->setUp(&failure, {});
+        }
+    });
     if (!ready) {
         // A caller that takes the error reports it in its own words; say it once only.
         if (error)
@@ -82,12 +91,14 @@ GPUContext& GPUContext::shared() {
     return *sharedContext.load();
 }
 
-bool GPUContext::setUp(NSError* error) {
+bool GPUContext::setUp(NSError* error, EGLShareGroup shareWith) {
     // Windowless: it keeps us away from the window system's connection, which the host
-    // uses from the main thread.
-    egl_ = EGLOffscreenContext::create("GPUContext", error);
+    // uses from the main thread. Sharing with the window's context puts it on the window's
+    // display, still without a surface of its own.
+    egl_ = EGLOffscreenContext::create("GPUContext", error, shareWith);
     if (!egl_)
         return false;
+    sharedWith_ = shareWith.context;
 
     auto text = [](GLenum name) {
         const GLubyte* value = glGetString(name);
@@ -112,6 +123,14 @@ void GPUContext::runSync(const std::function<void()>& work) {
 
 void GPUContext::runAsync(std::function<void()> work) {
     queue_->async(std::move(work));
+}
+
+void GPUContext::runAfter(std::chrono::steady_clock::duration delay, std::function<void()> work) {
+    queue_->asyncAfter(delay, std::move(work));
+}
+
+EGLShareGroup GPUContext::shareGroup() const {
+    return egl_ ? egl_->shareGroup() : EGLShareGroup{};
 }
 
 bool GPUContext::isCurrentQueue() const {

@@ -1,26 +1,31 @@
 #pragma once
 // The shared processing context: one serial queue, "gpu", whose thread holds an OpenGL ES
 // 3.0 context. Every GL call of the image graph runs on that queue, so the graph needs no
-// GL locking and no sharing between contexts; results reach the CPU by reading back.
+// GL locking. The screen's context (the window's, or the headless host's) shares its
+// objects, so the screen draws the graph's output textures where they are, waiting on a
+// fence; pixels reach the CPU only for sinks that ask (see FrameSink.h).
 //
 // The context renders only into framebuffer objects, so it needs no window (see
 // EGLOffscreenContext for the displays it tries).
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "dispatch/DispatchQueue.h"
 #include "foundation/NSError.h"
+#include "pipeline/EGLOffscreenContext.h"
 
 class ShaderProgram;
-class EGLOffscreenContext;
 
 class GPUContext {
   public:
     // Creates the shared context once; later calls return the first call's success.
     // On failure fills `error` (domain "GPUContext", code = the EGL error), or logs the
     // reason when `error` is null, and returns false; a later call tries again.
-    static bool initialize(NSError* error);
+    // With `shareWith` (the window's context), the context is made on that display sharing
+    // its objects; where that fails it is made on its own, and sharedWith() says so.
+    static bool initialize(NSError* error, EGLShareGroup shareWith = {});
     // The shared context, initialising it when needed. Aborts with a message when no
     // context can be made: callers that can cope check initialize() first.
     static GPUContext& shared();
@@ -28,7 +33,13 @@ class GPUContext {
     // Runs `work` on the GPU queue and waits for it; runs it at once when already there.
     void runSync(const std::function<void()>& work);
     void runAsync(std::function<void()> work);
+    void runAfter(std::chrono::steady_clock::duration delay, std::function<void()> work);
     bool isCurrentQueue() const;
+
+    // This context, for another (the headless screen's) to share its objects.
+    EGLShareGroup shareGroup() const;
+    // Whether this context shares the objects of `context` (an EGLContext).
+    bool sharesWith(void* context) const { return context && context == sharedWith_; }
 
     // "OpenGL ES 3.2 Mesa ... (llvmpipe ...)" and the like, for diagnostics.
     const std::string& description() const { return description_; }
@@ -45,7 +56,8 @@ class GPUContext {
 
   private:
     GPUContext();
-    bool setUp(NSError* error); // on the GPU queue
+    bool setUp(NSError* error, EGLShareGroup shareWith); // on the GPU queue
+    void* sharedWith_ = nullptr;
     std::unique_ptr<DispatchQueue> queue_;
     std::unique_ptr<EGLOffscreenContext> egl_;
     std::string description_;

@@ -11,6 +11,7 @@
 #include "capture/AVCaptureDevice.h"
 #include "foundation/NSError.h"
 #include "media/CMSampleBuffer.h"
+#include "pipeline/FrameSink.h"
 #include "pipeline/ImagePipeline.h"
 #include "ui/UIView.h"
 
@@ -198,8 +199,8 @@ class LineGenerator : public ImageSource {
 
 // ---- Render view --------------------------------------------------------------------
 
-// Shows the image at its one input. Keeps the last frame it received as RGBA pixels
-// (first row in memory first) that the host presents or captures.
+// Shows the image at its one input: hands each frame to its sinks (see FrameSink.h) as a
+// GPU picture, and reads the pixels back once per frame only when a sink asks for them.
 class RenderView : public UIView, public ImageConsumer {
   public:
     RenderView();
@@ -211,16 +212,18 @@ class RenderView : public UIView, public ImageConsumer {
     // frame until the new graph delivers.
     void reset();
 
-    struct Frame {
-        int width = 0, height = 0;
-        std::shared_ptr<const std::vector<uint8_t>> rgba;
-        uint64_t sequence = 0; // counts frames presented, from 1
-        // When its camera frame reached the camera source (see Framebuffer::captureTime).
-        std::chrono::steady_clock::time_point captureTime{};
-    };
-    Frame latestFrame() const;
-    // Called on the GPU queue after each new frame (the host wakes its main loop).
-    void setFrameObserver(std::function<void(uint64_t sequence)> observer);
+    // Any thread. The view holds `sink` weakly: it stops getting frames when its owner drops
+    // it, or when removed. It gets the frame shown now at once (on the GPU queue).
+    void addSink(const std::shared_ptr<FrameSink>& sink);
+    void removeSink(const FrameSink* sink);
+    // Any thread: a sink now wants pixels between frames (a photo was asked for). The frame
+    // shown now is read back for it, without waiting for the next frame.
+    void sinkNeedsChanged();
+
+    // Any thread: the frame shown now (sequence 0 before the first).
+    PresentedFrame presentedFrame() const;
+    // Any thread: how many frames have been read back since the view was made.
+    uint64_t readBackCount() const;
 
     const char* className() const override { return "RenderView"; }
 

@@ -1,50 +1,167 @@
+#include <algorithm>
+#include <mutex>
+
+#include "pipeline/FrameReadback.h"
 #include "pipeline/Framebuffer.h"
+#include "pipeline/GPUContext.h"
 #include "pipeline/Operations.h"
 
+namespace {
+// A read not done at the next frame is looked at again after this, then after twice as
+// long each time, so a last frame (a photo of a stopped camera) still arrives promptly.
+constexpr auto firstCollectDelay = std::chrono::milliseconds(2);
+constexpr auto longestCollectDelay = std::chrono::milliseconds(64);
+} // namespace
+
 struct RenderView::Impl {
+    ~Impl() {
+        // The read-back's buffers belong to the GPU queue's context.
+        if (!readback || !readback->holdsBuffers() || GPUContext::shared().isCurrentQueue())
+            return;
+        GPUContext::shared().runAsync([readback = std::shared_ptr<FrameReadback>(std::move(readback))] {});
+    }
+
     mutable std::mutex mutex;
-    Frame latest;
-    std::function<void(uint64_t)> observer;
-    // GPU queue only: the pixels of the frame before last, reused when nobody holds them.
-    std::shared_ptr<std::vector<uint8_t>> spare;
+    PresentedFrame latest;
+    std::atomic<uint64_t> readBack{0};
+
+    // GPU queue only.
+    struct Sink {
+        std::weak_ptr<FrameSink> sink;
+        const FrameSink* identity;
+        std::chrono::steady_clock::time_point lastPixels{};
+        uint64_t lastPixelsSequence = 0;
+    };
+    std::vector<Sink> sinks;
+    std::unique_ptr<FrameReadback> readback = std::make_unique<FrameReadback>();
+    std::vector<std::weak_ptr<FrameSink>> recipients; // reused, so a frame allocates nothing
+    bool collectScheduled = false;
+    std::chrono::steady_clock::duration collectDelay = firstCollectDelay;
+
+    void present(const PresentedFrame& frame);
+    void serveLatest();
+    void startRead(const PresentedFrame& frame);
+    void scheduleCollect(const std::shared_ptr<Impl>& self);
 };
+
+void RenderView::Impl::startRead(const PresentedFrame& frame) {
+    if (recipients.empty())
+        return;
+    readback->start(frame, recipients);
+    readBack.fetch_add(1);
+}
+
+void RenderView::Impl::present(const PresentedFrame& frame) {
+    const auto now = std::chrono::steady_clock::now();
+    recipients.clear();
+    std::erase_if(sinks, [](const Sink& entry) { return entry.sink.expired(); });
+    for (Sink& entry : sinks) {
+        auto sink = entry.sink.lock();
+        if (!sink)
+            continue;
+        sink->framePresented(frame);
+        const FrameSink::Needs needs = sink->needs();
+        if (!needs.pixels || (entry.lastPixelsSequence != 0 && now - entry.lastPixels < needs.pixelInterval))
+            continue;
+        entry.lastPixels = now;
+        entry.lastPixelsSequence = frame.sequence;
+        recipients.push_back(entry.sink);
+    }
+    startRead(frame);
+}
+
+void RenderView::Impl::serveLatest() {
+    PresentedFrame frame;
+    {
+        std::lock_guard lock(mutex);
+        frame = latest;
+    }
+    if (frame.sequence == 0)
+        return; // the first frame serves them
+    recipients.clear();
+    for (Sink& entry : sinks) {
+        auto sink = entry.sink.lock();
+        if (!sink || !sink->needs().pixels || entry.lastPixelsSequence >= frame.sequence)
+            continue;
+        entry.lastPixelsSequence = frame.sequence;
+        entry.lastPixels = std::chrono::steady_clock::now();
+        if (readback->lastCollected().sequence == frame.sequence)
+            sink->framePixels(readback->lastCollected());
+        else if (!readback->join(frame.sequence, entry.sink))
+            recipients.push_back(entry.sink);
+    }
+    startRead(frame);
+}
+
+void RenderView::Impl::scheduleCollect(const std::shared_ptr<Impl>& self) {
+    if (collectScheduled || !readback->inFlight())
+        return;
+    collectScheduled = true;
+    GPUContext::shared().runAfter(collectDelay, [self] {
+        self->collectScheduled = false;
+        self->readback->collect(false);
+        self->collectDelay =
+            self->readback->inFlight()
+                ? std::min<std::chrono::steady_clock::duration>(self->collectDelay * 2, longestCollectDelay)
+                : firstCollectDelay;
+        self->scheduleCollect(self);
+    });
+}
 
 RenderView::RenderView() : impl_(std::make_shared<Impl>()) {}
 
 RenderView::~RenderView() = default;
 
 void RenderView::newFramebufferAvailable(const FramebufferRef& framebuffer, unsigned) {
-    // Only this queue can hand out the spare, so a count of one stays one.
-    auto pixels = impl_->spare && impl_->spare.use_count() == 1 ? std::move(impl_->spare)
-                                                                : std::make_shared<std::vector<uint8_t>>();
-    impl_->spare.reset();
-    framebuffer->read(*pixels);
-    std::function<void(uint64_t)> observer;
-    std::shared_ptr<const std::vector<uint8_t>> previous;
-    uint64_t sequence;
+    Impl& impl = *impl_;
+    impl.readback->collect(false); // reads of earlier frames that have finished go first
+    PresentedFrame frame{0,           framebuffer->width(), framebuffer->height(), framebuffer->captureTime(),
+                         framebuffer, GPUFence::insert()};
     {
-        std::lock_guard lock(impl_->mutex);
-        previous = std::move(impl_->latest.rgba);
-        sequence = impl_->latest.sequence + 1;
-        impl_->latest = Frame{framebuffer->width(), framebuffer->height(), std::move(pixels), sequence,
-                              framebuffer->captureTime()};
-        observer = impl_->observer;
+        std::lock_guard lock(impl.mutex);
+        frame.sequence = impl.latest.sequence + 1;
+        impl.latest = frame;
     }
-    impl_->spare = std::const_pointer_cast<std::vector<uint8_t>>(previous);
-    if (observer)
-        observer(sequence);
+    impl.present(frame);
+    impl.scheduleCollect(impl_);
 }
 
 void RenderView::reset() {
     removeAllSources();
 }
 
-RenderView::Frame RenderView::latestFrame() const {
+void RenderView::addSink(const std::shared_ptr<FrameSink>& sink) {
+    GPUContext::shared().runAsync(
+        [impl = impl_, weak = std::weak_ptr<FrameSink>(sink), identity = sink.get()] {
+            impl->sinks.push_back(Impl::Sink{weak, identity});
+            PresentedFrame frame;
+            {
+                std::lock_guard lock(impl->mutex);
+                frame = impl->latest;
+            }
+            if (auto added = weak.lock(); added && frame.sequence != 0)
+                added->framePresented(frame);
+        });
+}
+
+void RenderView::removeSink(const FrameSink* sink) {
+    GPUContext::shared().runAsync([impl = impl_, sink] {
+        std::erase_if(impl->sinks, [sink](const Impl::Sink& entry) { return entry.identity == sink; });
+    });
+}
+
+void RenderView::sinkNeedsChanged() {
+    GPUContext::shared().runAsync([impl = impl_] {
+        impl->serveLatest();
+        impl->scheduleCollect(impl);
+    });
+}
+
+PresentedFrame RenderView::presentedFrame() const {
     std::lock_guard lock(impl_->mutex);
     return impl_->latest;
 }
 
-void RenderView::setFrameObserver(std::function<void(uint64_t sequence)> observer) {
-    std::lock_guard lock(impl_->mutex);
-    impl_->observer = std::move(observer);
+uint64_t RenderView::readBackCount() const {
+    return impl_->readBack.load();
 }

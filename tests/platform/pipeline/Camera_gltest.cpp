@@ -56,13 +56,13 @@ TEST_F(CameraTest, DropsFramesWhileTheGPUIsBusyInsteadOfQueueingThem) {
     for (int i = 0; i < 6; ++i)
         view->gate.signal(); // enough for every frame, were they queued
     drainGPU();
-    EXPECT_EQ(imageOf(view->latestFrame()).rgba, frame(1).rgba);
-    EXPECT_EQ(view->latestFrame().sequence, 1u);
+    EXPECT_EQ(shownImage(*view).rgba, frame(1).rgba);
+    EXPECT_EQ(view->presentedFrame().sequence, 1u);
 
     ASSERT_TRUE(device->push(frame(6).sample(6)));
     drainGPU();
-    EXPECT_EQ(imageOf(view->latestFrame()).rgba, frame(6).rgba);
-    EXPECT_EQ(view->latestFrame().sequence, 2u);
+    EXPECT_EQ(shownImage(*view).rgba, frame(6).rgba);
+    EXPECT_EQ(view->presentedFrame().sequence, 2u);
 
     EXPECT_EQ(counts(*camera), (std::vector<uint64_t>{6, 4, 2}));
 }
@@ -89,7 +89,7 @@ TEST_F(CameraTest, LinesDrawnByTheDelegateApplyToTheFrameTheyWereDrawnFor) {
         Image expected = frame(40);
         for (int x = 0; x < width; ++x)
             expected.set(x, int(n), Pixel{255, 255, 0, 255});
-        EXPECT_EQ(imageOf(view->latestFrame()).rgba, expected.rgba) << "frame " << n;
+        EXPECT_EQ(shownImage(*view).rgba, expected.rgba) << "frame " << n;
     }
 }
 
@@ -116,7 +116,7 @@ TEST_F(CameraTest, StopCaptureOnlySignalsAndStartCaptureTwiceIsHarmless) {
     EXPECT_FALSE(device->push(frame(9).sample()));
     // A frame that finds capture stopped is not handed over.
     EXPECT_EQ(counts(*camera), (std::vector<uint64_t>{1, 0, 0}));
-    EXPECT_EQ(view->latestFrame().sequence, 0u);
+    EXPECT_EQ(view->presentedFrame().sequence, 0u);
 
     camera->startCapture();
     EXPECT_EQ(device->starts(), 2);

@@ -80,7 +80,7 @@ TEST_F(ConnectionsTest, AFrameOnItsWayNeverReachesAConsumerDisconnectedMeanwhile
     src(std::make_shared<ImageInput>()) >> view;
     gate->gate.signal();
     pusher.join();
-    EXPECT_EQ(view->latestFrame().sequence, 0u);
+    EXPECT_EQ(view->presentedFrame().sequence, 0u);
 }
 
 class GraphTest : public GLTest {
@@ -110,7 +110,7 @@ class GraphTest : public GLTest {
     Image frameThroughGraph() {
         EXPECT_TRUE(device->push(base().sample()));
         drainGPU();
-        return imageOf(view->latestFrame());
+        return shownImage(*view);
     }
 
     std::shared_ptr<FakeCaptureDevice> device = std::make_shared<FakeCaptureDevice>();
@@ -123,11 +123,11 @@ class GraphTest : public GLTest {
 TEST_F(GraphTest, ReconfiguringWhileFramesFlowShowsOnlyWholeGraphOutputs) {
     const Image normal = withLineOnRow(base(), 5), invertedBase = inverted(base());
     std::atomic<int> strays{0};
-    view->setFrameObserver([&](uint64_t) {
-        auto rgba = view->latestFrame().rgba;
-        if (*rgba != normal.rgba && *rgba != invertedBase.rgba)
+    auto everyFrame = std::make_shared<EveryFrameSink>([&](const FramePixels& pixels) {
+        if (*pixels.rgba != normal.rgba && *pixels.rgba != invertedBase.rgba)
             ++strays;
     });
+    view->addSink(everyFrame);
     std::atomic<bool> running{true};
     std::thread frames([&] {
         while (running.load()) {
@@ -140,13 +140,14 @@ TEST_F(GraphTest, ReconfiguringWhileFramesFlowShowsOnlyWholeGraphOutputs) {
     running = false;
     frames.join();
     drainGPU();
+    everyFrame->waitFor(view->presentedFrame().sequence);
     EXPECT_EQ(strays.load(), 0);
     EXPECT_EQ(blend->sources(), (std::vector<std::shared_ptr<ImageSource>>{nullptr, lines}));
     EXPECT_EQ(frameThroughGraph().rgba, invertedBase.rgba);
-    view->setFrameObserver(nullptr);
+    everyFrame.reset();
     configureNormal(); // and back, whole
     EXPECT_EQ(blend->sources(), (std::vector<std::shared_ptr<ImageSource>>{camera, lines}));
-    const uint64_t before = view->latestFrame().sequence;
+    const uint64_t before = view->presentedFrame().sequence;
     EXPECT_EQ(frameThroughGraph().rgba, normal.rgba);
-    EXPECT_EQ(view->latestFrame().sequence, before + 1) << "one frame, shown once";
+    EXPECT_EQ(view->presentedFrame().sequence, before + 1) << "one frame, shown once";
 }

@@ -34,7 +34,7 @@ class LineGeneratorTest : public GLTest {
     Image render(const std::vector<Line>& lines) {
         generator->renderLines(lines);
         drainGPU();
-        return imageOf(view->latestFrame());
+        return shownImage(*view);
     }
     std::shared_ptr<LineGenerator> generator;
     std::shared_ptr<RenderView> view = std::make_shared<RenderView>();

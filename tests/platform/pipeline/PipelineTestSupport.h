@@ -14,13 +14,16 @@
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <vector>
 
 #include "capture/AVCaptureDevice.h"
 #include "dispatch/DispatchQueue.h"
+#include "pipeline/FrameGrab.h"
 #include "pipeline/Framebuffer.h"
 #include "pipeline/GPUContext.h"
 #include "pipeline/Operations.h"
@@ -55,9 +58,43 @@ struct Image {
     }
 };
 
-inline Image imageOf(const RenderView::Frame& frame) {
+inline Image imageOf(const FramePixels& frame) {
     return Image{frame.width, frame.height, frame.rgba ? *frame.rgba : std::vector<uint8_t>{}};
 }
+
+// What `view` shows now, read back as the shutter reads it; empty before the first frame.
+inline Image shownImage(RenderView& view) {
+    auto grab = FrameGrab::attach(view);
+    std::promise<FramePixels> read;
+    std::future<FramePixels> pixels = read.get_future();
+    if (!grab->grab([&read](const FramePixels& frame) { read.set_value(frame); }))
+        return Image{};
+    return imageOf(pixels.get());
+}
+
+// A sink that wants every frame's pixels, as an encoder does, and hands them to `seen`.
+class EveryFrameSink : public FrameSink {
+  public:
+    explicit EveryFrameSink(std::function<void(const FramePixels&)> seen) : seen_(std::move(seen)) {}
+    Needs needs() const override { return Needs{true, {}}; }
+    void framePixels(const FramePixels& pixels) override {
+        seen_(pixels);
+        std::lock_guard lock(mutex_);
+        last_ = pixels.sequence;
+        arrived_.notify_all();
+    }
+    // Until the pixels of frame `sequence` (or a later one) have come.
+    void waitFor(uint64_t sequence) {
+        std::unique_lock lock(mutex_);
+        arrived_.wait(lock, [&] { return last_ >= sequence; });
+    }
+
+  private:
+    std::function<void(const FramePixels&)> seen_;
+    std::mutex mutex_;
+    std::condition_variable arrived_;
+    uint64_t last_ = 0;
+};
 
 // Hands CPU images to its targets the way the camera does: upload on the GPU queue, then
 // update the targets. push() returns when the whole graph has run.
@@ -153,7 +190,7 @@ inline Image renderThrough(const std::shared_ptr<BasicOperation>& operation, con
     std::static_pointer_cast<ImageSource>(operation) >> view;
     source->push(input);
     operation->removeAllSources(); // so the operation can be used again
-    return imageOf(view->latestFrame());
+    return shownImage(*view);
 }
 
 inline float luminance(Pixel p) {

@@ -1,6 +1,7 @@
 #include "host/headless/HeadlessHost.h"
 
 #include "dispatch/DispatchQueue.h"
+#include "pipeline/GPUContext.h"
 
 namespace host {
 
@@ -21,11 +22,12 @@ void HeadlessHost::runLoop() {
 ScreenComposer* HeadlessHost::composer(NSError* error) {
     if (composer_)
         return composer_.get();
+    // Sharing the GPU queue's objects, the screen draws the pipeline's textures as they are.
     if (!context_)
-        context_ = EGLOffscreenContext::create("HeadlessHost", error);
+        context_ = EGLOffscreenContext::create("HeadlessHost", error, GPUContext::shared().shareGroup());
     if (!context_)
         return nullptr;
-    composer_ = ScreenComposer::create(error);
+    composer_ = ScreenComposer::create(error, true);
     return composer_.get();
 }
 

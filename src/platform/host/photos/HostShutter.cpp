@@ -1,4 +1,6 @@
 // The shutter: the key, the panel's button and the script command all end here.
+#include <future>
+
 #include "dispatch/DispatchQueue.h"
 #include "foundation/Print.h"
 #include "host/HostCore.h"
@@ -21,36 +23,57 @@ void HostCore::connectShutterButton() {
         UIControlEvents::touchUpInside);
 }
 
-std::string HostCore::savePhoto(const RenderView::Frame& frame) {
-    if (!frame.rgba) {
-        foundation::logError("photo: not saved: no picture has been shown yet");
-        return "Photo not saved: no picture yet";
-    }
-    const PhotoLibrary::Result result = photos_->save(frame.width, frame.height, *frame.rgba);
-    if (!result.saved) {
-        foundation::logError("photo: not saved: " + result.problem);
-        return "Photo not saved: " + result.problem;
-    }
-    foundation::logError("photo: " + result.path.string());
-    return "Saved " + result.path.filename().string();
+void HostCore::takePhoto(std::function<void(const std::string& notice)> done) {
+    photosBeingWritten_.fetch_add(1);
+    auto write = [this, done](const FramePixels& pixels) {
+        // On the GPU queue: the file is written on the photo queue, so neither the picture
+        // nor the screen waits for the disk.
+        photoQueue_.async([this, done, pixels] {
+            const PhotoLibrary::Result result = photos_->save(pixels.width, pixels.height, *pixels.rgba);
+            if (result.saved)
+                foundation::logError("photo: " + result.path.string());
+            else
+                foundation::logError("photo: not saved: " + result.problem);
+            done(result.saved ? "Saved " + result.path.filename().string()
+                              : "Photo not saved: " + result.problem);
+            photosBeingWritten_.fetch_sub(1);
+        });
+    };
+    if (grab_ && grab_->grab(write))
+        return;
+    foundation::logError("photo: not saved: no picture has been shown yet");
+    done("Photo not saved: no picture yet");
+    photosBeingWritten_.fetch_sub(1);
+}
+
+std::optional<FramePixels> HostCore::grabShownFrame() {
+    std::promise<FramePixels> read;
+    std::future<FramePixels> pixels = read.get_future();
+    if (!grab_ || !grab_->grab([&read](const FramePixels& frame) { read.set_value(frame); }))
+        return std::nullopt;
+    return pixels.get();
 }
 
 void HostCore::shutter() {
-    const std::string notice = savePhoto(renderView_ ? renderView_->latestFrame() : RenderView::Frame{});
-    showNotice(notice);
-    screenChanged();
+    std::weak_ptr<HostCore> weak = weak_from_this();
+    takePhoto([weak](const std::string& notice) {
+        DispatchQueue::main().async([weak, notice] {
+            if (auto self = weak.lock()) {
+                self->showNotice(notice);
+                self->screenChanged();
+            }
+        });
+    });
 }
 
-// The script's thread writes the photo, so the next line of the script finds it there.
+// The script's thread waits for the photo, so the next line of the script finds it there.
 void HostCore::photo() {
-    RenderView::Frame frame;
+    std::promise<std::string> written;
+    std::future<std::string> notice = written.get_future();
+    takePhoto([&written](const std::string& line) { written.set_value(line); });
+    const std::string line = notice.get();
     runOnMain([&] {
-        if (renderView_)
-            frame = renderView_->latestFrame();
-    });
-    const std::string notice = savePhoto(frame);
-    runOnMain([&] {
-        showNotice(notice);
+        showNotice(line);
         screenChanged();
     });
 }

@@ -39,6 +39,9 @@ void main() {
 
 struct BackendData {
     GLuint program = 0, vertexArray = 0, vertexBuffer = 0, indexBuffer = 0, fontTexture = 0;
+    // Every picture on screen is scaled smoothly, whatever its texture's own filtering: the
+    // pipeline's textures, drawn here where they are, filter to the nearest texel.
+    GLuint smoothSampler = 0;
     GLint projection = -1, sampler = -1;
     std::string failure;
 };
@@ -70,6 +73,7 @@ void setUpState(BackendData& bd, ImDrawData& data, int width, int height, float 
     glUseProgram(bd.program);
     glUniform1i(bd.sampler, 0);
     glActiveTexture(GL_TEXTURE0);
+    glBindSampler(0, bd.smoothSampler);
     // Display points to clip space: scaled, placed at the origin, y downwards.
     const float sx = 2 * data.FramebufferScale.x / width, sy = -2 * data.FramebufferScale.y / height;
     const float tx = 2 * (originX - data.DisplayPos.x * data.FramebufferScale.x) / width - 1;
@@ -98,6 +102,11 @@ bool ImGui_ImplGLES3_Init(const char** failure) {
     }
     bd->projection = glGetUniformLocation(bd->program, "projection");
     bd->sampler = glGetUniformLocation(bd->program, "image");
+    glGenSamplers(1, &bd->smoothSampler);
+    glSamplerParameteri(bd->smoothSampler, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glSamplerParameteri(bd->smoothSampler, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glSamplerParameteri(bd->smoothSampler, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glSamplerParameteri(bd->smoothSampler, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
     glGenVertexArrays(1, &bd->vertexArray);
     glGenBuffers(1, &bd->vertexBuffer);
     glGenBuffers(1, &bd->indexBuffer);
@@ -131,6 +140,7 @@ void ImGui_ImplGLES3_Shutdown() {
     const GLuint buffers[] = {bd->vertexBuffer, bd->indexBuffer};
     glDeleteBuffers(2, buffers);
     glDeleteVertexArrays(1, &bd->vertexArray);
+    glDeleteSamplers(1, &bd->smoothSampler);
     glDeleteProgram(bd->program);
     ImGuiIO& io = ImGui::GetIO();
     io.BackendRendererUserData = nullptr;
@@ -183,5 +193,6 @@ void ImGui_ImplGLES3_RenderDrawData(ImDrawData* data, int width, int height, flo
         }
     }
     glBindVertexArray(0);
+    glBindSampler(0, 0);
     glDisable(GL_SCISSOR_TEST);
 }

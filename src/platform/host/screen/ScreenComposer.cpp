@@ -11,8 +11,10 @@
 
 #include "host/screen/AssistDrawing.h"
 #include "host/screen/ImGuiImplGLES3.h"
+#include "host/screen/ScreenFrameSink.h"
 #include "host/screen/ScreenTexture.h"
 #include "host/screen/ViewPainters.h"
+#include "pipeline/Framebuffer.h"
 #include "pipeline/Operations.h"
 #include "ui/UIControls.h"
 #include "ui/UIScreen.h"
@@ -49,6 +51,16 @@ void drawButton(ImDrawList& list, const UIButton&, CGRect f) {
 
 struct ScreenComposer::Gl {
     ImGuiContext* imgui = nullptr;
+    bool drawsPipelineTextures = false;
+    // The render view this screen is a sink of, and the sink (held weakly by the view, so it
+    // goes with the composer).
+    const RenderView* attachedTo = nullptr;
+    std::shared_ptr<ScreenFrameSink> frames;
+    // The frame drawn last, from the pipeline's texture (kept, so it is not drawn into while
+    // shown), and whether this composition sampled it.
+    PresentedFrame shown;
+    bool sampledShown = false;
+    // Without shared textures: the uploaded copy.
     GLuint frameTexture = 0;
     int frameWidth = 0, frameHeight = 0;
     uint64_t frameSequence = 0;
@@ -59,9 +71,10 @@ struct ScreenComposer::Gl {
 
 ScreenComposer::ScreenComposer() : gl_(std::make_unique<Gl>()) {}
 
-std::unique_ptr<ScreenComposer> ScreenComposer::create(NSError* error) {
+std::unique_ptr<ScreenComposer> ScreenComposer::create(NSError* error, bool drawsPipelineTextures) {
     std::unique_ptr<ScreenComposer> composer(new ScreenComposer());
     Gl& gl = *composer->gl_;
+    gl.drawsPipelineTextures = drawsPipelineTextures;
     IMGUI_CHECKVERSION();
     gl.imgui = ImGui::CreateContext();
     ImGuiIO& io = ImGui::GetIO();
@@ -98,16 +111,34 @@ ScreenComposer::~ScreenComposer() {
         ImGui::DestroyContext(gl.imgui);
 }
 
-void ScreenComposer::drawRenderView(const RenderView& view, ImDrawList& list) {
+unsigned ScreenComposer::frameTexture(RenderView& view, int& width, int& height) {
     Gl& gl = *gl_;
-    const CGRect f = view.frameInRoot();
-    const ImVec2 topLeft = point(f.origin.x, f.origin.y);
-    const ImVec2 bottomRight = point(f.origin.x + f.size.width, f.origin.y + f.size.height);
-    list.AddRectFilled(topLeft, bottomRight, black);
-    const RenderView::Frame frame = view.latestFrame();
-    if (frame.rgba && frame.width > 0 && frame.height > 0 &&
-        frame.rgba->size() >= static_cast<size_t>(frame.width) * static_cast<size_t>(frame.height) * 4 &&
-        frame.sequence != gl.frameSequence) {
+    if (gl.attachedTo != &view) {
+        gl.frames = std::make_shared<ScreenFrameSink>(gl.drawsPipelineTextures);
+        view.addSink(gl.frames);
+        gl.attachedTo = &view;
+        // The sink hears of the frame shown now on the GPU queue; a snapshot taken at once
+        // shows it all the same.
+        gl.frames->framePresented(view.presentedFrame());
+        if (!gl.drawsPipelineTextures)
+            view.sinkNeedsChanged();
+    }
+    if (gl.drawsPipelineTextures) {
+        PresentedFrame frame = gl.frames->frame();
+        if (frame.sequence != gl.shown.sequence && frame.framebuffer) {
+            if (frame.drawn)
+                frame.drawn->waitOnCurrentContext();
+            gl.shown = std::move(frame);
+        }
+        if (!gl.shown.framebuffer)
+            return 0;
+        gl.sampledShown = true;
+        width = gl.shown.width;
+        height = gl.shown.height;
+        return gl.shown.framebuffer->texture();
+    }
+    const FramePixels frame = gl.frames->pixels();
+    if (frame.rgba && frame.sequence != gl.frameSequence) {
         if (!gl.frameTexture || frame.width != gl.frameWidth || frame.height != gl.frameHeight) {
             if (gl.frameTexture)
                 glDeleteTextures(1, &gl.frameTexture);
@@ -122,16 +153,35 @@ void ScreenComposer::drawRenderView(const RenderView& view, ImDrawList& list) {
         }
         gl.frameSequence = frame.sequence;
     }
-    if (!gl.frameTexture || f.size.width <= 0 || f.size.height <= 0)
+    width = gl.frameWidth;
+    height = gl.frameHeight;
+    return gl.frameTexture;
+}
+
+void ScreenComposer::releaseShownFrame() {
+    Gl& gl = *gl_;
+    if (!gl.sampledShown || !gl.shown.framebuffer)
+        return;
+    gl.sampledShown = false;
+    if (auto fence = GPUFence::insert())
+        gl.shown.framebuffer->setReleaseFence(std::move(fence));
+}
+
+void ScreenComposer::drawRenderView(RenderView& view, ImDrawList& list) {
+    const CGRect f = view.frameInRoot();
+    const ImVec2 topLeft = point(f.origin.x, f.origin.y);
+    const ImVec2 bottomRight = point(f.origin.x + f.size.width, f.origin.y + f.size.height);
+    list.AddRectFilled(topLeft, bottomRight, black);
+    int width = 0, height = 0;
+    const unsigned texture = frameTexture(view, width, height);
+    if (!texture || width <= 0 || height <= 0 || f.size.width <= 0 || f.size.height <= 0)
         return;
     // The picture keeps its proportions inside the view, as the render view's default
     // fill mode does; the rest of the view stays black.
-    const Letterbox box =
-        Letterbox::fit(CGSize{static_cast<double>(gl.frameWidth), static_cast<double>(gl.frameHeight)},
-                       f.size.width, f.size.height);
+    const Letterbox box = Letterbox::fit(CGSize{static_cast<double>(width), static_cast<double>(height)},
+                                         f.size.width, f.size.height);
     const double x = f.origin.x + box.offsetX, y = f.origin.y + box.offsetY;
-    list.AddImage(textureId(gl.frameTexture), point(x, y),
-                  point(x + gl.frameWidth * box.scale, y + gl.frameHeight * box.scale));
+    list.AddImage(textureId(texture), point(x, y), point(x + width * box.scale, y + height * box.scale));
 }
 
 void ScreenComposer::drawTree(UIView& view, ImDrawList& list) {
@@ -198,6 +248,7 @@ void ScreenComposer::compose(UIView& root, int width, int height) {
     ImGui::Render();
     ImGui_ImplGLES3_RenderDrawData(ImGui::GetDrawData(), width, height, static_cast<float>(box.offsetX),
                                    static_cast<float>(box.offsetY));
+    releaseShownFrame();
 }
 
 bool ScreenComposer::snapshot(UIView& root, double scale, std::vector<uint8_t>& rgba, int& width, int& height,

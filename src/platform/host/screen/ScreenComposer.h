@@ -21,8 +21,11 @@ namespace host {
 class ScreenComposer {
   public:
     // Needs a current OpenGL ES 3 context; null (with `error`) when its shaders or
-    // textures cannot be made. One composer at a time: it owns the ImGui context.
-    static std::unique_ptr<ScreenComposer> create(NSError* error);
+    // textures cannot be made. One composer at a time: it owns the ImGui context. With
+    // `drawsPipelineTextures` (the context shares the GPU queue's objects) the picture is
+    // drawn from the render view's own texture; otherwise its pixels are read back and
+    // uploaded.
+    static std::unique_ptr<ScreenComposer> create(NSError* error, bool drawsPipelineTextures);
     ~ScreenComposer();
     ScreenComposer(const ScreenComposer&) = delete;
     ScreenComposer& operator=(const ScreenComposer&) = delete;
@@ -45,7 +48,11 @@ class ScreenComposer {
     ScreenComposer();
     struct Gl;
     void drawTree(UIView& view, ImDrawList& list);
-    void drawRenderView(const RenderView& view, ImDrawList& list);
+    void drawRenderView(RenderView& view, ImDrawList& list);
+    // The texture of the frame to show in `view`, with its size; 0 when there is none yet.
+    unsigned frameTexture(RenderView& view, int& width, int& height);
+    // After the commands that sample the shown frame: it may be drawn into again after them.
+    void releaseShownFrame();
     void drawOverlay(ImDrawList& list, double width, double height);
 
     std::unique_ptr<Gl> gl_;

@@ -173,15 +173,11 @@ void HostCore::snapshot(const script::Step& step, const std::string& file) {
 }
 
 void HostCore::capture(const script::Step& step, const std::string& file) {
-    RenderView::Frame frame;
-    runOnMain([&] {
-        if (renderView_)
-            frame = renderView_->latestFrame();
-    });
-    if (!frame.rgba)
+    const std::optional<FramePixels> frame = grabShownFrame();
+    if (!frame)
         return failed(at(step) + "capture failed: no frame has been presented yet");
     NSError error;
-    if (!writePng(outputPath(file), frame.width, frame.height, *frame.rgba, &error))
+    if (!writePng(outputPath(file), frame->width, frame->height, *frame->rgba, &error))
         failed(at(step) + "capture failed: " + error.localizedDescription());
 }
 

@@ -25,6 +25,16 @@ void FrameCounter::frameArrived(std::optional<Clock::time_point> captured) {
     arrived_.notify_all();
 }
 
+void FrameCounter::framePresented(const PresentedFrame& frame) {
+    // A counter added while frames flow hears of the frame shown then as well.
+    if (frame.sequence <= lastSequence_)
+        return;
+    lastSequence_ = frame.sequence;
+    frameArrived(frame.captureTime);
+    if (arrivalHandler_)
+        arrivalHandler_();
+}
+
 std::optional<FrameCounter::Latency> FrameCounter::recentLatency(Clock::time_point now) const {
     std::vector<double> milliseconds;
     {

@@ -76,11 +76,13 @@ std::string formatStatistics(const std::optional<std::string>& cameraJson, uint6
 }
 
 StatisticsReporter::StatisticsReporter(const FrameCounter& frames, CameraJson cameraJson,
-                                       FrameRateControl frameRateControl)
-    : frames_(frames), cameraJson_(std::move(cameraJson)), frameRateControl_(std::move(frameRateControl)) {}
+                                       FrameRateControl frameRateControl, ReadBackCount readBack)
+    : frames_(frames), cameraJson_(std::move(cameraJson)), frameRateControl_(std::move(frameRateControl)),
+      readBack_(std::move(readBack)) {}
 
 void StatisticsReporter::start() {
     lastPresented_ = frames_.count();
+    lastReadBack_ = readBack_ ? readBack_() : 0;
     lastTick_ = std::chrono::steady_clock::now();
     std::weak_ptr<StatisticsReporter> weak = weak_from_this();
     DispatchQueue::main().asyncAfter(std::chrono::seconds(1), [weak] {
@@ -103,8 +105,11 @@ void StatisticsReporter::tick() {
     std::optional<std::pair<double, double>> latency;
     if (auto recent = frames_.recentLatency(now))
         latency = std::make_pair(recent->medianMilliseconds, recent->percentile99Milliseconds);
-    foundation::logError(formatStatistics(cameraJson_ ? cameraJson_() : std::nullopt, presented, rate,
-                                          frameRateControl_ ? frameRateControl_() : std::string(), latency));
+    std::string line = formatStatistics(cameraJson_ ? cameraJson_() : std::nullopt, presented, rate,
+                                        frameRateControl_ ? frameRateControl_() : std::string(), latency);
+    if (readBack_)
+        line += ", read back " + std::to_string(readBack_() - lastReadBack_) + " frames";
+    foundation::logError(line);
     start();
 }
 

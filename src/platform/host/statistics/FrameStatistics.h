@@ -35,8 +35,11 @@ class StatisticsReporter : public std::enable_shared_from_this<StatisticsReporte
     // "rate set on the camera 1/5 s", "rate kept in software 1/5 s" or "" (see
     // V4L2CaptureDevice::frameRateControl).
     using FrameRateControl = std::function<std::string()>;
+    // Frames read back from the GPU since the start (see RenderView::readBackCount); the
+    // line adds how many were read back in the last second: ", read back 0 frames".
+    using ReadBackCount = std::function<uint64_t()>;
     StatisticsReporter(const FrameCounter& frames, CameraJson cameraJson,
-                       FrameRateControl frameRateControl = {});
+                       FrameRateControl frameRateControl = {}, ReadBackCount readBack = {});
     void start(); // main thread
     void stop();  // main thread; no line after this
 
@@ -45,8 +48,9 @@ class StatisticsReporter : public std::enable_shared_from_this<StatisticsReporte
     const FrameCounter& frames_;
     CameraJson cameraJson_;
     FrameRateControl frameRateControl_;
+    ReadBackCount readBack_;
     bool stopped_ = false;
-    uint64_t lastPresented_ = 0;
+    uint64_t lastPresented_ = 0, lastReadBack_ = 0;
     std::chrono::steady_clock::time_point lastTick_;
 };
 

@@ -1,5 +1,7 @@
 #include "host/window/WindowHost.h"
 
+#include "pipeline/GPUContext.h"
+
 #include <GLES3/gl3.h>
 
 #include <algorithm>
@@ -8,6 +10,7 @@
 
 #include "dispatch/DispatchQueue.h"
 #include "host/screen/Letterbox.h"
+#include "pipeline/GPUContext.h"
 #include "ui/UIScreen.h"
 
 namespace host {
@@ -66,8 +69,17 @@ bool WindowHost::open(NSError* error) {
     wakeEventType_ = SDL_RegisterEvents(1);
     if (wakeEventType_ == static_cast<Uint32>(-1))
         return fail("no event type for waking up");
+    // The image graph's context is made now, on the window's display and sharing its
+    // objects, so the window draws the graph's output without copying it.
+    NSError gpuError;
+    if (!GPUContext::initialize(&gpuError, EGLShareGroup::current())) {
+        if (error)
+            *error = gpuError;
+        return false;
+    }
     NSError composerError;
-    composer_ = ScreenComposer::create(&composerError);
+    composer_ = ScreenComposer::create(&composerError,
+                                       GPUContext::shared().sharesWith(EGLShareGroup::current().context));
     if (!composer_) {
         if (error)
             *error = composerError;
