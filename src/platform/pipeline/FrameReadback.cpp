@@ -28,7 +28,8 @@ FrameReadback::Read* FrameReadback::oldestBusy() {
     return oldest;
 }
 
-void FrameReadback::start(const PresentedFrame& frame, const std::vector<std::weak_ptr<FrameSink>>& recipients) {
+void FrameReadback::start(const PresentedFrame& frame,
+                          const std::vector<std::weak_ptr<FrameSink>>& recipients) {
     auto free = std::find_if(ring_.begin(), ring_.end(), [](const Read& read) { return !read.busy; });
     if (free == ring_.end()) {
         Read* oldest = oldestBusy();

@@ -36,6 +36,7 @@ bool GPUFence::hasCompleted() const {
 }
 
 bool GPUFence::waitUntilCompleted(std::chrono::nanoseconds timeout) const {
-    const GLenum result = glClientWaitSync(static_cast<GLsync>(sync_), 0, static_cast<GLuint64>(timeout.count()));
+    const GLenum result =
+        glClientWaitSync(static_cast<GLsync>(sync_), 0, static_cast<GLuint64>(timeout.count()));
     return result == GL_ALREADY_SIGNALED || result == GL_CONDITION_SATISFIED;
 }

@@ -63,6 +63,13 @@ class VirtualScene : public FrameSource {
     // as the layers are) and the same in linear light with this frame's lamps added.
     std::vector<uint8_t> composite_;
     std::vector<float> lit_;
+    // One row's samples on their way to the picture, kept so that a frame allocates nothing:
+    // radiance (zoomed rows only), noise, and the index into the encoding table.
+    std::vector<float> rowRadiance_, rowNoise_;
+    std::vector<int32_t> rowIndex_;
+    // Zoom's source column and weight for each output column.
+    std::vector<int> zoomColumn_;
+    std::vector<float> zoomColumnWeight_;
     std::array<LevelMix, 3> composedMix_{};
     // The rungs of the composed mix (far, middle, near), held while the mix lasts: the
     // lamps read them every frame.
