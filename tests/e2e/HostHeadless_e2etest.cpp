@@ -2,6 +2,8 @@
 // the pictures it leaves.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "HostE2eSupport.h"
 
 namespace {
@@ -113,6 +115,39 @@ print-ui
     const unsigned char* corner = &controls.rgba[(2 * 2560 + 2) * 4];
     EXPECT_EQ(corner[0] + corner[1] + corner[2], 0) << "the screen behind the views is black";
     EXPECT_EQ(corner[3], 255);
+}
+
+// The picture goes to the screen without leaving the GPU: pixels are read back only for
+// the pictures a run takes, and never more than once a frame.
+TEST(HeadlessRun, FramesAreReadBackOnlyForThePicturesTaken) {
+    auto folder = e2e::scratchFolder("readback");
+    auto quiet = runProgram(folder, {"--headless", "--stats", "--seconds", "2.5"});
+    ASSERT_EQ(quiet.status, 0) << quiet.err;
+    size_t perSecond = 0;
+    for (const auto& line : quiet.errLines)
+        if (line.starts_with("stats: produced")) {
+            ++perSecond;
+            EXPECT_TRUE(line.ends_with(", read back 0 frames")) << line;
+        }
+    EXPECT_GE(perSecond, 2u) << quiet.err;
+    EXPECT_NE(quiet.err.find("stats: final presented "), std::string::npos) << quiet.err;
+    EXPECT_NE(quiet.err.find(", read back 0, camera "), std::string::npos) << quiet.err;
+
+    std::string text = "wait 5 frames\n";
+    for (int i = 0; i < 12; ++i)
+        text += "capture c" + std::to_string(i) + ".png\nshutter\n";
+    auto busy = runProgram(folder, {"--headless", "--stats", "--script", e2e::writeScript(folder, text),
+                                    "--out", "out", "--photos", "out"});
+    ASSERT_EQ(busy.status, 0) << busy.err;
+    const size_t at = busy.err.find("stats: final presented ");
+    ASSERT_NE(at, std::string::npos) << busy.err;
+    unsigned long long presented = 0, readBack = 0;
+    ASSERT_EQ(std::sscanf(busy.err.c_str() + at, "stats: final presented %llu, read back %llu", &presented,
+                          &readBack),
+              2)
+        << busy.err;
+    EXPECT_GE(readBack, 1u) << busy.err;
+    EXPECT_LE(readBack, presented) << "24 pictures, at most one read-back a frame:\n" << busy.err;
 }
 
 } // namespace

@@ -205,8 +205,9 @@ int HostCore::shutDown() {
     if (statistics_ && window_)
         if (auto root = window_->rootViewController())
             if (auto json = root->inspectValueForKey("frameStatistics"))
-                foundation::logError("stats: final presented " + std::to_string(frames_->count()) +
-                                     ", camera " + *json);
+                foundation::logError(
+                    "stats: final presented " + std::to_string(frames_->count()) + ", read back " +
+                    std::to_string(renderView_ ? renderView_->readBackCount() : 0) + ", camera " + *json);
     int status = exitStatus_.load();
     if (status == 0 && failed_.load())
         status = 1;
