@@ -81,20 +81,17 @@ std::shared_ptr<ImageConsumer> CameraViewController::renderViewConsumer() const 
     return std::dynamic_pointer_cast<ImageConsumer>(renderView->shared_from_this());
 }
 
+std::optional<UIViewController::FrameStatistics> CameraViewController::frameStatistics() const {
+    const CameraStatistics camera = this->camera ? this->camera->statistics() : CameraStatistics{};
+    return FrameStatistics{camera.produced,  framesAnalysed_.load(), framesNotAnalysedByFilter_.load(),
+                           dropCount.load(), camera.droppedGpuBusy,  camera.processed};
+}
+
 std::optional<std::string> CameraViewController::inspectValueForKey(const std::string& key) const {
     if (key == "hideControls")
         return std::string(boolText(hideControls));
     if (key == "selectedFilterIndex")
         return std::to_string(selectedFilterIndex.load());
-    if (key == "frameStatistics") {
-        CameraStatistics stats = camera ? camera->statistics() : CameraStatistics{};
-        return stringWithFormat(
-            "{\"produced\": %llu, \"analysed\": %llu, \"notAnalysedByFilter\": %llu, "
-            "\"dropped\": %lld, \"droppedGpuBusy\": %llu, \"processed\": %llu}",
-            (unsigned long long)stats.produced, (unsigned long long)framesAnalysed_.load(),
-            (unsigned long long)framesNotAnalysedByFilter_.load(), (long long)dropCount.load(),
-            (unsigned long long)stats.droppedGpuBusy, (unsigned long long)stats.processed);
-    }
     if (key == "scopes" && !latestScopesJson_.empty())
         return latestScopesJson_;
     return std::nullopt;

@@ -173,8 +173,9 @@ class CameraViewController : public UIViewController,
     void handleSystemPressure(const AVCaptureSystemPressureState& systemPressureState);
 
     // ---- Inspection for tools ------------------------------------------------------------
-    // "hideControls", "selectedFilterIndex" and "frameStatistics" as JSON text.
+    // "hideControls" and "selectedFilterIndex" as JSON text.
     std::optional<std::string> inspectValueForKey(const std::string& key) const override;
+    std::optional<FrameStatistics> frameStatistics() const override;
 
   private:
     std::shared_ptr<CameraViewController> strongSelf();

@@ -7,7 +7,6 @@
 
 #include "HostE2eSupport.h"
 #include "analysis/Luminosity.h"
-#include "host/statistics/FrameStatistics.h"
 #include "support/PictureBytes.h"
 
 namespace {
@@ -59,9 +58,9 @@ TEST(Assists, ScopesOfAStillPictureAreItsExactCounts) {
     EXPECT_NE(ui[1].find("\"waveformView\":{\"hidden\":false}"), std::string::npos) << ui[1];
     // Under Canny too: the scopes read the camera's picture, not the filter's.
     EXPECT_EQ(histogramOf(ui[1]), expected);
-    EXPECT_DOUBLE_EQ(host::jsonNumberField(ui[1], "clippedHigh").value_or(-1),
+    EXPECT_DOUBLE_EQ(e2e::jsonNumberField(ui[1], "clippedHigh").value_or(-1),
                      double(high) / (width * height));
-    EXPECT_DOUBLE_EQ(host::jsonNumberField(ui[1], "clippedLow").value_or(-1), double(low) / (width * height));
+    EXPECT_DOUBLE_EQ(e2e::jsonNumberField(ui[1], "clippedLow").value_or(-1), double(low) / (width * height));
     EXPECT_NE(ui[2].find("\"histogramView\":{\"hidden\":true}"), std::string::npos) << ui[2];
 }
 

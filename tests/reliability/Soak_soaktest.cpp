@@ -14,7 +14,6 @@
 #include <random>
 
 #include "e2e/HostE2eSupport.h"
-#include "host/statistics/FrameStatistics.h"
 
 namespace {
 
@@ -202,7 +201,7 @@ TEST(Soak, RunsUnthrottledWithoutHangCrashLeakOrLostFrames) {
     // only a stop of capture can lose one between the callback and the GPU.
     ASSERT_TRUE(finalLine) << "no final statistics line; the last lines:\n" << tail;
     auto count = [json = finalLine->substr(finalLine->find('{'))](const char* key) {
-        const auto value = host::jsonNumberField(json, key);
+        const auto value = e2e::jsonNumberField(json, key);
         EXPECT_TRUE(value) << "no " << key << " in " << json;
         return uint64_t(value.value_or(0));
     };

@@ -138,11 +138,11 @@ void HostCore::startServices() {
     if (configuration_.options.statistics) {
         statistics_ = std::make_shared<StatisticsReporter>(
             *frames_,
-            [weak]() -> std::optional<std::string> {
+            [weak]() -> std::optional<ScreenStatistics> {
                 auto self = weak.lock();
                 if (!self || !self->window_ || !self->window_->rootViewController())
                     return std::nullopt;
-                return self->window_->rootViewController()->inspectValueForKey("frameStatistics");
+                return self->window_->rootViewController()->frameStatistics();
             },
             [device = configuration_.device]() -> std::string {
                 auto opened = device->get();
@@ -204,10 +204,11 @@ int HostCore::shutDown() {
     // frame the camera produced can be accounted for.
     if (statistics_ && window_)
         if (auto root = window_->rootViewController())
-            if (auto json = root->inspectValueForKey("frameStatistics"))
-                foundation::logError(
-                    "stats: final presented " + std::to_string(frames_->count()) + ", read back " +
-                    std::to_string(renderView_ ? renderView_->readBackCount() : 0) + ", camera " + *json);
+            if (auto counts = root->frameStatistics())
+                foundation::logError("stats: final presented " + std::to_string(frames_->count()) +
+                                     ", read back " +
+                                     std::to_string(renderView_ ? renderView_->readBackCount() : 0) +
+                                     ", camera " + describeStatistics(*counts));
     int status = exitStatus_.load();
     if (status == 0 && failed_.load())
         status = 1;

@@ -1,6 +1,7 @@
 #pragma once
 // A view controller: owns its root view and hears the view lifecycle. The interface
 // description (a Storyboard) builds the view tree and connects outlets and actions.
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -34,6 +35,18 @@ class UIViewController : public UIResponder, public std::enable_shared_from_this
     virtual UIInterfaceOrientationMask supportedInterfaceOrientations() const {
         return UIInterfaceOrientationMask::all;
     }
+
+    // The frame counts of a screen that shows a camera, for the host's --stats lines;
+    // nothing for other screens. Main thread.
+    struct FrameStatistics {
+        uint64_t produced = 0;            // frames the camera delivered
+        uint64_t analysed = 0;            // measured by the frame callback
+        uint64_t notAnalysedByFilter = 0; // passed over: the filter shows no measurement
+        int64_t dropped = 0;              // passed over: the previous frame was still being measured
+        uint64_t droppedGpuBusy = 0;      // not handed to the GPU: the previous frame was in flight
+        uint64_t processed = 0;           // handed to the GPU
+    };
+    virtual std::optional<FrameStatistics> frameStatistics() const { return std::nullopt; }
 
     // Inspection for tools (the print-ui command): a controller state value that is not
     // a view, as JSON text, or nothing for an unknown key. Main thread.

@@ -7,7 +7,9 @@ using namespace pipelinetest;
 namespace {
 
 Image numbered(int n) {
-    return Image::make(24, 16, [n](int x, int y) { return Pixel{uint8_t(n * 13), uint8_t(x * 9), uint8_t(y * 11), 255}; });
+    return Image::make(24, 16, [n](int x, int y) {
+        return Pixel{uint8_t(n * 13), uint8_t(x * 9), uint8_t(y * 11), 255};
+    });
 }
 
 // Counts the frames it is shown, without asking for pixels, as the frame counter does.
@@ -55,7 +57,8 @@ TEST_F(FrameSinks, PixelsComeBackOnlyWhenAskedAndOncePerFrameHoweverManyAsk) {
     };
     auto first = sinkFor(0), second = sinkFor(1);
     std::vector<uint64_t> hourly;
-    auto rare = std::make_shared<HourlySink>([&](const FramePixels& pixels) { hourly.push_back(pixels.sequence); });
+    auto rare =
+        std::make_shared<HourlySink>([&](const FramePixels& pixels) { hourly.push_back(pixels.sequence); });
     view->addSink(first);
     view->addSink(second);
     view->addSink(rare);

@@ -10,35 +10,39 @@
 #include <string_view>
 #include <utility>
 
+#include "ui/UIViewController.h"
+
 namespace host {
 
 class FrameCounter;
 
-// The number under `key` in a flat JSON object ({"produced":12,...}); nothing when the
-// key is missing or its value is not a number.
-std::optional<double> jsonNumberField(std::string_view json, std::string_view key);
+using ScreenStatistics = UIViewController::FrameStatistics;
 
-// "stats: produced 30, analysed 29, dropped 1, presented 29, 29.0 fps". `cameraJson` is
-// the controller's frameStatistics answer; counts it lacks are left out. A throttled
+// "stats: produced 30, analysed 29, dropped 1, presented 29, 29.0 fps". `screen` is the
+// camera screen's counts; without them only the presented count is known. A throttled
 // webcam adds how its rate is kept: ", rate set on the camera 1/5 s" (VIDIOC_S_PARM) or
 // ", rate kept in software 1/5 s" (frames dropped).
 // Where the frames came with capture times, how late they were shown comes before the
 // presented count: ", latency median 12.3 ms, p99 20.1 ms".
-std::string formatStatistics(const std::optional<std::string>& cameraJson, uint64_t presented,
+std::string formatStatistics(const std::optional<ScreenStatistics>& screen, uint64_t presented,
                              double framesPerSecond, std::string_view frameRateControl = {},
                              std::optional<std::pair<double, double>> latencyMilliseconds = std::nullopt);
 
-// Ticks on the main queue. `cameraJson` is asked on the main thread at each tick.
+// The screen's counts as the final line gives them, a JSON object:
+// {"produced": 31, "analysed": 31, "notAnalysedByFilter": 0, "dropped": 0, ...}.
+std::string describeStatistics(const ScreenStatistics& screen);
+
+// Ticks on the main queue. `screenCounts` is asked on the main thread at each tick.
 class StatisticsReporter : public std::enable_shared_from_this<StatisticsReporter> {
   public:
-    using CameraJson = std::function<std::optional<std::string>()>;
+    using ScreenCounts = std::function<std::optional<ScreenStatistics>()>;
     // "rate set on the camera 1/5 s", "rate kept in software 1/5 s" or "" (see
     // V4L2CaptureDevice::frameRateControl).
     using FrameRateControl = std::function<std::string()>;
     // Frames read back from the GPU since the start (see RenderView::readBackCount); the
     // line adds how many were read back in the last second: ", read back 0 frames".
     using ReadBackCount = std::function<uint64_t()>;
-    StatisticsReporter(const FrameCounter& frames, CameraJson cameraJson,
+    StatisticsReporter(const FrameCounter& frames, ScreenCounts screenCounts,
                        FrameRateControl frameRateControl = {}, ReadBackCount readBack = {});
     void start(); // main thread
     void stop();  // main thread; no line after this
@@ -46,7 +50,7 @@ class StatisticsReporter : public std::enable_shared_from_this<StatisticsReporte
   private:
     void tick();
     const FrameCounter& frames_;
-    CameraJson cameraJson_;
+    ScreenCounts screenCounts_;
     FrameRateControl frameRateControl_;
     ReadBackCount readBack_;
     bool stopped_ = false;

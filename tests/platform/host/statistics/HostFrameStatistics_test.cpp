@@ -12,13 +12,14 @@ using namespace std::chrono_literals;
 using Clock = host::FrameCounter::Clock;
 
 TEST(FrameStatistics, FormatsOneLineWithWhatIsKnown) {
-    EXPECT_EQ(host::formatStatistics(R"({"produced": 31, "analysed": 30, "dropped": 1, "droppedGpuBusy": 4})",
-                                     29, 29.04),
+    const host::ScreenStatistics counts{31, 30, 0, 1, 4, 26};
+    EXPECT_EQ(host::formatStatistics(counts, 29, 29.04),
               "stats: produced 31, analysed 30, dropped 1, presented 29, 29.0 fps");
-    // Older controllers say "processed"; without the controller only the screen's count is known.
-    EXPECT_EQ(host::formatStatistics(R"({"produced": 5, "processed": 4})", 4, 4),
-              "stats: produced 5, analysed 4, presented 4, 4.0 fps");
+    // Without a camera screen only the presented count is known.
     EXPECT_EQ(host::formatStatistics(std::nullopt, 0, 0), "stats: presented 0, 0.0 fps");
+    EXPECT_EQ(host::describeStatistics(counts),
+              "{\"produced\": 31, \"analysed\": 30, \"notAnalysedByFilter\": 0, "
+              "\"dropped\": 1, \"droppedGpuBusy\": 4, \"processed\": 26}");
 }
 
 TEST(FrameCounter, LatencyIsTheLastSecondsMedianAndNinetyNinthPercentile) {
