@@ -123,7 +123,8 @@ bool layoutLandscape(CameraViewController& c, const ScreenExtras& e, CGSize size
     const double column = std::clamp(size.width * 0.3, narrowestColumn, widestColumn);
     const double x = size.width - column - margin;
     const double assists = assistHeight(c, m, column);
-    const double needed = m.title + m.readout + focusHeight(m) + exposureHeight(m) + assists + m.shutter + 5 * gap;
+    const double needed =
+        m.title + m.readout + focusHeight(m) + exposureHeight(m) + assists + m.shutter + 5 * gap;
     if (needed > size.height - 2 * margin && &m != &compact)
         return false;
     const Placement p{c, e, m};
@@ -152,8 +153,10 @@ bool layoutPortrait(CameraViewController& c, const ScreenExtras& e, CGSize size,
     c.filterNameLabel->setFrame(CGRectMake(margin, margin, size.width - 2 * margin, m.title));
     c.renderView->setFrame(fitPicture(CGRectMake(0, top, size.width, picture)));
     const double y = top + picture + gap;
-    stackBlocks(margin, y, column, p.readouts(), p.group(c.focusControlsView, focusHeight(m)), p.assists(assists));
-    stackBlocks(2 * margin + column, y, column, p.group(c.exposureControlsView, exposureHeight(m)), p.shutterRow());
+    stackBlocks(margin, y, column, p.readouts(), p.group(c.focusControlsView, focusHeight(m)),
+                p.assists(assists));
+    stackBlocks(2 * margin + column, y, column, p.group(c.exposureControlsView, exposureHeight(m)),
+                p.shutterRow());
     return true;
 }
 

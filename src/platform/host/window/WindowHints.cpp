@@ -37,8 +37,8 @@ void WindowHost::showHelpHint() {
 }
 
 void WindowHost::fadeHelpHint(std::chrono::steady_clock::time_point start) {
-    const double done =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start) / std::chrono::duration<double>(hintFade);
+    const double done = std::chrono::duration<double>(std::chrono::steady_clock::now() - start) /
+                        std::chrono::duration<double>(hintFade);
     helpHint_->setAlpha(std::clamp(1.0 - done, 0.0, 1.0));
     dirty_ = true;
     if (done >= 1) {
