@@ -66,6 +66,8 @@ class UIView : public UIResponder {
     void removeFromSuperview();
     const std::vector<std::shared_ptr<UIView>>& subviews() const;
     UIView* superview() const;
+    // Whether `view` is this view or one of its ancestors.
+    bool isDescendantOfView(const UIView* view) const;
 
     void addGestureRecognizer(std::shared_ptr<UIGestureRecognizer> recognizer);
     const std::vector<std::shared_ptr<UIGestureRecognizer>>& gestureRecognizers() const;
