@@ -22,8 +22,10 @@ void collectVisible(UIView& view, std::vector<UIView*>& out) {
 
 bool within(CGRect inner, CGRect outer) {
     constexpr double slack = 1e-9; // the sums of a frame's origin and size round
-    return CGRectGetMinX(inner) >= CGRectGetMinX(outer) - slack && CGRectGetMinY(inner) >= CGRectGetMinY(outer) - slack &&
-           CGRectGetMaxX(inner) <= CGRectGetMaxX(outer) + slack && CGRectGetMaxY(inner) <= CGRectGetMaxY(outer) + slack;
+    return CGRectGetMinX(inner) >= CGRectGetMinX(outer) - slack &&
+           CGRectGetMinY(inner) >= CGRectGetMinY(outer) - slack &&
+           CGRectGetMaxX(inner) <= CGRectGetMaxX(outer) + slack &&
+           CGRectGetMaxY(inner) <= CGRectGetMaxY(outer) + slack;
 }
 
 // Everything that is wrong with the screen laid out at `size`, one line each.
@@ -43,15 +45,18 @@ std::vector<std::string> layoutFaults(UIView& root, UIView& picture, CGSize size
             const CGPoint centre{f.origin.x + f.size.width / 2, f.origin.y + f.size.height / 2};
             UIView* hit = root.hitTest(centre);
             if (!hit || !hit->isDescendantOfView(&a))
-                faults.push_back("a click on " + a.identifier() + " reaches " + (hit ? hit->identifier() : "nothing"));
+                faults.push_back("a click on " + a.identifier() + " reaches " +
+                                 (hit ? hit->identifier() : "nothing"));
         }
         for (size_t j = i + 1; j < views.size(); ++j) {
             UIView& b = *views[j];
-            if (a.isDescendantOfView(&b) || b.isDescendantOfView(&a) || CGRectIsEmpty(CGRectIntersection(f, b.frameInRoot())))
+            if (a.isDescendantOfView(&b) || b.isDescendantOfView(&a) ||
+                CGRectIsEmpty(CGRectIntersection(f, b.frameInRoot())))
                 continue;
             // The picture's overlays: views that are not controls, wholly on the picture.
             UIView* other = &a == &picture ? &b : &b == &picture ? &a : nullptr;
-            if (other && !dynamic_cast<UIControl*>(other) && within(other->frameInRoot(), picture.frameInRoot()))
+            if (other && !dynamic_cast<UIControl*>(other) &&
+                within(other->frameInRoot(), picture.frameInRoot()))
                 continue;
             faults.push_back(a.identifier() + " overlaps " + b.identifier());
         }
@@ -66,23 +71,22 @@ using ScreenLayout = ScreenFixture;
 TEST_F(ScreenLayout, EveryWindowSizeFromTheSmallestTo4KHoldsTheWholePanelWithoutOverlaps) {
     load();
     screen->DoubleTapEventHandler(*screen->doubleTapRecognizer); // the control groups open
-    screen->focusModeControl->touchSegment(1);                    // the lens position's slider
+    screen->focusModeControl->touchSegment(1);                   // the lens position's slider
     for (UISwitch* assist : {screen->histogramSwitch, screen->waveformSwitch})
         assist->flipTo(true); // the panels over the picture
-    const CGSize least = minimumScreenSize;
-    const std::vector<CGSize> sizes{
-        least, {least.width, least.height + 1}, {least.width + 1, least.height}, {800, 600}, {1024, 576},
-        {1092, 614}, {1280, 720}, {1366, 768}, {1440, 900}, {1920, 1080}, {2560, 1440}, {3840, 2160},
-        {2400, least.height}, {least.width + 1, least.width}, // wide and low; almost square
-        {least.width, least.width + 1}, {720, 1280}, {768, 1024}, {800, 1280}, {1080, 1920}, {2160, 3840},
-        {least.width, 1600}, {1500, 1600}};
+    // The smallest, then landscape, almost square and portrait.
+    const double w = minimumScreenSize.width, h = minimumScreenSize.height;
+    const std::vector<CGSize> sizes{{w, h},       {w, h + 1},  {w + 1, h},   {1024, 576},  {1092, 614},
+                                    {1280, 720},  {1366, 768}, {1920, 1080}, {3840, 2160}, {2400, h},
+                                    {w + 1, w},   {w, w + 1},  {720, 1280},  {768, 1024},  {1080, 1920},
+                                    {2160, 3840}, {w, 1600},   {1500, 1600}};
     // Each exposure mode shows its own sliders: locked, custom, auto and continuous.
     for (int mode = 0; mode < screen->exposureModeControl->numberOfSegments(); ++mode) {
         screen->exposureModeControl->touchSegment(mode);
         DispatchQueue::main().drain();
         for (CGSize size : sizes) {
-            SCOPED_TRACE(std::to_string(int(size.width)) + " x " + std::to_string(int(size.height)) + ", mode " +
-                         std::to_string(mode));
+            SCOPED_TRACE(std::to_string(int(size.width)) + " x " + std::to_string(int(size.height)) +
+                         ", mode " + std::to_string(mode));
             EXPECT_EQ(layoutFaults(*screen->view(), *screen->renderView, size), std::vector<std::string>{});
         }
     }

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <regex>
 #include <thread>
 
 #include "HostE2eSupport.h"
@@ -207,8 +206,8 @@ TEST(WindowRun, ACameraThatCannotBeOpenedIsToldInADialogAndOnBothStreams) {
         << out << err;
 }
 
-// On a small display the window opens at its minimum size, where print-ui finds every
-// visible view inside the window; O opens the photo folder in the
+// On a small display the window opens at its minimum size (where the layout's own test
+// finds every control inside and none over another); O opens the photo folder in the
 // desktop's file manager (here an xdg-open that says what it was given).
 TEST(WindowRun, TheSmallestWindowHoldsTheWholeScreenAndOOpensThePhotoFolder) {
     auto folder = e2e::scratchFolder("smallest");
@@ -221,38 +220,19 @@ TEST(WindowRun, TheSmallestWindowHoldsTheWholeScreenAndOOpensThePhotoFolder) {
         folder, {"--script", script},
         {"-u", "WAYLAND_DISPLAY", "-u", "XDG_CONFIG_HOME", "HOME=" + (folder / "home").string(),
          "PATH=" + (folder / "bin").string() + ":" + std::getenv("PATH"), "DISPLAY=" + x.display()}));
-    std::string ui, opened, err;
+    std::string ui, opened, ignored, err;
     const auto deadline = e2e::Clock::now() + std::chrono::minutes(1);
     auto until = [&](const std::string& got) {
         while (got.empty() && e2e::Clock::now() < deadline &&
                program.pump(deadline - e2e::Clock::now(), [&](const std::string& line) {
                    err += line + "\n";
-                   if (line.starts_with("{\""))
-                       ui = line;
-                   else if (line.starts_with("xdg-open "))
-                       opened = line;
+                   (line.starts_with("{\"") ? ui : line.starts_with("xdg-open ") ? opened : ignored) = line;
                })) {
         }
     };
     until(ui);
-    ASSERT_FALSE(ui.empty()) << err;
-    std::smatch window;
-    ASSERT_TRUE(
-        std::regex_search(ui, window, std::regex("\"window\":\\{\"frame\":\\[0,0,([0-9.]+),([0-9.]+)\\]")))
-        << ui;
-    const double width = std::stod(window[1]), height = std::stod(window[2]);
-    EXPECT_EQ(width * 10000 + height, 640 * 10000 + 480) << "the window's minimum size";
-    // Every visible view print-ui shows lies inside the window (the layout's own test
-    // checks that none overlaps another at every size).
-    const std::regex view("\"([A-Za-z]+)\":\\{[^{}]*\"hidden\":false,\"frame\":\\[([-0-9.e]+),([-0-9.e]+),([-"
-                          "0-9.e]+),([-0-9.e]+)\\]\\}");
-    int visible = 0;
-    for (std::sregex_iterator it(ui.begin(), ui.end(), view), end; it != end; ++it, ++visible)
-        EXPECT_TRUE(std::stod((*it)[2]) >= 0 && std::stod((*it)[3]) >= 0 &&
-                    std::stod((*it)[2]) + std::stod((*it)[4]) <= width &&
-                    std::stod((*it)[3]) + std::stod((*it)[5]) <= height)
-            << (*it)[0];
-    EXPECT_GT(visible, 15) << ui;
+    EXPECT_NE(ui.find("\"window\":{\"frame\":[0,0,640,480]}"), std::string::npos)
+        << "the minimum size: " << ui;
     const std::string xdotool = "env DISPLAY=" + x.display() + " timeout 30 xdotool ";
     const std::string id = firstLine(xdotool + "search --sync --onlyvisible --name '^Fernhold$'");
     std::system((xdotool + "windowactivate --sync " + id + " key o").c_str());
