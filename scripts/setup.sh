@@ -15,14 +15,14 @@ packages=(
 # "fuzz" adds clang with its sanitizer and libFuzzer runtime, "clang" the compiler alone,
 # "format" clang-format, "test" what the suite drives besides the program: the V4L2
 # programs the emulated webcam is tried with, a window manager for the desktop window's
-# full screen, and the validators of the installed desktop files.
+# full screen and xprop to follow its active window, and the validators of the installed desktop files.
 for group in "$@"; do
   case "$group" in
     bench) packages+=(libopencv-dev) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     clang) packages+=(clang) ;;
     format) packages+=(clang-format) ;;
-    test) packages+=(v4l-utils gstreamer1.0-tools gstreamer1.0-plugins-good ffmpeg openbox
+    test) packages+=(v4l-utils gstreamer1.0-tools gstreamer1.0-plugins-good ffmpeg openbox x11-utils
                      desktop-file-utils appstream man-db) ;;
     *) echo "setup.sh: unknown package group '$group'" >&2; exit 2 ;;
   esac

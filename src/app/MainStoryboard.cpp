@@ -1,83 +1,29 @@
-// The interface description: the camera screen's views, their layout for the window's
-// shape (portrait or landscape, redone on every resize), and the outlets,
+// The interface description: the camera screen's views, their look, the layout that
+// places them for every size the window takes (ScreenLayout), and the outlets,
 // actions and gesture recognizers connected to the controller. Also the scene
 // configuration that names the scene delegate and this description.
-#include <algorithm>
 #include <memory>
 
 #include "app/AddView.h"
 #include "app/AssistViews.h"
 #include "app/MainStoryboard.h"
+#include "app/ScreenLayout.h"
 #include "camera/CameraViewController.h"
 #include "ui/UIApplication.h"
 #include "ui/UIScreen.h"
 
 namespace {
-constexpr double margin = 12;
-// Portrait, as on the phone: the views stacked under the picture.
-constexpr double pictureTop = 80;
-// Landscape, as on a desktop: the picture as large as the window allows, with the filter
-// name, the readouts, the control groups, the assists' buttons and the shutter in a panel
-// at its right.
-constexpr double panelWidth = 384;
-constexpr double readoutWidth = 120, readoutHeight = 24, focusHeight = 110, exposureHeight = 260;
-constexpr double portraitShutter = 44, landscapeShutter = 64, assistRowHeight = 34;
-
-CGRect row(double height) {
-    return CGRectMake(0, 0, UIScreen::width - 2 * margin, height);
-}
 
 std::vector<std::string> segmentTitles() {
     return {"Locked", "Manual", "Auto", "Continuous"};
 }
 
-// The picture view takes the picture's proportions (640 x 480 unless the run asked for
-// another size), as large as `box` allows and centred in it.
-CGRect fitPicture(CGRect box) {
-    const Size picture = sharedFramebufferSize();
-    const double scale =
-        std::min(box.size.width / double(picture.width), box.size.height / double(picture.height));
-    const double width = double(picture.width) * scale, height = double(picture.height) * scale;
-    return CGRectMake(box.origin.x + (box.size.width - width) / 2,
-                      box.origin.y + (box.size.height - height) / 2, width, height);
-}
-
-// Where the readouts, the control groups and the assists' buttons go: a column `width`
-// wide from (`x`, `top`).
-void placeColumn(CameraViewController& c, double x, double top, double width) {
-    c.luminosityLabel->setFrame(CGRectMake(x, top, readoutWidth, readoutHeight));
-    c.zoomLabel->setFrame(CGRectMake(x + width - readoutWidth, top, readoutWidth, readoutHeight));
-    c.focusControlsView->setFrame(CGRectMake(x, top + 34, width, focusHeight));
-    c.exposureControlsView->setFrame(CGRectMake(x, top + 154, width, exposureHeight));
-    c.assistControlsView->setFrame(CGRectMake(x, top + 154 + exposureHeight + 8, width, assistRowHeight));
-}
-
-// The one layout of the screen, redone for every size the window takes: portrait where
-// the window is taller than wide, landscape otherwise.
-void layoutCameraScreen(CameraViewController& c, UIView& shutter, CGSize size) {
-    const double width = size.width, height = size.height;
-    CGRect picture;
-    if (height > width) {
-        // A 4:3 box under the title, as on the phone; the column under it fills the
-        // screen, so the shutter sits on the picture's lower edge, between the scopes.
-        picture = fitPicture(CGRectMake(0, pictureTop, width, width * 3.0 / 4.0));
-        c.filterNameLabel->setFrame(CGRectMake(0, 40, width, 30));
-        placeColumn(c, margin, pictureTop + width * 3.0 / 4.0 + 8, width - 2 * margin);
-        shutter.setFrame(CGRectMake(picture.origin.x + (picture.size.width - portraitShutter) / 2,
-                                    picture.origin.y + picture.size.height - portraitShutter - 6,
-                                    portraitShutter, portraitShutter));
-    } else {
-        const double panel = std::min(panelWidth, width / 2);
-        picture = fitPicture(CGRectMake(0, 0, width - panel, height));
-        const double x = width - panel + margin, column = panel - 2 * margin;
-        c.filterNameLabel->setFrame(CGRectMake(x, 16, column, 30));
-        placeColumn(c, x, 54, column);
-        shutter.setFrame(CGRectMake(x + (column - landscapeShutter) / 2, height - landscapeShutter - 16,
-                                    landscapeShutter, landscapeShutter));
-    }
-    c.renderView->setFrame(picture);
-    c.cameraUnavailableLabel->setFrame(CGRectMake(0, picture.size.height / 2 - 15, picture.size.width, 30));
-    placeAssistPanels(c, picture);
+// A group's heading, over its first control.
+void addHeading(UIView& group, const char* outletName, const char* text) {
+    auto* heading = addView<UILabel>(group, outletName, CGRect{});
+    heading->setText(text);
+    heading->setFontSize(13);
+    heading->setTextColor({0.78, 0.78, 0.8, 1});
 }
 
 } // namespace
@@ -98,37 +44,50 @@ std::shared_ptr<CameraViewController> instantiateCameraScreen() {
     root->addSubview(renderView);
     c.cameraUnavailableLabel = addView<UILabel>(*c.renderView, "cameraUnavailableLabel", CGRect{});
     c.cameraUnavailableLabel->setText("Camera unavailable");
+    c.cameraUnavailableLabel->setFontSize(30);
+    c.cameraUnavailableLabel->setTextAlignment(NSTextAlignment::center);
+    c.cameraUnavailableLabel->setBackgroundColor({0, 0, 0, 0.6});
     c.cameraUnavailableLabel->setHidden(true);
 
+    ScreenExtras extras;
     c.luminosityLabel = addView<UILabel>(*root, "luminosityLabel", CGRect{});
+    extras.luminosityCaption = addView<UILabel>(*root, "luminosityCaptionLabel", CGRect{});
+    extras.luminosityCaption->setText("brightest pixel, 0 to 255");
+    extras.luminosityCaption->setFontSize(12);
+    extras.luminosityCaption->setTextColor({0.78, 0.78, 0.8, 1});
     c.zoomLabel = addView<UILabel>(*root, "zoomLabel", CGRect{});
+    c.zoomLabel->setTextAlignment(NSTextAlignment::right);
 
     auto focusStack = std::make_shared<UIStackView>();
     focusStack->setIdentifier("focusControlsView");
     c.focusControlsView = focusStack.get();
     root->addSubview(focusStack);
+    addHeading(*focusStack, "focusHeadingLabel", "Focus");
     c.focusModeControl =
-        addView<UISegmentedControl>(*focusStack, "focusModeControl", row(32), segmentTitles());
-    c.focusLabel = addView<UILabel>(*focusStack, "focusLabel", row(22));
-    c.focusSlider = addView<UISlider>(*focusStack, "focusSlider", row(28));
+        addView<UISegmentedControl>(*focusStack, "focusModeControl", CGRect{}, segmentTitles());
+    c.focusLabel = addView<UILabel>(*focusStack, "focusLabel", CGRect{});
+    c.focusSlider = addView<UISlider>(*focusStack, "focusSlider", CGRect{});
 
     auto exposureStack = std::make_shared<UIStackView>();
     exposureStack->setIdentifier("exposureControlsView");
     c.exposureControlsView = exposureStack.get();
     root->addSubview(exposureStack);
+    addHeading(*exposureStack, "exposureHeadingLabel", "Exposure");
     c.exposureModeControl =
-        addView<UISegmentedControl>(*exposureStack, "exposureModeControl", row(32), segmentTitles());
-    c.exposureBiasLabel = addView<UILabel>(*exposureStack, "exposureBiasLabel", row(22));
-    c.exposureBiasSlider = addView<UISlider>(*exposureStack, "exposureBiasSlider", row(28));
-    c.exposureDurationLabel = addView<UILabel>(*exposureStack, "exposureDurationLabel", row(22));
-    c.durationSlider = addView<UISlider>(*exposureStack, "durationSlider", row(28));
-    c.isoLabel = addView<UILabel>(*exposureStack, "isoLabel", row(22));
-    c.isoSlider = addView<UISlider>(*exposureStack, "isoSlider", row(28));
+        addView<UISegmentedControl>(*exposureStack, "exposureModeControl", CGRect{}, segmentTitles());
+    c.exposureBiasLabel = addView<UILabel>(*exposureStack, "exposureBiasLabel", CGRect{});
+    c.exposureBiasSlider = addView<UISlider>(*exposureStack, "exposureBiasSlider", CGRect{});
+    c.exposureDurationLabel = addView<UILabel>(*exposureStack, "exposureDurationLabel", CGRect{});
+    c.durationSlider = addView<UISlider>(*exposureStack, "durationSlider", CGRect{});
+    c.isoLabel = addView<UILabel>(*exposureStack, "isoLabel", CGRect{});
+    c.isoSlider = addView<UISlider>(*exposureStack, "isoSlider", CGRect{});
 
     addAssistViews(c, *root);
-    // The shutter is the desktop's: the host connects it, the controller never sees it.
-    UIButton* shutter = addView<UIButton>(*root, "shutterButton", CGRect{}, "Shutter");
-    root->setLayout([&c, shutter](UIView& view) { layoutCameraScreen(c, *shutter, view.frame().size); });
+    // The shutter and the photo folder are the desktop's: the host connects them, the
+    // controller never sees them.
+    extras.shutter = addView<UIButton>(*root, "shutterButton", CGRect{}, "Shutter", UIButtonStyle::shutter);
+    extras.photoFolder = addView<UIButton>(*root, "photoFolderButton", CGRect{}, "Photos");
+    root->setLayout([&c, extras](UIView& view) { layoutCameraScreen(c, extras, view.frame().size); });
     root->layoutSubviews();
 
     // The selections and ranges the screen starts with, before the device is known.
@@ -184,7 +143,8 @@ const bool cameraScreenRegistered = [] {
         return std::static_pointer_cast<void>(std::make_shared<CameraViewController>(NSCoder("Main")));
     });
     UISetSceneConfiguration({"Fernhold.SceneDelegate",
-                             [] { return std::shared_ptr<UIViewController>(instantiateCameraScreen()); }});
+                             [] { return std::shared_ptr<UIViewController>(instantiateCameraScreen()); },
+                             {minimumScreenSize}});
     return true;
 }();
 } // namespace

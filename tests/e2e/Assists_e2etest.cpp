@@ -51,17 +51,17 @@ TEST(Assists, ScopesOfAStillPictureAreItsExactCounts) {
     ASSERT_EQ(run.status, 0) << run.err;
     auto ui = run.uiLines();
     ASSERT_EQ(ui.size(), 3u) << run.err;
-    EXPECT_NE(ui[0].find("\"histogramView\":{\"hidden\":true}"), std::string::npos) << ui[0];
-    EXPECT_NE(ui[0].find("\"waveformView\":{\"hidden\":true}"), std::string::npos) << ui[0];
+    EXPECT_NE(ui[0].find("\"histogramView\":{\"hidden\":true,"), std::string::npos) << ui[0];
+    EXPECT_NE(ui[0].find("\"waveformView\":{\"hidden\":true,"), std::string::npos) << ui[0];
     EXPECT_EQ(ui[0].find("\"scopes\""), std::string::npos) << "nothing measured while they are off";
-    EXPECT_NE(ui[1].find("\"histogramView\":{\"hidden\":false}"), std::string::npos) << ui[1];
-    EXPECT_NE(ui[1].find("\"waveformView\":{\"hidden\":false}"), std::string::npos) << ui[1];
+    EXPECT_NE(ui[1].find("\"histogramView\":{\"hidden\":false,"), std::string::npos) << ui[1];
+    EXPECT_NE(ui[1].find("\"waveformView\":{\"hidden\":false,"), std::string::npos) << ui[1];
     // Under Canny too: the scopes read the camera's picture, not the filter's.
     EXPECT_EQ(histogramOf(ui[1]), expected);
     EXPECT_DOUBLE_EQ(e2e::jsonNumberField(ui[1], "clippedHigh").value_or(-1),
                      double(high) / (width * height));
     EXPECT_DOUBLE_EQ(e2e::jsonNumberField(ui[1], "clippedLow").value_or(-1), double(low) / (width * height));
-    EXPECT_NE(ui[2].find("\"histogramView\":{\"hidden\":true}"), std::string::npos) << ui[2];
+    EXPECT_NE(ui[2].find("\"histogramView\":{\"hidden\":true,"), std::string::npos) << ui[2];
 }
 
 // A sharp checkerboard of grey 40 and 220: zebra at 50 % stripes the light squares only,

@@ -12,9 +12,9 @@ namespace {
 // An X server of our own on a free display, its screen kept in a file.
 class VirtualDisplay {
   public:
-    explicit VirtualDisplay(const std::filesystem::path& folder)
+    explicit VirtualDisplay(const std::filesystem::path& folder, const std::string& size = "1920x1080")
         : screenFile_(folder / "Xvfb_screen0"),
-          server_("Xvfb -displayfd 1 -screen 0 1920x1080x24 -nolisten tcp -fbdir" +
+          server_("Xvfb -displayfd 1 -screen 0 " + size + "x24 -nolisten tcp -fbdir" +
                   e2e::quoted({folder.string()}) + " 2>/dev/null") {
         // The server writes its display number on standard output once it accepts connections.
         while (display_.empty() &&
@@ -82,23 +82,28 @@ long pictureArea(const e2e::Picture& screen, const std::array<int, 4>& window) {
     return right < 0 ? 0 : long(right - left + 1) * (bottom - top + 1);
 }
 
+// A desktop on its own display, with its window manager ready before a window opens (a
+// window mapped while it is still taking over the screen can wait for its map for ever);
+// skips the test where the tools are missing.
+#define DESKTOP_OR_SKIP(folder, x, size)                                                                     \
+    for (const char* tool : {"Xvfb", "xdotool", "openbox", "ffmpeg"})                                        \
+        if (!e2e::installed(tool))                                                                           \
+            GTEST_SKIP() << "needs Xvfb, xdotool, openbox and ffmpeg";                                       \
+    VirtualDisplay x(folder, size);                                                                          \
+    if (x.display().empty())                                                                                 \
+        GTEST_SKIP() << "Xvfb did not start";                                                                \
+    e2e::Process windowManager("env DISPLAY=" + x.display() +                                                \
+                               " openbox --startup 'echo ready' 2>/dev/null");                               \
+    ASSERT_EQ(firstLineOf(windowManager, "ready"), "ready")
+
 // A desktop window driven as a person would: keys and a mouse drag reach the screen as
 // touches, the window opens landscape with the picture growing as it does, `s` takes a
 // photo into the XDG Pictures folder, `f` fills the screen, Escape leaves full screen but
 // never quits, and Ctrl+Q does.
 TEST(WindowRun, ADesktopWindowTakesKeysAndTheMouseResizesTakesPhotosAndQuitsOnlyOnCtrlQ) {
     // A desktop's full screen is the window manager's to give.
-    for (const char* tool : {"Xvfb", "xdotool", "openbox", "ffmpeg"})
-        if (!e2e::installed(tool))
-            GTEST_SKIP() << "needs Xvfb, xdotool, openbox and ffmpeg";
     auto folder = e2e::scratchFolder("desktop");
-    VirtualDisplay x(folder);
-    if (x.display().empty())
-        GTEST_SKIP() << "Xvfb did not start";
-    // The window manager first, ready before the window opens: a window mapped while it is
-    // still taking over the screen can wait for its map for ever (SDL waits for it).
-    e2e::Process windowManager("env DISPLAY=" + x.display() + " openbox --startup 'echo ready' 2>/dev/null");
-    ASSERT_EQ(firstLineOf(windowManager, "ready"), "ready");
+    DESKTOP_OR_SKIP(folder, x, "1920x1080");
     std::filesystem::create_directories(folder / "home/.config");
     std::ofstream(folder / "home/.config/user-dirs.dirs") << "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n";
     // The script says when frames are on the screen (the first print-ui) and when the
@@ -165,6 +170,75 @@ TEST(WindowRun, ADesktopWindowTakesKeysAndTheMouseResizesTakesPhotosAndQuitsOnly
     ASSERT_EQ(photos.size(), 1u) << err;
     EXPECT_EQ(photos[0].extension(), ".jpg");
     EXPECT_FALSE(e2e::readPng(photos[0]).rgba.empty());
+}
+
+// Started from a desktop's menu, a camera that cannot be opened says why in a dialog, and
+// on both streams; the run ends with status 1 once the dialog is closed.
+TEST(WindowRun, ACameraThatCannotBeOpenedIsToldInADialogAndOnBothStreams) {
+    auto folder = e2e::scratchFolder("startfailure");
+    DESKTOP_OR_SKIP(folder, x, "1920x1080");
+    e2e::Process program(e2e::programCommand(folder, {"--camera", (folder / "missing.png").string()},
+                                             {"-u", "WAYLAND_DISPLAY", "DISPLAY=" + x.display()}));
+    const std::string xdotool = "env DISPLAY=" + x.display() + " timeout 30 xdotool ";
+    const long window =
+        std::atol(firstLine(xdotool + "search --sync --onlyvisible --name '^Fernhold$'").c_str());
+    // The dialog's title is UTF-8 only, which xdotool cannot match: it is the window the
+    // window manager activates instead of the main one, as xprop reports.
+    e2e::Process active("env DISPLAY=" + x.display() + " xprop -root -spy _NET_ACTIVE_WINDOW");
+    std::string dialog;
+    const auto shown = e2e::Clock::now() + std::chrono::seconds(30);
+    while (dialog.empty() && active.pump(shown - e2e::Clock::now(), [&](const std::string& line) {
+        if (long id = std::strtol(line.substr(line.rfind(' ') + 1).c_str(), nullptr, 16); id && id != window)
+            dialog = std::to_string(id);
+    }) && e2e::Clock::now() < shown) {
+    }
+    ASSERT_FALSE(dialog.empty()) << "no dialog";
+    std::system((xdotool + "windowactivate --sync " + dialog + " key Return").c_str());
+    std::string err;
+    const auto deadline = e2e::Clock::now() + std::chrono::seconds(30);
+    while (e2e::Clock::now() < deadline &&
+           program.pump(deadline - e2e::Clock::now(), [&](const std::string& line) { err += line + "\n"; })) {
+    }
+    EXPECT_EQ(e2e::Clock::now() < deadline ? program.wait() : program.stop(SIGKILL), 1) << err;
+    const std::string out = e2e::slurp(folder / "stdout.txt"); // the one fatal line, also on standard error
+    EXPECT_TRUE(out.starts_with("Could not initialize rendering pipeline: ") &&
+                err.ends_with("fernhold: " + out))
+        << out << err;
+}
+
+// On a small display the window opens at its minimum size (where the layout's own test
+// finds every control inside and none over another); O opens the photo folder in the
+// desktop's file manager (here an xdg-open that says what it was given).
+TEST(WindowRun, TheSmallestWindowHoldsTheWholeScreenAndOOpensThePhotoFolder) {
+    auto folder = e2e::scratchFolder("smallest");
+    DESKTOP_OR_SKIP(folder, x, "800x600");
+    std::filesystem::create_directories(folder / "bin");
+    std::ofstream(folder / "bin/xdg-open") << "#!/bin/sh\necho \"xdg-open $*\" >&2\n";
+    std::filesystem::permissions(folder / "bin/xdg-open", std::filesystem::perms::owner_all);
+    auto script = e2e::writeScript(folder, "wait 10 frames\ndoubletap\nprint-ui\nwait 120s\n");
+    e2e::Process program(e2e::programCommand(
+        folder, {"--script", script},
+        {"-u", "WAYLAND_DISPLAY", "-u", "XDG_CONFIG_HOME", "HOME=" + (folder / "home").string(),
+         "PATH=" + (folder / "bin").string() + ":" + std::getenv("PATH"), "DISPLAY=" + x.display()}));
+    std::string ui, opened, ignored, err;
+    const auto deadline = e2e::Clock::now() + std::chrono::minutes(1);
+    auto until = [&](const std::string& got) {
+        while (got.empty() && e2e::Clock::now() < deadline &&
+               program.pump(deadline - e2e::Clock::now(), [&](const std::string& line) {
+                   err += line + "\n";
+                   (line.starts_with("{\"") ? ui : line.starts_with("xdg-open ") ? opened : ignored) = line;
+               })) {
+        }
+    };
+    until(ui);
+    EXPECT_NE(ui.find("\"window\":{\"frame\":[0,0,640,480]}"), std::string::npos)
+        << "the minimum size: " << ui;
+    const std::string xdotool = "env DISPLAY=" + x.display() + " timeout 30 xdotool ";
+    const std::string id = firstLine(xdotool + "search --sync --onlyvisible --name '^Fernhold$'");
+    std::system((xdotool + "windowactivate --sync " + id + " key o").c_str());
+    until(opened);
+    EXPECT_EQ(opened, "xdg-open file://" + (folder / "home/Pictures/Fernhold").string()) << err;
+    EXPECT_EQ(program.stop(SIGTERM), 0) << err;
 }
 
 } // namespace

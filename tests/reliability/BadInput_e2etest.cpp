@@ -1,8 +1,8 @@
 // The program handed what it cannot use: a camera that cannot be opened, no OpenGL ES.
 // Each must end the run the documented way (status, the one line that says why, where it
-// goes) before anything else happens, and never crash or hang instead. Bad command lines
-// and script lines are refused by the parsers' own tests; HeadlessRun shows the program
-// ends on their refusal.
+// goes: standard output, and standard error for a person) before anything else happens, and never crash or
+// hang instead. Bad command lines and script lines are refused by the parsers' own tests; HeadlessRun shows
+// the program ends on their refusal.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -51,7 +51,7 @@ TEST(CameraFaults, EveryUnusableSourceEndsWithTheFatalLineAndStatusOne) {
         EXPECT_EQ(line.rfind(fatal, 0), 0u) << line;
         EXPECT_NE(line.find(because, fatal.size()), std::string::npos) << line;
         EXPECT_EQ(run.status, 1) << line;
-        EXPECT_TRUE(run.err.empty()) << run.err;
+        EXPECT_EQ(run.err, "fernhold: " + line + "\n") << "the same reason, on standard error";
     }
 }
 

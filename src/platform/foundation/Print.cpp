@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <string>
 
 namespace foundation {
 namespace {
@@ -13,6 +14,10 @@ std::mutex& sinkMutex() {
 PrintSink& sink() {
     static PrintSink s;
     return s;
+}
+FatalErrorPresenter& presenter() {
+    static FatalErrorPresenter p;
+    return p;
 }
 void writeWhole(FILE* stream, std::string_view line) {
     std::string whole(line);
@@ -47,10 +52,23 @@ void setPrintSink(PrintSink newSink) {
     sink() = std::move(newSink);
 }
 
+void setFatalErrorPresenter(FatalErrorPresenter newPresenter) {
+    std::lock_guard lock(sinkMutex());
+    presenter() = std::move(newPresenter);
+}
+
 void fatalError(std::string_view message) {
     printLine(message);
+    logError("fernhold: " + std::string(message));
+    FatalErrorPresenter show;
+    {
+        std::lock_guard lock(sinkMutex());
+        show = presenter();
+    }
     std::fflush(stdout);
     std::fflush(stderr);
+    if (show)
+        show(message);
     // The application ends here on purpose: no destructors of threads that may be
     // blocked on the main queue.
     std::_Exit(1);

@@ -19,8 +19,14 @@ void logError(std::string_view line);
 using PrintSink = std::function<void(std::string_view line)>;
 void setPrintSink(PrintSink sink);
 
-// Ends the process after writing `message` to standard output (the system's fatal line).
+// Ends the process with status 1 after writing `message` to standard output (the
+// system's fatal line), and to standard error and the fatal-error presenter, where a
+// person looks when the program was not started from a terminal.
 [[noreturn]] void fatalError(std::string_view message);
+// Where fatalError shows its message besides the two streams (a window's dialog); it is
+// called on the failing thread and returns once the person has seen it. nullptr for none.
+using FatalErrorPresenter = std::function<void(std::string_view message)>;
+void setFatalErrorPresenter(FatalErrorPresenter presenter);
 
 } // namespace foundation
 

@@ -109,6 +109,10 @@ class HostCore : public UIApplicationHost,
     void shutter();
     // Main thread: a short line for the person at the screen (a photo saved or not).
     virtual void showNotice(const std::string&) {}
+    // Main thread: shows the photo folder in the desktop's file manager; a run without a
+    // desktop names it on standard error.
+    virtual void openPhotoFolder();
+    const std::filesystem::path& photoFolderPath() const { return photos_->folder(); }
 
   private:
     // ScriptActions.

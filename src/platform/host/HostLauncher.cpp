@@ -14,6 +14,7 @@
 #include "foundation/Print.h"
 #include "host/FrameMemoryPolicy.h"
 #include "host/headless/HeadlessHost.h"
+#include "host/window/StartFailureDialog.h"
 #include "host/window/WindowHost.h"
 #include "pipeline/GPUContext.h"
 #include "pipeline/ImagePipeline.h"
@@ -73,6 +74,19 @@ bool loadScript(HostConfiguration& configuration, int& exitStatus) {
     return true;
 }
 
+// Whether this run would open a window: then a failure to start is also shown in a dialog.
+bool wouldOpenWindow(const Options& options) {
+    return !options.headless && hasDisplay();
+}
+
+// A reason the run cannot start: on standard error, and where a window would have opened,
+// in a dialog too.
+void reportStartFailure(const Options& options, const std::string& reason) {
+    foundation::logError("fernhold: " + reason);
+    if (wouldOpenWindow(options))
+        showStartFailure(reason);
+}
+
 bool prepareOutputFolder(const Options& options, int& exitStatus) {
     if (options.outputDirectory.empty())
         return true;
@@ -80,8 +94,8 @@ bool prepareOutputFolder(const Options& options, int& exitStatus) {
     std::filesystem::create_directories(options.outputDirectory, error);
     if (!error && std::filesystem::is_directory(options.outputDirectory))
         return true;
-    foundation::logError("fernhold: cannot create the output folder '" + options.outputDirectory +
-                         "': " + (error ? error.message() : "not a folder"));
+    reportStartFailure(options, "cannot create the output folder '" + options.outputDirectory +
+                                    "': " + (error ? error.message() : "not a folder"));
     exitStatus = 1;
     return false;
 }
@@ -128,12 +142,11 @@ void installDeviceFactory(const HostConfiguration& configuration) {
         });
 }
 
-bool initializeGpu(int& exitStatus) {
+bool initializeGpu(const Options& options, int& exitStatus) {
     NSError gpuError;
     if (GPUContext::initialize(&gpuError))
         return true;
-    foundation::logError("fernhold: could not create the OpenGL ES context: " +
-                         gpuError.localizedDescription());
+    reportStartFailure(options, "could not create the OpenGL ES context: " + gpuError.localizedDescription());
     exitStatus = 1;
     return false;
 }
@@ -167,7 +180,7 @@ std::shared_ptr<UIApplicationHost> makeCommandLineHost(int argc, char** argv, in
 
     exitStatus = 0;
     // A window makes the image graph's context itself, sharing its own (see WindowHost).
-    if (!options.headless && hasDisplay()) {
+    if (wouldOpenWindow(options)) {
         NSError windowError;
         if (auto window = WindowHost::create(configuration, &windowError))
             return window;
@@ -176,7 +189,7 @@ std::shared_ptr<UIApplicationHost> makeCommandLineHost(int argc, char** argv, in
             foundation::logError("fernhold: no window (" + windowError.localizedDescription() +
                                  "); running headless");
     }
-    if (!initializeGpu(exitStatus))
+    if (!initializeGpu(options, exitStatus))
         return nullptr;
     return std::make_shared<HeadlessHost>(std::move(configuration));
 }

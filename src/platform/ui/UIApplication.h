@@ -76,9 +76,16 @@ class UIWindow : public UIView {
     std::vector<std::weak_ptr<UIGestureRecognizer>> sequenceRecognizers_;
 };
 
+// The smallest window the scene's interface can be laid out in; a host with resizable
+// windows keeps its window at least this large. Zero: no restriction.
+struct UISceneSizeRestrictions {
+    CGSize minimumSize{0, 0};
+};
+
 class UIScene {
   public:
     std::shared_ptr<UIWindowSceneDelegate> delegate;
+    UISceneSizeRestrictions sizeRestrictions;
 };
 
 class UIApplication {
@@ -191,6 +198,7 @@ template <typename Type> std::string NSStringFromClass() {
 struct UISceneConfiguration {
     std::string delegateClassName;
     std::function<std::shared_ptr<UIViewController>()> storyboard;
+    UISceneSizeRestrictions sizeRestrictions{};
 };
 void UISetSceneConfiguration(UISceneConfiguration configuration);
 

@@ -78,6 +78,7 @@ int UIApplicationMain(int argc, char** argv, const char* principalClassName,
         return startFailed("the scene configuration names no interface description");
     auto scene = std::make_shared<UIScene>();
     scene->delegate = sceneDelegate;
+    scene->sizeRestrictions = configuration.sizeRestrictions;
     application.setScene(scene);
 
     auto window = std::make_shared<UIWindow>();

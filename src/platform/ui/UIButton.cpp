@@ -1,6 +1,6 @@
 #include "ui/UIControls.h"
 
-UIButton::UIButton(std::string title) : title_(std::move(title)) {}
+UIButton::UIButton(std::string title, UIButtonStyle style) : title_(std::move(title)), style_(style) {}
 
 const std::string& UIButton::title() const {
     UIRequireMainThread("UIButton.title");

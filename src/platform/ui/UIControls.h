@@ -8,15 +8,28 @@
 
 #include "ui/UIView.h"
 
+enum class NSTextAlignment { left, center, right };
+
+// A line of text in its frame, vertically centred and clipped to the frame. Its look
+// (size in points, colour, alignment) is the interface description's to set.
 class UILabel : public UIView {
   public:
     using UIView::UIView;
     const std::string& text() const;
     void setText(std::string text);
+    double fontSize() const { return fontSize_; }
+    void setFontSize(double points) { fontSize_ = points; }
+    UIColor textColor() const { return textColor_; }
+    void setTextColor(UIColor colour) { textColor_ = colour; }
+    NSTextAlignment textAlignment() const { return alignment_; }
+    void setTextAlignment(NSTextAlignment alignment) { alignment_ = alignment; }
     const char* className() const override { return "UILabel"; }
 
   private:
     std::string text_;
+    double fontSize_ = 15;
+    UIColor textColor_ = UIColor::whiteColor();
+    NSTextAlignment alignment_ = NSTextAlignment::left;
 };
 
 enum class UIControlEvents { valueChanged, touchUpInside };
@@ -40,16 +53,21 @@ class UIControl : public UIView {
     bool enabled_ = true;
 };
 
+// How a button is drawn: its title in a rounded box, or a camera's round shutter.
+enum class UIButtonStyle { titled, shutter };
+
 // A titled button: a touch that lifts inside its frame sends touchUpInside.
 class UIButton : public UIControl {
   public:
-    explicit UIButton(std::string title);
+    explicit UIButton(std::string title, UIButtonStyle style = UIButtonStyle::titled);
     const std::string& title() const;
+    UIButtonStyle style() const { return style_; }
     void touchEnded(CGPoint p) override;
     const char* className() const override { return "UIButton"; }
 
   private:
     std::string title_;
+    UIButtonStyle style_;
 };
 
 class UISlider : public UIControl {
@@ -101,13 +119,18 @@ enum class UILayoutConstraintAxis { horizontal, vertical };
 
 // Arranges its subviews along its axis, from its top (left) edge, `spacing` apart; hidden
 // subviews take no room. Each keeps its own length along the axis and is stretched
-// across the stack's other dimension.
+// across the stack's other dimension. A horizontal stack that `wraps` starts a new line,
+// `spacing` below, where the next view would cross its right edge; there each view keeps
+// its own height.
 class UIStackView : public UIView {
   public:
     using UIView::UIView;
     UILayoutConstraintAxis axis = UILayoutConstraintAxis::vertical;
     double spacing = 8;
+    bool wraps = false;
     void layoutSubviews() override;
+    // The height the visible subviews need at `width`, as they would be arranged.
+    double heightForWidth(double width) const;
     const char* className() const override { return "UIStackView"; }
 };
 

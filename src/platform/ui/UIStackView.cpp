@@ -1,26 +1,53 @@
+#include <algorithm>
+
 #include "ui/UIControls.h"
+
+namespace {
+
+// Where each visible subview goes in a stack of `size`, in order; returns the height used.
+template <typename Place> double arrange(const UIStackView& stack, CGSize size, const Place& place) {
+    const bool vertical = stack.axis == UILayoutConstraintAxis::vertical;
+    double offset = 0, lineTop = 0, lineHeight = 0;
+    bool first = true;
+    for (const auto& view : stack.subviews()) {
+        if (view->isHidden())
+            continue;
+        const CGSize own = view->frame().size;
+        if (vertical) {
+            offset += first ? 0 : stack.spacing;
+            place(*view, CGRectMake(0, offset, size.width, own.height));
+            offset += own.height;
+        } else if (stack.wraps) {
+            double x = first ? 0 : offset + stack.spacing;
+            if (!first && x + own.width > size.width) {
+                lineTop += lineHeight + stack.spacing;
+                lineHeight = 0;
+                x = 0;
+            }
+            place(*view, CGRectMake(x, lineTop, own.width, own.height));
+            offset = x + own.width;
+            lineHeight = std::max(lineHeight, own.height);
+        } else {
+            offset += first ? 0 : stack.spacing;
+            place(*view, CGRectMake(offset, 0, own.width, size.height));
+            offset += own.width;
+        }
+        first = false;
+    }
+    if (vertical)
+        return offset;
+    return stack.wraps ? lineTop + lineHeight : size.height;
+}
+
+} // namespace
 
 void UIStackView::layoutSubviews() {
     UIRequireMainThread("UIStackView.layoutSubviews");
-    const CGSize size = frame().size;
-    const bool vertical = axis == UILayoutConstraintAxis::vertical;
-    double offset = 0;
-    bool first = true;
-    for (const auto& view : subviews()) {
-        if (view->isHidden())
-            continue;
-        if (!first)
-            offset += spacing;
-        first = false;
-        CGRect f = view->frame();
-        if (vertical) {
-            f = CGRectMake(0, offset, size.width, f.size.height);
-            offset += f.size.height;
-        } else {
-            f = CGRectMake(offset, 0, f.size.width, size.height);
-            offset += f.size.width;
-        }
-        view->setFrame(f);
-    }
+    arrange(*this, frame().size, [](UIView& view, CGRect f) { view.setFrame(f); });
     UIView::layoutSubviews();
+}
+
+double UIStackView::heightForWidth(double width) const {
+    UIRequireMainThread("UIStackView.heightForWidth");
+    return arrange(*this, CGSize{width, frame().size.height}, [](UIView&, CGRect) {});
 }

@@ -89,6 +89,13 @@ UIView* UIView::superview() const {
     return superview_;
 }
 
+bool UIView::isDescendantOfView(const UIView* view) const {
+    for (const UIView* v = this; v; v = v->superview_)
+        if (v == view)
+            return true;
+    return false;
+}
+
 void UIView::addGestureRecognizer(std::shared_ptr<UIGestureRecognizer> recognizer) {
     UIRequireMainThread("UIView.addGestureRecognizer");
     if (!recognizer)

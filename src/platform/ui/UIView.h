@@ -46,6 +46,13 @@ class UIView : public UIResponder {
     // Hidden itself or inside a hidden ancestor: what a person cannot see or touch.
     bool isHiddenOnScreen() const;
 
+    // Drawn under the view's contents; clear by default.
+    UIColor backgroundColor() const { return backgroundColor_; }
+    void setBackgroundColor(UIColor colour) { backgroundColor_ = colour; }
+    // 0 (transparent) to 1 (opaque), for the view and everything inside it.
+    double alpha() const { return alpha_; }
+    void setAlpha(double alpha) { alpha_ = alpha; }
+
     // In the superview's coordinates. Geometry may be read from any thread (a renderer
     // sizes its drawable from it); changing it is main-thread work.
     CGRect frame() const;
@@ -59,6 +66,8 @@ class UIView : public UIResponder {
     void removeFromSuperview();
     const std::vector<std::shared_ptr<UIView>>& subviews() const;
     UIView* superview() const;
+    // Whether `view` is this view or one of its ancestors.
+    bool isDescendantOfView(const UIView* view) const;
 
     void addGestureRecognizer(std::shared_ptr<UIGestureRecognizer> recognizer);
     const std::vector<std::shared_ptr<UIGestureRecognizer>>& gestureRecognizers() const;
@@ -86,6 +95,8 @@ class UIView : public UIResponder {
   private:
     std::string identifier_;
     bool hidden_ = false;
+    UIColor backgroundColor_ = UIColor::clearColor();
+    double alpha_ = 1;
     CGRect frame_{};
     UIView* superview_ = nullptr;
     std::vector<std::shared_ptr<UIView>> subviews_;

@@ -36,6 +36,7 @@ void UIWindow::sendEvent(const UIEvent& event) {
             // A new sequence: whatever the first touch lands on takes all of it.
             touchedView_ = nullptr;
             sequenceRecognizers_.clear();
+            layoutSubviews(); // the views where they are drawn, after any that hid or showed
             UIView* hit = hitTest(event.touches.front().location);
             if (!hit)
                 return;

@@ -1,4 +1,6 @@
-// The shutter: the key, the panel's button and the script command all end here.
+// The shutter: the key, the panel's button and the script command all end here; and the
+// way to the photos it took.
+#include <cstdlib>
 #include <future>
 
 #include "dispatch/DispatchQueue.h"
@@ -8,19 +10,45 @@
 #include "ui/UIControls.h"
 
 namespace host {
+namespace {
+
+// The folder as a person reads it: the home folder as "~".
+std::string shortFolderName(const std::filesystem::path& folder) {
+    const char* home = std::getenv("HOME");
+    const std::string text = folder.string();
+    if (home && *home && home[1] != '\0') {
+        const std::string prefix = std::string(home) + "/";
+        if (text.rfind(prefix, 0) == 0)
+            return "~/" + text.substr(prefix.size());
+    }
+    return text;
+}
+
+} // namespace
 
 void HostCore::connectShutterButton() {
     photos_ = std::make_unique<PhotoLibrary>(photoFolder(configuration_.options.photoDirectory));
-    UIButton* button = window_ ? findView<UIButton>(*window_, "shutterButton") : nullptr;
-    if (!button)
+    if (!window_)
         return;
     std::weak_ptr<HostCore> weak = weak_from_this();
-    button->addTarget(
-        [weak](UIControl&) {
-            if (auto self = weak.lock())
-                self->shutter();
-        },
-        UIControlEvents::touchUpInside);
+    if (UIButton* button = findView<UIButton>(*window_, "shutterButton"))
+        button->addTarget(
+            [weak](UIControl&) {
+                if (auto self = weak.lock())
+                    self->shutter();
+            },
+            UIControlEvents::touchUpInside);
+    if (UIButton* button = findView<UIButton>(*window_, "photoFolderButton"))
+        button->addTarget(
+            [weak](UIControl&) {
+                if (auto self = weak.lock())
+                    self->openPhotoFolder();
+            },
+            UIControlEvents::touchUpInside);
+}
+
+void HostCore::openPhotoFolder() {
+    foundation::logError("photos: " + photos_->folder().string());
 }
 
 void HostCore::takePhoto(std::function<void(const std::string& notice)> done) {
@@ -34,7 +62,8 @@ void HostCore::takePhoto(std::function<void(const std::string& notice)> done) {
                 foundation::logError("photo: " + result.path.string());
             else
                 foundation::logError("photo: not saved: " + result.problem);
-            done(result.saved ? "Saved " + result.path.filename().string()
+            done(result.saved ? "Saved " + result.path.filename().string() + " in " +
+                                    shortFolderName(result.path.parent_path()) + "  (O opens it)"
                               : "Photo not saved: " + result.problem);
             photosBeingWritten_.fetch_sub(1);
         });

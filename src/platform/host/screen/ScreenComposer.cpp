@@ -26,6 +26,7 @@ namespace {
 constexpr const char* fontPath = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
 constexpr float atlasFontPixels = 30;
 constexpr float overlayPoints = 15;
+constexpr double overlayInset = 8; // between the overlay and the window's edges
 // Latin with its supplement, general punctuation, arrows.
 const ImWchar glyphRanges[] = {0x0020, 0x00FF, 0x2000, 0x206F, 0x2190, 0x21FF, 0};
 
@@ -37,14 +38,6 @@ ImTextureID textureId(GLuint texture) {
 CGSize rootSize(UIView& root) {
     const CGRect bounds = root.frame();
     return bounds.size.width > 0 && bounds.size.height > 0 ? bounds.size : UIScreen::mainBounds().size;
-}
-
-// A camera's shutter: a white disc inside a ring.
-void drawButton(ImDrawList& list, const UIButton&, CGRect f) {
-    const double radius = std::min(f.size.width, f.size.height) / 2;
-    const ImVec2 centre = point(f.origin.x + f.size.width / 2, f.origin.y + f.size.height / 2);
-    list.AddCircle(centre, static_cast<float>(radius - 2), white, 48, 3);
-    list.AddCircleFilled(centre, static_cast<float>(radius - 7), white, 48);
 }
 
 } // namespace
@@ -213,14 +206,20 @@ void ScreenComposer::drawTree(UIView& view, ImDrawList& list) {
 void ScreenComposer::drawOverlay(ImDrawList& list, double width, double height) {
     if (overlay_.empty())
         return;
-    double textWidth = 0, lineHeight = overlayPoints * 1.4;
+    double textWidth = 0;
     for (const auto& line : overlay_)
         textWidth = std::max(textWidth, static_cast<double>(textSize(overlayPoints, line).x));
-    const double panelWidth = textWidth + 32, panelHeight = lineHeight * overlay_.size() + 24;
+    // Sized for the text at its usual size, then shrunk as a whole to fit a small window.
+    const double lineHeight = overlayPoints * 1.4, padX = 16, padY = 12;
+    const double natural = textWidth + 2 * padX, naturalHeight = lineHeight * overlay_.size() + 2 * padY;
+    const double scale =
+        std::min({1.0, (width - 2 * overlayInset) / natural, (height - 2 * overlayInset) / naturalHeight});
+    const double panelWidth = natural * scale, panelHeight = naturalHeight * scale;
     const double x = (width - panelWidth) / 2, y = (height - panelHeight) / 2;
     list.AddRectFilled(point(x, y), point(x + panelWidth, y + panelHeight), colour(20, 20, 24, 225), 12);
     for (size_t i = 0; i < overlay_.size(); ++i)
-        drawText(list, overlayPoints, point(x + 16, y + 12 + lineHeight * i), white, overlay_[i], nullptr);
+        drawText(list, static_cast<float>(overlayPoints * scale),
+                 point(x + padX * scale, y + (padY + lineHeight * i) * scale), white, overlay_[i], nullptr);
 }
 
 void ScreenComposer::compose(UIView& root, int width, int height) {

@@ -9,8 +9,27 @@
 
 namespace host {
 namespace {
-constexpr float labelPoints = 15, titlePoints = 13;
+constexpr float titlePoints = 13, smallestTitlePoints = 9, buttonPoints = 13;
 constexpr ImU32 shadow = colour(0, 0, 0, 160);
+
+ImU32 colourOf(const UIColor& c, double alpha) {
+    auto byte = [](double v) { return static_cast<int>(std::clamp(v, 0.0, 1.0) * 255 + 0.5); };
+    return IM_COL32(byte(c.red), byte(c.green), byte(c.blue), byte(c.alpha * alpha));
+}
+
+// A view's own opacity times its ancestors'.
+double opacity(const UIView& view) {
+    double alpha = 1;
+    for (const UIView* v = &view; v; v = v->superview())
+        alpha *= std::clamp(v->alpha(), 0.0, 1.0);
+    return alpha;
+}
+
+ImVec4 clipOf(CGRect f) {
+    return ImVec4(static_cast<float>(f.origin.x), static_cast<float>(f.origin.y),
+                  static_cast<float>(f.origin.x + f.size.width),
+                  static_cast<float>(f.origin.y + f.size.height));
+}
 } // namespace
 
 void drawText(ImDrawList& list, float size, ImVec2 at, ImU32 colour, const std::string& text,
@@ -26,14 +45,42 @@ ImVec2 textSize(float size, const std::string& text) {
 }
 
 void drawLabel(ImDrawList& list, const UILabel& label, CGRect f) {
+    const double alpha = opacity(label);
+    if (label.backgroundColor().alpha > 0)
+        list.AddRectFilled(point(f.origin.x, f.origin.y),
+                           point(f.origin.x + f.size.width, f.origin.y + f.size.height),
+                           colourOf(label.backgroundColor(), alpha), 6);
     if (label.text().empty())
         return;
-    const ImVec2 size = textSize(labelPoints, label.text());
-    const ImVec4 clip(static_cast<float>(f.origin.x), static_cast<float>(f.origin.y),
-                      static_cast<float>(f.origin.x + f.size.width),
-                      static_cast<float>(f.origin.y + f.size.height));
-    drawText(list, labelPoints, point(f.origin.x, f.origin.y + (f.size.height - size.y) / 2), white,
-             label.text(), &clip);
+    const auto points = static_cast<float>(label.fontSize());
+    const ImVec2 size = textSize(points, label.text());
+    double x = f.origin.x;
+    if (label.textAlignment() == NSTextAlignment::center)
+        x += (f.size.width - size.x) / 2;
+    else if (label.textAlignment() == NSTextAlignment::right)
+        x += f.size.width - size.x;
+    const ImVec4 clip = clipOf(f);
+    drawText(list, points, point(std::max(x, f.origin.x), f.origin.y + (f.size.height - size.y) / 2),
+             colourOf(label.textColor(), alpha), label.text(), &clip);
+}
+
+void drawButton(ImDrawList& list, const UIButton& button, CGRect f) {
+    if (button.style() == UIButtonStyle::shutter) {
+        const double radius = std::min(f.size.width, f.size.height) / 2;
+        const ImVec2 centre = point(f.origin.x + f.size.width / 2, f.origin.y + f.size.height / 2);
+        list.AddCircle(centre, static_cast<float>(radius - 2), white, 48, 3);
+        list.AddCircleFilled(centre, static_cast<float>(radius - 7), white, 48);
+        return;
+    }
+    list.AddRectFilled(point(f.origin.x, f.origin.y),
+                       point(f.origin.x + f.size.width, f.origin.y + f.size.height),
+                       colour(118, 118, 128, 140), 7);
+    const ImVec2 size = textSize(buttonPoints, button.title());
+    const ImVec4 clip = clipOf(f);
+    drawText(list, buttonPoints,
+             point(f.origin.x + std::max(0.0, (f.size.width - size.x) / 2),
+                   f.origin.y + (f.size.height - size.y) / 2),
+             white, button.title(), &clip);
 }
 
 void drawSlider(ImDrawList& list, const UISlider& slider, CGRect f) {
@@ -64,13 +111,17 @@ void drawSegments(ImDrawList& list, const UISegmentedControl& control, CGRect f)
         else if (i > 0 && i - 1 != control.selectedSegmentIndex())
             list.AddLine(point(x, f.origin.y + 6), point(x, f.origin.y + f.size.height - 6),
                          colour(200, 200, 200, 90));
+        // A title too long for its segment is drawn smaller, as far as it stays readable.
         const std::string& title = control.titleForSegment(i);
-        const ImVec2 size = textSize(titlePoints, title);
+        const double room = width - 8, natural = textSize(titlePoints, title).x;
+        const auto points = static_cast<float>(
+            natural > room ? std::max<double>(smallestTitlePoints, titlePoints * room / natural)
+                           : titlePoints);
+        const ImVec2 size = textSize(points, title);
         const ImVec4 clip(static_cast<float>(x), static_cast<float>(f.origin.y),
                           static_cast<float>(x + width), static_cast<float>(f.origin.y + f.size.height));
-        drawText(list, titlePoints,
-                 point(x + (width - size.x) / 2, f.origin.y + (f.size.height - size.y) / 2), white, title,
-                 &clip);
+        drawText(list, points, point(x + (width - size.x) / 2, f.origin.y + (f.size.height - size.y) / 2),
+                 white, title, &clip);
     }
 }
 

@@ -9,6 +9,7 @@
 #include "media/CGGeometry.h"
 
 class UILabel;
+class UIButton;
 class UISlider;
 class UISegmentedControl;
 class UIActivityIndicatorView;
@@ -31,6 +32,8 @@ void drawText(ImDrawList& list, float size, ImVec2 at, ImU32 colour, const std::
 ImVec2 textSize(float size, const std::string& text);
 
 void drawLabel(ImDrawList& list, const UILabel& label, CGRect frame);
+// A titled button, or the camera's shutter: a white disc inside a ring.
+void drawButton(ImDrawList& list, const UIButton& button, CGRect frame);
 void drawSlider(ImDrawList& list, const UISlider& slider, CGRect frame);
 void drawSegments(ImDrawList& list, const UISegmentedControl& control, CGRect frame);
 void drawStackPanel(ImDrawList& list, CGRect frame);

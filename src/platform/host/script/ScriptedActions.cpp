@@ -129,8 +129,10 @@ void HostCore::setAppearance(bool appears) {
 void HostCore::printUi() {
     std::string line;
     runOnMain([&] {
-        if (window_)
-            line = describeUi(*window_, window_->rootViewController().get());
+        if (!window_)
+            return;
+        window_->layoutSubviews(); // frames as they are drawn now, after any control hid or showed
+        line = describeUi(*window_, window_->rootViewController().get());
     });
     foundation::logError(line);
 }

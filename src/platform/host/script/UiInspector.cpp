@@ -26,8 +26,14 @@ const char* boolean(bool value) {
     return value ? "true" : "false";
 }
 
+// "[x,y,width,height]" in window points.
+std::string frameArray(CGRect f) {
+    return "[" + jsonNumber(f.origin.x) + "," + jsonNumber(f.origin.y) + "," + jsonNumber(f.size.width) +
+           "," + jsonNumber(f.size.height) + "]";
+}
+
 // The members of one view's object, or empty for kinds print-ui does not show.
-std::string describeView(const UIView& view) {
+std::string describeKind(const UIView& view) {
     const std::string hidden = std::string("\"hidden\":") + boolean(view.isHidden());
     if (auto* label = dynamic_cast<const UILabel*>(&view))
         return "\"text\":" + jsonString(label->text()) + "," + hidden;
@@ -47,7 +53,14 @@ std::string describeView(const UIView& view) {
         return "\"value\":" + jsonNumber(stepper->value()) + "," + hidden;
     if (auto* spinner = dynamic_cast<const UIActivityIndicatorView*>(&view))
         return std::string("\"animating\":") + boolean(spinner->isAnimating()) + "," + hidden;
+    if (dynamic_cast<const UIButton*>(&view))
+        return hidden;
     return {};
+}
+
+std::string describeView(const UIView& view) {
+    std::string members = describeKind(view);
+    return members.empty() ? members : members + ",\"frame\":" + frameArray(view.frameInRoot());
 }
 
 void collect(const UIView& view, std::string& out) {
@@ -107,6 +120,8 @@ std::string jsonNumber(float value) {
 std::string describeUi(const UIView& root, const UIViewController* controller) {
     std::string out = "{";
     collect(root, out);
+    out += std::string(out.size() > 1 ? "," : "") +
+           "\"window\":{\"frame\":" + frameArray(root.frameInRoot()) + "}";
     for (const char* key : {"hideControls", "selectedFilterIndex"}) {
         std::optional<std::string> value;
         if (controller)

@@ -20,9 +20,11 @@ std::string jsonNumber(float value);
 // One object: labels {"text","hidden"}, sliders {"minimum","maximum","value","hidden"},
 // segmented controls {"selectedSegmentIndex","hidden"}, stack views {"hidden"}, activity
 // indicators {"animating","hidden"}, plot panels {"hidden"}, switches {"on","hidden"},
-// steppers {"value","hidden"}, each under its identifier in tree order (views without one
-// are left out); then "hideControls" and "selectedFilterIndex" as the root controller
-// reports them (null when it does not), and "scopes" where it reports one. Main thread.
+// steppers {"value","hidden"}, buttons {"hidden"}, each with its "frame" [x, y, width,
+// height] in window points last, under its identifier in tree order (views without one
+// are left out); then the window's own {"frame"} under "window"; then "hideControls" and
+// "selectedFilterIndex" as the root controller reports them (null when it does not), and
+// "scopes" where it reports one. Main thread.
 std::string describeUi(const UIView& root, const UIViewController* controller);
 
 } // namespace host

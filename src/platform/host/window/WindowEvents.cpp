@@ -1,17 +1,36 @@
 // The window as a desktop has it: its size and full screen, focus and minimising as the
-// application's life cycle, the screen saver, and short notices.
+// application's life cycle, the screen saver, short notices and the file manager.
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <filesystem>
 
 #include "dispatch/DispatchQueue.h"
+#include "foundation/Print.h"
 #include "host/window/WindowHost.h"
 
 namespace host {
 namespace {
 
 constexpr double displayShare = 0.8;
-constexpr auto noticeDuration = std::chrono::milliseconds(2500);
+constexpr auto noticeDuration = std::chrono::milliseconds(4000);
+
+// A file: URL of an absolute path: every byte but the unreserved ones and '/' escaped.
+std::string fileUrl(const std::filesystem::path& path) {
+    std::string url = "file://";
+    for (unsigned char c : path.string()) {
+        if (std::isalnum(c) || c == '/' || c == '-' || c == '.' || c == '_' || c == '~') {
+            url += static_cast<char>(c);
+        } else {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", c);
+            url += escaped;
+        }
+    }
+    return url;
+}
 
 } // namespace
 
@@ -26,7 +45,15 @@ CGSize WindowHost::defaultSize(int displayWidth, int displayHeight) {
 
 void WindowHost::sceneDidLoad(const std::shared_ptr<UIWindow>& window) {
     HostCore::sceneDidLoad(window);
+    // The smallest window the scene's layout fits; SDL grows a smaller one to it.
+    if (auto scene = UIApplication::sharedApplication().scene()) {
+        const CGSize least = scene->sizeRestrictions.minimumSize;
+        if (least.width > 0 && least.height > 0)
+            SDL_SetWindowMinimumSize(sdlWindow_, static_cast<int>(least.width),
+                                     static_cast<int>(least.height));
+    }
     followWindowSize();
+    showHelpHint();
     // The application keeps the screen awake while it has its idle timer disabled.
     UIApplication::sharedApplication().setIdleTimerHandler([](bool disabled) {
         if (disabled)
@@ -125,6 +152,17 @@ void WindowHost::showNotice(const std::string& line) {
         self->notice_.clear();
         self->dirty_ = true;
     });
+}
+
+// The desktop's file manager, through xdg-open (SDL runs it without waiting for it). The
+// folder is made first: before the first photo it may not be there yet.
+void WindowHost::openPhotoFolder() {
+    const std::filesystem::path& folder = photoFolderPath();
+    std::error_code ignored;
+    std::filesystem::create_directories(folder, ignored);
+    if (SDL_OpenURL(fileUrl(folder).c_str()) != 0)
+        foundation::logError("fernhold: cannot open the photo folder " + folder.string() + ": " +
+                             SDL_GetError());
 }
 
 } // namespace host

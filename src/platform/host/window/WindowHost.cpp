@@ -9,7 +9,9 @@
 #include <cmath>
 
 #include "dispatch/DispatchQueue.h"
+#include "foundation/Print.h"
 #include "host/screen/Letterbox.h"
+#include "host/window/StartFailureDialog.h"
 #include "pipeline/GPUContext.h"
 #include "ui/UIScreen.h"
 
@@ -85,10 +87,13 @@ bool WindowHost::open(NSError* error) {
             *error = composerError;
         return false;
     }
+    foundation::setFatalErrorPresenter(
+        [window = sdlWindow_](std::string_view message) { showStartFailure(message, window); });
     return true;
 }
 
 WindowHost::~WindowHost() {
+    foundation::setFatalErrorPresenter(nullptr);
     DispatchQueue::main().setWakeHandler(nullptr);
     if (context_)
         SDL_GL_MakeCurrent(sdlWindow_, context_);

@@ -5,13 +5,17 @@
 // frame) wakes it at once. Touch, mouse and keys become UIEvents for the key window.
 // The window is a desktop's: landscape by default, resizable (the views are laid out
 // again for each size), full screen on request, drawn at the display's pixel density;
-// focus and minimising are the application's active and background states.
+// focus and minimising are the application's active and background states. It is never
+// smaller than the scene's minimum size, and a camera that cannot be opened is also told
+// in a dialog over it.
 #include <SDL2/SDL.h>
 
 #include <atomic>
+#include <chrono>
 #include <map>
 
 #include "host/HostCore.h"
+#include "ui/UIControls.h"
 
 namespace host {
 
@@ -42,6 +46,7 @@ class WindowHost : public HostCore {
     void frameArrived() override;
     void screenChanged() override;
     void showNotice(const std::string& line) override;
+    void openPhotoFolder() override;
 
   private:
     bool open(NSError* error);
@@ -57,6 +62,8 @@ class WindowHost : public HostCore {
     void touch(UITouchPhase phase, int identifier, CGPoint windowPoint, Uint32 timestamp);
     void synthesizedPinch(double scale);
     void draw();
+    void showHelpHint();
+    void fadeHelpHint(std::chrono::steady_clock::time_point start);
 
     SDL_Window* sdlWindow_ = nullptr;
     SDL_GLContext context_ = nullptr;
@@ -70,6 +77,7 @@ class WindowHost : public HostCore {
     bool active_ = true, background_ = false; // as the application last heard
     std::string notice_;
     uint64_t noticeGeneration_ = 0;
+    UILabel* helpHint_ = nullptr; // in the render view, which owns it
     bool mouseDown_ = false;
     std::map<SDL_FingerID, int> fingers_; // SDL's finger ids to touch identifiers
     int nextFinger_ = 10;

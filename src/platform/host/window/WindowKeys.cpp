@@ -17,6 +17,7 @@ const std::vector<WindowHost::KeyHelp>& WindowHost::keyHelp() {
         {"Enter", "double tap (show / hide the controls)"},
         {"+ / -", "zoom in / out"},
         {"S", "take a photo"},
+        {"O", "open the photo folder"},
         {"F, F11", "full screen on / off"},
         {"?, F1", "this help"},
         {"Esc", "close the help, leave full screen"},
@@ -64,6 +65,8 @@ void WindowHost::handleKey(const SDL_KeyboardEvent& key) {
         toggleFullScreen();
     } else if (code == SDLK_s && !control) {
         shutter();
+    } else if (code == SDLK_o && !control) {
+        openPhotoFolder();
     } else if (code == SDLK_LEFT || code == SDLK_RIGHT) {
         sendGesture(swipeEvents(touchCentre(),
                                 code == SDLK_LEFT ? UISwipeGestureRecognizerDirection::left
