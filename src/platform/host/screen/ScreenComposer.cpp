@@ -164,17 +164,29 @@ void ScreenComposer::drawRenderView(RenderView& view, ImDrawList& list) {
     const CGRect f = view.frameInRoot();
     const ImVec2 topLeft = point(f.origin.x, f.origin.y);
     const ImVec2 bottomRight = point(f.origin.x + f.size.width, f.origin.y + f.size.height);
-    list.AddRectFilled(topLeft, bottomRight, black);
     int width = 0, height = 0;
     const unsigned texture = frameTexture(view, width, height);
-    if (!texture || width <= 0 || height <= 0 || f.size.width <= 0 || f.size.height <= 0)
+    if (!texture || width <= 0 || height <= 0 || f.size.width <= 0 || f.size.height <= 0) {
+        list.AddRectFilled(topLeft, bottomRight, black);
         return;
+    }
     // The picture keeps its proportions inside the view, as the render view's default
-    // fill mode does; the rest of the view stays black.
+    // fill mode does; the rest of the view is black. Only those bands are filled: in
+    // software every pixel drawn twice costs, and the picture is opaque.
     const Letterbox box = Letterbox::fit(CGSize{static_cast<double>(width), static_cast<double>(height)},
                                          f.size.width, f.size.height);
     const double x = f.origin.x + box.offsetX, y = f.origin.y + box.offsetY;
-    list.AddImage(textureId(texture), point(x, y), point(x + width * box.scale, y + height * box.scale));
+    const ImVec2 pictureTopLeft = point(x, y),
+                 pictureBottomRight = point(x + width * box.scale, y + height * box.scale);
+    if (pictureTopLeft.y > topLeft.y)
+        list.AddRectFilled(topLeft, point(f.origin.x + f.size.width, y), black);
+    if (pictureBottomRight.y < bottomRight.y)
+        list.AddRectFilled(point(f.origin.x, y + height * box.scale), bottomRight, black);
+    if (pictureTopLeft.x > topLeft.x)
+        list.AddRectFilled(topLeft, point(x, f.origin.y + f.size.height), black);
+    if (pictureBottomRight.x < bottomRight.x)
+        list.AddRectFilled(point(x + width * box.scale, f.origin.y), bottomRight, black);
+    list.AddImage(textureId(texture), pictureTopLeft, pictureBottomRight);
 }
 
 void ScreenComposer::drawTree(UIView& view, ImDrawList& list) {
@@ -237,8 +249,8 @@ void ScreenComposer::compose(UIView& root, int width, int height) {
     root.layoutSubviews();
     ImGui_ImplGLES3_NewFrame();
     ImGui::NewFrame();
+    // The renderer clears to black first: the screen behind the views needs no drawing.
     ImDrawList& list = *ImGui::GetBackgroundDrawList();
-    list.AddRectFilled(point(0, 0), point(size.width, size.height), black);
     animating_ = false;
     // The root's frame places it on the screen; its own contents are drawn from its origin.
     for (const auto& child : root.subviews())
