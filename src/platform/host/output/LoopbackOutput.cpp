@@ -31,7 +31,8 @@ int setOutputFormat(int fd, int width, int height, int framesPerSecond) {
     pix.sizeimage = uint32_t(width) * uint32_t(height) * 2, pix.colorspace = V4L2_COLORSPACE_SMPTE170M;
     if (retried(fd, VIDIOC_S_FMT, &format) < 0)
         return errno;
-    if (pix.width != uint32_t(width) || pix.height != uint32_t(height) || pix.pixelformat != V4L2_PIX_FMT_YUYV)
+    if (pix.width != uint32_t(width) || pix.height != uint32_t(height) ||
+        pix.pixelformat != V4L2_PIX_FMT_YUYV)
         return EINVAL;
     v4l2_streamparm parm{};
     parm.type = V4L2_BUF_TYPE_VIDEO_OUTPUT;
