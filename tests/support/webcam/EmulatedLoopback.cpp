@@ -47,8 +47,8 @@ bool Handle::mapSlots() {
 void Handle::releaseLoopback() {
     if (slots_)
         munmap(slots_, slotSize_ * slotCount), slots_ = nullptr;
-    if (writes_ && !dead_)
-        node_->writer = 0, node_->ring();
+    if (writes_ && !dead_) // and the node is an output again, until the next writer sets its format
+        node_->writer = 0, node_->formatSet = 0, node_->ring();
     writes_ = false;
 }
 
