@@ -53,7 +53,7 @@ std::optional<std::string> parseSeconds(const std::string& text, double& seconds
 
 std::variant<Options, ExitRequest> parseCommandLine(int argc, const char* const* argv) {
     Options options;
-    std::string seconds, script, out, size, photos;
+    std::string seconds, script, out, size, photos, output;
     CLI::App app{"Fernhold: a live camera with GPU filters, bright-region outlines and manual controls.",
                  "fernhold"};
     app.set_version_flag("--version", std::string("fernhold ") + FERNHOLD_VERSION);
@@ -73,6 +73,10 @@ std::variant<Options, ExitRequest> parseCommandLine(int argc, const char* const*
     app.add_option("--size", size,
                    "size of the picture, both sides even, 160x120 to 3840x2160 (default 640x480)")
         ->type_name("WxH");
+    app.add_option("--output", output,
+                   "write the picture as shown to a video output device under /dev (a v4l2loopback "
+                   "node, which other programs read as a webcam); 'auto': the first v4l2loopback node")
+        ->type_name("DEV");
     app.add_flag("--stats", options.statistics, "frame statistics on standard error once a second");
     app.add_flag("--list-cameras", options.listCameras,
                  "list the webcams (/dev/video*) with their formats, sizes and frame rates, then quit");
@@ -112,6 +116,11 @@ std::variant<Options, ExitRequest> parseCommandLine(int argc, const char* const*
         if (auto problem = parseSeconds(seconds, value))
             return usageError(*problem);
         options.seconds = value;
+    }
+    if (app.count("--output")) {
+        if (output != "auto" && !isWebcamPath(output))
+            return usageError("--output '" + output + "' is not 'auto' or a video device under /dev");
+        options.output = output;
     }
     if (app.count("--size")) {
         auto parsed = parsePictureSize(size);

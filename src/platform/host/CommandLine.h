@@ -21,6 +21,7 @@ struct Options {
     std::optional<std::string> photoDirectory; // where the shutter's photos go (else Pictures)
     PictureSize size;                          // of the camera picture and everything after it
     bool sizeAsked = false;                    // --size given (a still picture then fills it)
+    std::optional<std::string> output;         // a video output node to write to, or "auto"
 };
 
 // The run ends before it starts: help or version asked (status 0) or bad usage (2).

@@ -85,6 +85,7 @@ void HostCore::sceneDidLoad(const std::shared_ptr<UIWindow>& window) {
     if (window_)
         window_->resize(defaultWindowSize);
     connectShutterButton();
+    connectOutputButton();
     renderView_ = window_ ? findRenderView(*window_) : nullptr;
     if (!renderView_)
         return;
@@ -97,6 +98,8 @@ void HostCore::sceneDidLoad(const std::shared_ptr<UIWindow>& window) {
     });
     renderView_->addSink(frames_);
     grab_ = FrameGrab::attach(*renderView_);
+    if (configuration_.output)
+        renderView_->addSink(configuration_.output);
 }
 
 int HostCore::runMainLoop() {
@@ -151,6 +154,8 @@ void HostCore::startServices() {
             [renderView = renderView_]() -> uint64_t {
                 return renderView ? renderView->readBackCount() : 0;
             });
+        if (auto output = configuration_.output)
+            statistics_->addNote([output] { return "output dropped " + std::to_string(output->dropped()); });
         statistics_->start();
     }
     if (configuration_.script) {

@@ -19,6 +19,7 @@
 #include "dispatch/DispatchQueue.h"
 #include "host/CommandLine.h"
 #include "host/SignalWatcher.h"
+#include "host/output/LoopbackOutput.h"
 #include "host/photos/PhotoLibrary.h"
 #include "host/screen/ScreenComposer.h"
 #include "host/script/ScriptParser.h"
@@ -60,7 +61,12 @@ struct HostConfiguration {
     // Whether runMainLoop ends the process itself (see HostCore::finish).
     bool endsProcess = true;
     ScriptPlayer::Settings scriptSettings{};
+    // --output: the node the picture is written to, opened before the run.
+    std::shared_ptr<LoopbackOutput> output;
 };
+
+// The rate the output node announces to its readers: the camera's usual one.
+inline constexpr int outputFramesPerSecond = 30;
 
 class HostCore : public UIApplicationHost,
                  public ScriptActions,
@@ -130,6 +136,9 @@ class HostCore : public UIApplicationHost,
     void switchLock(const script::Step& step, bool refuse);
     void setAppearance(bool appears);
     void printUi();
+    // Main thread or the script's: writing to the output node on or off.
+    void setOutputActive(bool active);
+    void connectOutputButton();
     void dragSlider(const script::Step& step, const script::DragSlider& drag);
     void snapshot(const script::Step& step, const std::string& file);
     void capture(const script::Step& step, const std::string& file);

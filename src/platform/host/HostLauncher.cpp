@@ -10,10 +10,12 @@
 
 #include "capture/CaptureDeviceFactory.h"
 #include "capture/v4l2/V4L2CameraListing.h"
+#include "capture/v4l2/V4L2OutputNodes.h"
 #include "capture/virtual/SimulatedCaptureDevice.h"
 #include "foundation/Print.h"
 #include "host/FrameMemoryPolicy.h"
 #include "host/headless/HeadlessHost.h"
+#include "host/output/LoopbackOutput.h"
 #include "host/window/StartFailureDialog.h"
 #include "host/window/WindowHost.h"
 #include "pipeline/GPUContext.h"
@@ -142,6 +144,29 @@ void installDeviceFactory(const HostConfiguration& configuration) {
         });
 }
 
+// The output node, opened and set before the run begins, so that one no program can read
+// from stops the run at once rather than after the window has opened.
+bool openOutput(HostConfiguration& configuration, int& exitStatus) {
+    const Options& options = configuration.options;
+    if (!options.output)
+        return true;
+    std::string path = *options.output, problem;
+    if (path == "auto") {
+        if (auto found = firstLoopbackNode())
+            path = *found;
+        else
+            problem = "--output auto: no v4l2loopback node (modprobe v4l2loopback; see the README)";
+    }
+    if (problem.empty())
+        configuration.output = LoopbackOutput::open(path, options.size.width, options.size.height,
+                                                    outputFramesPerSecond, problem);
+    if (configuration.output)
+        return true;
+    reportStartFailure(options, problem);
+    exitStatus = 1;
+    return false;
+}
+
 bool initializeGpu(const Options& options, int& exitStatus) {
     NSError gpuError;
     if (GPUContext::initialize(&gpuError))
@@ -174,6 +199,8 @@ std::shared_ptr<UIApplicationHost> makeCommandLineHost(int argc, char** argv, in
         return nullptr;
     }
     if (!loadScript(configuration, exitStatus) || !prepareOutputFolder(options, exitStatus))
+        return nullptr;
+    if (!openOutput(configuration, exitStatus))
         return nullptr;
     chooseDefaultCamera(configuration.options);
     installDeviceFactory(configuration);

@@ -53,7 +53,8 @@ void FrameReadback::start(const PresentedFrame& frame,
     read.done = GPUFence::insert();
     if (!checkGLError("FrameReadback::start") || !read.done)
         return;
-    read.pixels = FramePixels{frame.sequence, frame.width, frame.height, frame.captureTime, nullptr};
+    const int width = layout_ == PixelLayout::yuyv ? frame.width * 2 : frame.width;
+    read.pixels = FramePixels{frame.sequence, width, frame.height, frame.captureTime, nullptr, nullptr};
     read.recipients.assign(recipients.begin(), recipients.end());
     read.busy = true;
     read.order = ++started_;
@@ -100,9 +101,10 @@ void FrameReadback::finish(Read& read) {
         read.recipients.clear();
         return;
     }
-    read.pixels.rgba = std::move(bytes);
+    (layout_ == PixelLayout::yuyv ? read.pixels.yuyv : read.pixels.rgba) = std::move(bytes);
     last_ = read.pixels;
     read.pixels.rgba.reset();
+    read.pixels.yuyv.reset();
     for (const auto& weak : read.recipients)
         if (auto sink = weak.lock())
             sink->framePixels(last_);

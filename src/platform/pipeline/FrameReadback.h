@@ -15,7 +15,9 @@
 
 class FrameReadback {
   public:
-    FrameReadback() = default;
+    // A YUYV read-back reads frames that packYuyv() made: half as wide as the picture,
+    // each texel one pair of pixels, handed on as `yuyv` bytes of the picture's width.
+    explicit FrameReadback(PixelLayout layout = PixelLayout::rgba) : layout_(layout) {}
     ~FrameReadback();
     FrameReadback(const FrameReadback&) = delete;
     FrameReadback& operator=(const FrameReadback&) = delete;
@@ -49,6 +51,7 @@ class FrameReadback {
     Read* oldestBusy();
     void finish(Read& read);
 
+    PixelLayout layout_;
     std::array<Read, 3> ring_;
     uint64_t started_ = 0;
     FramePixels last_;

@@ -28,13 +28,21 @@ struct PresentedFrame {
     std::shared_ptr<GPUFence> drawn;
 };
 
-// The pixels of a presented frame, read back: RGBA, first row first, tightly packed.
-// The bytes come from the frame pool and go back to it when the last holder drops them.
+// How a sink wants a frame's pixels laid out: RGBA bytes, or packed YUYV 4:2:2 (BT.601,
+// limited range: Y0 U Y1 V for each pair of pixels), converted on the GPU for sinks that
+// hand frames to video programs.
+enum class PixelLayout { rgba, yuyv };
+
+// The pixels of a presented frame, read back: first row first, tightly packed, in `rgba`
+// or, for a sink that asked for YUYV, in `yuyv` (its width then even, the odd last column
+// left out). The bytes come from the frame pool and go back to it when the last holder
+// drops them.
 struct FramePixels {
     uint64_t sequence = 0;
     int width = 0, height = 0;
     std::chrono::steady_clock::time_point captureTime{};
     std::shared_ptr<const std::vector<uint8_t>> rgba;
+    std::shared_ptr<const std::vector<uint8_t>> yuyv;
 };
 
 class FrameSink {
@@ -43,9 +51,12 @@ class FrameSink {
 
     // Asked on the GPU queue at each presented frame: whether this sink wants the frame's
     // pixels, and no more often than every `pixelInterval` (zero: every frame).
+    // Sinks asking for one layout share one read-back a frame; YUYV sinks get no frame
+    // between frames (sinkNeedsChanged serves RGBA sinks only).
     struct Needs {
         bool pixels = false;
         std::chrono::steady_clock::duration pixelInterval{};
+        PixelLayout layout = PixelLayout::rgba;
     };
     virtual Needs needs() const { return {}; }
 

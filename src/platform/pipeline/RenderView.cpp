@@ -5,6 +5,7 @@
 #include "pipeline/Framebuffer.h"
 #include "pipeline/GPUContext.h"
 #include "pipeline/Operations.h"
+#include "pipeline/YuyvPacking.h"
 
 namespace {
 // A read not done at the next frame is looked at again after this, then after twice as
@@ -15,10 +16,10 @@ constexpr auto longestCollectDelay = std::chrono::milliseconds(64);
 
 struct RenderView::Impl {
     ~Impl() {
-        // The read-back's buffers belong to the GPU queue's context.
-        if (!readback || !readback->holdsBuffers() || GPUContext::shared().isCurrentQueue())
-            return;
-        GPUContext::shared().runAsync([readback = std::shared_ptr<FrameReadback>(std::move(readback))] {});
+        // The read-backs' buffers belong to the GPU queue's context.
+        for (auto* held : {&readback, &yuyvReadback})
+            if (*held && (*held)->holdsBuffers() && !GPUContext::shared().isCurrentQueue())
+                GPUContext::shared().runAsync([gone = std::shared_ptr<FrameReadback>(std::move(*held))] {});
     }
 
     mutable std::mutex mutex;
@@ -34,13 +35,18 @@ struct RenderView::Impl {
     };
     std::vector<Sink> sinks;
     std::unique_ptr<FrameReadback> readback = std::make_unique<FrameReadback>();
-    std::vector<std::weak_ptr<FrameSink>> recipients; // reused, so a frame allocates nothing
+    std::unique_ptr<FrameReadback> yuyvReadback = std::make_unique<FrameReadback>(PixelLayout::yuyv);
+    // Reused, so a frame allocates nothing.
+    std::vector<std::weak_ptr<FrameSink>> recipients, yuyvRecipients;
     bool collectScheduled = false;
     std::chrono::steady_clock::duration collectDelay = firstCollectDelay;
 
     void present(const PresentedFrame& frame);
     void serveLatest();
     void startRead(const PresentedFrame& frame);
+    void startYuyvRead(const PresentedFrame& frame);
+    void collect(bool wait) { readback->collect(wait), yuyvReadback->collect(wait); }
+    bool inFlight() const { return readback->inFlight() || yuyvReadback->inFlight(); }
     void scheduleCollect(const std::shared_ptr<Impl>& self);
 };
 
@@ -51,9 +57,23 @@ void RenderView::Impl::startRead(const PresentedFrame& frame) {
     readBack.fetch_add(1);
 }
 
+// The packed picture is read like any other; it goes back to the framebuffer cache once
+// dropped, and the read queued before any later draw into it still sees this frame.
+void RenderView::Impl::startYuyvRead(const PresentedFrame& frame) {
+    if (yuyvRecipients.empty())
+        return;
+    PresentedFrame packed = frame;
+    if (!(packed.framebuffer = packYuyv(*frame.framebuffer)))
+        return;
+    packed.width = packed.framebuffer->width();
+    yuyvReadback->start(packed, yuyvRecipients);
+    readBack.fetch_add(1);
+}
+
 void RenderView::Impl::present(const PresentedFrame& frame) {
     const auto now = std::chrono::steady_clock::now();
     recipients.clear();
+    yuyvRecipients.clear();
     std::erase_if(sinks, [](const Sink& entry) { return entry.sink.expired(); });
     for (Sink& entry : sinks) {
         auto sink = entry.sink.lock();
@@ -65,9 +85,10 @@ void RenderView::Impl::present(const PresentedFrame& frame) {
             continue;
         entry.lastPixels = now;
         entry.lastPixelsSequence = frame.sequence;
-        recipients.push_back(entry.sink);
+        (needs.layout == PixelLayout::yuyv ? yuyvRecipients : recipients).push_back(entry.sink);
     }
     startRead(frame);
+    startYuyvRead(frame);
 }
 
 void RenderView::Impl::serveLatest() {
@@ -81,7 +102,8 @@ void RenderView::Impl::serveLatest() {
     recipients.clear();
     for (Sink& entry : sinks) {
         auto sink = entry.sink.lock();
-        if (!sink || !sink->needs().pixels || entry.lastPixelsSequence >= frame.sequence)
+        const FrameSink::Needs needs = sink ? sink->needs() : FrameSink::Needs{};
+        if (!needs.pixels || needs.layout != PixelLayout::rgba || entry.lastPixelsSequence >= frame.sequence)
             continue;
         entry.lastPixelsSequence = frame.sequence;
         entry.lastPixels = std::chrono::steady_clock::now();
@@ -94,14 +116,14 @@ void RenderView::Impl::serveLatest() {
 }
 
 void RenderView::Impl::scheduleCollect(const std::shared_ptr<Impl>& self) {
-    if (collectScheduled || !readback->inFlight())
+    if (collectScheduled || !inFlight())
         return;
     collectScheduled = true;
     GPUContext::shared().runAfter(collectDelay, [self] {
         self->collectScheduled = false;
-        self->readback->collect(false);
+        self->collect(false);
         self->collectDelay =
-            self->readback->inFlight()
+            self->inFlight()
                 ? std::min<std::chrono::steady_clock::duration>(self->collectDelay * 2, longestCollectDelay)
                 : firstCollectDelay;
         self->scheduleCollect(self);
@@ -114,7 +136,7 @@ RenderView::~RenderView() = default;
 
 void RenderView::newFramebufferAvailable(const FramebufferRef& framebuffer, unsigned) {
     Impl& impl = *impl_;
-    impl.readback->collect(false); // reads of earlier frames that have finished go first
+    impl.collect(false); // reads of earlier frames that have finished go first
     PresentedFrame frame{0,           framebuffer->width(), framebuffer->height(), framebuffer->captureTime(),
                          framebuffer, GPUFence::insert()};
     {

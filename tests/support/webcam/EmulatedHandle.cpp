@@ -58,7 +58,7 @@ std::vector<std::vector<uint8_t>> encodeMjpeg(uint32_t w, uint32_t h, bool bare,
 
 void Handle::close() {
     std::unique_lock lock(m_);
-    closing_ = true, stopStreaming(), releaseBuffers();
+    closing_ = true, stopStreaming(), releaseBuffers(), releaseLoopback();
     lock.unlock();
     clock_.join();
 }
@@ -186,7 +186,9 @@ void Handle::run() {
     while (!closing_) {
         const uint32_t bell = node_->doorbell;
         refresh();
-        const bool ticking = streaming_ && !dead_;
+        const bool ticking = streaming_ && !dead_ && !node_->loopback; // a loopback's writer ticks
+        if (streaming_ && !dead_ && node_->loopback)
+            serveWritten();
         if (ticking && Clock::now() >= tick_) {
             produce();
             tick_ += interval_;

@@ -58,6 +58,8 @@ class Handle {
     }
     // One V4L2 call, answered as uvcvideo would: 0 or the errno to fail with.
     int ioctl(unsigned long request, void* arg);
+    // An output node's write(): the bytes written or -errno (EmulatedLoopback.cpp).
+    long write(const void* data, size_t size);
 
   private:
     int queryControl(v4l2_queryctrl& q);
@@ -71,6 +73,12 @@ class Handle {
     void releaseBuffers();
     void produce();
     void run();
+    // An output node's calls (v4l2loopback's); `handled` false for those answered as a
+    // capture node's (buffers and streaming for its readers).
+    int loopbackIoctl(unsigned long request, void* arg, bool& handled);
+    bool mapSlots();
+    void serveWritten();
+    void releaseLoopback();
 
     template <typename T> static T& zeroed(void* arg) { return *static_cast<T*>(arg) = T{}; }
     bool offers(uint32_t f) const { return f && (node_->formats[0] == f || node_->formats[1] == f); }
@@ -109,7 +117,11 @@ class Handle {
     std::map<uint32_t, std::pair<uint32_t, uint32_t>> subscriptions_; // id: the changes and flags seen
     std::deque<std::pair<uint32_t, uint32_t>> events_;
     uint32_t eventSequence_ = 0, priority_ = V4L2_PRIORITY_DEFAULT;
-    std::thread clock_; // last: it starts on a complete handle
+    uint8_t* slots_ = nullptr; // an output node's frames, mapped
+    size_t slotSize_ = 0;
+    uint64_t served_ = 0;
+    bool writes_ = false; // this handle set the output format
+    std::thread clock_;   // last: it starts on a complete handle
 };
 
 // What EmulatedWebcam.cpp knows of the program's files, for the other stand-ins.

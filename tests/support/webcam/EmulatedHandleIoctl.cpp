@@ -40,6 +40,9 @@ int Handle::ioctl(unsigned long request, void* arg) {
         return closing_ ? EBADF : dead_ ? ENODEV : EINVAL; // closing: a call that raced close()
     if (!arg) // every V4L2 call takes a structure; a call that is none is not ours to judge
         return _IOC_TYPE(request) == 'V' && _IOC_SIZE(request) ? EFAULT : ENOTTY;
+    if (bool handled = false; node_->loopback)
+        if (const int result = loopbackIoctl(request, arg, handled); handled)
+            return result;
     const bool set = request == VIDIOC_S_FMT || request == VIDIOC_S_PARM;
     switch (request) {
     case VIDIOC_QUERYCAP: {

@@ -205,6 +205,13 @@ int ioctl(int fd, unsigned long request, ...) noexcept {
     return !handle ? REAL(ioctl)(fd, request, arg) : error ? (errno = error, -1) : 0;
 }
 
+// An output node takes frames through write().
+ssize_t write(int fd, const void* data, size_t size) {
+    auto handle = find(fd);
+    const long result = handle ? handle->write(data, size) : 0;
+    return !handle ? REAL(write)(fd, data, size) : result < 0 ? (errno = int(-result), -1) : result;
+}
+
 int poll(pollfd* fds, nfds_t n, int timeout) {
     bool emulated = false;
     const int ready = pollEmulated(fds, n, timeout, emulated);

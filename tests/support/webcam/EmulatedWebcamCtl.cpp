@@ -4,6 +4,7 @@
 //                     [--no-frame-rate-control] [--slow-default-interval]  (S_FMT falls back to the second)
 //                     [--bus NAME]  (bus info, for a second camera of the same kind)
 //                     [--stepwise] [--damaged] [--bare-jpeg] [--padded-restarts] [--without focus]
+//                     [--loopback [--exclusive-caps]]  (an output node, as v4l2loopback's)
 //                     (see NodeState.h)
 //   emulated_webcam_ctl DIR unplug|stall|resume|hiccup|busy|idle|deny|allow videoN
 //   emulated_webcam_ctl DIR replug videoN [videoM]   back with its controls at their defaults,
@@ -88,6 +89,8 @@ int create(const std::string& dir, const std::string& node, int argc, char** arg
         } else if (option == "--without" && i + 1 < argc) // the controls whose names begin so
             for (size_t c = 0, length = std::strlen(argv[++i]); c < controlCount; ++c)
                 s->absent |= strncasecmp(controls[c].name, argv[i], length) ? 0 : 1u << c;
+        else if (option == "--loopback" || option == "--exclusive-caps")
+            (option == "--loopback" ? s->loopback : s->exclusiveCaps) = 1;
         else if (option == "--metadata")
             s->metadata = 1;
         else if (option == "--no-frame-rate-control")

@@ -91,6 +91,13 @@ struct NodeState {
     // A wait word for every emulator thread on the node: bumped and woken on any change, so
     // a change made by another process reaches a waiting program at once.
     std::atomic<uint32_t> doorbell;
+    // An output node as v4l2loopback's (EmulatedLoopback.cpp), fixed at creation: a
+    // writer sets the format and writes frames into DIR/.videoN.frames, which capture
+    // clients of the node read. With exclusiveCaps it offers capture only once a writer
+    // has set the format.
+    uint32_t loopback, exclusiveCaps;
+    std::atomic<uint32_t> writer, formatSet; // the writing process's pid; a format is set
+    std::atomic<uint64_t> written;           // frames written, the newest in slot (written - 1) % 4
 
     std::span<const uint32_t[2]> intervalList() const {
         return stepwise ? std::span<const uint32_t[2]>(oddIntervals) : intervals;

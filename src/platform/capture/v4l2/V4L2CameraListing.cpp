@@ -9,6 +9,7 @@
 #include "capture/v4l2/V4L2CameraIdentity.h"
 #include "capture/v4l2/V4L2Io.h"
 #include "capture/v4l2/V4L2ModeChoice.h"
+#include "capture/v4l2/V4L2OutputNodes.h"
 
 namespace {
 std::string framesPerSecond(const std::vector<V4L2Interval>& intervals) {
@@ -44,15 +45,23 @@ std::vector<std::string> stableLinks(const std::string& deviceDirectory, const s
 } // namespace
 
 std::optional<CaptureNode> firstCaptureNode(const std::string& deviceDirectory) {
-    for (const auto& [number, path] : videoNodePaths(deviceDirectory))
+    for (const auto& [number, path] : videoNodePaths(deviceDirectory)) {
+        if (auto role = probeVideoNode(path); role && (role->output || role->loopback))
+            continue;
         if (auto io = openV4L2Device(path, nullptr))
             return CaptureNode{path, io->cardName()};
+    }
     return std::nullopt;
 }
 
 std::string describeCameras(const std::string& deviceDirectory) {
     std::string table;
     for (const auto& [number, path] : videoNodePaths(deviceDirectory)) {
+        if (auto role = probeVideoNode(path); role && (role->output || role->loopback)) {
+            table += path + "  " + role->cardName + "  (output" + (role->loopback ? ", v4l2loopback" : "") +
+                     "; fernhold --output " + path + ")\n";
+            continue;
+        }
         NSError openError;
         int why = 0;
         auto io = openV4L2Device(path, &openError, &why);

@@ -4,7 +4,8 @@
 // as a table for a person to read. Nodes that are not video capture devices (a UVC
 // camera's metadata node, a codec) are left out; a node that cannot be opened is listed
 // with the reason. Below a camera's line come udev's stable links to it
-// (/dev/v4l/by-id/…), where udev made them.
+// (/dev/v4l/by-id/…), where udev made them. Video output nodes (v4l2loopback's) are
+// listed as outputs, on one line each, and are never a camera.
 #include <optional>
 #include <string>
 

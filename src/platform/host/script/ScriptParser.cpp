@@ -208,6 +208,13 @@ Result parseCommand(std::string_view name, const Arguments& args) {
             return arity(name, "refuse or grant");
         return "lock: unknown choice " + quoted(args[0]) + " (refuse or grant)";
     }
+    if (name == "output") {
+        if (args.size() == 1 && (args[0] == "on" || args[0] == "off"))
+            return Output{args[0] == "on"};
+        if (args.size() != 1)
+            return arity(name, "on or off");
+        return "output: unknown choice " + quoted(args[0]) + " (on or off)";
+    }
     if (name == "disappear")
         return noArguments(Disappear{});
     if (name == "appear")

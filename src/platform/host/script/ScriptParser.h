@@ -9,6 +9,7 @@
 //   pressure LEVEL        lock refuse|grant       disappear      appear
 //   snapshot FILE.png     capture FILE.png        shutter        print-ui       quit
 //   histogram on|off|rgb  waveform on|off  zebra off|PERCENT  peaking on|off
+//   output on|off
 //
 // `#` starts a comment; blank lines are ignored.
 #include <chrono>
@@ -65,10 +66,15 @@ struct Capture {
 // A photo into the photo folder, as the window's shutter takes it.
 struct Shutter {};
 struct PrintUi {};
+// Writing to the --output node on or off.
+struct Output {
+    bool on;
+};
 struct Quit {};
 
-using Command = std::variant<Wait, WaitFrames, Swipe, Tap, DoubleTap, Pinch, TouchMode, DragSlider, Pressure,
-                             Lock, Disappear, Appear, Snapshot, Capture, Shutter, PrintUi, Quit, SetAssist>;
+using Command =
+    std::variant<Wait, WaitFrames, Swipe, Tap, DoubleTap, Pinch, TouchMode, DragSlider, Pressure, Lock,
+                 Disappear, Appear, Snapshot, Capture, Shutter, PrintUi, Quit, SetAssist, Output>;
 
 struct Step {
     int line; // 1-based, for messages while it runs

@@ -92,6 +92,11 @@ void HostCore::perform(const script::Step& step) {
                        });
                    },
                    [&](const script::PrintUi&) { printUi(); },
+                   [&](const script::Output& output) {
+                       if (!configuration_.output)
+                           foundation::logError(at(step) + "there is no output (see --output)");
+                       setOutputActive(output.on);
+                   },
                    // The player handles these itself.
                    [](const script::Wait&) {},
                    [](const script::WaitFrames&) {},
@@ -134,7 +139,32 @@ void HostCore::printUi() {
         window_->layoutSubviews(); // frames as they are drawn now, after any control hid or showed
         line = describeUi(*window_, window_->rootViewController().get());
     });
+    if (const auto& output = configuration_.output; output && line.ends_with('}')) {
+        line.pop_back();
+        line += std::string(",\"output\":{\"active\":") + (output->active() ? "true" : "false") +
+                ",\"device\":\"" + output->device() + "\"}}";
+    }
     foundation::logError(line);
+}
+
+void HostCore::setOutputActive(bool active) {
+    if (configuration_.output)
+        configuration_.output->setActive(active);
+}
+
+// The panel's output button, shown only in a run with --output: each touch toggles writing.
+void HostCore::connectOutputButton() {
+    UIButton* button = window_ ? findView<UIButton>(*window_, "outputButton") : nullptr;
+    if (!button)
+        return;
+    button->setHidden(!configuration_.output);
+    std::weak_ptr<HostCore> weak = weak_from_this();
+    button->addTarget(
+        [weak](UIControl&) {
+            if (auto self = weak.lock(); self && self->configuration_.output)
+                self->setOutputActive(!self->configuration_.output->active());
+        },
+        UIControlEvents::touchUpInside);
 }
 
 void HostCore::touchControl(const script::Step& step, const script::TouchMode& touch) {

@@ -83,6 +83,8 @@ void StatisticsReporter::tick() {
                                         frameRateControl_ ? frameRateControl_() : std::string(), latency);
     if (readBack_)
         line += ", read back " + std::to_string(readBack_() - lastReadBack_) + " frames";
+    for (const auto& note : notes_)
+        line += ", " + note();
     foundation::logError(line);
     start();
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "ui/UIViewController.h"
 
@@ -44,6 +45,9 @@ class StatisticsReporter : public std::enable_shared_from_this<StatisticsReporte
     using ReadBackCount = std::function<uint64_t()>;
     StatisticsReporter(const FrameCounter& frames, ScreenCounts screenCounts,
                        FrameRateControl frameRateControl = {}, ReadBackCount readBack = {});
+    // Main thread, before start(): a count of another part, appended to every line
+    // after a comma ("output dropped 0").
+    void addNote(std::function<std::string()> note) { notes_.push_back(std::move(note)); }
     void start(); // main thread
     void stop();  // main thread; no line after this
 
@@ -53,6 +57,7 @@ class StatisticsReporter : public std::enable_shared_from_this<StatisticsReporte
     ScreenCounts screenCounts_;
     FrameRateControl frameRateControl_;
     ReadBackCount readBack_;
+    std::vector<std::function<std::string()>> notes_;
     bool stopped_ = false;
     uint64_t lastPresented_ = 0, lastReadBack_ = 0;
     std::chrono::steady_clock::time_point lastTick_;
