@@ -12,7 +12,6 @@
 #include "capture/v4l2/V4L2CameraListing.h"
 #include "capture/virtual/SimulatedCaptureDevice.h"
 #include "foundation/Print.h"
-#include "host/FrameMemoryPolicy.h"
 #include "host/headless/HeadlessHost.h"
 #include "host/window/WindowHost.h"
 #include "pipeline/GPUContext.h"
@@ -141,7 +140,6 @@ bool initializeGpu(int& exitStatus) {
 } // namespace
 
 std::shared_ptr<UIApplicationHost> makeCommandLineHost(int argc, char** argv, int& exitStatus) {
-    keepLargeBuffersReturnable();
     auto parsed = parseCommandLine(argc, argv);
     if (auto* request = std::get_if<ExitRequest>(&parsed)) {
         foundation::logError(request->message);

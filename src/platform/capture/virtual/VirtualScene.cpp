@@ -143,8 +143,10 @@ void VirtualScene::encode(const SensorSettings& settings, uint8_t* rgba, size_t 
 
     // Zoom samples the centre of the view between pixels; the column weights are the same
     // for every row.
-    std::vector<int> column(W);
-    std::vector<float> columnWeight(W);
+    std::vector<int>& column = zoomColumns_;
+    std::vector<float>& columnWeight = zoomColumnWeights_;
+    column.resize(size_t(W));
+    columnWeight.resize(size_t(W));
     if (z > 1.0) {
         for (int x = 0; x < W; ++x) {
             double sx = W / 2.0 + (x + 0.5 - W / 2.0) / z - 0.5;

@@ -63,6 +63,9 @@ class VirtualScene : public FrameSource {
     // as the layers are) and the same in linear light with this frame's lamps added.
     std::vector<uint8_t> composite_;
     std::vector<float> lit_;
+    // The zoom's source column and weight for each column, kept from frame to frame.
+    std::vector<int> zoomColumns_;
+    std::vector<float> zoomColumnWeights_;
     std::array<LevelMix, 3> composedMix_{};
     // The rungs of the composed mix (far, middle, near), held while the mix lasts: the
     // lamps read them every frame.
