@@ -38,6 +38,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "capture/AVCaptureDevice.h"
@@ -125,15 +126,16 @@ class V4L2CaptureDevice final : public AVCaptureDevice {
     void applyFrameInterval(V4L2Io& io);
     // Whether `minDuration` is longer than the mode's shortest frame duration.
     bool throttles(CMTime minDuration) const;
-    void deliver(const std::vector<uint8_t>& frame, Clock::time_point& lastDelivery);
-    void convert(const std::vector<uint8_t>& frame, uint8_t* rgba, size_t bytesPerRow, bool& damaged);
+    void deliver(const V4L2Frame& frame, Clock::time_point& lastDelivery);
+    void convert(const V4L2Frame& frame, uint8_t* rgba, size_t bytesPerRow, bool& damaged);
     // I/O thread: the camera went away (`error`): closes it, or fails for good without `reopen_`.
     void lose(int error, const std::string& what);
     // I/O thread: blocks until the node is back and opened, or the device is quitting.
     std::shared_ptr<V4L2Io> reconnect();
     // I/O thread: writes the settings observers see back to a camera just reopened.
     void restoreSettings(V4L2Io& camera);
-    void setAvailable(bool available, const std::string& why);
+    // `why` is made into a line only when the state changes: every frame says it is available.
+    void setAvailable(bool available, std::string_view why);
     void fail(int error, const std::string& what);
     void wakeIoThread();
     void waitUntilQuitting(); // I/O thread, when nothing is left to do
@@ -150,7 +152,6 @@ class V4L2CaptureDevice final : public AVCaptureDevice {
     V4L2ModeChoice mode_;
     bool cameraSetsRate_ = false; // V4L2_CAP_TIMEPERFRAME
     std::unique_ptr<CameraFrameDecoder> decoder_;
-    std::vector<uint8_t> zoomScratch_;
     bool damagedFrameReported_ = false;
     std::atomic<unsigned long> framesWithWarnings_{0}; // written by the I/O thread
     bool retryAtOnce_ = true;                          // reconnect() tries before waiting for the node
@@ -178,7 +179,8 @@ class V4L2CaptureDevice final : public AVCaptureDevice {
     bool intervalPending_ = false;
     std::string frameRateControl_;
     uint64_t framesDelivered_ = 0;
-    FrameHandler handler_;
+    // Held by pointer: a delivery takes its own reference without copying the closure.
+    std::shared_ptr<const FrameHandler> handler_;
     FailureHandler failureHandler_;
     AvailabilityHandler availabilityHandler_;
     std::thread ioThread_;
