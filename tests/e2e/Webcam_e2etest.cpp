@@ -274,6 +274,18 @@ TEST(Webcam, AStallAndAShortBusAreRecoveredWithoutAReplugAndTheThrottleKeptInSof
     EXPECT_EQ(webcam.show("video0")["interval"], "1/30");
 }
 
+// A frame's latency starts when the driver says the camera took it, not when it was read:
+// a camera that hands its frames over late shows it in the latency.
+TEST(Webcam, TheLatencyStartsAtTheDriversTimeOfEachFrame) {
+    EmulatedWebcam webcam;
+    webcam.ctl("create video0 --delivery-lag 400");
+    auto run = runOnWebcam(webcam, "timestamps", "wait 2s\n");
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::smatch median;
+    ASSERT_TRUE(std::regex_search(run.err, median, std::regex("latency median ([0-9.]+) ms"))) << run.err;
+    EXPECT_GE(std::stod(median[1].str()), 400 + 1000.0 / 30) << run.err;
+}
+
 TEST(Webcam, ACameraThatCannotBeUsedIsOneLineAndStatusOne) {
     for (auto [setup, camera, says] :
          {std::tuple{"busy video0", "/dev/video0", "is busy"},

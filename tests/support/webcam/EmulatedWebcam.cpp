@@ -123,11 +123,18 @@ int openPath(int dirfd, const char* path, int flags, mode_t mode) {
 }
 
 int pollEmulated(pollfd* fds, nfds_t n, int timeout, bool& emulated) {
-    std::vector<std::shared_ptr<Handle>> handles(n);
+    // Kept per thread, so that a program's poll loop allocates nothing in its heap here, as
+    // the kernel's poll() would not.
+    thread_local std::vector<std::shared_ptr<Handle>> handles;
+    thread_local std::vector<pollfd> watched;
+    struct Release {
+        ~Release() { handles.clear(); }
+    } release;
+    handles.assign(n, nullptr);
     for (nfds_t i = 0; i < n; ++i)
         emulated |= bool(handles[i] = find(fds[i].fd));
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeout);
-    std::vector<pollfd> watched(fds, fds + n);
+    watched.assign(fds, fds + n);
     for (int ready = 0; emulated; ready = 0) {
         for (nfds_t i = 0; i < n; ++i)
             if (handles[i]) {
