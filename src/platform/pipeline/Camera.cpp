@@ -65,10 +65,13 @@ struct Camera::Impl : std::enable_shared_from_this<Impl> {
     // On the GPU queue.
     void process() {
         const std::shared_ptr<Impl> alive = std::move(keptAlive);
-        const CVPixelBufferRef pixels = std::move(inFlightPixels);
+        CVPixelBufferRef pixels = std::move(inFlightPixels);
         FramebufferRef framebuffer = Framebuffer::make(pixels->width(), pixels->height());
         framebuffer->setCaptureTime(inFlightCaptured);
         framebuffer->upload(pixels->storage()->data(), pixels->bytesPerRow());
+        // Back to the pool before the next frame may come: no more than two frames' pixels
+        // (this one and the one the device is making) are ever held at once.
+        pixels.reset();
         if (auto camera = lockOwner())
             camera->updateTargetsWithFramebuffer(framebuffer);
         frameInFlight.store(false);

@@ -173,9 +173,9 @@ void Handle::produce() {
     const uint32_t damage = node_->damaged ? filled_++ % 4 : 0;
     b.bytesused = damage == 2 ? 0 : damage == 3 ? b.bytesused / 2 : b.bytesused;
     // Stamped as uvcvideo does (the flags say so): the monotonic time the exposure started,
-    // a frame duration before it is done, and earlier by a lag the node may have.
-    const auto exposed = Clock::now() - interval_ - std::chrono::milliseconds(node_->deliveryLagMs);
-    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(exposed.time_since_epoch());
+    // a frame duration before the frame is done.
+    const auto us =
+        std::chrono::duration_cast<std::chrono::microseconds>((Clock::now() - interval_).time_since_epoch());
     b.time = {us.count() / 1'000'000, us.count() % 1'000'000}, b.sequence = phase,
     b.flags = V4L2_BUF_FLAG_DONE | (damage == 1 ? V4L2_BUF_FLAG_ERROR : 0);
     done_.push_back(queued_.front());

@@ -2,7 +2,6 @@
 // the program under test.
 //   emulated_webcam_ctl DIR create videoN [--metadata] [--formats MJPG[,YUYV]]  (or RGB3; two at most)
 //                     [--no-frame-rate-control] [--slow-default-interval]  (S_FMT falls back to the second)
-//                     [--delivery-lag MS]  (frames handed over MS after their exposure)
 //                     [--bus NAME]  (bus info, for a second camera of the same kind)
 //                     [--stepwise] [--damaged] [--bare-jpeg] [--padded-restarts] [--without focus]
 //                     (see NodeState.h)
@@ -95,8 +94,6 @@ int create(const std::string& dir, const std::string& node, int argc, char** arg
             s->frameRateControl = 0;
         else if (option == "--slow-default-interval")
             s->defaultInterval = 1;
-        else if (option == "--delivery-lag" && i + 1 < argc)
-            s->deliveryLagMs = uint32_t(std::strtoul(argv[++i], nullptr, 10));
         else if (option == "--bus" && i + 1 < argc)
             std::snprintf(s->bus, sizeof s->bus, "%s", argv[++i]);
         else if (option == "--stepwise" || option == "--damaged" || option == "--bare-jpeg" ||

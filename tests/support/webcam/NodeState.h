@@ -76,7 +76,6 @@ struct NodeState {
     uint32_t absent;           // bit i: controls[i] is not there
     uint32_t frameRateControl; // V4L2_CAP_TIMEPERFRAME
     uint32_t defaultInterval;  // the interval S_FMT falls back to: 0 the fastest, 1 the next
-    uint32_t deliveryLagMs;    // how long after its exposure ends a frame is handed over
     char bus[32];              // bus info; empty for "usb-emulated-1"
     ControlState control[controlCount];
     // Fault switches, set by the control tool.

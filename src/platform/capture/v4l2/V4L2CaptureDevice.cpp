@@ -46,6 +46,8 @@ AVCaptureDeviceFormat withFrameRates(AVCaptureDeviceFormat format, const V4L2Mod
 std::shared_ptr<V4L2CaptureDevice> V4L2CaptureDevice::open(std::unique_ptr<V4L2Io> io,
                                                            const std::string& path, NSError* error,
                                                            Reopen reopen, PictureSize picture) {
+    if (!io) // a camera that did not open: its error is already said
+        return nullptr;
     V4L2ModeChoice mode;
     if (int failure = setChosenMode(*io, mode, picture)) {
         if (error)

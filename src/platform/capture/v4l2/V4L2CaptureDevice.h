@@ -62,8 +62,9 @@ class V4L2CaptureDevice final : public AVCaptureDevice {
 
     // Sets up the camera behind `io` (named `path` in messages): its controls, its mode
     // (see V4L2ModeChoice.h), control-change subscriptions. Null with `error` when no
-    // usable format is granted. `reopen` (may be empty) brings it back after an unplug.
-    // Every frame becomes a picture of `picture`'s size.
+    // usable format is granted, and null for a null `io` (a camera that did not open).
+    // `reopen` (may be empty) brings it back after an unplug. Every frame becomes a picture
+    // of `picture`'s size.
     static std::shared_ptr<V4L2CaptureDevice> open(std::unique_ptr<V4L2Io> io, const std::string& path,
                                                    NSError* error, Reopen reopen = {},
                                                    PictureSize picture = defaultPictureSize);
@@ -126,7 +127,9 @@ class V4L2CaptureDevice final : public AVCaptureDevice {
     void applyFrameInterval(V4L2Io& io);
     // Whether `minDuration` is longer than the mode's shortest frame duration.
     bool throttles(CMTime minDuration) const;
-    void deliver(const V4L2Frame& frame, Clock::time_point& lastDelivery);
+    // Turns `frame` into the picture, gives the camera's buffer back, and hands the picture
+    // on; an errno when the camera refuses the buffer back.
+    int deliver(V4L2Io& camera, const V4L2Frame& frame, Clock::time_point& lastDelivery);
     void convert(const V4L2Frame& frame, uint8_t* rgba, size_t bytesPerRow, bool& damaged);
     // I/O thread: the camera went away (`error`): closes it, or fails for good without `reopen_`.
     void lose(int error, const std::string& what);

@@ -183,9 +183,7 @@ void V4L2CaptureDevice::ioLoop() {
             } else {
                 setAvailable(true, "is sending pictures again");
             }
-            // Decoded straight from the camera's buffer, which goes back once it is done.
-            deliver(frame, lastDelivery);
-            if ((error = camera->releaseFrame())) {
+            if ((error = deliver(*camera, frame, lastDelivery))) {
                 lose(error, "failed while streaming");
                 streamOn = false;
             }
@@ -206,14 +204,14 @@ void V4L2CaptureDevice::waitUntilQuitting() {
     quitSignal_.wait(lock, [this] { return quitting_; });
 }
 
-void V4L2CaptureDevice::deliver(const V4L2Frame& frame, Clock::time_point& lastDelivery) {
+int V4L2CaptureDevice::deliver(V4L2Io& camera, const V4L2Frame& frame, Clock::time_point& lastDelivery) {
     // At the format's full rate the camera sets the pace; a longer minimum frame duration
     // (a throttle) the camera cannot take drops the frames that come too soon.
     const auto now = Clock::now();
     const CMTime minDuration = activeVideoMinFrameDuration();
     if (throttles(minDuration) && lastDelivery != Clock::time_point{} &&
         std::chrono::duration<double>(now - lastDelivery).count() < paceSlack * CMTimeGetSeconds(minDuration))
-        return;
+        return camera.releaseFrame();
     // The driver's time of the frame where it keeps the monotonic clock, the device clock's;
     // the time it was read otherwise.
     const CMTime presentationTime =
@@ -228,8 +226,12 @@ void V4L2CaptureDevice::deliver(const V4L2Frame& frame, Clock::time_point& lastD
         CVPixelBuffer::make(mode_.picture.width, mode_.picture.height, [&](uint8_t* out, size_t bytesPerRow) {
             convert(frame, out, bytesPerRow, damaged);
         });
+    // Decoded straight from the camera's buffer, which goes back as soon as the picture is
+    // out of it: the frame's analysis never holds the camera's buffers.
+    if (int error = camera.releaseFrame())
+        return error;
     if (damaged)
-        return;
+        return 0;
     lastDelivery = now;
 
     std::shared_ptr<const FrameHandler> handler;
@@ -237,11 +239,12 @@ void V4L2CaptureDevice::deliver(const V4L2Frame& frame, Clock::time_point& lastD
     {
         std::lock_guard lock(mutex_);
         if (!streaming_ || quitting_)
-            return;
+            return 0;
         handler = handler_;
         number = ++framesDelivered_;
     }
     (*handler)(makeFrameObject<CMSampleBuffer>(CMSampleBuffer{std::move(pixels), presentationTime, number}));
+    return 0;
 }
 
 void V4L2CaptureDevice::convert(const V4L2Frame& frame, uint8_t* out, size_t bytesPerRow, bool& damaged) {
