@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "capture/CaptureError.h"
 #include "capture/PictureSize.h"
@@ -235,8 +236,7 @@ class LibV4L2Io : public V4L2Io {
             ssize_t n = v4l2_read(fd_, readBuffer_.data(), readBuffer_.size());
             if (n < 0)
                 return errno;
-            frame.bytes = readBuffer_.data();
-            frame.size = size_t(n);
+            frame = {readBuffer_.data(), size_t(n), std::nullopt};
             return n == 0 ? EAGAIN : 0;
         }
         if (buffers_.empty())
@@ -247,13 +247,11 @@ class LibV4L2Io : public V4L2Io {
         const bool whole = b.index < buffers_.size() && !(b.flags & V4L2_BUF_FLAG_ERROR) && b.bytesused > 0 &&
                            b.bytesused <= buffers_[b.index].length;
         if (!whole) { // a damaged frame is skipped, not fatal
-            if (int error = ioctl(VIDIOC_QBUF, &b))
-                return error;
-            return EAGAIN;
+            const int error = ioctl(VIDIOC_QBUF, &b);
+            return error ? error : EAGAIN;
         }
         held_ = b;
-        frame.bytes = static_cast<const uint8_t*>(buffers_[b.index].start);
-        frame.size = b.bytesused;
+        frame = {static_cast<const uint8_t*>(buffers_[b.index].start), b.bytesused, std::nullopt};
         if ((b.flags & V4L2_BUF_FLAG_TIMESTAMP_MASK) == V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC)
             frame.captured = std::chrono::steady_clock::time_point(
                 std::chrono::seconds(b.timestamp.tv_sec) + std::chrono::microseconds(b.timestamp.tv_usec));
@@ -263,8 +261,7 @@ class LibV4L2Io : public V4L2Io {
     int releaseFrame() override {
         if (!held_)
             return 0;
-        v4l2_buffer b = *held_;
-        held_.reset();
+        v4l2_buffer b = *std::exchange(held_, std::nullopt);
         return ioctl(VIDIOC_QBUF, &b);
     }
 
