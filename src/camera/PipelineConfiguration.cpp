@@ -39,7 +39,6 @@ void CameraViewController::configurePipeline() {
             foundation::fatalError("Could not initialize rendering pipeline: " +
                                    error.localizedDescription());
         camera = newCamera;
-        camera->runBenchmark = false;
         camera->setDelegate(std::static_pointer_cast<CameraDelegate>(strongSelf()));
     }
 

@@ -67,7 +67,7 @@ void DispatchQueue::enqueue(Work work) {
     std::function<void()> wakeHandler;
     {
         std::lock_guard lock(mutex_);
-        pending_.push_back(std::move(work));
+        pending_.push(std::move(work));
         wakeHandler = wakeHandler_;
     }
     wake_.notify_one();
@@ -113,7 +113,7 @@ void DispatchQueue::sync(const Work& work) {
 void DispatchQueue::moveDueTimersLocked(Clock::time_point now) {
     while (!timers_.empty() && timers_.front().due <= now) {
         std::pop_heap(timers_.begin(), timers_.end(), laterTimer<Timer, Timer>);
-        pending_.push_back(std::move(timers_.back().work));
+        pending_.push(std::move(timers_.back().work));
         timers_.pop_back();
     }
 }
@@ -130,8 +130,7 @@ void DispatchQueue::workerLoop() {
     for (;;) {
         moveDueTimersLocked(Clock::now());
         if (!pending_.empty()) {
-            Work work = std::move(pending_.front());
-            pending_.pop_front();
+            Work work = pending_.pop();
             lock.unlock();
             runItem(work);
             work = nullptr; // release captures outside the lock
@@ -152,17 +151,23 @@ size_t DispatchQueue::drain() {
         abortWith("drain() is for the main queue only");
     if (!isMainThread())
         abortWith("the main queue is drained on the main thread only");
-    std::deque<Work> batch;
+    size_t batch;
     {
         std::lock_guard lock(mutex_);
         moveDueTimersLocked(Clock::now());
-        batch.swap(pending_);
+        batch = pending_.size();
     }
     // Work queued while this batch runs waits for the next drain, so a closure that
     // re-queues itself cannot starve the run loop's other duties.
-    for (auto& work : batch)
+    for (size_t i = 0; i < batch; ++i) {
+        Work work;
+        {
+            std::lock_guard lock(mutex_);
+            work = pending_.pop();
+        }
         runItem(work);
-    return batch.size();
+    }
+    return batch;
 }
 
 void DispatchQueue::waitForWork(Clock::time_point deadline) {

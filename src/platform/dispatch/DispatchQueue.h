@@ -9,12 +9,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "dispatch/WorkRing.h"
 
 class DispatchQueue {
   public:
@@ -69,7 +70,7 @@ class DispatchQueue {
     bool isMain_ = false;
     std::mutex mutex_;
     std::condition_variable wake_;
-    std::deque<Work> pending_;
+    WorkRing pending_;
     std::vector<Timer> timers_; // a heap ordered by due time, then submission
     uint64_t timerSequence_ = 0;
     bool stopping_ = false;

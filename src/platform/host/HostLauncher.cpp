@@ -13,7 +13,6 @@
 #include "capture/v4l2/V4L2OutputNodes.h"
 #include "capture/virtual/SimulatedCaptureDevice.h"
 #include "foundation/Print.h"
-#include "host/FrameMemoryPolicy.h"
 #include "host/headless/HeadlessHost.h"
 #include "host/output/LoopbackOutput.h"
 #include "host/window/StartFailureDialog.h"
@@ -179,7 +178,6 @@ bool initializeGpu(const Options& options, int& exitStatus) {
 } // namespace
 
 std::shared_ptr<UIApplicationHost> makeCommandLineHost(int argc, char** argv, int& exitStatus) {
-    keepLargeBuffersReturnable();
     auto parsed = parseCommandLine(argc, argv);
     if (auto* request = std::get_if<ExitRequest>(&parsed)) {
         foundation::logError(request->message);

@@ -9,15 +9,6 @@ CVPixelBuffer::CVPixelBuffer(int width, int height, size_t bytesPerRow,
         throw std::invalid_argument("CVPixelBuffer: storage smaller than its rows");
 }
 
-std::shared_ptr<CVPixelBuffer> CVPixelBuffer::make(int width, int height,
-                                                   const std::function<void(uint8_t*, size_t)>& fill) {
-    size_t stride = size_t(width) * 4;
-    auto bytes = std::make_shared<std::vector<uint8_t>>(stride * size_t(height));
-    if (fill)
-        fill(bytes->data(), stride);
-    return std::make_shared<CVPixelBuffer>(width, height, stride, std::move(bytes));
-}
-
 CVReturn CVPixelBuffer::lockBaseAddress(CVOptionFlags) {
     ++lockCount_;
     return kCVReturnSuccess;

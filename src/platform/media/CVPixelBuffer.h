@@ -3,12 +3,15 @@
 // bytesPerRow bytes. The pixels are immutable once the buffer is made, so buffers (and
 // images made from them) are shared between threads without copying. The base-address
 // lock is kept as the platform has it: reads are legal only between lock and unlock.
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <vector>
+
+#include "media/FrameObjects.h"
+#include "media/FramePool.h"
 
 using CVOptionFlags = uint64_t;
 inline constexpr CVOptionFlags kCVPixelBufferLock_ReadOnly = 1;
@@ -21,9 +24,16 @@ class CVPixelBuffer {
     // Takes the bytes as they are; `bytes.size()` must be at least bytesPerRow * height.
     CVPixelBuffer(int width, int height, size_t bytesPerRow,
                   std::shared_ptr<const std::vector<uint8_t>> bytes);
-    // A new buffer of the given size, tightly packed, with its pixels filled by `fill`.
-    static std::shared_ptr<CVPixelBuffer>
-    make(int width, int height, const std::function<void(uint8_t* rgba, size_t bytesPerRow)>& fill);
+    // A buffer of the given size, tightly packed, from the shared frame pool (see
+    // FramePool.h): `fill(rgba, bytesPerRow)` must write every pixel, since the bytes are
+    // whatever an earlier frame left. Allocates nothing once the pool holds frames of
+    // this size.
+    template <class Fill> static std::shared_ptr<CVPixelBuffer> make(int width, int height, Fill&& fill) {
+        const size_t stride = size_t(std::max(width, 0)) * 4;
+        FramePool::Buffer bytes = FramePool::shared().take(stride * size_t(std::max(height, 0)));
+        fill(bytes->data(), stride);
+        return makeFrameObject<CVPixelBuffer>(width, height, stride, std::move(bytes));
+    }
 
     int width() const { return width_; }
     int height() const { return height_; }

@@ -1,6 +1,24 @@
 #include "media/FramePool.h"
 
 #include <algorithm>
+#include <mutex>
+
+#include "media/FrameObjects.h"
+
+struct FramePool::State {
+    struct Slot {
+        std::vector<uint8_t> bytes;
+        bool inUse = false;
+    };
+    explicit State(size_t capacity) : capacity(capacity) {}
+    std::mutex mutex;
+    const size_t capacity;
+    std::vector<std::unique_ptr<Slot>> slots;
+};
+
+FramePool::FramePool(size_t capacity) : state_(std::make_shared<State>(capacity)) {}
+
+FramePool::~FramePool() = default;
 
 FramePool& FramePool::shared() {
     // Never destroyed: buffers dropped by threads that outlive static destruction still
@@ -10,25 +28,36 @@ FramePool& FramePool::shared() {
 }
 
 FramePool::Buffer FramePool::take(size_t size) {
-    std::lock_guard lock(mutex_);
-    // Only the pool holds a free buffer, and only under this lock can a second holder
-    // appear, so a count of one cannot change while it is looked at.
-    for (const Buffer& buffer : buffers_)
-        if (buffer.use_count() == 1 && buffer->size() == size)
-            return buffer;
-    if (buffers_.size() >= capacity_) {
-        // A size change leaves buffers of the old size behind: free ones make room.
-        auto unused = std::find_if(buffers_.begin(), buffers_.end(),
-                                   [](const Buffer& buffer) { return buffer.use_count() == 1; });
-        if (unused == buffers_.end())
+    State& state = *state_;
+    State::Slot* chosen = nullptr;
+    {
+        std::lock_guard lock(state.mutex);
+        auto free = [](const std::unique_ptr<State::Slot>& slot) { return !slot->inUse; };
+        auto found = std::find_if(state.slots.begin(), state.slots.end(),
+                                  [&](const auto& slot) { return free(slot) && slot->bytes.size() == size; });
+        if (found == state.slots.end() && state.slots.size() < state.capacity)
+            found = state.slots.insert(state.slots.end(), std::make_unique<State::Slot>());
+        // Full: a free buffer of another size (a size change leaves them behind) is resized.
+        if (found == state.slots.end())
+            found = std::find_if(state.slots.begin(), state.slots.end(), free);
+        if (found == state.slots.end())
             return std::make_shared<std::vector<uint8_t>>(size);
-        buffers_.erase(unused);
+        chosen = found->get();
+        chosen->inUse = true;
     }
-    buffers_.push_back(std::make_shared<std::vector<uint8_t>>(size));
-    return buffers_.back();
+    // Only this thread holds the slot now.
+    if (chosen->bytes.size() != size)
+        chosen->bytes = std::vector<uint8_t>(size);
+    // Runs when the last holder drops the buffer: the slot is free again, under the pool's
+    // lock, which orders every holder's use before the next take().
+    auto giveBack = [state = state_, chosen](std::vector<uint8_t>*) {
+        std::lock_guard lock(state->mutex);
+        chosen->inUse = false;
+    };
+    return Buffer(&chosen->bytes, std::move(giveBack), frame_objects::BlockAllocator<std::vector<uint8_t>>());
 }
 
 size_t FramePool::kept() const {
-    std::lock_guard lock(mutex_);
-    return buffers_.size();
+    std::lock_guard lock(state_->mutex);
+    return state_->slots.size();
 }

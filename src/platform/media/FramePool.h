@@ -3,12 +3,13 @@
 // a picture read back from the GPU each take one, so that a steady stream of frames of one
 // size allocates nothing after the first few.
 //
-// A buffer is in use while anyone but the pool holds it; the pool hands it out again once
-// every holder has dropped it. Threads: any; take() is short and never waits for a buffer.
+// A buffer is in use while anyone holds it; it comes back to the pool when its last holder
+// drops it (whatever the thread), and what that holder did with it happens before the
+// pool hands it out again. A pool may go before its buffers. Threads: any; take() is
+// short and never waits for a buffer.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 class FramePool {
@@ -17,7 +18,8 @@ class FramePool {
 
     // At most `capacity` buffers are kept; buffers taken beyond that are ordinary ones that
     // are freed when dropped.
-    explicit FramePool(size_t capacity = 48) : capacity_(capacity) {}
+    explicit FramePool(size_t capacity = 48);
+    ~FramePool();
     FramePool(const FramePool&) = delete;
     FramePool& operator=(const FramePool&) = delete;
 
@@ -31,7 +33,6 @@ class FramePool {
     size_t kept() const;
 
   private:
-    mutable std::mutex mutex_;
-    size_t capacity_;
-    std::vector<Buffer> buffers_;
+    struct State;
+    std::shared_ptr<State> state_;
 };

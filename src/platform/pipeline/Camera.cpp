@@ -1,7 +1,4 @@
-#include <GLES3/gl3.h>
-
 #include <chrono>
-#include <cstdio>
 
 #include "foundation/Print.h"
 #include "pipeline/Framebuffer.h"
@@ -21,9 +18,13 @@ struct Camera::Impl : std::enable_shared_from_this<Impl> {
     std::weak_ptr<Camera> owner;
     std::weak_ptr<CameraDelegate> delegate;
 
-    // GPU queue only.
-    double benchmarkTotalMilliseconds = 0;
-    uint64_t benchmarkFrames = 0;
+    // The frame in flight, handed from the frame thread to the GPU queue (the queue's
+    // hand-over orders the writes before the reads); `keptAlive` holds this state until
+    // the GPU queue has done with it. The closure queued carries only a pointer, so the
+    // hand-over allocates nothing.
+    CVPixelBufferRef inFlightPixels;
+    std::chrono::steady_clock::time_point inFlightCaptured;
+    std::shared_ptr<Impl> keptAlive;
 
     std::shared_ptr<Camera> lockOwner() {
         std::lock_guard lock(mutex);
@@ -52,43 +53,35 @@ struct Camera::Impl : std::enable_shared_from_this<Impl> {
             return;
         }
         ++processed;
-        const auto captured = std::chrono::steady_clock::now();
-        GPUContext::shared().runAsync(
-            [self = shared_from_this(), pixels, captured] { self->process(*pixels, captured); });
+        // The device's clock is the steady clock: its time is when the camera took the frame.
+        inFlightCaptured = std::chrono::steady_clock::time_point(
+            std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                std::chrono::duration<double>(CMTimeGetSeconds(sample->presentationTimeStamp))));
+        inFlightPixels = std::move(pixels);
+        keptAlive = shared_from_this();
+        GPUContext::shared().runAsync([self = this] { self->process(); });
     }
 
     // On the GPU queue.
-    void process(const CVPixelBuffer& pixels, std::chrono::steady_clock::time_point captured) {
-        auto started = std::chrono::steady_clock::now();
-        FramebufferRef framebuffer = Framebuffer::make(pixels.width(), pixels.height());
-        framebuffer->setCaptureTime(captured);
-        framebuffer->upload(pixels.storage()->data(), pixels.bytesPerRow());
-        if (auto camera = lockOwner()) {
+    void process() {
+        const std::shared_ptr<Impl> alive = std::move(keptAlive);
+        CVPixelBufferRef pixels = std::move(inFlightPixels);
+        FramebufferRef framebuffer = Framebuffer::make(pixels->width(), pixels->height());
+        framebuffer->setCaptureTime(inFlightCaptured);
+        framebuffer->upload(pixels->storage()->data(), pixels->bytesPerRow());
+        // Back to the pool before the next frame may come: no more than two frames' pixels
+        // (this one and the one the device is making) are ever held at once.
+        pixels.reset();
+        if (auto camera = lockOwner())
             camera->updateTargetsWithFramebuffer(framebuffer);
-            if (camera->runBenchmark.load()) {
-                glFinish();
-                std::chrono::duration<double, std::milli> elapsed =
-                    std::chrono::steady_clock::now() - started;
-                benchmarkTotalMilliseconds += elapsed.count();
-                ++benchmarkFrames;
-                char line[128];
-                std::snprintf(line, sizeof line,
-                              "camera: frame GPU time %.2f ms, average %.2f ms over %llu frames",
-                              elapsed.count(), benchmarkTotalMilliseconds / double(benchmarkFrames),
-                              static_cast<unsigned long long>(benchmarkFrames));
-                foundation::logError(line);
-            }
-        }
         frameInFlight.store(false);
     }
 };
 
 std::shared_ptr<Camera> Camera::make(const AVCaptureSessionPreset&,
                                      std::shared_ptr<AVCaptureDevice> cameraDevice,
-                                     PhysicalCameraLocation location,
-                                     std::optional<ImageOrientation> orientation, bool, NSError* error) {
-    // Every device delivers RGBA at its active format's size, so the preset and the YUV
-    // request change nothing here.
+                                     PhysicalCameraLocation location, std::optional<ImageOrientation>, bool,
+                                     NSError* error) {
     if (!cameraDevice) {
         auto position = location == PhysicalCameraLocation::frontFacing ? AVCaptureDevicePosition::front
                                                                         : AVCaptureDevicePosition::back;
@@ -102,13 +95,13 @@ std::shared_ptr<Camera> Camera::make(const AVCaptureSessionPreset&,
             return nullptr;
         }
     }
-    auto camera = std::make_shared<Camera>(std::move(cameraDevice), orientation);
+    auto camera = std::make_shared<Camera>(std::move(cameraDevice));
     std::lock_guard lock(camera->impl_->mutex);
     camera->impl_->owner = camera;
     return camera;
 }
 
-Camera::Camera(std::shared_ptr<AVCaptureDevice> device, std::optional<ImageOrientation>)
+Camera::Camera(std::shared_ptr<AVCaptureDevice> device)
     : impl_(std::make_shared<Impl>()), inputCamera_(std::move(device)) {}
 
 Camera::~Camera() {

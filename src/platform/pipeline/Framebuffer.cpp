@@ -90,20 +90,18 @@ void Framebuffer::activate() const {
 }
 
 void Framebuffer::upload(const uint8_t* rgba, size_t bytesPerRow) {
-    std::vector<uint8_t> packed;
-    if (bytesPerRow % 4 != 0) {
-        // GL counts row lengths in pixels; rows that do not end on a pixel are packed here.
-        size_t rowBytes = size_t(width_) * 4;
-        packed.resize(rowBytes * size_t(height_));
-        for (int y = 0; y < height_; ++y)
-            std::copy_n(rgba + size_t(y) * bytesPerRow, rowBytes, packed.data() + size_t(y) * rowBytes);
-        rgba = packed.data();
-        bytesPerRow = rowBytes;
-    }
     glBindTexture(GL_TEXTURE_2D, texture_);
-    glPixelStorei(GL_UNPACK_ROW_LENGTH, GLint(bytesPerRow / 4));
-    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width_, height_, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
-    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    if (bytesPerRow % 4 == 0) {
+        glPixelStorei(GL_UNPACK_ROW_LENGTH, GLint(bytesPerRow / 4));
+        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width_, height_, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
+        glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    } else {
+        // GL counts row lengths in pixels: rows that do not end on a pixel go one at a time,
+        // rather than through a packed copy of the frame.
+        for (int y = 0; y < height_; ++y)
+            glTexSubImage2D(GL_TEXTURE_2D, 0, 0, y, width_, 1, GL_RGBA, GL_UNSIGNED_BYTE,
+                            rgba + size_t(y) * bytesPerRow);
+    }
     checkGLError("Framebuffer::upload");
 }
 

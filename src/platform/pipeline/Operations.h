@@ -43,7 +43,9 @@ struct CameraStatistics {
 class Camera : public ImageSource {
   public:
     // Opens `cameraDevice`, or the default device for `location` when it is null.
-    // Returns null and fills `error` when no device can be opened.
+    // Returns null and fills `error` when no device can be opened. Every device delivers
+    // RGBA at its active format's size, with row 0 the top of the picture whatever the
+    // orientation, so the preset, the orientation and the YUV request change nothing.
     static std::shared_ptr<Camera> make(const AVCaptureSessionPreset& sessionPreset,
                                         std::shared_ptr<AVCaptureDevice> cameraDevice,
                                         PhysicalCameraLocation location,
@@ -52,8 +54,6 @@ class Camera : public ImageSource {
     ~Camera() override;
 
     const std::shared_ptr<AVCaptureDevice>& inputCamera() const { return inputCamera_; }
-    // Logs GPU timing per frame on standard error when true.
-    std::atomic<bool> runBenchmark{false};
 
     void setDelegate(std::weak_ptr<CameraDelegate> delegate);
 
@@ -65,9 +65,7 @@ class Camera : public ImageSource {
 
     CameraStatistics statistics() const;
 
-    // Frames keep their memory order whatever the orientation: row 0 is the top of the
-    // picture as the device delivers it.
-    Camera(std::shared_ptr<AVCaptureDevice> device, std::optional<ImageOrientation> orientation);
+    explicit Camera(std::shared_ptr<AVCaptureDevice> device);
 
   private:
     // The capture thread's state, shared with the frame handler and the GPU work so

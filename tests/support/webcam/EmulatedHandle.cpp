@@ -172,11 +172,14 @@ void Handle::produce() {
     // Damage, one kind a frame, as USB's lost packets leave it: flagged, empty, cut short.
     const uint32_t damage = node_->damaged ? filled_++ % 4 : 0;
     b.bytesused = damage == 2 ? 0 : damage == 3 ? b.bytesused / 2 : b.bytesused;
-    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch());
+    // Stamped as uvcvideo does (the flags say so): the monotonic time the exposure started,
+    // a frame duration before the frame is done.
+    const auto us =
+        std::chrono::duration_cast<std::chrono::microseconds>((Clock::now() - interval_).time_since_epoch());
     b.time = {us.count() / 1'000'000, us.count() % 1'000'000}, b.sequence = phase,
     b.flags = V4L2_BUF_FLAG_DONE | (damage == 1 ? V4L2_BUF_FLAG_ERROR : 0);
     done_.push_back(queued_.front());
-    queued_.pop_front();
+    queued_.erase(queued_.begin());
     node_->frames.fetch_add(1);
     signal();
 }

@@ -108,7 +108,9 @@ class Handle {
     uint8_t* memory_ = nullptr;
     size_t bufferSize_ = 0;
     std::vector<Buffer> buffers_;
-    std::deque<uint32_t> queued_, done_;
+    // Vectors, not deques: a stream that runs on allocates nothing here, as a driver
+    // allocates nothing in the program's heap.
+    std::vector<uint32_t> queued_, done_;
     uint32_t fourcc_ = 0, width_ = 0, height_ = 0, sequence_ = 0, ringWidth_ = 0, ringHeight_ = 0,
              filled_ = 0;
     std::vector<std::vector<uint8_t>> mjpeg_;

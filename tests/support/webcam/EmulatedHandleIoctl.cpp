@@ -166,7 +166,7 @@ int Handle::ioctl(unsigned long request, void* arg) {
             if (failed_ || !streaming_ || done_.empty())
                 return failed_ ? failed_ : streaming_ ? EAGAIN : EINVAL;
             b.index = done_.front();
-            done_.pop_front();
+            done_.erase(done_.begin());
         }
         if (b.index >= buffers_.size() || (request == VIDIOC_QBUF && buffers_[b.index].flags))
             return EINVAL;

@@ -87,7 +87,7 @@ void Handle::serveWritten() {
     b.time = {us.count() / 1'000'000, us.count() % 1'000'000}, b.sequence = sequence_++,
     b.flags = V4L2_BUF_FLAG_DONE;
     done_.push_back(queued_.front());
-    queued_.pop_front();
+    queued_.erase(queued_.begin());
     signal();
 }
 

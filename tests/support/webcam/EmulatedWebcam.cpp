@@ -23,6 +23,8 @@
 #include <signal.h>
 #include <sys/inotify.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdarg>
 #include <memory>
 
@@ -123,11 +125,14 @@ int openPath(int dirfd, const char* path, int flags, mode_t mode) {
 }
 
 int pollEmulated(pollfd* fds, nfds_t n, int timeout, bool& emulated) {
-    std::vector<std::shared_ptr<Handle>> handles(n);
-    for (nfds_t i = 0; i < n; ++i)
+    // On the stack, so that a program's poll loop allocates nothing in its heap here, as the
+    // kernel's poll() would not. A set larger than any camera user's is not looked at.
+    std::array<std::shared_ptr<Handle>, 64> handles;
+    std::array<pollfd, 64> watched;
+    for (nfds_t i = 0; i < n && n <= handles.size(); ++i)
         emulated |= bool(handles[i] = find(fds[i].fd));
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeout);
-    std::vector<pollfd> watched(fds, fds + n);
+    std::copy(fds, fds + std::min<nfds_t>(n, watched.size()), watched.begin());
     for (int ready = 0; emulated; ready = 0) {
         for (nfds_t i = 0; i < n; ++i)
             if (handles[i]) {

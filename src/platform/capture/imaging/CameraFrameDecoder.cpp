@@ -9,9 +9,8 @@ namespace {
 // The smallest of the scales at which libjpeg-turbo's DCT runs on its SIMD code (1/8, 1/4,
 // 1/2 and 1) that still covers the destination. Its other scales (3/8, 5/8, ...) use plain
 // C and cost more than decoding whole: 1280 × 720 at 6/8 took a third longer than at 8/8.
-unsigned coverDenominator(int64_t width, int64_t height, int destinationWidth, int destinationHeight) {
-    const double cover =
-        std::max(double(destinationWidth) / double(width), double(destinationHeight) / double(height));
+unsigned coverDenominator(double width, double height, int destinationWidth, int destinationHeight) {
+    const double cover = std::max(double(destinationWidth) / width, double(destinationHeight) / height);
     for (unsigned denominator : {8u, 4u, 2u})
         if (1.0 / denominator >= cover)
             return denominator;
@@ -48,6 +47,13 @@ SourceRect coverCrop(int sourceWidth, int sourceHeight, int destinationWidth, in
     return {0, (sourceHeight - height) / 2, double(sourceWidth), height};
 }
 
+SourceRect zoomedInto(SourceRect area, double zoom) {
+    if (zoom <= 1.0)
+        return area;
+    const double width = area.width / zoom, height = area.height / zoom;
+    return {area.x + (area.width - width) / 2, area.y + (area.height - height) / 2, width, height};
+}
+
 CameraFrameDecoder::CameraFrameDecoder() : jpeg_(std::make_unique<JpegDecompressor>()) {}
 
 CameraFrameDecoder::~CameraFrameDecoder() = default;
@@ -66,16 +72,16 @@ void CameraFrameDecoder::prepare(const Geometry& geometry) {
 }
 
 bool CameraFrameDecoder::decodeJpegFrame(const uint8_t* jpeg, size_t size, uint8_t* rgba, int width,
-                                         int height, size_t bytesPerRow, std::string* reason) {
+                                         int height, size_t bytesPerRow, std::string* reason, double zoom) {
     const unsigned long warningsBefore = jpeg_->toleratedWarnings();
-    const bool decoded = decodeJpeg(jpeg, size, rgba, width, height, bytesPerRow, reason);
+    const bool decoded = decodeJpeg(jpeg, size, rgba, width, height, bytesPerRow, reason, zoom);
     if (decoded && jpeg_->toleratedWarnings() != warningsBefore)
         ++framesWithWarnings_;
     return decoded;
 }
 
 bool CameraFrameDecoder::decodeJpeg(const uint8_t* jpeg, size_t size, uint8_t* rgba, int width, int height,
-                                    size_t bytesPerRow, std::string* reason) {
+                                    size_t bytesPerRow, std::string* reason, double zoom) {
     jpeg_decompress_struct& info = jpeg_->info();
     auto failed = [&] {
         if (reason)
@@ -87,13 +93,17 @@ bool CameraFrameDecoder::decodeJpeg(const uint8_t* jpeg, size_t size, uint8_t* r
             jpeg_read_header(&d, TRUE);
         }))
         return failed();
+    // The part of the picture the frame shows: the cover crop, zoomed. The DCT scales down
+    // as far as that part still covers the frame.
+    const SourceRect crop =
+        zoomedInto(coverCrop(int(info.image_width), int(info.image_height), width, height), zoom);
     info.out_color_space = JCS_EXT_RGBA;
     info.scale_num = 1;
-    info.scale_denom = coverDenominator(info.image_width, info.image_height, width, height);
+    info.scale_denom = coverDenominator(crop.width, crop.height, width, height);
     if (!jpeg_->attempt([](jpeg_decompress_struct& d) { jpeg_calc_output_dimensions(&d); }))
         return failed();
 
-    if (int(info.output_width) == width && int(info.output_height) == height)
+    if (zoom <= 1.0 && int(info.output_width) == width && int(info.output_height) == height)
         return jpeg_->attempt([&](jpeg_decompress_struct& d) {
             jpeg_start_decompress(&d);
             while (d.output_scanline < d.output_height) {
@@ -105,7 +115,6 @@ bool CameraFrameDecoder::decodeJpeg(const uint8_t* jpeg, size_t size, uint8_t* r
 
     // The crop in the decoded picture's pixels: the DCT has already scaled it.
     const double scale = 1.0 / info.scale_denom;
-    const SourceRect crop = coverCrop(int(info.image_width), int(info.image_height), width, height);
     prepare({int(info.output_width),
              int(info.output_height),
              {crop.x * scale, crop.y * scale, crop.width * scale, crop.height * scale},
@@ -144,14 +153,15 @@ bool CameraFrameDecoder::decodeJpeg(const uint8_t* jpeg, size_t size, uint8_t* r
 
 void CameraFrameDecoder::convertYuyvFrame(const uint8_t* yuyv, int sourceWidth, int sourceHeight,
                                           size_t sourceBytesPerRow, uint8_t* rgba, int width, int height,
-                                          size_t bytesPerRow) {
-    if (sourceWidth == width && sourceHeight == height) {
+                                          size_t bytesPerRow, double zoom) {
+    if (zoom <= 1.0 && sourceWidth == width && sourceHeight == height) {
         for (int y = 0; y < height; ++y)
             yuyvToRgba(yuyv + size_t(y) * sourceBytesPerRow, width, rgba + size_t(y) * bytesPerRow);
         return;
     }
     const int pairedWidth = sourceWidth & ~1; // a pixel without a partner has no colour
-    prepare({pairedWidth, sourceHeight, coverCrop(pairedWidth, sourceHeight, width, height), width, height});
+    prepare({pairedWidth, sourceHeight, zoomedInto(coverCrop(pairedWidth, sourceHeight, width, height), zoom),
+             width, height});
     // The rows are blended as they are stored, then converted: only the columns the frame
     // keeps, and only once per destination row.
     const int from = resampler_.firstColumn() & ~1,

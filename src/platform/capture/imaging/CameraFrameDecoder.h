@@ -22,6 +22,9 @@ class JpegDecompressor;
 // the centred crop with the destination's proportions.
 SourceRect coverCrop(int sourceWidth, int sourceHeight, int destinationWidth, int destinationHeight);
 
+// The middle 1/zoom of `area` in each direction: digital zoom (1 or less: all of it).
+SourceRect zoomedInto(SourceRect area, double zoom);
+
 class CameraFrameDecoder {
   public:
     CameraFrameDecoder();
@@ -30,18 +33,18 @@ class CameraFrameDecoder {
     CameraFrameDecoder& operator=(const CameraFrameDecoder&) = delete;
 
     // Decodes one MJPEG frame (with or without its Huffman tables: MJPEG commonly leaves
-    // out the standard ones) into the RGBA destination. False with a one-line `reason`
-    // when the frame is damaged; the destination is then partly written and the caller
-    // drops the frame.
+    // out the standard ones) into the RGBA destination, zoomed by `zoom` within the
+    // cover crop in the same pass. False with a one-line `reason` when the frame is
+    // damaged; the destination is then partly written and the caller drops the frame.
     bool decodeJpegFrame(const uint8_t* jpeg, size_t size, uint8_t* rgba, int width, int height,
-                         size_t bytesPerRow, std::string* reason);
+                         size_t bytesPerRow, std::string* reason, double zoom = 1.0);
 
     // How many MJPEG frames so far decoded whole in spite of a warning from libjpeg.
     unsigned long framesWithWarnings() const { return framesWithWarnings_; }
 
     // The same for a packed YUYV (YUY2) frame of even width, BT.601 limited range.
     void convertYuyvFrame(const uint8_t* yuyv, int sourceWidth, int sourceHeight, size_t sourceBytesPerRow,
-                          uint8_t* rgba, int width, int height, size_t bytesPerRow);
+                          uint8_t* rgba, int width, int height, size_t bytesPerRow, double zoom = 1.0);
 
   private:
     struct Geometry {
@@ -51,7 +54,7 @@ class CameraFrameDecoder {
         friend bool operator==(const Geometry&, const Geometry&) = default;
     };
     bool decodeJpeg(const uint8_t* jpeg, size_t size, uint8_t* rgba, int width, int height,
-                    size_t bytesPerRow, std::string* reason);
+                    size_t bytesPerRow, std::string* reason, double zoom);
     // Works out the resampling and sizes the buffers, unless the last frame had the same.
     void prepare(const Geometry& geometry);
 

@@ -10,6 +10,7 @@
 #include "capture/imaging/CameraFrameDecoder.h"
 #include "capture/imaging/FrameScaling.h"
 #include "capture/virtual/SensorModel.h"
+#include "media/FrameObjects.h"
 
 namespace {
 constexpr long maximumFileBytes = 512L * 1024 * 1024;
@@ -65,9 +66,10 @@ class StillImageSource : public FrameSource {
                    0.0722 * sensor::decodeSRGB((*frame_)[i + 2]);
         meanRadiance_ = sum / double(frame_->size() / 4);
     }
-    // A new buffer each frame over the same immutable pixels: nothing is copied.
+    // A buffer each frame over the same immutable pixels: nothing is copied, and the
+    // buffer itself comes from the kept frame objects.
     CVPixelBufferRef render(const SensorSettings&) override {
-        return std::make_shared<CVPixelBuffer>(size_.width, size_.height, size_t(size_.width) * 4, frame_);
+        return makeFrameObject<CVPixelBuffer>(size_.width, size_.height, size_t(size_.width) * 4, frame_);
     }
     // The meter pretends the picture responds to exposure, so the automatic exposure
     // settles as it would in front of this scene.

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "capture/CaptureError.h"
 #include "capture/PictureSize.h"
@@ -187,6 +188,7 @@ class LibV4L2Io : public V4L2Io {
     }
 
     int stopStreaming() override {
+        held_.reset(); // STREAMOFF takes back every buffer
         if (buffers_.empty())
             return 0;
         int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
@@ -226,13 +228,15 @@ class LibV4L2Io : public V4L2Io {
         [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
     }
 
-    int readFrame(std::vector<uint8_t>& frame) override {
+    int readFrame(V4L2Frame& frame) override {
+        frame = {};
         if (!canStream_) {
-            frame.resize(std::max<size_t>(frameBytes_, 1));
-            ssize_t n = v4l2_read(fd_, frame.data(), frame.size());
+            // One buffer for the stream's life, sized by the format.
+            readBuffer_.resize(std::max<size_t>(frameBytes_, 1));
+            ssize_t n = v4l2_read(fd_, readBuffer_.data(), readBuffer_.size());
             if (n < 0)
                 return errno;
-            frame.resize(size_t(n));
+            frame = {readBuffer_.data(), size_t(n), std::nullopt};
             return n == 0 ? EAGAIN : 0;
         }
         if (buffers_.empty())
@@ -242,12 +246,23 @@ class LibV4L2Io : public V4L2Io {
             return error;
         const bool whole = b.index < buffers_.size() && !(b.flags & V4L2_BUF_FLAG_ERROR) && b.bytesused > 0 &&
                            b.bytesused <= buffers_[b.index].length;
-        if (whole)
-            frame.assign(static_cast<const uint8_t*>(buffers_[b.index].start),
-                         static_cast<const uint8_t*>(buffers_[b.index].start) + b.bytesused);
-        if (int error = ioctl(VIDIOC_QBUF, &b))
-            return error;
-        return whole ? 0 : EAGAIN; // a damaged frame is skipped, not fatal
+        if (!whole) { // a damaged frame is skipped, not fatal
+            const int error = ioctl(VIDIOC_QBUF, &b);
+            return error ? error : EAGAIN;
+        }
+        held_ = b;
+        frame = {static_cast<const uint8_t*>(buffers_[b.index].start), b.bytesused, std::nullopt};
+        if ((b.flags & V4L2_BUF_FLAG_TIMESTAMP_MASK) == V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC)
+            frame.captured = std::chrono::steady_clock::time_point(
+                std::chrono::seconds(b.timestamp.tv_sec) + std::chrono::microseconds(b.timestamp.tv_usec));
+        return 0;
+    }
+
+    int releaseFrame() override {
+        if (!held_)
+            return 0;
+        v4l2_buffer b = *std::exchange(held_, std::nullopt);
+        return ioctl(VIDIOC_QBUF, &b);
     }
 
   private:
@@ -301,6 +316,7 @@ class LibV4L2Io : public V4L2Io {
 
     // Unmaps and frees every buffer; returns `error` for the caller's convenience.
     int abandon(int error) {
+        held_.reset();
         for (const Mapped& m : buffers_)
             v4l2_munmap(m.start, m.length);
         buffers_.clear();
@@ -319,7 +335,9 @@ class LibV4L2Io : public V4L2Io {
     size_t frameBytes_ = 0;
     V4L2Format format_;
     std::vector<Mapped> buffers_;
-    bool idleNodeInError_ = false; // I/O thread only
+    std::optional<v4l2_buffer> held_; // the frame readFrame() lent out, until released
+    std::vector<uint8_t> readBuffer_; // read() cameras' frames
+    bool idleNodeInError_ = false;    // I/O thread only
 };
 
 } // namespace

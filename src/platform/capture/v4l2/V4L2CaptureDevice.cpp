@@ -46,6 +46,8 @@ AVCaptureDeviceFormat withFrameRates(AVCaptureDeviceFormat format, const V4L2Mod
 std::shared_ptr<V4L2CaptureDevice> V4L2CaptureDevice::open(std::unique_ptr<V4L2Io> io,
                                                            const std::string& path, NSError* error,
                                                            Reopen reopen, PictureSize picture) {
+    if (!io) // a camera that did not open: its error is already said
+        return nullptr;
     V4L2ModeChoice mode;
     if (int failure = setChosenMode(*io, mode, picture)) {
         if (error)
@@ -343,7 +345,7 @@ bool V4L2CaptureDevice::startStreaming(FrameHandler handler, NSError* error) {
                 *error = makeCaptureError(CaptureErrorCode::deviceUnavailable, "no frame handler was given");
             return false;
         }
-        handler_ = std::move(handler);
+        handler_ = std::make_shared<const FrameHandler>(std::move(handler));
         streaming_ = true;
     }
     wakeIoThread();
@@ -351,7 +353,7 @@ bool V4L2CaptureDevice::startStreaming(FrameHandler handler, NSError* error) {
 }
 
 void V4L2CaptureDevice::stopStreaming() {
-    FrameHandler released;
+    std::shared_ptr<const FrameHandler> released;
     {
         std::lock_guard lock(mutex_);
         streaming_ = false;
@@ -369,7 +371,7 @@ void V4L2CaptureDevice::fail(int error, const std::string& what) {
     const NSError failure = makeCaptureError(CaptureErrorCode::deviceFailed,
                                              "camera '" + path_ + "' " + what + ": " + std::strerror(error));
     FailureHandler handler;
-    FrameHandler released; // dropped outside the lock
+    std::shared_ptr<const FrameHandler> released; // dropped outside the lock
     {
         std::lock_guard lock(mutex_);
         if (failed_)

@@ -38,6 +38,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "capture/AVCaptureDevice.h"
@@ -61,8 +62,9 @@ class V4L2CaptureDevice final : public AVCaptureDevice {
 
     // Sets up the camera behind `io` (named `path` in messages): its controls, its mode
     // (see V4L2ModeChoice.h), control-change subscriptions. Null with `error` when no
-    // usable format is granted. `reopen` (may be empty) brings it back after an unplug.
-    // Every frame becomes a picture of `picture`'s size.
+    // usable format is granted, and null for a null `io` (a camera that did not open).
+    // `reopen` (may be empty) brings it back after an unplug. Every frame becomes a picture
+    // of `picture`'s size.
     static std::shared_ptr<V4L2CaptureDevice> open(std::unique_ptr<V4L2Io> io, const std::string& path,
                                                    NSError* error, Reopen reopen = {},
                                                    PictureSize picture = defaultPictureSize);
@@ -125,15 +127,18 @@ class V4L2CaptureDevice final : public AVCaptureDevice {
     void applyFrameInterval(V4L2Io& io);
     // Whether `minDuration` is longer than the mode's shortest frame duration.
     bool throttles(CMTime minDuration) const;
-    void deliver(const std::vector<uint8_t>& frame, Clock::time_point& lastDelivery);
-    void convert(const std::vector<uint8_t>& frame, uint8_t* rgba, size_t bytesPerRow, bool& damaged);
+    // Turns `frame` into the picture, gives the camera's buffer back, and hands the picture
+    // on; an errno when the camera refuses the buffer back.
+    int deliver(V4L2Io& camera, const V4L2Frame& frame, Clock::time_point& lastDelivery);
+    void convert(const V4L2Frame& frame, uint8_t* rgba, size_t bytesPerRow, bool& damaged);
     // I/O thread: the camera went away (`error`): closes it, or fails for good without `reopen_`.
     void lose(int error, const std::string& what);
     // I/O thread: blocks until the node is back and opened, or the device is quitting.
     std::shared_ptr<V4L2Io> reconnect();
     // I/O thread: writes the settings observers see back to a camera just reopened.
     void restoreSettings(V4L2Io& camera);
-    void setAvailable(bool available, const std::string& why);
+    // `why` is made into a line only when the state changes: every frame says it is available.
+    void setAvailable(bool available, std::string_view why);
     void fail(int error, const std::string& what);
     void wakeIoThread();
     void waitUntilQuitting(); // I/O thread, when nothing is left to do
@@ -150,7 +155,6 @@ class V4L2CaptureDevice final : public AVCaptureDevice {
     V4L2ModeChoice mode_;
     bool cameraSetsRate_ = false; // V4L2_CAP_TIMEPERFRAME
     std::unique_ptr<CameraFrameDecoder> decoder_;
-    std::vector<uint8_t> zoomScratch_;
     bool damagedFrameReported_ = false;
     std::atomic<unsigned long> framesWithWarnings_{0}; // written by the I/O thread
     bool retryAtOnce_ = true;                          // reconnect() tries before waiting for the node
@@ -178,7 +182,8 @@ class V4L2CaptureDevice final : public AVCaptureDevice {
     bool intervalPending_ = false;
     std::string frameRateControl_;
     uint64_t framesDelivered_ = 0;
-    FrameHandler handler_;
+    // Held by pointer: a delivery takes its own reference without copying the closure.
+    std::shared_ptr<const FrameHandler> handler_;
     FailureHandler failureHandler_;
     AvailabilityHandler availabilityHandler_;
     std::thread ioThread_;

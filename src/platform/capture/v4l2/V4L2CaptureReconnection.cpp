@@ -140,7 +140,7 @@ void V4L2CaptureDevice::restoreSettings(V4L2Io& camera) {
         put(c.zoomAbsolute, c.zoomValue(videoZoomFactor()));
 }
 
-void V4L2CaptureDevice::setAvailable(bool available, const std::string& why) {
+void V4L2CaptureDevice::setAvailable(bool available, std::string_view why) {
     AvailabilityHandler handler;
     {
         std::lock_guard lock(mutex_);
@@ -149,7 +149,7 @@ void V4L2CaptureDevice::setAvailable(bool available, const std::string& why) {
         available_ = available;
         handler = availabilityHandler_;
     }
-    foundation::logError("capture: camera '" + path_ + "' " + why);
+    foundation::logError("capture: camera '" + path_ + "' " + std::string(why));
     if (handler)
         handler(available);
 }

@@ -25,12 +25,6 @@ std::string durationText(CMTime t) {
     return std::to_string(t.value) + "/" + std::to_string(t.timescale) + " s";
 }
 
-// The middle 1/zoom of `area` in each direction: digital zoom.
-SourceRect zoomedInto(SourceRect area, double zoom) {
-    const double width = area.width / zoom, height = area.height / zoom;
-    return {area.x + (area.width - width) / 2, area.y + (area.height - height) / 2, width, height};
-}
-
 } // namespace
 
 void V4L2CaptureDevice::applyFrameDurations(CMTime min, CMTime) {
@@ -68,7 +62,6 @@ void V4L2CaptureDevice::applyFrameInterval(V4L2Io& camera) {
 
 void V4L2CaptureDevice::ioLoop() {
     bool streamOn = false;
-    std::vector<uint8_t> frame;
     Clock::time_point lastDelivery{}, lastFrame{};
     bool restartedForStall = false;
     for (;;) {
@@ -171,6 +164,7 @@ void V4L2CaptureDevice::ioLoop() {
                 });
             }
         if (activity.frame && streamOn) {
+            V4L2Frame frame;
             int error = camera->readFrame(frame);
             if (error == EAGAIN)
                 continue;
@@ -189,7 +183,10 @@ void V4L2CaptureDevice::ioLoop() {
             } else {
                 setAvailable(true, "is sending pictures again");
             }
-            deliver(frame, lastDelivery);
+            if ((error = deliver(*camera, frame, lastDelivery))) {
+                lose(error, "failed while streaming");
+                streamOn = false;
+            }
         }
     }
     if (auto camera = io(); camera && streamOn)
@@ -207,86 +204,85 @@ void V4L2CaptureDevice::waitUntilQuitting() {
     quitSignal_.wait(lock, [this] { return quitting_; });
 }
 
-void V4L2CaptureDevice::deliver(const std::vector<uint8_t>& frame, Clock::time_point& lastDelivery) {
+int V4L2CaptureDevice::deliver(V4L2Io& camera, const V4L2Frame& frame, Clock::time_point& lastDelivery) {
     // At the format's full rate the camera sets the pace; a longer minimum frame duration
     // (a throttle) the camera cannot take drops the frames that come too soon.
     const auto now = Clock::now();
     const CMTime minDuration = activeVideoMinFrameDuration();
     if (throttles(minDuration) && lastDelivery != Clock::time_point{} &&
         std::chrono::duration<double>(now - lastDelivery).count() < paceSlack * CMTimeGetSeconds(minDuration))
-        return;
-    const CMTime presentationTime = deviceClockTime();
+        return camera.releaseFrame();
+    // The driver's time of the frame where it keeps the monotonic clock, the device clock's;
+    // the time it was read otherwise.
+    const CMTime presentationTime =
+        frame.captured
+            ? CMTime{std::chrono::duration_cast<std::chrono::nanoseconds>(frame.captured->time_since_epoch())
+                         .count(),
+                     1000000000}
+            : deviceClockTime();
 
     bool damaged = false;
     auto pixels =
         CVPixelBuffer::make(mode_.picture.width, mode_.picture.height, [&](uint8_t* out, size_t bytesPerRow) {
             convert(frame, out, bytesPerRow, damaged);
         });
+    // Decoded straight from the camera's buffer, which goes back as soon as the picture is
+    // out of it: the frame's analysis never holds the camera's buffers.
+    if (int error = camera.releaseFrame())
+        return error;
     if (damaged)
-        return;
+        return 0;
     lastDelivery = now;
 
-    FrameHandler handler;
+    std::shared_ptr<const FrameHandler> handler;
     uint64_t number;
     {
         std::lock_guard lock(mutex_);
         if (!streaming_ || quitting_)
-            return;
+            return 0;
         handler = handler_;
         number = ++framesDelivered_;
     }
-    handler(
-        std::make_shared<const CMSampleBuffer>(CMSampleBuffer{std::move(pixels), presentationTime, number}));
+    (*handler)(makeFrameObject<CMSampleBuffer>(CMSampleBuffer{std::move(pixels), presentationTime, number}));
+    return 0;
 }
 
-void V4L2CaptureDevice::convert(const std::vector<uint8_t>& frame, uint8_t* out, size_t bytesPerRow,
-                                bool& damaged) {
+void V4L2CaptureDevice::convert(const V4L2Frame& frame, uint8_t* out, size_t bytesPerRow, bool& damaged) {
     const V4L2Format& f = mode_.format;
     const int w = int(f.width), h = int(f.height);
+    // Digital zoom narrows the decoder's crop: one pass, whatever the zoom.
     const double zoom = std::max(digitalZoom_.load(), 1.0);
     const int pictureWidth = mode_.picture.width, pictureHeight = mode_.picture.height;
     if (f.pixelFormat == V4L2_PIX_FMT_RGB24) {
         const size_t rowBytes = std::max<size_t>(f.bytesPerLine, size_t(w) * 3);
-        if (frame.size() < rowBytes * size_t(h)) {
+        if (frame.size < rowBytes * size_t(h)) {
             damaged = true;
             return;
         }
-        fitInto(frame.data(), w, h, rowBytes, 3,
+        fitInto(frame.bytes, w, h, rowBytes, 3,
                 zoomedInto(coverCrop(w, h, pictureWidth, pictureHeight), zoom), out, pictureWidth,
                 pictureHeight, bytesPerRow);
         return;
     }
-    // Digital zoom crops the decoded frame.
-    uint8_t* target = out;
-    size_t targetBytesPerRow = bytesPerRow;
-    if (zoom > 1.0) {
-        zoomScratch_.resize(size_t(pictureWidth) * pictureHeight * 4);
-        target = zoomScratch_.data();
-        targetBytesPerRow = size_t(pictureWidth) * 4;
-    }
     if (f.pixelFormat == V4L2_PIX_FMT_YUYV) {
         const size_t rowBytes = std::max<size_t>(f.bytesPerLine, size_t(w) * 2);
-        if (frame.size() < rowBytes * size_t(h)) {
+        if (frame.size < rowBytes * size_t(h)) {
             damaged = true;
             return;
         }
-        decoder_->convertYuyvFrame(frame.data(), w, h, rowBytes, target, pictureWidth, pictureHeight,
-                                   targetBytesPerRow);
-    } else {
-        std::string reason;
-        if (!decoder_->decodeJpegFrame(frame.data(), frame.size(), target, pictureWidth, pictureHeight,
-                                       targetBytesPerRow, &reason)) {
-            damaged = true;
-            if (!damagedFrameReported_)
-                foundation::logError("capture: camera '" + path_ + "' sent a damaged picture (" + reason +
-                                     "); such pictures are skipped");
-            damagedFrameReported_ = true;
-            return;
-        }
-        framesWithWarnings_.store(decoder_->framesWithWarnings());
+        decoder_->convertYuyvFrame(frame.bytes, w, h, rowBytes, out, pictureWidth, pictureHeight, bytesPerRow,
+                                   zoom);
+        return;
     }
-    if (zoom > 1.0)
-        fitInto(zoomScratch_.data(), pictureWidth, pictureHeight, size_t(pictureWidth) * 4, 4,
-                zoomedInto(SourceRect{0, 0, double(pictureWidth), double(pictureHeight)}, zoom), out,
-                pictureWidth, pictureHeight, bytesPerRow);
+    std::string reason;
+    if (!decoder_->decodeJpegFrame(frame.bytes, frame.size, out, pictureWidth, pictureHeight, bytesPerRow,
+                                   &reason, zoom)) {
+        damaged = true;
+        if (!damagedFrameReported_)
+            foundation::logError("capture: camera '" + path_ + "' sent a damaged picture (" + reason +
+                                 "); such pictures are skipped");
+        damagedFrameReported_ = true;
+        return;
+    }
+    framesWithWarnings_.store(decoder_->framesWithWarnings());
 }

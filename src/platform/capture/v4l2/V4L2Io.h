@@ -8,6 +8,8 @@
 // thread, and waitForActivity/readFrame/dequeueEvent/stream calls from its I/O thread;
 // wake() from any thread. Implementations must allow control calls concurrently with
 // the I/O thread's calls (the kernel does).
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -49,6 +51,15 @@ struct V4L2Mode {
     uint32_t pixelFormat = 0; // V4L2_PIX_FMT_*
     uint32_t width = 0, height = 0;
     std::vector<V4L2Interval> intervals;
+};
+
+// A frame as the camera sent it, in place in the camera's own buffer.
+struct V4L2Frame {
+    const uint8_t* bytes = nullptr;
+    size_t size = 0;
+    // When the driver says it took the frame on the monotonic clock (which steady_clock is
+    // on Linux); empty when its timestamps are on another clock or missing.
+    std::optional<std::chrono::steady_clock::time_point> captured;
 };
 
 struct V4L2Format {
@@ -101,9 +112,12 @@ class V4L2Io {
     // camera is gone or broken.
     virtual int waitForActivity(bool wantFrame, int timeoutMs, Activity& activity) = 0;
     virtual void wake() = 0;
-    // The next frame's bytes as the camera sent them into `frame` (resized to what was
-    // sent); EAGAIN when none is ready after all, or the frame came damaged.
-    virtual int readFrame(std::vector<uint8_t>& frame) = 0;
+    // The next frame, without copying: `frame` stays valid until releaseFrame(), which
+    // gives its buffer back to the camera and must come before the next readFrame().
+    // EAGAIN when none is ready after all, or the frame came damaged (nothing to release).
+    virtual int readFrame(V4L2Frame& frame) = 0;
+    // Gives the frame's buffer back to the camera; an errno when the camera refuses it.
+    virtual int releaseFrame() = 0;
 };
 
 // Opens a V4L2 capture node (e.g. /dev/video0) through libv4l2. Null with `error` when

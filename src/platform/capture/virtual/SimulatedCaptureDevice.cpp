@@ -7,6 +7,7 @@
 #include "capture/OwnChange.h"
 #include "capture/ThermalPressureMonitor.h"
 #include "capture/virtual/SensorModel.h"
+#include "media/FrameObjects.h"
 
 namespace {
 constexpr auto controlStepInterval = std::chrono::milliseconds(125);
@@ -117,7 +118,7 @@ bool SimulatedCaptureDevice::startStreaming(FrameHandler handler, NSError* error
     }
     {
         std::lock_guard lock(frameMutex_);
-        handler_ = std::move(handler);
+        handler_ = std::make_shared<const FrameHandler>(std::move(handler));
         streaming_ = true;
         ++streamGeneration_;
     }
@@ -132,7 +133,7 @@ bool SimulatedCaptureDevice::startStreaming(FrameHandler handler, NSError* error
 }
 
 void SimulatedCaptureDevice::stopStreaming() {
-    FrameHandler released;
+    std::shared_ptr<const FrameHandler> released;
     {
         std::lock_guard lock(frameMutex_);
         streaming_ = false;
@@ -193,7 +194,7 @@ void SimulatedCaptureDevice::frameLoop() {
             lastFrameStart_ = now;
         }
         const uint64_t generation = streamGeneration_;
-        FrameHandler handler = handler_;
+        std::shared_ptr<const FrameHandler> handler = handler_;
         lock.unlock();
 
         SensorSettings settings = currentSettings();
@@ -206,9 +207,9 @@ void SimulatedCaptureDevice::frameLoop() {
             continue; // stopped meanwhile
         const uint64_t number = ++framesDelivered_;
         lock.unlock();
-        handler(std::make_shared<const CMSampleBuffer>(
-            CMSampleBuffer{std::move(pixels), presentationTime, number}));
-        handler = nullptr;
+        (*handler)(
+            makeFrameObject<CMSampleBuffer>(CMSampleBuffer{std::move(pixels), presentationTime, number}));
+        handler.reset();
         lock.lock();
     }
 }

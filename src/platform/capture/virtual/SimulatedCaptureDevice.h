@@ -47,7 +47,8 @@ struct SensorSettings {
 class FrameSource {
   public:
     virtual ~FrameSource() = default;
-    // A new RGBA buffer of the device's picture size. Called on the frame thread, one frame at a time.
+    // An RGBA buffer of the device's picture size (from the frame pool, so that a steady
+    // stream allocates nothing). Called on the frame thread, one frame at a time.
     virtual CVPixelBufferRef render(const SensorSettings& settings) = 0;
     // The frame's mean linear brightness as the exposure meter reads it with `settings`.
     // Called on the device thread, concurrently with render().
@@ -130,7 +131,8 @@ class SimulatedCaptureDevice : public AVCaptureDevice {
     bool quitting_ = false;
     bool unlimitedFrameRate_ = false;
     uint64_t streamGeneration_ = 0; // changes with every start and stop
-    FrameHandler handler_;
+    // Held by pointer: a delivery takes its own reference without copying the closure.
+    std::shared_ptr<const FrameHandler> handler_;
     uint64_t framesDelivered_ = 0;
     Clock::time_point lastFrameStart_{};
     std::atomic<bool> shuttingDown_{false};

@@ -106,7 +106,14 @@ bool ScriptPlayer::waitForFrames(const script::Step& step, uint64_t frames) {
 }
 
 void ScriptPlayer::run() {
-    bool quit = false;
+    // A script acts on the screen as its user would: once it shows its first picture. By
+    // then the work the application queued while starting (the observation of the device
+    // among it) has run, so a first command that the device reports (a pressure level)
+    // cannot come before anyone listens. A camera that sends nothing holds it back no
+    // longer than a frame wait would.
+    bool quit =
+        !script_.steps.empty() && frames_.waitFor(1, settings_.stallLimit, Clock::time_point::max()) ==
+                                      FrameCounter::WaitResult::interrupted;
     for (size_t index = 0; index < script_.steps.size() && !quit; ++index) {
         {
             std::lock_guard lock(mutex_);
