@@ -73,6 +73,12 @@ std::variant<Options, ExitRequest> parseCommandLine(int argc, const char* const*
     app.add_option("--size", size,
                    "size of the picture, both sides even, 160x120 to 3840x2160 (default 640x480)")
         ->type_name("WxH");
+    std::string settings;
+    app.add_option("--settings", settings,
+                   "keep settings in FILE (default: ~/.config/fernhold/settings.ini, none for "
+                   "--script and --headless runs)")
+        ->type_name("FILE");
+    app.add_flag("--no-restore", options.noRestore, "start from default settings this once");
     app.add_flag("--stats", options.statistics, "frame statistics on standard error once a second");
     app.add_flag("--list-cameras", options.listCameras,
                  "list the webcams (/dev/video*) with their formats, sizes and frame rates, then quit");
@@ -106,6 +112,11 @@ std::variant<Options, ExitRequest> parseCommandLine(int argc, const char* const*
         if (photos.empty())
             return usageError("--photos needs a directory");
         options.photoDirectory = photos;
+    }
+    if (app.count("--settings")) {
+        if (settings.empty())
+            return usageError("--settings needs a file name");
+        options.settingsFile = settings;
     }
     if (app.count("--seconds")) {
         double value = 0;

@@ -32,6 +32,9 @@
 
 namespace host {
 
+class CameraPanel;
+class SettingsStore;
+
 // The device the camera opened through the default device factory, once it has: scripts
 // reach it for pressure reports and the lock switch, the shutdown for its streaming state.
 class OpenedDevice {
@@ -60,6 +63,8 @@ struct HostConfiguration {
     // Whether runMainLoop ends the process itself (see HostCore::finish).
     bool endsProcess = true;
     ScriptPlayer::Settings scriptSettings{};
+    // What is remembered between runs; null for a run that keeps nothing.
+    std::shared_ptr<SettingsStore> settings;
 };
 
 class HostCore : public UIApplicationHost,
@@ -157,6 +162,7 @@ class HostCore : public UIApplicationHost,
     std::atomic<bool> quitRequested_{false};
     std::atomic<int> exitStatus_{0};
     std::atomic<bool> failed_{false};
+    std::shared_ptr<CameraPanel> cameraPanel_;
 };
 
 } // namespace host

@@ -9,6 +9,7 @@
 //   pressure LEVEL        lock refuse|grant       disappear      appear
 //   snapshot FILE.png     capture FILE.png        shutter        print-ui       quit
 //   histogram on|off|rgb  waveform on|off  zebra off|PERCENT  peaking on|off
+//   control NAME VALUE
 //
 // `#` starts a comment; blank lines are ignored.
 #include <chrono>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "host/script/AssistCommands.h"
+#include "host/script/ControlCommands.h"
 #include "ui/UIGestureRecognizer.h"
 
 namespace host::script {
@@ -67,8 +69,9 @@ struct Shutter {};
 struct PrintUi {};
 struct Quit {};
 
-using Command = std::variant<Wait, WaitFrames, Swipe, Tap, DoubleTap, Pinch, TouchMode, DragSlider, Pressure,
-                             Lock, Disappear, Appear, Snapshot, Capture, Shutter, PrintUi, Quit, SetAssist>;
+using Command =
+    std::variant<Wait, WaitFrames, Swipe, Tap, DoubleTap, Pinch, TouchMode, DragSlider, Pressure, Lock,
+                 Disappear, Appear, Snapshot, Capture, Shutter, PrintUi, Quit, SetAssist, SetControl>;
 
 struct Step {
     int line; // 1-based, for messages while it runs
