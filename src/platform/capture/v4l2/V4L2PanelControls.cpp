@@ -32,8 +32,8 @@ void takeFlags(CameraControl& c, uint32_t flags) {
 
 std::vector<uint32_t> drivenIds(const V4L2ControlMap& map) {
     std::vector<uint32_t> ids;
-    for (const auto* c : {&map.exposureAuto, &map.exposureAbsolute, &map.gain, &map.exposureBias, &map.focusAuto,
-                          &map.focusStart, &map.focusAbsolute, &map.zoomAbsolute})
+    for (const auto* c : {&map.exposureAuto, &map.exposureAbsolute, &map.gain, &map.exposureBias,
+                          &map.focusAuto, &map.focusStart, &map.focusAbsolute, &map.zoomAbsolute})
         if (*c)
             ids.push_back((*c)->id);
     return ids;
@@ -59,8 +59,9 @@ V4L2PanelControls::V4L2PanelControls(V4L2Io& camera, const V4L2ControlMap& drive
         takeFlags(c, info->flags);
         if (c.kind == CameraControlKind::menu || c.kind == CameraControlKind::integerMenu)
             for (const V4L2MenuEntry& entry : camera.queryMenu(*info))
-                c.menu.push_back({entry.index, c.kind == CameraControlKind::menu ? entry.name
-                                                                                 : std::to_string(entry.value)});
+                c.menu.push_back({entry.index, c.kind == CameraControlKind::menu
+                                                   ? entry.name
+                                                   : std::to_string(entry.value)});
         int32_t value = 0;
         if (c.kind != CameraControlKind::button && camera.getControl(c.id, value) == 0)
             c.value = value;

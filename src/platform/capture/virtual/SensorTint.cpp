@@ -15,8 +15,8 @@ namespace {
 std::array<double, 3> blackBody(double kelvin) {
     const double t = std::clamp(kelvin, 1000.0, 40000.0) / 100;
     const double r = t <= 66 ? 255 : 329.698727446 * std::pow(t - 60, -0.1332047592);
-    const double g =
-        t <= 66 ? 99.4708025861 * std::log(t) - 161.1195681661 : 288.1221695283 * std::pow(t - 60, -0.0755148492);
+    const double g = t <= 66 ? 99.4708025861 * std::log(t) - 161.1195681661
+                             : 288.1221695283 * std::pow(t - 60, -0.0755148492);
     const double b = t >= 66 ? 255 : t <= 19 ? 0 : 138.5177312231 * std::log(t - 10) - 305.0447927307;
     auto linear = [](double v) { return double(decodeSRGB(uint8_t(std::clamp(v, 1.0, 255.0)))); };
     const double green = linear(g);

@@ -53,7 +53,8 @@ std::shared_ptr<CameraPanel> CameraPanel::connect(UIView& root, std::shared_ptr<
     return panel;
 }
 
-CameraPanel::CameraPanel(UIStackView& view, std::shared_ptr<OpenedDevice> device, std::function<void()> changed)
+CameraPanel::CameraPanel(UIStackView& view, std::shared_ptr<OpenedDevice> device,
+                         std::function<void()> changed)
     : view_(view), device_(std::move(device)), changed_(std::move(changed)) {}
 
 void CameraPanel::toggle() {

@@ -51,7 +51,8 @@ std::string performControl(CameraControls* controls, const SetControl& command) 
     if (!control)
         return "the camera has no control '" + command.name + "'";
     const std::string why = controls->setValue(control->id, command.value);
-    return why.empty() ? why : "cannot set " + control->name + " to " + std::to_string(command.value) + ": " + why;
+    return why.empty() ? why
+                       : "cannot set " + control->name + " to " + std::to_string(command.value) + ": " + why;
 }
 
 std::string describeCameraControls(const CameraControls& controls) {

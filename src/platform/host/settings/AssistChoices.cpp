@@ -21,8 +21,8 @@ const char* onOff(UISwitch* button) {
 void rememberAssists(UIView& root, SettingsStore& store) {
     auto* histogram = findView<UISwitch>(root, "histogramSwitch");
     auto* colour = findView<UISwitch>(root, "histogramColourSwitch");
-    store.setHostChoice("histogram",
-                        histogram && histogram->isOn() && colour && colour->isOn() ? "rgb" : onOff(histogram));
+    store.setHostChoice(
+        "histogram", histogram && histogram->isOn() && colour && colour->isOn() ? "rgb" : onOff(histogram));
     store.setHostChoice("waveform", onOff(findView<UISwitch>(root, "waveformSwitch")));
     store.setHostChoice("zebra", onOff(findView<UISwitch>(root, "zebraSwitch")));
     if (auto* level = findView<UIStepper>(root, "zebraLevelStepper"))
@@ -51,7 +51,8 @@ void restoreAssists(UIView& root, const SettingsStore& store) {
                 word = std::to_string(int(stepper->value()));
         const auto parsed = script::parseAssistCommand(name, {std::string_view(word)});
         if (!parsed || std::holds_alternative<std::string>(*parsed)) {
-            foundation::logError("settings: " + std::string(name) + " = " + *value + " is out of range; ignored");
+            foundation::logError("settings: " + std::string(name) + " = " + *value +
+                                 " is out of range; ignored");
             continue;
         }
         script::performAssist(root, std::get<script::SetAssist>(*parsed));

@@ -9,7 +9,7 @@ namespace host {
 namespace {
 
 constexpr const char* hostSection = "fernhold";
-constexpr const char* hostKeys[] = {"camera", "size", "window", "fullscreen", "histogram",
+constexpr const char* hostKeys[] = {"camera",   "size",  "window",      "fullscreen", "histogram",
                                     "waveform", "zebra", "zebra level", "peaking"};
 
 std::string cameraSection(const CameraControls& controls) {
