@@ -89,9 +89,10 @@ void placeShutterRow(const ScreenExtras& e, double x, double y, double width, co
 
 // The camera panel over the left of the picture, as tall as the picture.
 void placeCameraPanel(UIView& panel, CGRect picture) {
-    const double inset = 12, width = std::min(300.0, std::max(200.0, picture.size.width * 0.4));
-    panel.setFrame(CGRectMake(picture.origin.x + inset, picture.origin.y + inset, width,
-                              std::max(0.0, picture.size.height - 2 * inset)));
+    // Below the window's help hint at the picture's top left.
+    const double inset = 12, top = 44, width = std::min(300.0, std::max(200.0, picture.size.width * 0.4));
+    panel.setFrame(CGRectMake(picture.origin.x + inset, picture.origin.y + top, width,
+                              std::max(0.0, picture.size.height - top - inset)));
     panel.layoutSubviews();
 }
 

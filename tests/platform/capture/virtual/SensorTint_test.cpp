@@ -27,7 +27,8 @@ int rowSpread(double mainsHz, double exposureSeconds) {
 TEST(SensorTint, FlickerBandsOnlyAtExposuresThatBeatWithTheMains) {
     for (double mains : {50.0, 60.0}) {
         for (int periods : {1, 2, 3})
-            EXPECT_LE(rowSpread(mains, periods / (2 * mains)), 1) << mains << " Hz, " << periods << " periods";
+            EXPECT_LE(rowSpread(mains, periods / (2 * mains)), 1)
+                << mains << " Hz, " << periods << " periods";
         for (double beating : {1.0 / 250, 1.0 / 3 / mains, 1.5 / (2 * mains)})
             EXPECT_GE(rowSpread(mains, beating), 6) << mains << " Hz at " << beating << " s";
     }
