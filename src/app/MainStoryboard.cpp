@@ -87,6 +87,10 @@ std::shared_ptr<CameraViewController> instantiateCameraScreen() {
     // controller never sees them.
     extras.shutter = addView<UIButton>(*root, "shutterButton", CGRect{}, "Shutter", UIButtonStyle::shutter);
     extras.photoFolder = addView<UIButton>(*root, "photoFolderButton", CGRect{}, "Photos");
+    // The camera panel is the desktop's too: the host fills it with the camera's controls.
+    extras.cameraPanelButton = addView<UIButton>(*root, "cameraPanelButton", CGRect{}, "Camera");
+    extras.cameraPanel = addView<UIStackView>(*root, "cameraPanelView", CGRect{});
+    extras.cameraPanel->setHidden(true);
     root->setLayout([&c, extras](UIView& view) { layoutCameraScreen(c, extras, view.frame().size); });
     root->layoutSubviews();
 

@@ -82,6 +82,18 @@ void placeShutterRow(const ScreenExtras& e, double x, double y, double width, co
     e.shutter->setFrame(CGRectMake(x + (width - m.shutter) / 2, y, m.shutter, m.shutter));
     e.photoFolder->setFrame(CGRectMake(x + width - photoFolderWidth, y + (m.shutter - photoFolderHeight) / 2,
                                        photoFolderWidth, photoFolderHeight));
+    if (e.cameraPanelButton)
+        e.cameraPanelButton->setFrame(
+            CGRectMake(x, y + (m.shutter - photoFolderHeight) / 2, photoFolderWidth, photoFolderHeight));
+}
+
+// The camera panel over the left of the picture, as tall as the picture.
+void placeCameraPanel(UIView& panel, CGRect picture) {
+    // Below the window's help hint at the picture's top left.
+    const double inset = 12, top = 44, width = std::min(300.0, std::max(200.0, picture.size.width * 0.4));
+    panel.setFrame(CGRectMake(picture.origin.x + inset, picture.origin.y + top, width,
+                              std::max(0.0, picture.size.height - top - inset)));
+    panel.layoutSubviews();
 }
 
 // Blocks from the top of a column of `width` at (`x`, `y`), each `gap` below the last;
@@ -174,4 +186,6 @@ void layoutCameraScreen(CameraViewController& c, const ScreenExtras& e, CGSize s
     // Over the whole picture, dimming it, when the camera is away.
     c.cameraUnavailableLabel->setFrame(CGRectMake(0, 0, picture.size.width, picture.size.height));
     placeAssistPanels(c, picture);
+    if (e.cameraPanel)
+        placeCameraPanel(*e.cameraPanel, picture);
 }

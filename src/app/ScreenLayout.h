@@ -9,6 +9,7 @@
 class CameraViewController;
 class UIButton;
 class UILabel;
+class UIView;
 
 // The smallest window the panel fits in at its compact size.
 inline constexpr CGSize minimumScreenSize{640, 480};
@@ -18,6 +19,8 @@ struct ScreenExtras {
     UILabel* luminosityCaption = nullptr;
     UIButton* shutter = nullptr;
     UIButton* photoFolder = nullptr;
+    UIButton* cameraPanelButton = nullptr;
+    UIView* cameraPanel = nullptr; // over the picture's left side while shown
 };
 
 void layoutCameraScreen(CameraViewController& controller, const ScreenExtras& extras, CGSize size);

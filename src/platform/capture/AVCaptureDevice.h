@@ -35,6 +35,8 @@ enum class AVCaptureWhiteBalanceMode : int {
 };
 enum class AVCaptureDevicePosition : int { unspecified = 0, back = 1, front = 2 };
 
+class CameraControls;
+
 using AVCaptureSystemPressureLevel = std::string;
 extern const AVCaptureSystemPressureLevel AVCaptureSystemPressureLevelNominal;  // "nominal"
 extern const AVCaptureSystemPressureLevel AVCaptureSystemPressureLevelFair;     // "fair"
@@ -131,6 +133,9 @@ class AVCaptureDevice {
     // webcam says whether the camera was told or frames are dropped), pictures it decoded
     // in spite of warnings; empty where there is nothing to say.
     virtual std::string statisticsNote() const { return {}; }
+
+    // The camera's further controls (white balance, brightness...), or null where it has none.
+    virtual std::shared_ptr<CameraControls> cameraControls() const { return nullptr; }
 
     // The observable properties, for key-value observation.
     Observable<AVCaptureSystemPressureState> systemPressureStateProperty;

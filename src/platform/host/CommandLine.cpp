@@ -77,6 +77,12 @@ std::variant<Options, ExitRequest> parseCommandLine(int argc, const char* const*
                    "write the picture as shown to a video output device under /dev (a v4l2loopback "
                    "node, which other programs read as a webcam); 'auto': the first v4l2loopback node")
         ->type_name("DEV");
+    std::string settings;
+    app.add_option("--settings", settings,
+                   "keep settings in FILE (default: ~/.config/fernhold/settings.ini, none for "
+                   "--script and --headless runs)")
+        ->type_name("FILE");
+    app.add_flag("--no-restore", options.noRestore, "start from default settings this once");
     app.add_flag("--stats", options.statistics, "frame statistics on standard error once a second");
     app.add_flag("--list-cameras", options.listCameras,
                  "list the webcams (/dev/video*) with their formats, sizes and frame rates, then quit");
@@ -110,6 +116,11 @@ std::variant<Options, ExitRequest> parseCommandLine(int argc, const char* const*
         if (photos.empty())
             return usageError("--photos needs a directory");
         options.photoDirectory = photos;
+    }
+    if (app.count("--settings")) {
+        if (settings.empty())
+            return usageError("--settings needs a file name");
+        options.settingsFile = settings;
     }
     if (app.count("--seconds")) {
         double value = 0;

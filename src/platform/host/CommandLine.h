@@ -22,6 +22,8 @@ struct Options {
     PictureSize size;                          // of the camera picture and everything after it
     bool sizeAsked = false;                    // --size given (a still picture then fills it)
     std::optional<std::string> output;         // a video output node to write to, or "auto"
+    std::optional<std::string> settingsFile;   // --settings: where settings are kept, also for scripts
+    bool noRestore = false;                    // start from defaults this once
 };
 
 // The run ends before it starts: help or version asked (status 0) or bad usage (2).

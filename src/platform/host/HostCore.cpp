@@ -7,7 +7,10 @@
 #include "dispatch/DispatchQueue.h"
 #include "foundation/LeakCheck.h"
 #include "foundation/Print.h"
+#include "host/panel/CameraPanel.h"
 #include "host/script/ViewSearch.h"
+#include "host/settings/AssistChoices.h"
+#include "host/settings/SettingsStore.h"
 #include "pipeline/Operations.h"
 #include "ui/UIControls.h"
 #include "ui/UIScreen.h"
@@ -86,6 +89,10 @@ void HostCore::sceneDidLoad(const std::shared_ptr<UIWindow>& window) {
         window_->resize(defaultWindowSize);
     connectShutterButton();
     connectOutputButton();
+    if (window_)
+        cameraPanel_ = CameraPanel::connect(*window_, configuration_.device, [this] { screenChanged(); });
+    if (window_ && configuration_.settings)
+        restoreAssists(*window_, *configuration_.settings);
     renderView_ = window_ ? findRenderView(*window_) : nullptr;
     if (!renderView_)
         return;
@@ -182,6 +189,8 @@ int HostCore::shutDown() {
         statistics_->stop();
     if (player_)
         player_->cancel();
+    if (window_ && configuration_.settings)
+        rememberAssists(*window_, *configuration_.settings);
     if (window_)
         if (auto root = window_->rootViewController())
             root->viewWillDisappear(false);
@@ -214,6 +223,8 @@ int HostCore::shutDown() {
                                      ", read back " +
                                      std::to_string(renderView_ ? renderView_->readBackCount() : 0) +
                                      ", camera " + describeStatistics(*counts));
+    if (configuration_.settings)
+        configuration_.settings->flush();
     int status = exitStatus_.load();
     if (status == 0 && failed_.load())
         status = 1;

@@ -33,6 +33,9 @@
 
 namespace host {
 
+class CameraPanel;
+class SettingsStore;
+
 // The device the camera opened through the default device factory, once it has: scripts
 // reach it for pressure reports and the lock switch, the shutdown for its streaming state.
 class OpenedDevice {
@@ -63,6 +66,8 @@ struct HostConfiguration {
     ScriptPlayer::Settings scriptSettings{};
     // --output: the node the picture is written to, opened before the run.
     std::shared_ptr<LoopbackOutput> output;
+    // What is remembered between runs; null for a run that keeps nothing.
+    std::shared_ptr<SettingsStore> settings;
 };
 
 // The rate the output node announces to its readers: the camera's usual one.
@@ -166,6 +171,7 @@ class HostCore : public UIApplicationHost,
     std::atomic<bool> quitRequested_{false};
     std::atomic<int> exitStatus_{0};
     std::atomic<bool> failed_{false};
+    std::shared_ptr<CameraPanel> cameraPanel_;
 };
 
 } // namespace host

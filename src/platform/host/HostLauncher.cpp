@@ -15,6 +15,7 @@
 #include "foundation/Print.h"
 #include "host/headless/HeadlessHost.h"
 #include "host/output/LoopbackOutput.h"
+#include "host/settings/SavedChoices.h"
 #include "host/window/StartFailureDialog.h"
 #include "host/window/WindowHost.h"
 #include "pipeline/GPUContext.h"
@@ -134,9 +135,11 @@ void installDeviceFactory(const HostConfiguration& configuration) {
     const char* unthrottled = std::getenv("FERNHOLD_UNTHROTTLED");
     deviceOptions.unlimitedFrameRate = unthrottled && std::string(unthrottled) == "1";
     AVCaptureDevice::setDefaultDeviceFactory(
-        [opened, deviceOptions, source = options.camera](AVCaptureDevicePosition,
-                                                         NSError* error) -> std::shared_ptr<AVCaptureDevice> {
+        [opened, deviceOptions, source = options.camera, settings = configuration.settings](
+            AVCaptureDevicePosition, NSError* error) -> std::shared_ptr<AVCaptureDevice> {
             auto device = openCaptureDevice(source, deviceOptions, error);
+            if (device && settings)
+                settings->adoptCamera(device->cameraControls()); // before its first frame
             if (device)
                 opened->set(device);
             return device;
@@ -200,7 +203,14 @@ std::shared_ptr<UIApplicationHost> makeCommandLineHost(int argc, char** argv, in
         return nullptr;
     if (!openOutput(configuration, exitStatus))
         return nullptr;
+    configuration.settings = openSettingsStore(options);
+    if (configuration.settings)
+        applySavedChoices(configuration.options, *configuration.settings);
     chooseDefaultCamera(configuration.options);
+    if (configuration.settings) {
+        configuration.settings->setHostChoice("camera", options.camera);
+        configuration.settings->setHostChoice("size", describePictureSize(options.size));
+    }
     installDeviceFactory(configuration);
 
     exitStatus = 0;

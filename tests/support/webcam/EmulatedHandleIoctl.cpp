@@ -7,6 +7,10 @@ namespace webcam {
 namespace {
 
 const char* menuEntry(uint32_t id, int64_t index) {
+    if (id == V4L2_CID_POWER_LINE_FREQUENCY) {
+        static constexpr const char* mains[] = {"Disabled", "50 Hz", "60 Hz"};
+        return index >= 0 && index < int64_t(std::size(mains)) ? mains[index] : nullptr;
+    }
     const bool exposure = id == V4L2_CID_EXPOSURE_AUTO;
     return exposure && index == V4L2_EXPOSURE_MANUAL              ? "Manual Mode"
            : exposure && index == V4L2_EXPOSURE_APERTURE_PRIORITY ? "Aperture Priority Mode"

@@ -46,6 +46,21 @@ class LibV4L2Io : public V4L2Io {
             q.step, q.default_value, q.flags,   std::string(reinterpret_cast<const char*>(q.name))};
     }
 
+    std::optional<V4L2ControlInfo> queryNextControl(uint32_t id) override {
+        v4l2_query_ext_ctrl q{};
+        q.id = id | V4L2_CTRL_FLAG_NEXT_CTRL;
+        if (ioctl(VIDIOC_QUERY_EXT_CTRL, &q) != 0)
+            return std::nullopt;
+        return V4L2ControlInfo{q.id,
+                               q.type,
+                               int32_t(q.minimum),
+                               int32_t(q.maximum),
+                               int32_t(q.step),
+                               int32_t(q.default_value),
+                               q.flags,
+                               std::string(q.name)};
+    }
+
     std::vector<V4L2MenuEntry> queryMenu(const V4L2ControlInfo& control) override {
         std::vector<V4L2MenuEntry> entries;
         for (int64_t i = control.minimum; i <= control.maximum; ++i) {
@@ -88,7 +103,7 @@ class LibV4L2Io : public V4L2Io {
         v4l2_event e{};
         if (ioctl(VIDIOC_DQEVENT, &e) != 0 || e.type != V4L2_EVENT_CTRL)
             return std::nullopt;
-        return V4L2ControlEvent{e.id, e.u.ctrl.value, e.u.ctrl.changes};
+        return V4L2ControlEvent{e.id, e.u.ctrl.value, e.u.ctrl.changes, e.u.ctrl.flags};
     }
 
     std::vector<V4L2Mode> modes(PictureSize picture) override {

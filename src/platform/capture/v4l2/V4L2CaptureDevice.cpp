@@ -70,6 +70,10 @@ V4L2CaptureDevice::V4L2CaptureDevice(std::unique_ptr<V4L2Io> io, V4L2ControlMap 
     : AVCaptureDevice(withFrameRates(controls.format(), mode)), path_(path), controls_(std::move(controls)),
       reopen_(std::move(reopen)), wakeFd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)), io_(std::move(io)),
       mode_(std::move(mode)), decoder_(std::make_unique<CameraFrameDecoder>()) {
+    const V4L2CameraIdentity identity = identityOf(*io_);
+    panel_ = std::make_shared<V4L2PanelControls>(*io_, controls_, identity.card + " @ " + identity.bus);
+    panel_->attach(io_);
+    panel_->setWriteHandler([this](uint32_t id) { refreshLater({id}); });
     takeUp(*io_);
     readInitialValues(*io_);
     ioThread_ = std::thread([this] { ioLoop(); });
@@ -80,9 +84,11 @@ void V4L2CaptureDevice::takeUp(V4L2Io& camera) {
     cameraSetsRate_ = camera.canSetFrameInterval();
     for (uint32_t id : controls_.observedControls())
         camera.subscribeControlEvents(id);
+    panel_->subscribe(camera);
 }
 
 V4L2CaptureDevice::~V4L2CaptureDevice() {
+    panel_->detach();
     pressureMonitor_.reset();
     if (std::this_thread::get_id() == ioThread_.get_id()) {
         foundation::logError("capture: a webcam device was destroyed from its own I/O thread");

@@ -46,6 +46,7 @@
 #include "capture/v4l2/V4L2ControlMap.h"
 #include "capture/v4l2/V4L2Io.h"
 #include "capture/v4l2/V4L2ModeChoice.h"
+#include "capture/v4l2/V4L2PanelControls.h"
 #include "dispatch/DispatchQueue.h"
 
 class CameraFrameDecoder;
@@ -94,6 +95,7 @@ class V4L2CaptureDevice final : public AVCaptureDevice {
     // Keeps `monitor` (reporting to this device) for the device's lifetime; it is stopped
     // first when the device goes.
     void adoptPressureMonitor(std::unique_ptr<ThermalPressureMonitor> monitor);
+    std::shared_ptr<CameraControls> cameraControls() const override { return panel_; }
 
     V4L2CaptureDevice(std::unique_ptr<V4L2Io> io, V4L2ControlMap controls, const std::string& path,
                       V4L2ModeChoice mode, Reopen reopen);
@@ -146,7 +148,8 @@ class V4L2CaptureDevice final : public AVCaptureDevice {
     const std::string path_;
     const V4L2ControlMap controls_;
     const Reopen reopen_;
-    const int wakeFd_; // wakes the I/O thread while no camera is open
+    const int wakeFd_;                         // wakes the I/O thread while no camera is open
+    std::shared_ptr<V4L2PanelControls> panel_; // the controls beyond those mapped above
 
     mutable std::mutex ioMutex_;
     std::shared_ptr<V4L2Io> io_; // replaced by the I/O thread on reconnection

@@ -107,6 +107,7 @@ std::shared_ptr<V4L2Io> V4L2CaptureDevice::reconnect() {
         std::lock_guard lock(ioMutex_);
         io_ = camera;
     }
+    panel_->attach(camera);
     {
         std::lock_guard lock(mutex_);
         intervalPending_ = true; // the camera forgot it
@@ -138,6 +139,7 @@ void V4L2CaptureDevice::restoreSettings(V4L2Io& camera) {
     put(c.exposureBias, c.biasValue(exposureTargetBias()));
     if (c.hasOpticalZoom())
         put(c.zoomAbsolute, c.zoomValue(videoZoomFactor()));
+    panel_->restore(camera);
 }
 
 void V4L2CaptureDevice::setAvailable(bool available, std::string_view why) {

@@ -156,9 +156,10 @@ void V4L2CaptureDevice::ioLoop() {
         }
         if (activity.event)
             while (auto event = camera->dequeueEvent()) {
-                if (!(event->changes & V4L2_EVENT_CTRL_CH_VALUE))
-                    continue;
                 deviceQueue_.async([this, e = *event] {
+                    panel_->follow(e);
+                    if (!(e.changes & V4L2_EVENT_CTRL_CH_VALUE))
+                        return;
                     OwnChange change(*this);
                     publish(e.id, e.value);
                 });

@@ -37,6 +37,7 @@ struct V4L2ControlEvent {
     uint32_t id = 0;
     int32_t value = 0;
     uint32_t changes = 0; // V4L2_EVENT_CTRL_CH_*
+    uint32_t flags = 0;   // V4L2_CTRL_FLAG_* as they are now
 };
 
 // A frame duration as V4L2 writes it: numerator / denominator seconds.
@@ -81,6 +82,9 @@ class V4L2Io {
     virtual std::optional<V4L2ControlInfo> queryControl(uint32_t id) = 0;
     // The entries VIDIOC_QUERYMENU accepts between the control's minimum and maximum.
     virtual std::vector<V4L2MenuEntry> queryMenu(const V4L2ControlInfo& control) = 0;
+    // The control after `id` in the camera's order (VIDIOC_QUERY_EXT_CTRL with
+    // V4L2_CTRL_FLAG_NEXT_CTRL; 0 for the first), disabled ones included; nullopt after the last.
+    virtual std::optional<V4L2ControlInfo> queryNextControl(uint32_t /*id*/) { return std::nullopt; }
     virtual int getControl(uint32_t id, int32_t& value) = 0;
     virtual int setControl(uint32_t id, int32_t value) = 0;
     // Asks for a V4L2_EVENT_CTRL event whenever another program changes the control.

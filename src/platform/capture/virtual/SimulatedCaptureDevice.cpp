@@ -8,6 +8,8 @@
 #include "capture/ThermalPressureMonitor.h"
 #include "capture/virtual/SensorModel.h"
 #include "media/FrameObjects.h"
+#include "capture/virtual/SensorTint.h"
+#include "capture/virtual/VirtualCameraControls.h"
 
 namespace {
 constexpr auto controlStepInterval = std::chrono::milliseconds(125);
@@ -201,6 +203,8 @@ void SimulatedCaptureDevice::frameLoop() {
         settings.sequence = ++rendered;
         const CMTime presentationTime = deviceClockTime();
         CVPixelBufferRef pixels = source_->render(settings);
+        if (sensorControls_)
+            developFrame(pixels, settings);
 
         lock.lock();
         if (quitting_ || !streaming_ || generation != streamGeneration_)
@@ -212,6 +216,29 @@ void SimulatedCaptureDevice::frameLoop() {
         handler.reset();
         lock.lock();
     }
+}
+
+std::shared_ptr<CameraControls> SimulatedCaptureDevice::cameraControls() const {
+    return sensorControls_;
+}
+
+void SimulatedCaptureDevice::offerSensorControls() {
+    sensorControls_ = std::make_shared<VirtualCameraControls>();
+}
+
+void SimulatedCaptureDevice::developFrame(CVPixelBufferRef& pixels, const SensorSettings& settings) const {
+    const sensor::Development development = sensorControls_->development();
+    if (development.neutral() || !pixels)
+        return;
+    const CVPixelBuffer& source = *pixels;
+    pixels = CVPixelBuffer::make(source.width(), source.height(), [&](uint8_t* rgba, size_t bytesPerRow) {
+        const auto& bytes = *source.storage();
+        for (int y = 0; y < source.height(); ++y)
+            std::copy_n(bytes.data() + size_t(y) * source.bytesPerRow(), size_t(source.width()) * 4,
+                        rgba + size_t(y) * bytesPerRow);
+        sensor::develop(development, settings.seconds, settings.exposureSeconds, rgba, bytesPerRow,
+                        source.width(), source.height());
+    });
 }
 
 // ---- Automatic exposure and focus ------------------------------------------------------

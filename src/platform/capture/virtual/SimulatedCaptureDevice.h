@@ -32,6 +32,7 @@
 #include "media/CVPixelBuffer.h"
 
 class ThermalPressureMonitor;
+class VirtualCameraControls;
 
 // What the sensor is set to for one frame.
 struct SensorSettings {
@@ -85,6 +86,7 @@ class SimulatedCaptureDevice : public AVCaptureDevice {
     // Keeps `monitor` (reporting to this device) for the device's lifetime; it is stopped
     // first when the device goes.
     void adoptPressureMonitor(std::unique_ptr<ThermalPressureMonitor> monitor);
+    std::shared_ptr<CameraControls> cameraControls() const override;
 
   protected:
     // The active format reports `size`, the size of every buffer `source` renders.
@@ -93,6 +95,8 @@ class SimulatedCaptureDevice : public AVCaptureDevice {
     // Stops the pressure monitor and the frame thread and runs what the device thread has
     // queued; afterwards the device's own threads touch nothing. Idempotent.
     void shutDown();
+    // Gives the sensor white balance and power-line controls (before streaming starts).
+    void offerSensorControls();
 
     void applyFocus(AVCaptureFocusMode mode, float lensPosition) override;
     void applyExposure(AVCaptureExposureMode mode, CMTime duration, float iso, float bias) override;
@@ -105,6 +109,8 @@ class SimulatedCaptureDevice : public AVCaptureDevice {
     void frameLoop();
     Clock::duration frameInterval() const;
     SensorSettings currentSettings() const;
+    // The sensor controls' tint and flicker on a copy of `pixels`, where they change anything.
+    void developFrame(CVPixelBufferRef& pixels, const SensorSettings& settings) const;
     void controlStep(); // device thread
     void stepExposure();
     void stepFocus();
@@ -139,6 +145,7 @@ class SimulatedCaptureDevice : public AVCaptureDevice {
     std::thread frameThread_;
 
     std::unique_ptr<ThermalPressureMonitor> pressureMonitor_;
+    std::shared_ptr<VirtualCameraControls> sensorControls_;
     // Last, so it is destroyed first: closures still queued run while the rest is alive.
     DispatchQueue deviceQueue_{"device"};
 };

@@ -3,7 +3,9 @@
 #include "capture/virtual/VirtualScene.h"
 
 VirtualCaptureDevice::VirtualCaptureDevice(PictureSize size)
-    : SimulatedCaptureDevice("Virtual Camera", std::make_unique<VirtualScene>(size), size) {}
+    : SimulatedCaptureDevice("Virtual Camera", std::make_unique<VirtualScene>(size), size) {
+    offerSensorControls();
+}
 
 VirtualCaptureDevice::~VirtualCaptureDevice() {
     shutDown();

@@ -211,6 +211,11 @@ void ScreenComposer::drawTree(UIView& view, ImDrawList& list) {
         drawSpinner(list, *spinner, f);
         animating_ = animating_ || spinner->isAnimating();
     }
+    // A control a person cannot change now is veiled: greyed, as inactive controls are.
+    if (auto* control = dynamic_cast<UIControl*>(&view); control && !control->isEnabled())
+        list.AddRectFilled(point(f.origin.x, f.origin.y),
+                           point(f.origin.x + f.size.width, f.origin.y + f.size.height),
+                           colour(40, 40, 44, 150), 6);
     for (const auto& child : view.subviews())
         drawTree(*child, list);
 }

@@ -234,6 +234,11 @@ Result parseCommand(std::string_view name, const Arguments& args) {
             return *problem;
         return std::get<SetAssist>(*assist);
     }
+    if (auto control = parseControlCommand(name, args)) {
+        if (auto* problem = std::get_if<std::string>(&*control))
+            return *problem;
+        return std::get<SetControl>(*control);
+    }
     return "unknown command " + quoted(name);
 }
 

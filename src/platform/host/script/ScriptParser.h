@@ -10,6 +10,7 @@
 //   snapshot FILE.png     capture FILE.png        shutter        print-ui       quit
 //   histogram on|off|rgb  waveform on|off  zebra off|PERCENT  peaking on|off
 //   output on|off
+//   control NAME VALUE
 //
 // `#` starts a comment; blank lines are ignored.
 #include <chrono>
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "host/script/AssistCommands.h"
+#include "host/script/ControlCommands.h"
 #include "ui/UIGestureRecognizer.h"
 
 namespace host::script {
@@ -74,7 +76,7 @@ struct Quit {};
 
 using Command =
     std::variant<Wait, WaitFrames, Swipe, Tap, DoubleTap, Pinch, TouchMode, DragSlider, Pressure, Lock,
-                 Disappear, Appear, Snapshot, Capture, Shutter, PrintUi, Quit, SetAssist, Output>;
+                 Disappear, Appear, Snapshot, Capture, Shutter, PrintUi, Quit, SetAssist, Output, SetControl>;
 
 struct Step {
     int line; // 1-based, for messages while it runs

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <variant>
 
+#include "capture/CameraControls.h"
 #include "capture/CaptureDeviceSwitches.h"
 #include "dispatch/DispatchQueue.h"
 #include "foundation/Print.h"
@@ -91,6 +92,13 @@ void HostCore::perform(const script::Step& step) {
                            screenChanged();
                        });
                    },
+                   [&](const script::SetControl& set) {
+                       const auto device = configuration_.device->get();
+                       const auto controls = device ? device->cameraControls() : nullptr;
+                       if (const std::string problem = script::performControl(controls.get(), set);
+                           !problem.empty())
+                           foundation::logError(at(step) + problem);
+                   },
                    [&](const script::PrintUi&) { printUi(); },
                    [&](const script::Output& output) {
                        if (!configuration_.output)
@@ -143,6 +151,11 @@ void HostCore::printUi() {
         line.pop_back();
         line += std::string(",\"output\":{\"active\":") + (output->active() ? "true" : "false") +
                 ",\"device\":\"" + output->device() + "\"}}";
+    }
+    const auto device = configuration_.device->get();
+    if (const auto controls = device ? device->cameraControls() : nullptr; controls && !line.empty()) {
+        line.pop_back(); // the object's closing brace
+        line += ",\"cameraControls\":" + script::describeCameraControls(*controls) + "}";
     }
     foundation::logError(line);
 }

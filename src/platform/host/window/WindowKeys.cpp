@@ -2,6 +2,8 @@
 #include "host/window/WindowHost.h"
 
 #include "host/script/AssistCommands.h"
+#include "host/script/ViewSearch.h"
+#include "ui/UIControls.h"
 
 namespace host {
 namespace {
@@ -18,6 +20,7 @@ const std::vector<WindowHost::KeyHelp>& WindowHost::keyHelp() {
         {"+ / -", "zoom in / out"},
         {"S", "take a photo"},
         {"O", "open the photo folder"},
+        {"K", "the camera panel: every control of the camera"},
         {"F, F11", "full screen on / off"},
         {"?, F1", "this help"},
         {"Esc", "close the help, leave full screen"},
@@ -67,6 +70,10 @@ void WindowHost::handleKey(const SDL_KeyboardEvent& key) {
         shutter();
     } else if (code == SDLK_o && !control) {
         openPhotoFolder();
+    } else if (code == SDLK_k && !control) {
+        if (auto* button = window() ? findView<UIButton>(*window(), "cameraPanelButton") : nullptr)
+            button->sendActionsForControlEvents(UIControlEvents::touchUpInside);
+        screenChanged();
     } else if (code == SDLK_LEFT || code == SDLK_RIGHT) {
         sendGesture(swipeEvents(touchCentre(),
                                 code == SDLK_LEFT ? UISwipeGestureRecognizerDirection::left
