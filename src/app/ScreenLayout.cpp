@@ -77,8 +77,11 @@ void placeReadouts(CameraViewController& c, const ScreenExtras& e, double x, dou
     c.zoomLabel->setFrame(CGRectMake(x + width - zoomWidth, y, zoomWidth, m.readout));
 }
 
-// The shutter in the middle of the column, the photo folder's button at its right end.
+// The shutter in the middle of the column, the photo folder's button at its right end and
+// the record button at its left (as wide, for the time recorded beside its dot).
 void placeShutterRow(const ScreenExtras& e, double x, double y, double width, const Metrics& m) {
+    if (e.record)
+        e.record->setFrame(CGRectMake(x, y, photoFolderWidth, m.shutter));
     e.shutter->setFrame(CGRectMake(x + (width - m.shutter) / 2, y, m.shutter, m.shutter));
     e.photoFolder->setFrame(CGRectMake(x + width - photoFolderWidth, y + (m.shutter - photoFolderHeight) / 2,
                                        photoFolderWidth, photoFolderHeight));

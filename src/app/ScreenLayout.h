@@ -18,6 +18,7 @@ struct ScreenExtras {
     UILabel* luminosityCaption = nullptr;
     UIButton* shutter = nullptr;
     UIButton* photoFolder = nullptr;
+    UIButton* record = nullptr;
 };
 
 void layoutCameraScreen(CameraViewController& controller, const ScreenExtras& extras, CGSize size);

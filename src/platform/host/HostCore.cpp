@@ -97,6 +97,7 @@ void HostCore::sceneDidLoad(const std::shared_ptr<UIWindow>& window) {
     });
     renderView_->addSink(frames_);
     grab_ = FrameGrab::attach(*renderView_);
+    connectRecorder();
 }
 
 int HostCore::runMainLoop() {
@@ -148,11 +149,12 @@ void HostCore::startServices() {
                 auto opened = device->get();
                 return opened ? opened->statisticsNote() : std::string();
             },
-            [renderView = renderView_]() -> uint64_t {
-                return renderView ? renderView->readBackCount() : 0;
-            });
+            [renderView = renderView_]() -> uint64_t { return renderView ? renderView->readBackCount() : 0; },
+            [recorder = recorder_]() -> std::string { return recorder ? recorder->statisticsNote() : ""; });
         statistics_->start();
     }
+    if (configuration_.options.record)
+        startRecording();
     if (configuration_.script) {
         player_ = std::make_unique<ScriptPlayer>(std::move(*configuration_.script), *this, *frames_,
                                                  configuration_.scriptSettings);
@@ -177,6 +179,7 @@ int HostCore::shutDown() {
         statistics_->stop();
     if (player_)
         player_->cancel();
+    stopRecording();
     if (window_)
         if (auto root = window_->rootViewController())
             root->viewWillDisappear(false);
@@ -199,7 +202,9 @@ int HostCore::shutDown() {
     if (player_ && player_->finished())
         player_->join();
     if (!settled())
-        foundation::logError("fernhold: the camera or the script did not stop in time; leaving anyway");
+        foundation::logError(
+            "fernhold: the camera, the script or the recording did not stop in time; leaving "
+            "anyway");
     // --stats ends with the final counts, taken once capture has stopped, so that every
     // frame the camera produced can be accounted for.
     if (statistics_ && window_)
@@ -220,6 +225,8 @@ bool HostCore::settled() const {
         return false;
     if (photosBeingWritten_.load() > 0)
         return false; // a photo taken just before quitting is written whole
+    if (recorder_ && recorder_->busy())
+        return false; // a recording is finalised into an ordinary file
     auto device = configuration_.device->get();
     return !device || !device->isStreaming();
 }

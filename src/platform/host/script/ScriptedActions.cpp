@@ -92,6 +92,7 @@ void HostCore::perform(const script::Step& step) {
                        });
                    },
                    [&](const script::PrintUi&) { printUi(); },
+                   [&](const script::Record& record) { record.start ? startRecording() : stopRecording(); },
                    // The player handles these itself.
                    [](const script::Wait&) {},
                    [](const script::WaitFrames&) {},
@@ -134,6 +135,8 @@ void HostCore::printUi() {
         window_->layoutSubviews(); // frames as they are drawn now, after any control hid or showed
         line = describeUi(*window_, window_->rootViewController().get());
     });
+    if (line.ends_with('}'))
+        line.insert(line.size() - 1, "," + describeRecording());
     foundation::logError(line);
 }
 

@@ -50,9 +50,10 @@ std::string describeStatistics(const ScreenStatistics& screen) {
 }
 
 StatisticsReporter::StatisticsReporter(const FrameCounter& frames, ScreenCounts screenCounts,
-                                       FrameRateControl frameRateControl, ReadBackCount readBack)
+                                       FrameRateControl frameRateControl, ReadBackCount readBack,
+                                       RecordingNote recording)
     : frames_(frames), screenCounts_(std::move(screenCounts)), frameRateControl_(std::move(frameRateControl)),
-      readBack_(std::move(readBack)) {}
+      readBack_(std::move(readBack)), recording_(std::move(recording)) {}
 
 void StatisticsReporter::start() {
     lastPresented_ = frames_.count();
@@ -83,6 +84,8 @@ void StatisticsReporter::tick() {
                                         frameRateControl_ ? frameRateControl_() : std::string(), latency);
     if (readBack_)
         line += ", read back " + std::to_string(readBack_() - lastReadBack_) + " frames";
+    if (recording_)
+        line += recording_();
     foundation::logError(line);
     start();
 }

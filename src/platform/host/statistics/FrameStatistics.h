@@ -42,8 +42,11 @@ class StatisticsReporter : public std::enable_shared_from_this<StatisticsReporte
     // Frames read back from the GPU since the start (see RenderView::readBackCount); the
     // line adds how many were read back in the last second: ", read back 0 frames".
     using ReadBackCount = std::function<uint64_t()>;
+    // What a recording adds while it runs: ", recording dropped 0 (x264enc)".
+    using RecordingNote = std::function<std::string()>;
     StatisticsReporter(const FrameCounter& frames, ScreenCounts screenCounts,
-                       FrameRateControl frameRateControl = {}, ReadBackCount readBack = {});
+                       FrameRateControl frameRateControl = {}, ReadBackCount readBack = {},
+                       RecordingNote recording = {});
     void start(); // main thread
     void stop();  // main thread; no line after this
 
@@ -53,6 +56,7 @@ class StatisticsReporter : public std::enable_shared_from_this<StatisticsReporte
     ScreenCounts screenCounts_;
     FrameRateControl frameRateControl_;
     ReadBackCount readBack_;
+    RecordingNote recording_;
     bool stopped_ = false;
     uint64_t lastPresented_ = 0, lastReadBack_ = 0;
     std::chrono::steady_clock::time_point lastTick_;

@@ -18,6 +18,7 @@ const std::vector<WindowHost::KeyHelp>& WindowHost::keyHelp() {
         {"+ / -", "zoom in / out"},
         {"S", "take a photo"},
         {"O", "open the photo folder"},
+        {"R", "start / stop recording"},
         {"F, F11", "full screen on / off"},
         {"?, F1", "this help"},
         {"Esc", "close the help, leave full screen"},
@@ -67,6 +68,8 @@ void WindowHost::handleKey(const SDL_KeyboardEvent& key) {
         shutter();
     } else if (code == SDLK_o && !control) {
         openPhotoFolder();
+    } else if (code == SDLK_r && !control) {
+        toggleRecording();
     } else if (code == SDLK_LEFT || code == SDLK_RIGHT) {
         sendGesture(swipeEvents(touchCentre(),
                                 code == SDLK_LEFT ? UISwipeGestureRecognizerDirection::left
