@@ -94,9 +94,9 @@ void Recorder::stop() {
         }
         stopped_ = Clock::now();
     }
-    queue_.async([this, self = shared_from_this(), pipeline] {
+    queue_.async([this, self = shared_from_this(), pipeline, stop = stopped_] {
         if (pipeline)
-            pipeline->finish();
+            pipeline->finish(stop);
     });
 }
 
@@ -130,7 +130,7 @@ void Recorder::begin(int width, int height) {
     started_ = start;
     if (!wanted_.load()) { // stopped while it started
         stopped_ = start;
-        pipeline->finish();
+        pipeline->finish(start);
     }
 }
 
@@ -139,7 +139,8 @@ void Recorder::ended(const RecordingEnd& end) {
     const Clock::time_point until = wanted_.load() ? Clock::now() : stopped_;
     const std::string length = secondsText(std::chrono::duration<double>(until - started_).count());
     const std::string counts = "; " + std::to_string(presented_) + " frames presented, " +
-                               std::to_string(recorded_) + " recorded, " + std::to_string(dropped_) + " dropped)";
+                               std::to_string(recorded_) + " recorded, " + std::to_string(dropped_) +
+                               " dropped)";
     const std::string name = file_.filename().string();
     if (end.clean) {
         foundation::logError("recording: saved " + file_.string() + " (" + length + counts);
@@ -211,7 +212,8 @@ void Recorder::framePixels(const FramePixels& pixels) {
     std::shared_ptr<RecordingPipeline> pipeline;
     {
         std::lock_guard lock(mutex_);
-        if (!startKnown_ || !wanted_.load() || pixels.captureTime < started_ || pixels.captureTime <= lastCapture_)
+        if (!startKnown_ || !wanted_.load() || pixels.captureTime < started_ ||
+            pixels.captureTime <= lastCapture_)
             return;
         lastCapture_ = pixels.captureTime;
         pipeline = pipeline_;

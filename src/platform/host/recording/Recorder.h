@@ -62,7 +62,8 @@ class Recorder : public FrameSink, public std::enable_shared_from_this<Recorder>
     void framePixels(const FramePixels& pixels) override;
 
   private:
-    Recorder(Settings settings, NoticeHandler notice) : settings_(std::move(settings)), notice_(std::move(notice)) {}
+    Recorder(Settings settings, NoticeHandler notice)
+        : settings_(std::move(settings)), notice_(std::move(notice)) {}
     void begin(int width, int height);
     void ended(const RecordingEnd& end);
     void fault(const std::string& line, const std::string& notice);

@@ -3,7 +3,6 @@
 #include <gst/app/gstappsrc.h>
 #include <gst/gst.h>
 
-#include <atomic>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -15,9 +14,12 @@ struct RecordingPipeline::State {
     GstElement* frames = nullptr; // the appsrc
     GstElement* sound = nullptr;  // pulsesrc, or null
     GstClockTime base = 0;
-    std::atomic<GstClockTime> firstSound{GST_CLOCK_TIME_NONE};
+    std::mutex lastMutex;
+    GstBuffer* last = nullptr; // the last frame pushed, repeated at the end
     EndHandler ended;
     ~State() {
+        if (last)
+            gst_buffer_unref(last);
         for (GstElement* element : {sound, frames, pipeline})
             if (element)
                 gst_object_unref(element);
@@ -89,11 +91,16 @@ std::string describePipeline(const Encoder& video, const char* audioEncoder) {
                        "! videoconvert ! video/x-raw,format=I420 ! " +
                        std::string(video.description) + " ! queue ! mux. ";
     if (audioEncoder)
-        text += "pulsesrc name=sound ! audioconvert ! audioresample ! audio/x-raw,rate=48000,channels=2 ! " +
-                std::string(audioEncoder) + " ! aacparse ! queue ! mux. ";
+        text +=
+            std::string(
+                "pulsesrc name=sound ! audioconvert ! audioresample ! audio/x-raw,rate=48000,channels=2 ! ") +
+            // A sound server takes a moment to deliver its first samples: silence
+            // fills the time from the start, so picture and sound begin together.
+            "audiorate ! " + std::string(audioEncoder) + " ! aacparse ! queue ! mux. ";
     // Fragments of a second, each complete on disk, with a first moov that the clean end
     // rewrites into an ordinary file's.
-    return text + "mp4mux name=mux fragment-duration=1000 ! filesink name=file buffer-mode=unbuffered sync=false";
+    return text +
+           "mp4mux name=mux fragment-duration=1000 ! filesink name=file buffer-mode=unbuffered sync=false";
 }
 
 GstElement* byName(GstElement* pipeline, const char* name) {
@@ -141,18 +148,6 @@ std::shared_ptr<RecordingPipeline::State> play(const RecordingPipeline::Settings
     gst_element_set_start_time(state->pipeline, GST_CLOCK_TIME_NONE);
     gst_element_set_base_time(state->pipeline, state->base);
 
-    if (state->sound) {
-        GstPad* pad = gst_element_get_static_pad(state->sound, "src");
-        gst_pad_add_probe(
-            pad, GST_PAD_PROBE_TYPE_BUFFER,
-            [](GstPad*, GstPadProbeInfo* info, gpointer data) {
-                auto* first = static_cast<std::atomic<GstClockTime>*>(data);
-                first->store(GST_BUFFER_PTS(GST_PAD_PROBE_INFO_BUFFER(info)));
-                return GST_PAD_PROBE_REMOVE;
-            },
-            &state->firstSound, nullptr);
-        gst_object_unref(pad);
-    }
     if (gst_element_set_state(state->pipeline, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE)
         return state;
     GstBus* bus = gst_element_get_bus(state->pipeline);
@@ -225,29 +220,51 @@ std::unique_ptr<RecordingPipeline> RecordingPipeline::start(const Settings& sett
 RecordingPipeline::~RecordingPipeline() = default;
 
 std::optional<std::chrono::steady_clock::time_point> RecordingPipeline::startTime() const {
-    GstClockTime offset = 0;
-    if (state_->sound && (offset = state_->firstSound.load()) == GST_CLOCK_TIME_NONE)
-        return std::nullopt;
-    return std::chrono::steady_clock::time_point(std::chrono::nanoseconds(state_->base + offset));
+    return std::chrono::steady_clock::time_point(std::chrono::nanoseconds(state_->base));
 }
 
 bool RecordingPipeline::push(const FramePixels& pixels) {
     GstAppSrc* source = GST_APP_SRC(state_->frames);
     if (gst_app_src_get_current_level_buffers(source) >= maximumQueuedFrames || !pixels.rgba)
         return false;
-    const auto captured = std::chrono::duration_cast<std::chrono::nanoseconds>(pixels.captureTime.time_since_epoch());
+    const auto captured =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(pixels.captureTime.time_since_epoch());
     // The encoder reads the read-back bytes where they lie; they return to the frame pool
     // when it lets go of them.
     using Bytes = std::shared_ptr<const std::vector<uint8_t>>;
     auto* held = new Bytes(pixels.rgba);
     GstBuffer* buffer = gst_buffer_new_wrapped_full(
-        GST_MEMORY_FLAG_READONLY, const_cast<uint8_t*>((*held)->data()), (*held)->size(), 0, (*held)->size(), held,
-        [](gpointer bytes) { delete static_cast<Bytes*>(bytes); });
+        GST_MEMORY_FLAG_READONLY, const_cast<uint8_t*>((*held)->data()), (*held)->size(), 0, (*held)->size(),
+        held, [](gpointer bytes) { delete static_cast<Bytes*>(bytes); });
     GST_BUFFER_PTS(buffer) = GstClockTime(captured.count()) - state_->base;
+    {
+        std::lock_guard lock(state_->lastMutex);
+        // The first frame stands from the start, while the encoder was starting, as the
+        // sound does: both tracks then last the whole recording.
+        if (!state_->last)
+            GST_BUFFER_PTS(buffer) = 0;
+        gst_buffer_replace(&state_->last, buffer);
+    }
     return gst_app_src_push_buffer(source, buffer) == GST_FLOW_OK;
 }
 
-void RecordingPipeline::finish() {
+void RecordingPipeline::finish(std::chrono::steady_clock::time_point stop) {
+    GstBuffer* last = nullptr;
+    {
+        std::lock_guard lock(state_->lastMutex);
+        std::swap(last, state_->last);
+    }
+    const auto stopTime =
+        GstClockTime(std::chrono::duration_cast<std::chrono::nanoseconds>(stop.time_since_epoch()).count());
+    const GstClockTime frame = GST_SECOND / 30;
+    if (last && stopTime > state_->base + GST_BUFFER_PTS(last) + 2 * frame) {
+        GstBuffer* repeat = gst_buffer_copy(last); // shares the bytes
+        GST_BUFFER_PTS(repeat) = stopTime - state_->base - frame;
+        GST_BUFFER_DURATION(repeat) = frame;
+        gst_app_src_push_buffer(GST_APP_SRC(state_->frames), repeat);
+    }
+    if (last)
+        gst_buffer_unref(last);
     gst_app_src_end_of_stream(GST_APP_SRC(state_->frames));
     if (state_->sound)
         gst_element_send_event(state_->sound, gst_event_new_eos());

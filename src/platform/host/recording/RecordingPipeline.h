@@ -49,11 +49,11 @@ class RecordingPipeline {
     // GPU queue: hands the frame to the encoder; false when it is dropped (the encoder is
     // behind). Frames captured before startTime() must not be pushed.
     bool push(const FramePixels& pixels);
-    // Ends the stream; the end handler follows once the file is finalised.
-    void finish();
+    // Ends the stream at `stop`: the last frame is shown until then, as the sound goes on
+    // until then. The end handler follows once the file is finalised.
+    void finish(std::chrono::steady_clock::time_point stop);
 
-    // When the recording's time starts: with sound, at its first sample (a sound server
-    // takes a moment to start), so that picture and sound begin together; nothing until then.
+    // When the recording's time starts.
     std::optional<std::chrono::steady_clock::time_point> startTime() const;
 
     const std::string& encoderName() const { return encoder_; }
