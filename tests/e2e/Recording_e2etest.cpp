@@ -27,8 +27,9 @@ std::string output(const std::string& command) {
 // "codec_name", "profile", "pix_fmt", "sample_rate", "duration", "nb_read_frames".
 std::vector<std::map<std::string, std::string>> streams(const fs::path& file) {
     std::vector<std::map<std::string, std::string>> found;
-    for (const auto& line : linesOf(output("ffprobe -v error -count_frames -show_entries stream -of compact=p=0" +
-                                           quoted({file.string()})))) {
+    for (const auto& line :
+         linesOf(output("ffprobe -v error -count_frames -show_entries stream -of compact=p=0" +
+                        quoted({file.string()})))) {
         auto& fields = found.emplace_back();
         std::istringstream parts(line);
         for (std::string part; std::getline(parts, part, '|');)
@@ -41,9 +42,10 @@ std::vector<std::map<std::string, std::string>> streams(const fs::path& file) {
 // How far into the file its picture decodes: the last frame's time.
 double decodedSeconds(const fs::path& file) {
     double last = -1;
-    for (const auto& line : linesOf(output("ffprobe -v error -select_streams v:0 -show_entries frame=pts_time -of "
-                                           "csv=p=0" +
-                                           quoted({file.string()}))))
+    for (const auto& line :
+         linesOf(output("ffprobe -v error -select_streams v:0 -show_entries frame=pts_time -of "
+                        "csv=p=0" +
+                        quoted({file.string()}))))
         last = std::max(last, std::atof(line.c_str()));
     return last;
 }
@@ -62,8 +64,9 @@ struct Saved {
 Saved savedLine(const Run& run, const std::string& how = "saved") {
     std::smatch match;
     for (const auto& line : run.errLines)
-        if (std::regex_search(line, match,
-                              std::regex("recording: " + how + " ([^ ]+\\.mp4)[^(]*\\(([0-9.]+) s; ([0-9]+) frames")))
+        if (std::regex_search(
+                line, match,
+                std::regex("recording: " + how + " ([^ ]+\\.mp4)[^(]*\\(([0-9.]+) s; ([0-9]+) frames")))
             return {match[1].str(), std::stod(match[2]), std::stol(match[3])};
     return {};
 }
@@ -90,7 +93,8 @@ class Recording : public ::testing::Test {
         fs::permissions(runtime, fs::perms::owner_all);
         const std::string socket = (runtime / "native").string();
         const std::string environment = "HOME=" + runtime.string() + " XDG_RUNTIME_DIR=" + runtime.string();
-        if (std::system((environment + " pulseaudio --daemonize=yes --exit-idle-time=-1 -n --log-target=stderr" +
+        if (std::system((environment +
+                         " pulseaudio --daemonize=yes --exit-idle-time=-1 -n --log-target=stderr" +
                          quoted({"--load=module-null-sink sink_name=room",
                                  "--load=module-native-protocol-unix auth-anonymous=1 socket=" + socket,
                                  "--load=module-sine sink=room frequency=440"}) +
@@ -133,7 +137,7 @@ pressure nominal
 wait 3s
 record stop
 )")}),
-                               "", environment);
+                                    "", environment);
     ASSERT_EQ(run.status, 0) << run.err;
     const Saved saved = savedLine(run);
     ASSERT_TRUE(fs::exists(saved.file)) << run.err;
@@ -173,8 +177,9 @@ TEST_F(Recording, CutShortItPlaysStoppedItIsFinalised) {
         fs::remove_all(folder_ / "videos");
         Lines environment = noDisplay;
         environment.push_back("PULSE_SERVER=unix:" + (folder_ / "no-server").string());
-        Process program(programCommand(folder_, args({"--record", "--script", writeScript(folder_, "wait 5s\nprint-ui\nwait 60s\n")}),
-                                       environment));
+        Process program(programCommand(
+            folder_, args({"--record", "--script", writeScript(folder_, "wait 5s\nprint-ui\nwait 60s\n")}),
+            environment));
         e2e::Run run;
         while (program.pump(std::chrono::seconds(30), [&](const std::string& line) {
             run.errLines.push_back(line);
@@ -190,7 +195,8 @@ TEST_F(Recording, CutShortItPlaysStoppedItIsFinalised) {
         const fs::path file = files[0].path();
         // Every frame decoded at its own time (the null output's frame-rate grid would
         // round two frames of an uneven camera onto one tick).
-        EXPECT_EQ(output("ffmpeg -v error -i" + quoted({file.string()}) + " -enc_time_base -1 -f null -"), "");
+        EXPECT_EQ(output("ffmpeg -v error -i" + quoted({file.string()}) + " -enc_time_base -1 -f null -"),
+                  "");
         const auto found = streams(file);
         ASSERT_EQ(found.size(), 1u);
         EXPECT_EQ(found[0].at("codec_type"), "video");
@@ -217,15 +223,18 @@ TEST_F(Recording, CutShortItPlaysStoppedItIsFinalised) {
 // was written plays, and the run goes on to end well. --no-audio records without a word.
 TEST_F(Recording, FaultsStopTheRecordingNotTheRun) {
     std::ofstream(folder_ / "a-file") << "not a folder";
-    const e2e::Run unwritable = runProgram(folder_, {"--headless", "--videos", (folder_ / "a-file" / "videos").string(),
-                                                "--record", "--seconds", "2", "--no-audio"});
+    const e2e::Run unwritable =
+        runProgram(folder_, {"--headless", "--videos", (folder_ / "a-file" / "videos").string(), "--record",
+                             "--seconds", "2", "--no-audio"});
     EXPECT_EQ(unwritable.status, 0);
     EXPECT_EQ(linesWith(unwritable, "recording: not started: cannot create"), 1) << unwritable.err;
 
     Lines environment = noDisplay;
-    environment.insert(environment.end(), {"LD_PRELOAD=" FULL_DISK_PRELOAD, "FERNHOLD_FULL_DISK_BYTES=400000"});
-    const e2e::Run full = runProgram(folder_, args({"--no-audio", "--script", writeScript(folder_, "record start\nwait 6s\n")}),
-                                "", environment);
+    environment.insert(environment.end(),
+                       {"LD_PRELOAD=" FULL_DISK_PRELOAD, "FERNHOLD_FULL_DISK_BYTES=400000"});
+    const e2e::Run full =
+        runProgram(folder_, args({"--no-audio", "--script", writeScript(folder_, "record start\nwait 6s\n")}),
+                   "", environment);
     EXPECT_EQ(full.status, 0);
     EXPECT_EQ(linesWith(full, "recording: "), 2) << full.err; // started, stopped, nothing about sound
     const Saved kept = savedLine(full, "stopped: No space left[^;]*;");
