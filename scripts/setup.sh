@@ -9,12 +9,14 @@ packages=(
   libsdl2-dev libimgui-dev
   libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri
   libv4l-dev libcli11-dev libpng-dev libjpeg62-turbo-dev libasio-dev
+  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav gstreamer1.0-pulseaudio
   xvfb xdotool
 )
 # Extra groups: "bench" adds OpenCV (the anchor the benchmarks compare against),
 # "fuzz" adds clang with its sanitizer and libFuzzer runtime, "clang" the compiler alone,
 # "format" clang-format, "test" what the suite drives besides the program: the V4L2
-# programs the emulated webcam is tried with, a window manager for the desktop window's
+# programs the emulated webcam is tried with, ffmpeg and a PulseAudio daemon for the recordings, a window manager for the desktop window's
 # full screen and xprop to follow its active window, and the validators of the installed desktop files.
 for group in "$@"; do
   case "$group" in
@@ -23,7 +25,7 @@ for group in "$@"; do
     clang) packages+=(clang) ;;
     format) packages+=(clang-format) ;;
     test) packages+=(v4l-utils gstreamer1.0-tools gstreamer1.0-plugins-good ffmpeg openbox x11-utils
-                     desktop-file-utils appstream man-db) ;;
+                     desktop-file-utils appstream man-db pulseaudio) ;;
     *) echo "setup.sh: unknown package group '$group'" >&2; exit 2 ;;
   esac
 done

@@ -83,7 +83,7 @@ std::shared_ptr<CameraViewController> instantiateCameraScreen() {
     c.isoSlider = addView<UISlider>(*exposureStack, "isoSlider", CGRect{});
 
     addAssistViews(c, *root);
-    // The shutter and the photo folder are the desktop's: the host connects them, the
+    // The shutter, the photo folder and the record button are the desktop's: the host connects them, the
     // controller never sees them.
     extras.shutter = addView<UIButton>(*root, "shutterButton", CGRect{}, "Shutter", UIButtonStyle::shutter);
     extras.photoFolder = addView<UIButton>(*root, "photoFolderButton", CGRect{}, "Photos");
@@ -91,6 +91,7 @@ std::shared_ptr<CameraViewController> instantiateCameraScreen() {
     extras.cameraPanelButton = addView<UIButton>(*root, "cameraPanelButton", CGRect{}, "Camera");
     extras.cameraPanel = addView<UIStackView>(*root, "cameraPanelView", CGRect{});
     extras.cameraPanel->setHidden(true);
+    extras.record = addView<UIButton>(*root, "recordButton", CGRect{}, "Record", UIButtonStyle::record);
     root->setLayout([&c, extras](UIView& view) { layoutCameraScreen(c, extras, view.frame().size); });
     root->layoutSubviews();
 

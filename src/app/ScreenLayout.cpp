@@ -77,14 +77,18 @@ void placeReadouts(CameraViewController& c, const ScreenExtras& e, double x, dou
     c.zoomLabel->setFrame(CGRectMake(x + width - zoomWidth, y, zoomWidth, m.readout));
 }
 
-// The shutter in the middle of the column, the photo folder's button at its right end.
+// The shutter in the middle of the column, the photo folder's button at its right end, and
+// at its left the record button (as wide, for the time recorded beside its dot) over the
+// camera panel's button, each half the row's height.
 void placeShutterRow(const ScreenExtras& e, double x, double y, double width, const Metrics& m) {
+    const double half = (m.shutter - 4) / 2;
+    if (e.record)
+        e.record->setFrame(CGRectMake(x, y, photoFolderWidth, half));
     e.shutter->setFrame(CGRectMake(x + (width - m.shutter) / 2, y, m.shutter, m.shutter));
     e.photoFolder->setFrame(CGRectMake(x + width - photoFolderWidth, y + (m.shutter - photoFolderHeight) / 2,
                                        photoFolderWidth, photoFolderHeight));
     if (e.cameraPanelButton)
-        e.cameraPanelButton->setFrame(
-            CGRectMake(x, y + (m.shutter - photoFolderHeight) / 2, photoFolderWidth, photoFolderHeight));
+        e.cameraPanelButton->setFrame(CGRectMake(x, y + m.shutter - half, photoFolderWidth, half));
 }
 
 // The camera panel over the left of the picture, as tall as the picture.

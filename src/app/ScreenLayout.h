@@ -21,6 +21,7 @@ struct ScreenExtras {
     UIButton* photoFolder = nullptr;
     UIButton* cameraPanelButton = nullptr;
     UIView* cameraPanel = nullptr; // over the picture's left side while shown
+    UIButton* record = nullptr;
 };
 
 void layoutCameraScreen(CameraViewController& controller, const ScreenExtras& extras, CGSize size);

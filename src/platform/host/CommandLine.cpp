@@ -53,7 +53,8 @@ std::optional<std::string> parseSeconds(const std::string& text, double& seconds
 
 std::variant<Options, ExitRequest> parseCommandLine(int argc, const char* const* argv) {
     Options options;
-    std::string seconds, script, out, size, photos, output;
+    std::string seconds, script, out, size, photos, output, videos;
+    bool noAudio = false;
     CLI::App app{"Fernhold: a live camera with GPU filters, bright-region outlines and manual controls.",
                  "fernhold"};
     app.set_version_flag("--version", std::string("fernhold ") + FERNHOLD_VERSION);
@@ -69,6 +70,10 @@ std::variant<Options, ExitRequest> parseCommandLine(int argc, const char* const*
     app.add_option("--photos", photos,
                    "directory for the shutter's photos (default: the Pictures folder's Fernhold)")
         ->type_name("DIR");
+    app.add_option("--videos", videos, "directory for recordings (default: the Videos folder's Fernhold)")
+        ->type_name("DIR");
+    app.add_flag("--record", options.record, "record from the start until the program ends");
+    app.add_flag("--no-audio", noAudio, "record the picture without sound");
     app.add_option("--seconds", seconds, "quit after S seconds")->type_name("S");
     app.add_option("--size", size,
                    "size of the picture, both sides even, 160x120 to 3840x2160 (default 640x480)")
@@ -122,6 +127,12 @@ std::variant<Options, ExitRequest> parseCommandLine(int argc, const char* const*
             return usageError("--settings needs a file name");
         options.settingsFile = settings;
     }
+    if (app.count("--videos")) {
+        if (videos.empty())
+            return usageError("--videos needs a directory");
+        options.videoDirectory = videos;
+    }
+    options.audio = !noAudio;
     if (app.count("--seconds")) {
         double value = 0;
         if (auto problem = parseSeconds(seconds, value))

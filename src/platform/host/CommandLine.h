@@ -19,6 +19,9 @@ struct Options {
     bool statistics = false;                   // frame statistics once a second
     bool listCameras = false;                  // print the webcams and their modes, then quit
     std::optional<std::string> photoDirectory; // where the shutter's photos go (else Pictures)
+    std::optional<std::string> videoDirectory; // where recordings go (else Videos)
+    bool record = false;                       // record from the start until the end of the run
+    bool audio = true;                         // record sound with the picture (--no-audio: not)
     PictureSize size;                          // of the camera picture and everything after it
     bool sizeAsked = false;                    // --size given (a still picture then fills it)
     std::optional<std::string> output;         // a video output node to write to, or "auto"

@@ -107,6 +107,7 @@ void HostCore::sceneDidLoad(const std::shared_ptr<UIWindow>& window) {
     grab_ = FrameGrab::attach(*renderView_);
     if (configuration_.output)
         renderView_->addSink(configuration_.output);
+    connectRecorder();
 }
 
 int HostCore::runMainLoop() {
@@ -163,8 +164,15 @@ void HostCore::startServices() {
             });
         if (auto output = configuration_.output)
             statistics_->addNote([output] { return "output dropped " + std::to_string(output->dropped()); });
+        statistics_->addNote([recorder = recorder_]() -> std::string {
+            // ", recording dropped 0 (x264enc)" while a recording runs, else nothing.
+            const std::string note = recorder ? recorder->statisticsNote() : "";
+            return note.empty() ? note : note.substr(2);
+        });
         statistics_->start();
     }
+    if (configuration_.options.record)
+        startRecording();
     if (configuration_.script) {
         player_ = std::make_unique<ScriptPlayer>(std::move(*configuration_.script), *this, *frames_,
                                                  configuration_.scriptSettings);
@@ -191,6 +199,7 @@ int HostCore::shutDown() {
         player_->cancel();
     if (window_ && configuration_.settings)
         rememberAssists(*window_, *configuration_.settings);
+    stopRecording();
     if (window_)
         if (auto root = window_->rootViewController())
             root->viewWillDisappear(false);
@@ -213,7 +222,9 @@ int HostCore::shutDown() {
     if (player_ && player_->finished())
         player_->join();
     if (!settled())
-        foundation::logError("fernhold: the camera or the script did not stop in time; leaving anyway");
+        foundation::logError(
+            "fernhold: the camera, the script or the recording did not stop in time; leaving "
+            "anyway");
     // --stats ends with the final counts, taken once capture has stopped, so that every
     // frame the camera produced can be accounted for.
     if (statistics_ && window_)
@@ -236,6 +247,8 @@ bool HostCore::settled() const {
         return false;
     if (photosBeingWritten_.load() > 0)
         return false; // a photo taken just before quitting is written whole
+    if (recorder_ && recorder_->busy())
+        return false; // a recording is finalised into an ordinary file
     auto device = configuration_.device->get();
     return !device || !device->isStreaming();
 }

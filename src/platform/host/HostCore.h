@@ -21,6 +21,7 @@
 #include "host/SignalWatcher.h"
 #include "host/output/LoopbackOutput.h"
 #include "host/photos/PhotoLibrary.h"
+#include "host/recording/Recorder.h"
 #include "host/screen/ScreenComposer.h"
 #include "host/script/ScriptParser.h"
 #include "host/script/ScriptPlayer.h"
@@ -124,6 +125,8 @@ class HostCore : public UIApplicationHost,
     // desktop names it on standard error.
     virtual void openPhotoFolder();
     const std::filesystem::path& photoFolderPath() const { return photos_->folder(); }
+    // Main thread: starts a recording, or stops the one running (the record key and button).
+    void toggleRecording();
 
   private:
     // ScriptActions.
@@ -149,6 +152,16 @@ class HostCore : public UIApplicationHost,
     void capture(const script::Step& step, const std::string& file);
     void failed(const std::string& line);
     void connectShutterButton();
+    // The recorder: a sink of the render view, started and stopped by the key, the button,
+    // a script or --record; a run ends only once its file is finalised.
+    void connectRecorder();
+    void startRecording();
+    void stopRecording();
+    // Main thread: the record button as the recording stands, ticking each second.
+    void showRecordingState();
+    void refreshRecordButton();
+    // print-ui's "recording":{"active":…,"seconds":…,"file":…}.
+    std::string describeRecording() const;
     void photo();
     // Any thread: reads the frame shown now back and writes it as a photo on the photo
     // queue; `done` gets the notice line there (at once when nothing has been shown yet).
@@ -164,6 +177,8 @@ class HostCore : public UIApplicationHost,
     std::unique_ptr<ScriptPlayer> player_;
     std::unique_ptr<PhotoLibrary> photos_;
     std::shared_ptr<FrameGrab> grab_;
+    std::shared_ptr<Recorder> recorder_;
+    bool recordButtonTicking_ = false; // main thread
     DispatchQueue photoQueue_{"photos"};
     std::atomic<int> photosBeingWritten_{0};
     std::unique_ptr<SignalWatcher> signals_;

@@ -12,3 +12,13 @@ void UIButton::touchEnded(CGPoint p) {
     if (isEnabled() && CGRectContainsPoint(frameInRoot(), p))
         sendActionsForControlEvents(UIControlEvents::touchUpInside);
 }
+
+void UIButton::setTitle(std::string title) {
+    UIRequireMainThread("UIButton.setTitle");
+    title_ = std::move(title);
+}
+
+void UIButton::setSelected(bool selected) {
+    UIRequireMainThread("UIButton.setSelected");
+    selected_ = selected;
+}

@@ -53,21 +53,26 @@ class UIControl : public UIView {
     bool enabled_ = true;
 };
 
-// How a button is drawn: its title in a rounded box, or a camera's round shutter.
-enum class UIButtonStyle { titled, shutter };
+// How a button is drawn: its title in a rounded box, a camera's round shutter, or a record
+// button (a red dot; selected, a stop square beside its title).
+enum class UIButtonStyle { titled, shutter, record };
 
 // A titled button: a touch that lifts inside its frame sends touchUpInside.
 class UIButton : public UIControl {
   public:
     explicit UIButton(std::string title, UIButtonStyle style = UIButtonStyle::titled);
     const std::string& title() const;
+    void setTitle(std::string title);
     UIButtonStyle style() const { return style_; }
+    bool isSelected() const { return selected_; }
+    void setSelected(bool selected);
     void touchEnded(CGPoint p) override;
     const char* className() const override { return "UIButton"; }
 
   private:
     std::string title_;
     UIButtonStyle style_;
+    bool selected_ = false;
 };
 
 class UISlider : public UIControl {

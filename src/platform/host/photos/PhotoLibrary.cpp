@@ -21,16 +21,15 @@ std::string environment(const char* name) {
     return value ? value : "";
 }
 
-// The user-dirs file's XDG_PICTURES_DIR: "$HOME/…" or an absolute path, in double quotes.
-// A value that is the home folder itself means the user has no Pictures folder.
-std::optional<std::filesystem::path> xdgPicturesFolder(const std::string& home) {
+// The user-dirs file's `key` (XDG_PICTURES_DIR=): "$HOME/…" or an absolute path, in double
+// quotes. A value that is the home folder itself means the user has no such folder.
+std::optional<std::filesystem::path> xdgUserFolder(const std::string& home, const std::string& key) {
     std::string config = environment("XDG_CONFIG_HOME");
     if (config.empty() || config.front() != '/')
         config = home + "/.config";
     std::ifstream file(config + "/user-dirs.dirs");
     std::string line;
     while (std::getline(file, line)) {
-        const std::string key = "XDG_PICTURES_DIR=";
         const size_t start = line.find_first_not_of(" \t");
         if (start == std::string::npos || line.compare(start, key.size(), key) != 0)
             continue;
@@ -81,18 +80,23 @@ bool moveWithoutReplacing(const std::string& from, const std::filesystem::path& 
 } // namespace
 
 std::filesystem::path photoFolder(const std::optional<std::string>& requested) {
+    return userMediaFolder(requested, "XDG_PICTURES_DIR", "Pictures");
+}
+
+std::filesystem::path userMediaFolder(const std::optional<std::string>& requested, const std::string& xdgKey,
+                                      const std::string& fallback) {
     if (requested) {
         std::error_code ignored; // a path that cannot be made absolute is used as given
         const std::filesystem::path absolute = std::filesystem::absolute(*requested, ignored);
         return absolute.empty() ? std::filesystem::path(*requested) : absolute.lexically_normal();
     }
     const std::string home = environment("HOME");
-    if (auto pictures = xdgPicturesFolder(home))
-        return *pictures / "Fernhold";
-    return std::filesystem::path(home) / "Pictures" / "Fernhold";
+    if (auto folder = xdgUserFolder(home, xdgKey + "="))
+        return *folder / "Fernhold";
+    return std::filesystem::path(home) / fallback / "Fernhold";
 }
 
-std::string photoName(std::chrono::system_clock::time_point taken, int attempt) {
+std::string photoName(std::chrono::system_clock::time_point taken, int attempt, const char* extension) {
     const auto sinceEpoch = taken.time_since_epoch();
     const std::time_t seconds = std::chrono::duration_cast<std::chrono::seconds>(sinceEpoch).count();
     const long milliseconds =
@@ -103,9 +107,9 @@ std::string photoName(std::chrono::system_clock::time_point taken, int attempt) 
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d-%H%M%S", &local);
     char name[96];
     if (attempt > 1)
-        std::snprintf(name, sizeof name, "fernhold-%s-%03ld_%d.jpg", stamp, milliseconds, attempt);
+        std::snprintf(name, sizeof name, "fernhold-%s-%03ld_%d.%s", stamp, milliseconds, attempt, extension);
     else
-        std::snprintf(name, sizeof name, "fernhold-%s-%03ld.jpg", stamp, milliseconds);
+        std::snprintf(name, sizeof name, "fernhold-%s-%03ld.%s", stamp, milliseconds, extension);
     return name;
 }
 

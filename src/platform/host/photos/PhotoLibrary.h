@@ -17,11 +17,16 @@ namespace host {
 // Pictures folder as the XDG user-dirs file names it, plus /Fernhold; otherwise
 // ~/Pictures/Fernhold. Read from the environment (HOME, XDG_CONFIG_HOME).
 std::filesystem::path photoFolder(const std::optional<std::string>& requested);
+// The same rules for another of the desktop's folders: `xdgKey` ("XDG_VIDEOS_DIR") plus
+// /Fernhold, else ~/`fallback`/Fernhold.
+std::filesystem::path userMediaFolder(const std::optional<std::string>& requested, const std::string& xdgKey,
+                                      const std::string& fallback);
 
 // "fernhold-2026-12-07-064512-345.jpg": local time to the millisecond, so that names sort
 // as the photos were taken. `attempt` > 1 is a second photo in the same millisecond
-// ("…-345_2.jpg", which sorts after the first).
-std::string photoName(std::chrono::system_clock::time_point taken, int attempt = 1);
+// ("…-345_2.jpg", which sorts after the first). Recordings take the same names as .mp4.
+std::string photoName(std::chrono::system_clock::time_point taken, int attempt = 1,
+                      const char* extension = "jpg");
 
 class PhotoLibrary {
   public:

@@ -64,6 +64,25 @@ void drawLabel(ImDrawList& list, const UILabel& label, CGRect f) {
              colourOf(label.textColor(), alpha), label.text(), &clip);
 }
 
+// Idle, a red dot in a ring; recording, a red stop square with the time recorded beside it.
+void drawRecordButton(ImDrawList& list, const UIButton& button, CGRect f) {
+    const ImU32 red = colour(255, 59, 48);
+    const double side = std::min(f.size.height, 44.0);
+    const ImVec2 centre = point(f.origin.x + side / 2, f.origin.y + f.size.height / 2);
+    list.AddCircle(centre, static_cast<float>(side / 2 - 2), white, 32, 2);
+    if (!button.isSelected()) {
+        list.AddCircleFilled(centre, static_cast<float>(side / 2 - 7), red, 32);
+        return;
+    }
+    const float half = static_cast<float>(side / 5);
+    list.AddRectFilled(ImVec2(centre.x - half, centre.y - half), ImVec2(centre.x + half, centre.y + half),
+                       red, 3);
+    const ImVec2 size = textSize(buttonPoints, button.title());
+    const ImVec4 clip = clipOf(f);
+    drawText(list, buttonPoints, point(f.origin.x + side + 4, f.origin.y + (f.size.height - size.y) / 2), red,
+             button.title(), &clip);
+}
+
 void drawButton(ImDrawList& list, const UIButton& button, CGRect f) {
     if (button.style() == UIButtonStyle::shutter) {
         const double radius = std::min(f.size.width, f.size.height) / 2;
@@ -72,6 +91,8 @@ void drawButton(ImDrawList& list, const UIButton& button, CGRect f) {
         list.AddCircleFilled(centre, static_cast<float>(radius - 7), white, 48);
         return;
     }
+    if (button.style() == UIButtonStyle::record)
+        return drawRecordButton(list, button, f);
     list.AddRectFilled(point(f.origin.x, f.origin.y),
                        point(f.origin.x + f.size.width, f.origin.y + f.size.height),
                        colour(118, 118, 128, 140), 7);

@@ -225,6 +225,13 @@ Result parseCommand(std::string_view name, const Arguments& args) {
         return parsePngFile(name, args, false);
     if (name == "shutter")
         return noArguments(Shutter{});
+    if (name == "record") {
+        if (args.size() == 1 && (args[0] == "start" || args[0] == "stop"))
+            return Record{args[0] == "start"};
+        if (args.size() != 1)
+            return arity(name, "start or stop");
+        return "record: unknown choice " + quoted(args[0]) + " (start or stop)";
+    }
     if (name == "print-ui")
         return noArguments(PrintUi{});
     if (name == "quit")

@@ -8,6 +8,7 @@
 //   slider focus|bias|duration|iso VALUE
 //   pressure LEVEL        lock refuse|grant       disappear      appear
 //   snapshot FILE.png     capture FILE.png        shutter        print-ui       quit
+//   record start|stop
 //   histogram on|off|rgb  waveform on|off  zebra off|PERCENT  peaking on|off
 //   output on|off
 //   control NAME VALUE
@@ -67,6 +68,10 @@ struct Capture {
 };
 // A photo into the photo folder, as the window's shutter takes it.
 struct Shutter {};
+// A recording into the video folder, as the window's record button starts and stops it.
+struct Record {
+    bool start;
+};
 struct PrintUi {};
 // Writing to the --output node on or off.
 struct Output {
@@ -76,7 +81,7 @@ struct Quit {};
 
 using Command =
     std::variant<Wait, WaitFrames, Swipe, Tap, DoubleTap, Pinch, TouchMode, DragSlider, Pressure, Lock,
-                 Disappear, Appear, Snapshot, Capture, Shutter, PrintUi, Quit, SetAssist, Output, SetControl>;
+                 Disappear, Appear, Snapshot, Capture, Shutter, PrintUi, Quit, SetAssist, Output, SetControl, Record>;
 
 struct Step {
     int line; // 1-based, for messages while it runs

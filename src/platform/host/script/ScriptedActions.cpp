@@ -105,6 +105,7 @@ void HostCore::perform(const script::Step& step) {
                            foundation::logError(at(step) + "there is no output (see --output)");
                        setOutputActive(output.on);
                    },
+                   [&](const script::Record& record) { record.start ? startRecording() : stopRecording(); },
                    // The player handles these itself.
                    [](const script::Wait&) {},
                    [](const script::WaitFrames&) {},
@@ -157,6 +158,8 @@ void HostCore::printUi() {
         line.pop_back(); // the object's closing brace
         line += ",\"cameraControls\":" + script::describeCameraControls(*controls) + "}";
     }
+    if (line.ends_with('}'))
+        line.insert(line.size() - 1, "," + describeRecording());
     foundation::logError(line);
 }
 

@@ -84,7 +84,8 @@ void StatisticsReporter::tick() {
     if (readBack_)
         line += ", read back " + std::to_string(readBack_() - lastReadBack_) + " frames";
     for (const auto& note : notes_)
-        line += ", " + note();
+        if (const std::string text = note(); !text.empty())
+            line += ", " + text;
     foundation::logError(line);
     start();
 }

@@ -46,7 +46,7 @@ class StatisticsReporter : public std::enable_shared_from_this<StatisticsReporte
     StatisticsReporter(const FrameCounter& frames, ScreenCounts screenCounts,
                        FrameRateControl frameRateControl = {}, ReadBackCount readBack = {});
     // Main thread, before start(): a count of another part, appended to every line
-    // after a comma ("output dropped 0").
+    // after a comma ("output dropped 0"); an empty note adds nothing.
     void addNote(std::function<std::string()> note) { notes_.push_back(std::move(note)); }
     void start(); // main thread
     void stop();  // main thread; no line after this

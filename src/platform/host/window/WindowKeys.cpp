@@ -21,6 +21,7 @@ const std::vector<WindowHost::KeyHelp>& WindowHost::keyHelp() {
         {"S", "take a photo"},
         {"O", "open the photo folder"},
         {"K", "the camera panel: every control of the camera"},
+        {"R", "start / stop recording"},
         {"F, F11", "full screen on / off"},
         {"?, F1", "this help"},
         {"Esc", "close the help, leave full screen"},
@@ -74,6 +75,8 @@ void WindowHost::handleKey(const SDL_KeyboardEvent& key) {
         if (auto* button = window() ? findView<UIButton>(*window(), "cameraPanelButton") : nullptr)
             button->sendActionsForControlEvents(UIControlEvents::touchUpInside);
         screenChanged();
+    } else if (code == SDLK_r && !control) {
+        toggleRecording();
     } else if (code == SDLK_LEFT || code == SDLK_RIGHT) {
         sendGesture(swipeEvents(touchCentre(),
                                 code == SDLK_LEFT ? UISwipeGestureRecognizerDirection::left
