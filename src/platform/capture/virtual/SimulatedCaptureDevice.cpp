@@ -7,9 +7,9 @@
 #include "capture/OwnChange.h"
 #include "capture/ThermalPressureMonitor.h"
 #include "capture/virtual/SensorModel.h"
-#include "media/FrameObjects.h"
 #include "capture/virtual/SensorTint.h"
 #include "capture/virtual/VirtualCameraControls.h"
+#include "media/FrameObjects.h"
 
 namespace {
 constexpr auto controlStepInterval = std::chrono::milliseconds(125);

@@ -79,9 +79,9 @@ struct Output {
 };
 struct Quit {};
 
-using Command =
-    std::variant<Wait, WaitFrames, Swipe, Tap, DoubleTap, Pinch, TouchMode, DragSlider, Pressure, Lock,
-                 Disappear, Appear, Snapshot, Capture, Shutter, PrintUi, Quit, SetAssist, Output, SetControl, Record>;
+using Command = std::variant<Wait, WaitFrames, Swipe, Tap, DoubleTap, Pinch, TouchMode, DragSlider, Pressure,
+                             Lock, Disappear, Appear, Snapshot, Capture, Shutter, PrintUi, Quit, SetAssist,
+                             Output, SetControl, Record>;
 
 struct Step {
     int line; // 1-based, for messages while it runs
