@@ -92,6 +92,9 @@ std::shared_ptr<CameraViewController> instantiateCameraScreen() {
     extras.cameraPanel = addView<UIStackView>(*root, "cameraPanelView", CGRect{});
     extras.cameraPanel->setHidden(true);
     extras.record = addView<UIButton>(*root, "recordButton", CGRect{}, "Record", UIButtonStyle::record);
+    // Writing to a video output node: shown by the host only in a run that has one.
+    extras.output = addView<UIButton>(*root, "outputButton", CGRect{}, "Output off");
+    extras.output->setHidden(true);
     root->setLayout([&c, extras](UIView& view) { layoutCameraScreen(c, extras, view.frame().size); });
     root->layoutSubviews();
 

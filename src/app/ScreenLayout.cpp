@@ -85,8 +85,14 @@ void placeShutterRow(const ScreenExtras& e, double x, double y, double width, co
     if (e.record)
         e.record->setFrame(CGRectMake(x, y, photoFolderWidth, half));
     e.shutter->setFrame(CGRectMake(x + (width - m.shutter) / 2, y, m.shutter, m.shutter));
-    e.photoFolder->setFrame(CGRectMake(x + width - photoFolderWidth, y + (m.shutter - photoFolderHeight) / 2,
-                                       photoFolderWidth, photoFolderHeight));
+    const bool withOutput = e.output && !e.output->isHidden();
+    e.photoFolder->setFrame(withOutput ? CGRectMake(x + width - photoFolderWidth, y, photoFolderWidth, half)
+                                       : CGRectMake(x + width - photoFolderWidth,
+                                                    y + (m.shutter - photoFolderHeight) / 2, photoFolderWidth,
+                                                    photoFolderHeight));
+    if (e.output)
+        e.output->setFrame(
+            CGRectMake(x + width - photoFolderWidth, y + m.shutter - half, photoFolderWidth, half));
     if (e.cameraPanelButton)
         e.cameraPanelButton->setFrame(CGRectMake(x, y + m.shutter - half, photoFolderWidth, half));
 }

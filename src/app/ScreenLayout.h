@@ -22,6 +22,7 @@ struct ScreenExtras {
     UIButton* cameraPanelButton = nullptr;
     UIView* cameraPanel = nullptr; // over the picture's left side while shown
     UIButton* record = nullptr;
+    UIButton* output = nullptr; // under the photo folder's button, in a run with an output
 };
 
 void layoutCameraScreen(CameraViewController& controller, const ScreenExtras& extras, CGSize size);

@@ -125,6 +125,16 @@ TEST(Loopback, TheNodeIsNoCameraAndItsFaultsAreSaidOnce) {
               Lines{"fernhold: the output '/dev/video0' is busy: another program writes to it"});
     webcam.ctl("idle video0");
 
+    // Writing goes off and on again as the script (or the panel's button) says.
+    auto toggled = e2e::runProgram(folder, {"--headless", "--output", "/dev/video0", "--script", "-"},
+                                   "wait 3 frames\noutput off\nprint-ui\noutput on\nprint-ui\n", environment);
+    ASSERT_EQ(toggled.status, 0) << toggled.err;
+    const auto ui = toggled.uiLines();
+    ASSERT_EQ(ui.size(), 2u) << toggled.err;
+    EXPECT_NE(ui[0].find(R"("output":{"active":false,"device":"/dev/video0"})"), std::string::npos) << ui[0];
+    EXPECT_NE(ui[1].find(R"("output":{"active":true,)"), std::string::npos) << ui[1];
+    EXPECT_NE(ui[1].find(R"("outputButton":{"hidden":false,)"), std::string::npos) << ui[1];
+
     int statsSeen = 0;
     auto removed =
         e2e::runProgram(folder, {"--headless", "--stats", "--output", "/dev/video0", "--seconds", "4"}, "",

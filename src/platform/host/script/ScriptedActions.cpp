@@ -164,8 +164,19 @@ void HostCore::printUi() {
 }
 
 void HostCore::setOutputActive(bool active) {
-    if (configuration_.output)
-        configuration_.output->setActive(active);
+    if (!configuration_.output)
+        return;
+    configuration_.output->setActive(active);
+    // The panel's button says which way it is, whoever switched it (a touch, a script).
+    std::weak_ptr<HostCore> weak = weak_from_this();
+    DispatchQueue::main().async([weak, active] {
+        auto self = weak.lock();
+        if (!self || !self->window_)
+            return;
+        if (auto* button = findView<UIButton>(*self->window_, "outputButton"))
+            button->setTitle(active ? "Output on" : "Output off");
+        self->screenChanged();
+    });
 }
 
 // The panel's output button, shown only in a run with --output: each touch toggles writing.
@@ -174,6 +185,8 @@ void HostCore::connectOutputButton() {
     if (!button)
         return;
     button->setHidden(!configuration_.output);
+    if (configuration_.output)
+        button->setTitle(configuration_.output->active() ? "Output on" : "Output off");
     std::weak_ptr<HostCore> weak = weak_from_this();
     button->addTarget(
         [weak](UIControl&) {
