@@ -135,11 +135,15 @@ void installDeviceFactory(const HostConfiguration& configuration) {
     const char* unthrottled = std::getenv("FERNHOLD_UNTHROTTLED");
     deviceOptions.unlimitedFrameRate = unthrottled && std::string(unthrottled) == "1";
     AVCaptureDevice::setDefaultDeviceFactory(
-        [opened, deviceOptions, source = options.camera, settings = configuration.settings](
-            AVCaptureDevicePosition, NSError* error) -> std::shared_ptr<AVCaptureDevice> {
+        [opened, deviceOptions, source = options.camera, settings = configuration.settings,
+         output = configuration.output](AVCaptureDevicePosition,
+                                        NSError* error) -> std::shared_ptr<AVCaptureDevice> {
             auto device = openCaptureDevice(source, deviceOptions, error);
             if (device && settings)
                 settings->adoptCamera(device->cameraControls()); // before its first frame
+            // Readers of the output are told the camera's own rate, not a guess.
+            if (device && output)
+                output->setFrameInterval(device->activeVideoMinFrameDuration());
             if (device)
                 opened->set(device);
             return device;

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "foundation/Print.h"
@@ -137,4 +138,13 @@ void LoopbackOutput::write(const FramePixels& frame) {
     if (!gone_.exchange(true))
         foundation::logError("fernhold: the output " + path_ + " went away (" + std::strerror(error) +
                              "); going on without it");
+}
+
+void LoopbackOutput::setFrameInterval(CMTime interval) {
+    if (interval.value <= 0 || interval.timescale <= 0 || interval.value > INT32_MAX)
+        return;
+    v4l2_streamparm parm{};
+    parm.type = V4L2_BUF_TYPE_VIDEO_OUTPUT;
+    parm.parm.output.timeperframe = {uint32_t(interval.value), uint32_t(interval.timescale)};
+    retried(fd_, VIDIOC_S_PARM, &parm);
 }

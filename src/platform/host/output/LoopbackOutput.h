@@ -20,6 +20,7 @@
 #include <string>
 #include <thread>
 
+#include "media/CMTime.h"
 #include "pipeline/FrameSink.h"
 
 class LoopbackOutput : public FrameSink {
@@ -34,6 +35,8 @@ class LoopbackOutput : public FrameSink {
     LoopbackOutput& operator=(const LoopbackOutput&) = delete;
 
     const std::string& device() const { return path_; }
+    // The frame interval readers are told (VIDIOC_S_PARM): the camera's, once it is open.
+    void setFrameInterval(CMTime interval);
     // Writing on (the default) or off; a node that went away stays off.
     void setActive(bool active) { active_ = active; }
     bool active() const { return active_ && !gone_; }
