@@ -9,8 +9,13 @@
 std::string CameraControl::flagText() const {
     std::string text;
     for (auto [on, word] : {std::pair{inactive, "inactive"}, {grabbed, "grabbed"}, {readOnly, "read-only"}})
-        if (on)
-            text += (text.empty() ? "" : ",") + std::string(word);
+        if (on) {
+            // Appended piece by piece: GCC 12 at -O3 misreads a concatenation here as an
+            // overlapping copy (-Wrestrict).
+            if (!text.empty())
+                text += ',';
+            text += word;
+        }
     return text;
 }
 
