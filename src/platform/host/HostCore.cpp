@@ -23,6 +23,9 @@ using Clock = std::chrono::steady_clock;
 // How long the shutdown keeps serving the main queue for threads that still need it,
 // and how long it must stay quiet before the process may end.
 constexpr auto shutdownLimit = std::chrono::seconds(2);
+// How long it waits beyond that for files still being finished (a photo being written, a
+// recording being finalised): cut short, they would be lost or left unfinished.
+constexpr auto finishingFilesLimit = std::chrono::seconds(30);
 constexpr auto shutdownQuiet = std::chrono::milliseconds(100);
 
 RenderView* findRenderView(UIView& view) {
@@ -203,7 +206,7 @@ int HostCore::shutDown() {
     if (window_)
         if (auto root = window_->rootViewController())
             root->viewWillDisappear(false);
-    const auto limit = Clock::now() + shutdownLimit;
+    const auto started = Clock::now();
     std::optional<Clock::time_point> quietUntil;
     for (;;) {
         if (main.drain() > 0)
@@ -215,6 +218,8 @@ int HostCore::shutDown() {
             if (now >= *quietUntil)
                 break;
         }
+        // Both a photo's write and a recording's end post to the main queue when done.
+        const auto limit = started + (finishingFiles() ? finishingFilesLimit : shutdownLimit);
         if (now >= limit)
             break;
         main.waitForWork(quietUntil ? std::min(*quietUntil, limit) : limit);
@@ -240,6 +245,10 @@ int HostCore::shutDown() {
     if (status == 0 && failed_.load())
         status = 1;
     return status;
+}
+
+bool HostCore::finishingFiles() const {
+    return photosBeingWritten_.load() > 0 || (recorder_ && recorder_->busy());
 }
 
 bool HostCore::settled() const {

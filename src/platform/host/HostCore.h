@@ -136,6 +136,7 @@ class HostCore : public UIApplicationHost,
     void startServices();
     int shutDown();
     bool settled() const;
+    bool finishingFiles() const;
     int finish(int status);
     std::string outputPath(const std::string& file) const;
     void runOnMain(const std::function<void()>& work);

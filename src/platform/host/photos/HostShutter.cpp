@@ -62,17 +62,18 @@ void HostCore::takePhoto(std::function<void(const std::string& notice)> done) {
                 foundation::logError("photo: " + result.path.string());
             else
                 foundation::logError("photo: not saved: " + result.problem);
+            // Counted off before it is told, so a shutdown woken by the notice sees it done.
+            photosBeingWritten_.fetch_sub(1);
             done(result.saved ? "Saved " + result.path.filename().string() + " in " +
                                     shortFolderName(result.path.parent_path()) + "  (O opens it)"
                               : "Photo not saved: " + result.problem);
-            photosBeingWritten_.fetch_sub(1);
         });
     };
     if (grab_ && grab_->grab(write))
         return;
     foundation::logError("photo: not saved: no picture has been shown yet");
-    done("Photo not saved: no picture yet");
     photosBeingWritten_.fetch_sub(1);
+    done("Photo not saved: no picture yet");
 }
 
 std::optional<FramePixels> HostCore::grabShownFrame() {

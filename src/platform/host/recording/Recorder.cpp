@@ -135,34 +135,43 @@ void Recorder::begin(int width, int height) {
 }
 
 void Recorder::ended(const RecordingEnd& end) {
-    std::lock_guard lock(mutex_);
+    std::string notice;
+    {
+        std::lock_guard lock(mutex_);
+        notice = finish(end);
+    }
+    // Told once no longer busy, so a shutdown woken by the notice sees the file finished.
+    notice_(notice);
+}
+
+std::string Recorder::finish(const RecordingEnd& end) {
     const Clock::time_point until = wanted_.load() ? Clock::now() : stopped_;
     const std::string length = secondsText(std::chrono::duration<double>(until - started_).count());
     const std::string counts = "; " + std::to_string(presented_) + " frames presented, " +
                                std::to_string(recorded_) + " recorded, " + std::to_string(dropped_) +
                                " dropped)";
     const std::string name = file_.filename().string();
-    if (end.clean) {
+    if (end.clean)
         foundation::logError("recording: saved " + file_.string() + " (" + length + counts);
-        notice_("Saved " + name);
-    } else {
+    else
         foundation::logError("recording: stopped: " + end.problem + "; " + file_.string() +
                              " keeps what was written (" + length + counts);
-        notice_("Recording stopped: " + end.problem);
-    }
     wanted_.store(false);
     pipeline_.reset();
     startKnown_ = false;
     busy_.fetch_sub(1);
+    return end.clean ? "Saved " + name : "Recording stopped: " + end.problem;
 }
 
 void Recorder::fault(const std::string& line, const std::string& notice) {
     foundation::logError(line);
+    {
+        std::lock_guard lock(mutex_);
+        beginQueued_ = false;
+        wanted_.store(false);
+        busy_.fetch_sub(1);
+    }
     notice_(notice);
-    std::lock_guard lock(mutex_);
-    beginQueued_ = false;
-    wanted_.store(false);
-    busy_.fetch_sub(1);
 }
 
 Recorder::Status Recorder::status() const {

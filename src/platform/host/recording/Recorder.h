@@ -66,6 +66,8 @@ class Recorder : public FrameSink, public std::enable_shared_from_this<Recorder>
         : settings_(std::move(settings)), notice_(std::move(notice)) {}
     void begin(int width, int height);
     void ended(const RecordingEnd& end);
+    // Under the lock: the end said on standard error and the state reset; the notice.
+    std::string finish(const RecordingEnd& end);
     void fault(const std::string& line, const std::string& notice);
 
     Settings settings_;
