@@ -25,9 +25,9 @@ void BM_RecordingEncoderPerFrame(benchmark::State& state) {
         return;
     }
     GstElement* source = gst_bin_get_by_name(GST_BIN(pipeline), "frames");
-    GstCaps* caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "RGBA", "width", G_TYPE_INT, width,
-                                        "height", G_TYPE_INT, height, "framerate", GST_TYPE_FRACTION, 30, 1,
-                                        nullptr);
+    GstCaps* caps =
+        gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "RGBA", "width", G_TYPE_INT, width,
+                            "height", G_TYPE_INT, height, "framerate", GST_TYPE_FRACTION, 30, 1, nullptr);
     gst_app_src_set_caps(GST_APP_SRC(source), caps);
     gst_caps_unref(caps);
     gst_element_set_state(pipeline, GST_STATE_PLAYING);
