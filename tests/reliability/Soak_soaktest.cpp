@@ -141,9 +141,9 @@ TEST(Soak, RunsUnthrottledWithoutHangCrashLeakOrLostFrames) {
     SCOPED_TRACE("seed " + std::to_string(seed) + ", " + std::to_string(frames) + " frames, script " +
                  scriptFile);
 
-    e2e::Process program(
-        e2e::programCommand(folder, {"--headless", "--stats", "--script", scriptFile},
-                            {"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "FERNHOLD_UNTHROTTLED=1"}));
+    e2e::Process program(e2e::programCommand(
+        folder, {"--headless", "--stats", "--script", scriptFile},
+        {"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "FERNHOLD_UNTHROTTLED=1", e2e::smallQuarantine()}));
     e2e::Lines errLines;
     uint64_t presented = 0;
     std::optional<std::string> finalLine;

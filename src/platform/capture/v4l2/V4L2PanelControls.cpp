@@ -44,7 +44,9 @@ std::vector<uint32_t> drivenIds(const V4L2ControlMap& map) {
 V4L2PanelControls::V4L2PanelControls(V4L2Io& camera, const V4L2ControlMap& driven, std::string identity)
     : identity_(std::move(identity)) {
     const std::vector<uint32_t> skip = drivenIds(driven);
-    for (uint32_t after = 0; auto info = camera.queryNextControl(after); after = info->id) {
+    uint32_t after = 0;
+    while (auto info = camera.queryNextControl(after)) {
+        after = info->id; // first: the skips below go on to the next control
         const auto kind = kindOf(info->type);
         if (!kind || (info->flags & V4L2_CTRL_FLAG_DISABLED) ||
             std::find(skip.begin(), skip.end(), info->id) != skip.end())

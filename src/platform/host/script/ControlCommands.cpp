@@ -38,8 +38,13 @@ parseControlCommand(std::string_view name, const std::vector<std::string_view>& 
     if (error != std::errc{} || end != text.data() + text.size())
         return "control: the value '" + std::string(text.substr(0, 64)) + "' is not a whole number";
     SetControl command;
-    for (size_t i = 0; i + 1 < args.size(); ++i)
-        command.name += (i ? " " : "") + std::string(args[i]);
+    // Appended piece by piece: GCC 12 at -O3 misreads `"" + std::string(...)` as an
+    // overlapping copy (-Wrestrict).
+    for (size_t i = 0; i + 1 < args.size(); ++i) {
+        if (i)
+            command.name += ' ';
+        command.name += args[i];
+    }
     command.value = value;
     return command;
 }
@@ -67,9 +72,13 @@ std::string describeCameraControls(const CameraControls& controls) {
                ",\"value\":" + std::to_string(c.value) + ",\"flags\":" + jsonString(c.flagText());
         if (!c.menu.empty()) {
             out += ",\"menu\":{";
-            for (size_t i = 0; i < c.menu.size(); ++i)
-                out += (i ? "," : "") + jsonString(std::to_string(c.menu[i].index)) + ":" +
-                       jsonString(c.menu[i].label);
+            for (size_t i = 0; i < c.menu.size(); ++i) {
+                if (i)
+                    out += ',';
+                out += jsonString(std::to_string(c.menu[i].index));
+                out += ':';
+                out += jsonString(c.menu[i].label);
+            }
             out += "}";
         }
         out += "}";

@@ -158,8 +158,12 @@ void HostCore::printUi() {
         line.pop_back(); // the object's closing brace
         line += ",\"cameraControls\":" + script::describeCameraControls(*controls) + "}";
     }
-    if (line.ends_with('}'))
-        line.insert(line.size() - 1, "," + describeRecording());
+    if (line.ends_with('}')) {
+        line.pop_back();
+        line += ',';
+        line += describeRecording();
+        line += '}';
+    }
     foundation::logError(line);
 }
 

@@ -28,8 +28,15 @@ const char* boolean(bool value) {
 
 // "[x,y,width,height]" in window points.
 std::string frameArray(CGRect f) {
-    return "[" + jsonNumber(f.origin.x) + "," + jsonNumber(f.origin.y) + "," + jsonNumber(f.size.width) +
-           "," + jsonNumber(f.size.height) + "]";
+    // Appended piece by piece: GCC 12 at -O3 misreads `"[" + std::string` as an overlapping
+    // copy (-Wrestrict).
+    std::string text = "[";
+    for (double value : {f.origin.x, f.origin.y, f.size.width, f.size.height}) {
+        if (text.size() > 1)
+            text += ',';
+        text += jsonNumber(value);
+    }
+    return text + "]";
 }
 
 // The members of one view's object, or empty for kinds print-ui does not show.
