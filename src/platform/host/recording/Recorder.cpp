@@ -94,7 +94,7 @@ void Recorder::stop() {
         }
         stopped_ = Clock::now();
     }
-    queue_.async([this, self = shared_from_this(), pipeline, stop = stopped_] {
+    queue_.async([self = shared_from_this(), pipeline, stop = stopped_] {
         if (pipeline)
             pipeline->finish(stop);
     });
