@@ -1,7 +1,5 @@
 #include "host/script/ControlCommands.h"
 
-#include <charconv>
-
 #include "capture/CameraControls.h"
 #include "host/script/UiInspector.h"
 
@@ -25,29 +23,6 @@ const char* typeName(CameraControlKind kind) {
 }
 
 } // namespace
-
-std::optional<std::variant<SetControl, std::string>>
-parseControlCommand(std::string_view name, const std::vector<std::string_view>& args) {
-    if (name != "control")
-        return std::nullopt;
-    if (args.size() < 2)
-        return "control needs a control's name (or id) and a value";
-    const std::string_view text = args.back();
-    int64_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc{} || end != text.data() + text.size())
-        return "control: the value '" + std::string(text.substr(0, 64)) + "' is not a whole number";
-    SetControl command;
-    // Appended piece by piece: GCC 12 at -O3 misreads `"" + std::string(...)` as an
-    // overlapping copy (-Wrestrict).
-    for (size_t i = 0; i + 1 < args.size(); ++i) {
-        if (i)
-            command.name += ' ';
-        command.name += args[i];
-    }
-    command.value = value;
-    return command;
-}
 
 std::string performControl(CameraControls* controls, const SetControl& command) {
     if (!controls)
