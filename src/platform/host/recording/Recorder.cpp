@@ -77,6 +77,9 @@ void Recorder::start() {
     wanted_.store(true);
     file_.clear();
     presented_ = recorded_ = dropped_ = 0;
+    lastPresentedSequence_ = lastPixelsSequence_ = 0;
+    stopping_ = endAsked_ = false;
+    stoppingPipeline_.reset();
     started_ = {};
     startKnown_ = false;
 }
@@ -93,8 +96,26 @@ void Recorder::stop() {
             return;
         }
         stopped_ = Clock::now();
+        stoppingPipeline_ = pipeline;
+        stopping_ = true;
+        if (!pipeline || lastPixelsSequence_ >= lastPresentedSequence_) {
+            askForEnd();
+            return;
+        }
     }
-    queue_.async([self = shared_from_this(), pipeline, stop = stopped_] {
+    // The frames presented before the stop are still on their way from the GPU; the end
+    // follows their pixels (see framePixels), or this, should a read never come back.
+    queue_.asyncAfter(std::chrono::seconds(1), [self = shared_from_this()] {
+        std::lock_guard lock(self->mutex_);
+        self->askForEnd();
+    });
+}
+
+void Recorder::askForEnd() {
+    if (!stopping_ || endAsked_)
+        return;
+    endAsked_ = true;
+    queue_.async([self = shared_from_this(), pipeline = stoppingPipeline_, stop = stopped_] {
         if (pipeline)
             pipeline->finish(stop);
     });
@@ -206,8 +227,10 @@ void Recorder::framePresented(const PresentedFrame& frame) {
             started_ = *start;
             startKnown_ = true;
         }
-    if (startKnown_ && wanted_.load() && frame.captureTime >= started_)
+    if (startKnown_ && wanted_.load() && frame.captureTime >= started_) {
         ++presented_;
+        lastPresentedSequence_ = frame.sequence;
+    }
     if (wanted_.load() && !pipeline_ && !beginQueued_) {
         beginQueued_ = true;
         queue_.async([this, self = shared_from_this(), width = frame.width, height = frame.height] {
@@ -221,7 +244,10 @@ void Recorder::framePixels(const FramePixels& pixels) {
     std::shared_ptr<RecordingPipeline> pipeline;
     {
         std::lock_guard lock(mutex_);
-        if (!startKnown_ || !wanted_.load() || pixels.captureTime < started_ ||
+        // After a stop, the frames presented before it still come in.
+        const bool wanted =
+            wanted_.load() || (stopping_ && !endAsked_ && pixels.sequence <= lastPresentedSequence_);
+        if (!startKnown_ || !wanted || !pipeline_ || pixels.captureTime < started_ ||
             pixels.captureTime <= lastCapture_)
             return;
         lastCapture_ = pixels.captureTime;
@@ -230,6 +256,9 @@ void Recorder::framePixels(const FramePixels& pixels) {
     const bool queued = pipeline->push(pixels);
     std::lock_guard lock(mutex_);
     ++(queued ? recorded_ : dropped_);
+    lastPixelsSequence_ = pixels.sequence;
+    if (stopping_ && lastPixelsSequence_ >= lastPresentedSequence_)
+        askForEnd();
 }
 
 } // namespace host

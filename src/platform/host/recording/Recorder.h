@@ -83,6 +83,13 @@ class Recorder : public FrameSink, public std::enable_shared_from_this<Recorder>
     bool startKnown_ = false; // started_ is when the pipeline's time starts
     std::chrono::steady_clock::time_point started_{}, stopped_{};
     std::chrono::steady_clock::time_point lastCapture_{};
+    // A stop waits for the pixels of the frames presented before it, still being read back:
+    // the last such frame, the last frame whose pixels came, and whether the end is asked.
+    uint64_t lastPresentedSequence_ = 0, lastPixelsSequence_ = 0;
+    bool stopping_ = false, endAsked_ = false;
+    std::shared_ptr<RecordingPipeline> stoppingPipeline_;
+    // Under the lock: asks the pipeline for its end once.
+    void askForEnd();
     uint64_t presented_ = 0, recorded_ = 0, dropped_ = 0;
 };
 

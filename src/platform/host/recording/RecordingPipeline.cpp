@@ -86,17 +86,23 @@ bool soundServerAnswers() {
     return answers;
 }
 
+// Between each encoder and the muxer: the muxer holds the picture until the sound's first
+// samples come (a sound server takes a second or so), and a queue's default second would
+// fill and stall the encoder, which would drop frames at the start. Encoded frames are
+// small: a few seconds of them are kept instead.
+constexpr const char* encodedQueue = "queue max-size-buffers=0 max-size-bytes=0 max-size-time=5000000000";
+
 std::string describePipeline(const Encoder& video, const char* audioEncoder) {
     std::string text = "appsrc name=frames format=time is-live=true do-timestamp=false min-latency=0 "
                        "! videoconvert ! video/x-raw,format=I420 ! " +
-                       std::string(video.description) + " ! queue ! mux. ";
+                       std::string(video.description) + " ! " + encodedQueue + " ! mux. ";
     if (audioEncoder)
         text +=
             std::string(
                 "pulsesrc name=sound ! audioconvert ! audioresample ! audio/x-raw,rate=48000,channels=2 ! ") +
             // A sound server takes a moment to deliver its first samples: silence
             // fills the time from the start, so picture and sound begin together.
-            "audiorate ! " + std::string(audioEncoder) + " ! aacparse ! queue ! mux. ";
+            "audiorate ! " + std::string(audioEncoder) + " ! aacparse ! " + encodedQueue + " ! mux. ";
     // Fragments of a second, each complete on disk, with a first moov that the clean end
     // rewrites into an ordinary file's.
     return text +
