@@ -188,7 +188,7 @@ TEST(VirtualCamera, ManualWhiteBalanceTintsTheGreysOfACapture) {
     auto run =
         runWith("white-balance", e2e::noDisplay, {"--camera", "virtual"},
                 "wait 1s\ncapture auto.png\ncontrol 0x0098090c 0\ncontrol White Balance Temperature 2800\n"
-                "wait 300ms\ncapture warm.png\ncontrol White Balance Temperature 6500\nwait 300ms\n"
+                "wait 10 frames\ncapture warm.png\ncontrol White Balance Temperature 6500\nwait 10 frames\n"
                 "capture cold.png\n");
     ASSERT_EQ(run.status, 0) << run.err;
     const auto automatic = e2e::readPng(run.folder / "auto.png");

@@ -2,6 +2,7 @@
 // programs we did not write, and the node's faults as the program reports them.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -151,7 +152,7 @@ TEST(Loopback, TheNodeIsNoCameraAndItsFaultsAreSaidOnce) {
     EXPECT_GE(statsSeen, 3) << "it goes on without the output";
 }
 
-// With nobody reading, the program writes at its full rate and its memory stays put.
+// With nobody reading, the program writes every frame it shows and its memory stays put.
 TEST(Loopback, NobodyReadingCostsNoRateAndNoMemory) {
     EmulatedWebcam webcam;
     webcam.ctl("create video0 --loopback --exclusive-caps");
@@ -163,8 +164,10 @@ TEST(Loopback, NobodyReadingCostsNoRateAndNoMemory) {
                                               "--output", "/dev/video0", "--seconds", "8"},
                                              environment));
     std::vector<long> resident; // kB, at each stats line
-    std::string last;
+    std::string last, final;
     while (program.pump(std::chrono::seconds(60), [&](const std::string& line) {
+        if (line.starts_with("stats: final"))
+            final = line;
         if (!line.starts_with("stats: produced"))
             return;
         last = line;
@@ -178,9 +181,11 @@ TEST(Loopback, NobodyReadingCostsNoRateAndNoMemory) {
     ASSERT_GE(resident.size(), 6u);
     EXPECT_LT(resident.back() - resident[2], 8 * 1024) << "kB grown from the third second to the last";
     EXPECT_NE(last.find("output dropped 0"), std::string::npos) << last;
-    const double fps = std::stod(last.substr(last.find(" fps") - 4, 4));
-    EXPECT_GT(fps, 27) << last;
-    EXPECT_GE(std::stoul(webcam.show("video0")["frames"]), 7u * 27) << "frames written";
+    // Every frame shown is written: the rate is the program's own, whatever the machine's.
+    unsigned long long presented = 0;
+    ASSERT_EQ(std::sscanf(final.c_str(), "stats: final presented %llu", &presented), 1) << final;
+    EXPECT_GE(presented, 8u * 10) << final;
+    EXPECT_GE(std::stoull(webcam.show("video0")["frames"]) + 2, presented) << "frames written; " << final;
 }
 
 } // namespace

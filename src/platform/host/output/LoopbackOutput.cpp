@@ -91,11 +91,11 @@ void LoopbackOutput::framePixels(const FramePixels& pixels) {
         return;
     {
         std::lock_guard lock(mutex_);
-        if (pending_) {
+        if (pending_.size() >= backlogFrames_) {
             dropped_.fetch_add(1);
             return;
         }
-        pending_ = pixels;
+        pending_.push_back(pixels);
     }
     wake_.notify_one();
 }
@@ -103,14 +103,14 @@ void LoopbackOutput::framePixels(const FramePixels& pixels) {
 void LoopbackOutput::run() {
     std::unique_lock lock(mutex_);
     for (;;) {
-        wake_.wait(lock, [this] { return stopping_ || pending_; });
+        wake_.wait(lock, [this] { return stopping_ || !pending_.empty(); });
         if (stopping_)
             return;
-        const FramePixels frame = std::move(*pending_);
+        const FramePixels frame = std::move(pending_.front());
+        pending_.pop_front();
         lock.unlock();
         write(frame);
         lock.lock();
-        pending_.reset(); // emptied only now: a frame that comes while writing is dropped
     }
 }
 

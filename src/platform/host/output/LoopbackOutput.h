@@ -5,8 +5,10 @@
 //
 // The node is opened non-blocking and its format set once, at start-up, so that a node
 // that cannot be written is said before the run begins. Frames reach the writer's own
-// thread through a slot of one: a frame that finds the slot full, and a write the node
-// refuses for now (EAGAIN), is dropped and counted; the camera and the window never wait.
+// thread through a backlog of a few frames, so that a write held up for a frame or two (a
+// busy machine, a reader that takes its time) loses nothing; a frame that finds the backlog
+// full, and a write the node refuses for now (EAGAIN), is dropped and counted. The camera
+// and the window never wait.
 // A node that goes away while running (its module unloaded) is said once on standard
 // error, and the run goes on without output.
 //
@@ -14,9 +16,9 @@
 // queue; the writes on the writer's thread.
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
 
@@ -57,7 +59,8 @@ class LoopbackOutput : public FrameSink {
     std::atomic<uint64_t> written_{0}, dropped_{0};
     std::mutex mutex_;
     std::condition_variable wake_;
-    std::optional<FramePixels> pending_;
+    static constexpr size_t backlogFrames_ = 3; // 100 ms at 30 fps
+    std::deque<FramePixels> pending_;           // oldest first
     bool stopping_ = false;
     std::thread writer_; // last: it starts on a complete object
 };
