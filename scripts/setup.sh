@@ -11,6 +11,7 @@ packages=(
   libv4l-dev libcli11-dev libpng-dev libjpeg62-turbo-dev libasio-dev
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav gstreamer1.0-pulseaudio
+  libgstreamer-plugins-bad1.0-dev gstreamer1.0-nice libnice-dev libcpp-httplib-dev
   xvfb xdotool
 )
 # Extra groups: "bench" adds OpenCV (the anchor the benchmarks compare against),

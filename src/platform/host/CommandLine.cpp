@@ -51,6 +51,32 @@ std::optional<std::string> parseSeconds(const std::string& text, double& seconds
 
 } // namespace
 
+bool parseHostAndPort(const std::string& text, std::string& host, int& port) {
+    std::string name, number = text;
+    if (text.starts_with('[')) {
+        const size_t close = text.find("]:");
+        if (close == std::string::npos)
+            return false;
+        name = text.substr(1, close - 1);
+        number = text.substr(close + 2);
+    } else if (const size_t colon = text.rfind(':'); colon != std::string::npos) {
+        name = text.substr(0, colon);
+        number = text.substr(colon + 1);
+        if (name.find(':') != std::string::npos)
+            return false; // an IPv6 address without brackets
+    }
+    const char* end = number.data() + number.size();
+    int value = 0;
+    auto [next, error] = std::from_chars(number.data(), end, value);
+    if (error != std::errc{} || next != end || value < 1 || value > 65535 ||
+        (text.find(':') != std::string::npos && name.empty()))
+        return false;
+    if (!name.empty())
+        host = name;
+    port = value;
+    return true;
+}
+
 std::variant<Options, ExitRequest> parseCommandLine(int argc, const char* const* argv) {
     Options options;
     std::string seconds, script, out, size, photos, output, videos;
@@ -88,6 +114,21 @@ std::variant<Options, ExitRequest> parseCommandLine(int argc, const char* const*
                    "--script and --headless runs)")
         ->type_name("FILE");
     app.add_flag("--no-restore", options.noRestore, "start from default settings this once");
+    std::string serve, serveTokenFile, publish;
+    int serveViewers = 4;
+    bool serveControl = false;
+    app.add_option("--serve", serve,
+                   "serve the picture to browsers over WebRTC on [HOST:]PORT (host 127.0.0.1 unless given); "
+                   "the address with its token goes to standard error")
+        ->type_name("[HOST:]PORT");
+    app.add_option("--serve-token-file", serveTokenFile, "the token to watch with, from FILE, instead of a random one")
+        ->type_name("FILE");
+    app.add_flag("--serve-control", serveControl,
+                 "a second token, for a link whose page also works the filter and the assists");
+    app.add_option("--serve-viewers", serveViewers, "browsers that may watch at once (default 4)")->type_name("N");
+    app.add_option("--publish", publish,
+                   "send the picture as H.264 over RTP to a gateway (a Janus streaming mountpoint)")
+        ->type_name("rtp://HOST:PORT");
     app.add_flag("--stats", options.statistics, "frame statistics on standard error once a second");
     app.add_flag("--list-cameras", options.listCameras,
                  "list the webcams (/dev/video*) with their formats, sizes and frame rates, then quit");
@@ -143,6 +184,29 @@ std::variant<Options, ExitRequest> parseCommandLine(int argc, const char* const*
         if (output != "auto" && !isWebcamPath(output))
             return usageError("--output '" + output + "' is not 'auto' or a video device under /dev");
         options.output = output;
+    }
+    if (app.count("--serve")) {
+        ServeOptions served;
+        if (!parseHostAndPort(serve, served.host, served.port))
+            return usageError("--serve '" + serve + "' must be [HOST:]PORT, the port from 1 to 65535");
+        if (app.count("--serve-token-file")) {
+            if (serveTokenFile.empty())
+                return usageError("--serve-token-file needs a file name");
+            served.tokenFile = serveTokenFile;
+        }
+        if (serveViewers < 1 || serveViewers > 64)
+            return usageError("--serve-viewers must be from 1 to 64");
+        served.control = serveControl;
+        served.maximumViewers = serveViewers;
+        options.serve = served;
+    } else if (app.count("--serve-token-file") || app.count("--serve-viewers") || serveControl)
+        return usageError("--serve-token-file, --serve-control and --serve-viewers go with --serve");
+    if (app.count("--publish")) {
+        PublishTarget target;
+        if (!publish.starts_with("rtp://") || !parseHostAndPort(publish.substr(6), target.host, target.port) ||
+            target.host.empty())
+            return usageError("--publish '" + publish + "' must be rtp://HOST:PORT");
+        options.publish = target;
     }
     if (app.count("--size")) {
         auto parsed = parsePictureSize(size);

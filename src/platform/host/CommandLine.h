@@ -10,6 +10,21 @@
 
 namespace host {
 
+// --serve and its companions: the page to watch from a browser.
+struct ServeOptions {
+    std::string host = "127.0.0.1"; // loopback unless told otherwise
+    int port = 8090;
+    std::optional<std::string> tokenFile; // a fixed view token instead of a random one
+    bool control = false;                 // a second token that works the page's controls
+    int maximumViewers = 4;
+};
+
+// --publish rtp://HOST:PORT.
+struct PublishTarget {
+    std::string host;
+    int port = 0;
+};
+
 struct Options {
     std::string camera;    // "virtual", an image file, a video device; empty: the first webcam, else virtual
     bool headless = false; // never open a window
@@ -27,6 +42,8 @@ struct Options {
     std::optional<std::string> output;         // a video output node to write to, or "auto"
     std::optional<std::string> settingsFile;   // --settings: where settings are kept, also for scripts
     bool noRestore = false;                    // start from defaults this once
+    std::optional<ServeOptions> serve;         // serve the picture to browsers
+    std::optional<PublishTarget> publish;      // send the picture as RTP to a gateway
 };
 
 // The run ends before it starts: help or version asked (status 0) or bad usage (2).
@@ -37,6 +54,10 @@ struct ExitRequest {
 };
 
 std::variant<Options, ExitRequest> parseCommandLine(int argc, const char* const* argv);
+
+// "[HOST:]PORT" (an IPv6 host in brackets) into `host` (kept when the text names none)
+// and `port`; false when it is not that.
+bool parseHostAndPort(const std::string& text, std::string& host, int& port);
 
 // The longest run --seconds accepts (about eleven days).
 inline constexpr double maximumRunSeconds = 1e6;

@@ -103,14 +103,17 @@ void HostCore::sceneDidLoad(const std::shared_ptr<UIWindow>& window) {
     // screen's composer adds its own.
     std::weak_ptr<HostCore> weak = weak_from_this();
     frames_->setArrivalHandler([weak] {
-        if (auto self = weak.lock())
+        if (auto self = weak.lock()) {
             self->frameArrived();
+            self->refreshServedState();
+        }
     });
     renderView_->addSink(frames_);
     grab_ = FrameGrab::attach(*renderView_);
     if (configuration_.output)
         renderView_->addSink(configuration_.output);
     connectRecorder();
+    connectServing();
 }
 
 int HostCore::runMainLoop() {
@@ -167,6 +170,11 @@ void HostCore::startServices() {
             });
         if (auto output = configuration_.output)
             statistics_->addNote([output] { return "output dropped " + std::to_string(output->dropped()); });
+        if (configuration_.serve)
+            statistics_->addNote([weak] {
+                auto self = weak.lock();
+                return self ? self->servingNote() : std::string();
+            });
         statistics_->addNote([recorder = recorder_]() -> std::string {
             // ", recording dropped 0 (x264enc)" while a recording runs, else nothing.
             const std::string note = recorder ? recorder->statisticsNote() : "";

@@ -26,6 +26,7 @@
 #include "host/script/ScriptParser.h"
 #include "host/script/ScriptPlayer.h"
 #include "host/script/TouchSynthesis.h"
+#include "host/serve/ServeSession.h"
 #include "host/statistics/FrameCounter.h"
 #include "host/statistics/FrameStatistics.h"
 #include "pipeline/FrameGrab.h"
@@ -67,6 +68,8 @@ struct HostConfiguration {
     ScriptPlayer::Settings scriptSettings{};
     // --output: the node the picture is written to, opened before the run.
     std::shared_ptr<LoopbackOutput> output;
+    // --serve and --publish: the encoder and what sends its stream, started before the run.
+    std::shared_ptr<ServeSession> serve;
     // What is remembered between runs; null for a run that keeps nothing.
     std::shared_ptr<SettingsStore> settings;
 };
@@ -164,6 +167,12 @@ class HostCore : public UIApplicationHost,
     // print-ui's "recording":{"active":…,"seconds":…,"file":…}.
     std::string describeRecording() const;
     void photo();
+    // Serving (see HostServe.cpp): the encoder a sink, the page's commands performed.
+    void connectServing();
+    void performPageCommand(const std::string& command);
+    void refreshServedState();
+    std::string describeServing() const;
+    std::string servingNote() const;
     // Any thread: reads the frame shown now back and writes it as a photo on the photo
     // queue; `done` gets the notice line there (at once when nothing has been shown yet).
     void takePhoto(std::function<void(const std::string& notice)> done);
@@ -188,6 +197,7 @@ class HostCore : public UIApplicationHost,
     std::atomic<int> exitStatus_{0};
     std::atomic<bool> failed_{false};
     std::shared_ptr<CameraPanel> cameraPanel_;
+    std::atomic<bool> servedStatePending_{false};
 };
 
 } // namespace host

@@ -173,6 +173,18 @@ bool openOutput(HostConfiguration& configuration, int& exitStatus) {
     return false;
 }
 
+// The view server and the publisher, started before the run begins: an address that
+// cannot be bound stops the run at once.
+bool openServing(HostConfiguration& configuration, int& exitStatus) {
+    std::string problem;
+    configuration.serve = ServeSession::open(configuration.options, problem);
+    if (configuration.serve || problem.empty())
+        return true;
+    reportStartFailure(configuration.options, problem);
+    exitStatus = 1;
+    return false;
+}
+
 bool initializeGpu(const Options& options, int& exitStatus) {
     NSError gpuError;
     if (GPUContext::initialize(&gpuError))
@@ -216,6 +228,8 @@ std::shared_ptr<UIApplicationHost> makeCommandLineHost(int argc, char** argv, in
         configuration.settings->setHostChoice("size", describePictureSize(options.size));
     }
     installDeviceFactory(configuration);
+    if (!openServing(configuration, exitStatus))
+        return nullptr;
 
     exitStatus = 0;
     // A window makes the image graph's context itself, sharing its own (see WindowHost).

@@ -162,6 +162,8 @@ void HostCore::printUi() {
         line.pop_back();
         line += ',';
         line += describeRecording();
+        if (const std::string serving = describeServing(); !serving.empty())
+            line += "," + serving;
         line += '}';
     }
     foundation::logError(line);
