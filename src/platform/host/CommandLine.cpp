@@ -68,7 +68,7 @@ bool parseHostAndPort(const std::string& text, std::string& host, int& port) {
     const char* end = number.data() + number.size();
     int value = 0;
     auto [next, error] = std::from_chars(number.data(), end, value);
-    if (error != std::errc{} || next != end || value < 1 || value > 65535 ||
+    if (error != std::errc{} || next != end || value < 0 || value > 65535 ||
         (text.find(':') != std::string::npos && name.empty()))
         return false;
     if (!name.empty())
@@ -121,11 +121,13 @@ std::variant<Options, ExitRequest> parseCommandLine(int argc, const char* const*
                    "serve the picture to browsers over WebRTC on [HOST:]PORT (host 127.0.0.1 unless given); "
                    "the address with its token goes to standard error")
         ->type_name("[HOST:]PORT");
-    app.add_option("--serve-token-file", serveTokenFile, "the token to watch with, from FILE, instead of a random one")
+    app.add_option("--serve-token-file", serveTokenFile,
+                   "the token to watch with, from FILE, instead of a random one")
         ->type_name("FILE");
     app.add_flag("--serve-control", serveControl,
                  "a second token, for a link whose page also works the filter and the assists");
-    app.add_option("--serve-viewers", serveViewers, "browsers that may watch at once (default 4)")->type_name("N");
+    app.add_option("--serve-viewers", serveViewers, "browsers that may watch at once (default 4)")
+        ->type_name("N");
     app.add_option("--publish", publish,
                    "send the picture as H.264 over RTP to a gateway (a Janus streaming mountpoint)")
         ->type_name("rtp://HOST:PORT");
@@ -188,7 +190,8 @@ std::variant<Options, ExitRequest> parseCommandLine(int argc, const char* const*
     if (app.count("--serve")) {
         ServeOptions served;
         if (!parseHostAndPort(serve, served.host, served.port))
-            return usageError("--serve '" + serve + "' must be [HOST:]PORT, the port from 1 to 65535");
+            return usageError("--serve '" + serve +
+                              "' must be [HOST:]PORT, the port from 1 to 65535 (0: any free one)");
         if (app.count("--serve-token-file")) {
             if (serveTokenFile.empty())
                 return usageError("--serve-token-file needs a file name");
@@ -203,8 +206,9 @@ std::variant<Options, ExitRequest> parseCommandLine(int argc, const char* const*
         return usageError("--serve-token-file, --serve-control and --serve-viewers go with --serve");
     if (app.count("--publish")) {
         PublishTarget target;
-        if (!publish.starts_with("rtp://") || !parseHostAndPort(publish.substr(6), target.host, target.port) ||
-            target.host.empty())
+        if (!publish.starts_with("rtp://") ||
+            !parseHostAndPort(publish.substr(6), target.host, target.port) || target.host.empty() ||
+            target.port == 0)
             return usageError("--publish '" + publish + "' must be rtp://HOST:PORT");
         options.publish = target;
     }

@@ -33,7 +33,8 @@ std::optional<std::string> readTokenFile(const std::string& file, std::string& p
     std::ifstream in(file);
     std::string line;
     if (!in || !std::getline(in, line)) {
-        problem = "cannot read the token file '" + file + "'" + (errno ? std::string(": ") + std::strerror(errno) : "");
+        problem = "cannot read the token file '" + file + "'" +
+                  (errno ? std::string(": ") + std::strerror(errno) : "");
         return std::nullopt;
     }
     const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
@@ -41,8 +42,8 @@ std::optional<std::string> readTokenFile(const std::string& file, std::string& p
         line.pop_back();
     line.erase(line.begin(), std::find_if_not(line.begin(), line.end(), blank));
     const bool urlSafe = std::all_of(line.begin(), line.end(), [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
-               c == '.';
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+               c == '_' || c == '.';
     });
     if (line.size() < 16 || !urlSafe) {
         problem = "the token in '" + file + "' must be at least 16 letters, digits, '-', '_' or '.'";

@@ -176,9 +176,10 @@ void LiveEncoder::framePixels(const FramePixels& pixels) {
     const int width = pixels.width & ~1;
     if (width != width_ || pixels.height != height_) {
         // The first frame, or a new picture size: the encoder starts afresh on it.
-        GstCaps* caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "YUY2", "width", G_TYPE_INT,
-                                            width, "height", G_TYPE_INT, pixels.height, "framerate",
-                                            GST_TYPE_FRACTION, 0, 1, "colorimetry", G_TYPE_STRING, "bt601", nullptr);
+        GstCaps* caps =
+            gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "YUY2", "width", G_TYPE_INT, width,
+                                "height", G_TYPE_INT, pixels.height, "framerate", GST_TYPE_FRACTION, 0, 1,
+                                "colorimetry", G_TYPE_STRING, "bt601", nullptr);
         gst_app_src_set_caps(source, caps);
         gst_caps_unref(caps);
         width_ = width;

@@ -57,16 +57,16 @@ class LiveEncoder : public FrameSink, public std::enable_shared_from_this<LiveEn
     void unlink(GstElement* branch); // under mutex_
 
     GstElement* pipeline_ = nullptr;
-    GstElement* source_ = nullptr;  // the appsrc
+    GstElement* source_ = nullptr; // the appsrc
     GstElement* encoderElement_ = nullptr;
-    GstElement* split_ = nullptr;   // the tee
+    GstElement* split_ = nullptr; // the tee
     std::string encoder_;
     int width_ = 0, height_ = 0; // GPU queue: of the frames the source's caps announce
     std::atomic<int> branches_{0};
     std::atomic<uint64_t> encoded_{0}, dropped_{0};
-    std::mutex mutex_; // attach and detach, one at a time
+    std::mutex mutex_;                                    // attach and detach, one at a time
     std::chrono::steady_clock::time_point lastCapture_{}; // GPU queue
-    bool started_ = false; // under mutex_: the pipeline is playing
+    bool started_ = false;                                // under mutex_: the pipeline is playing
 };
 
 } // namespace host

@@ -36,9 +36,9 @@ std::string jsonText(const std::string& text) {
 
 // The page's buttons: swiping between filters and the assists, nothing else.
 bool allowedCommand(const std::string& command) {
-    static const char* const fixed[] = {"swipe left",    "swipe right",  "zebra off",     "peaking on",
-                                        "peaking off",   "histogram on", "histogram off", "histogram rgb",
-                                        "waveform on",   "waveform off"};
+    static const char* const fixed[] = {"swipe left",  "swipe right",  "zebra off",     "peaking on",
+                                        "peaking off", "histogram on", "histogram off", "histogram rgb",
+                                        "waveform on", "waveform off"};
     for (const char* allowed : fixed)
         if (command == allowed)
             return true;
@@ -61,10 +61,16 @@ std::string hostInUrl(const std::string& host) {
 
 std::unique_ptr<ViewServer> ViewServer::start(Settings settings, std::shared_ptr<LiveEncoder> encoder,
                                               ControlHandler control, std::string& problem) {
-    std::unique_ptr<ViewServer> server(new ViewServer(std::move(settings), std::move(encoder), std::move(control)));
+    std::unique_ptr<ViewServer> server(
+        new ViewServer(std::move(settings), std::move(encoder), std::move(control)));
     server->route();
     const auto& s = server->settings_;
-    if (!server->server_->bind_to_port(s.host, s.port)) {
+    // Port 0: any free port, the one taken then named in the address.
+    if (s.port == 0)
+        server->port_ = server->server_->bind_to_any_port(s.host);
+    else if (server->server_->bind_to_port(s.host, s.port))
+        server->port_ = s.port;
+    if (server->port_ <= 0) {
         problem = "cannot serve on " + hostInUrl(s.host) + ":" + std::to_string(s.port) + ": " +
                   std::strerror(errno ? errno : EADDRINUSE);
         return nullptr;
@@ -77,6 +83,12 @@ ViewServer::ViewServer(Settings settings, std::shared_ptr<LiveEncoder> encoder, 
     : settings_(std::move(settings)), encoder_(std::move(encoder)), control_(std::move(control)),
       server_(std::make_unique<httplib::Server>()) {
     server_->new_task_queue = [] { return new httplib::ThreadPool(requestThreads); };
+    // SO_REUSEADDR alone: the library's default adds SO_REUSEPORT, with which a second
+    // program on the same port would share it silently instead of being told it is taken.
+    server_->set_socket_options([](int socket) {
+        const int yes = 1;
+        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
 }
 
 ViewServer::~ViewServer() {
@@ -110,12 +122,13 @@ void ViewServer::route() {
         if (allowed(request, response, false))
             offer(request, response);
     });
-    server_->Delete(R"(/whep/([0-9a-f]+))", [this](const httplib::Request& request, httplib::Response& response) {
-        if (!allowed(request, response, false))
-            return;
-        leave(request.matches[1]);
-        response.status = 204;
-    });
+    server_->Delete(R"(/whep/([0-9a-f]+))",
+                    [this](const httplib::Request& request, httplib::Response& response) {
+                        if (!allowed(request, response, false))
+                            return;
+                        leave(request.matches[1]);
+                        response.status = 204;
+                    });
     server_->Get("/events", [this](const httplib::Request& request, httplib::Response& response) {
         if (allowed(request, response, false))
             events(request, response);
@@ -266,15 +279,15 @@ std::string ViewServer::stateEvent() const {
 }
 
 std::string ViewServer::url() const {
-    return "http://" + hostInUrl(settings_.host) + ":" + std::to_string(settings_.port) + "/?token=" +
-           settings_.viewToken;
+    return "http://" + hostInUrl(settings_.host) + ":" + std::to_string(port_) +
+           "/?token=" + settings_.viewToken;
 }
 
 std::string ViewServer::controlUrl() const {
     if (settings_.controlToken.empty())
         return "";
-    return "http://" + hostInUrl(settings_.host) + ":" + std::to_string(settings_.port) + "/?token=" +
-           settings_.controlToken;
+    return "http://" + hostInUrl(settings_.host) + ":" + std::to_string(port_) +
+           "/?token=" + settings_.controlToken;
 }
 
 int ViewServer::viewers() const {

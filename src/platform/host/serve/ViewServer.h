@@ -38,7 +38,7 @@ class ViewServer {
   public:
     struct Settings {
         std::string host = "127.0.0.1";
-        int port = 8090;
+        int port = 8090; // 0: any free port
         std::string viewToken;
         std::string controlToken; // empty: the page has no controls
         int maximumViewers = 4;
@@ -79,6 +79,7 @@ class ViewServer {
     const std::shared_ptr<LiveEncoder> encoder_;
     const ControlHandler control_;
     std::unique_ptr<httplib::Server> server_;
+    int port_ = 0; // the one bound
     std::thread listener_;
 
     mutable std::mutex mutex_;
@@ -91,7 +92,7 @@ class ViewServer {
         bool watching = false; // its event stream is open
     };
     std::map<std::string, Viewer> viewers_;
-    int joining_ = 0;           // offers being answered, counted against the cap
+    int joining_ = 0;          // offers being answered, counted against the cap
     uint64_t bytesOfGone_ = 0; // sent to viewers since dropped
     // Ends viewers, off the request and GStreamer threads; last, so that what is queued
     // there runs while everything above still stands.

@@ -6,10 +6,10 @@
 #include <gst/webrtc/webrtc.h>
 #include <nice/agent.h>
 
-#include <condition_variable>
-#include <mutex>
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
 #include <sstream>
 #include <vector>
 
@@ -32,7 +32,8 @@ class Promise {
                 state.changed = true;
                 state.done.notify_all();
             },
-            new std::shared_ptr<State>(state_), [](gpointer data) { delete static_cast<std::shared_ptr<State>*>(data); });
+            new std::shared_ptr<State>(state_),
+            [](gpointer data) { delete static_cast<std::shared_ptr<State>*>(data); });
     }
     ~Promise() { gst_promise_unref(promise_); }
     Promise(const Promise&) = delete;
@@ -88,8 +89,8 @@ bool restrictCandidates(GstElement* rtc, const std::string& address) {
         return false;
     NiceAddress local;
     nice_address_init(&local);
-    const bool added = nice_address_set_from_string(&local, address.c_str()) &&
-                       nice_agent_add_local_address(agent, &local);
+    const bool added =
+        nice_address_set_from_string(&local, address.c_str()) && nice_agent_add_local_address(agent, &local);
     g_object_unref(agent);
     return added;
 }
@@ -105,12 +106,12 @@ std::string completedAnswer(GstElement* rtc) {
         g_object_get(rtc, "ice-gathering-state", &state, nullptr);
         return state == GST_WEBRTC_ICE_GATHERING_STATE_COMPLETE;
     };
-    const gulong handler = g_signal_connect_swapped(
-        rtc, "notify::ice-gathering-state", G_CALLBACK(+[](Gathering* g) {
-            std::lock_guard lock(g->mutex);
-            g->done.notify_all();
-        }),
-        &gathering);
+    const gulong handler =
+        g_signal_connect_swapped(rtc, "notify::ice-gathering-state", G_CALLBACK(+[](Gathering* g) {
+                                     std::lock_guard lock(g->mutex);
+                                     g->done.notify_all();
+                                 }),
+                                 &gathering);
     {
         std::unique_lock lock(gathering.mutex);
         gathering.done.wait_for(lock, negotiationLimit, complete);
@@ -139,7 +140,8 @@ int chooseH264PayloadType(const std::string& offer) {
             line.pop_back();
         int type = -1;
         char codec[32] = {};
-        if (std::sscanf(line.c_str(), "a=rtpmap:%d %31[^/]", &type, codec) == 2 && std::string(codec) == "H264")
+        if (std::sscanf(line.c_str(), "a=rtpmap:%d %31[^/]", &type, codec) == 2 &&
+            std::string(codec) == "H264")
             h264.push_back(type);
         else if (std::sscanf(line.c_str(), "a=fmtp:%d ", &type) == 1 &&
                  std::find(h264.begin(), h264.end(), type) != h264.end() &&
@@ -191,7 +193,8 @@ std::unique_ptr<WebRtcViewer> WebRtcViewer::start(const std::shared_ptr<LiveEnco
     const std::string description =
         "queue name=q leaky=downstream max-size-buffers=30 max-size-bytes=0 max-size-time=0 "
         "! rtph264pay name=pay config-interval=-1 aggregate-mode=zero-latency pt=" +
-        std::to_string(payload) + " ! application/x-rtp,media=video,encoding-name=H264,clock-rate=90000,payload=" +
+        std::to_string(payload) +
+        " ! application/x-rtp,media=video,encoding-name=H264,clock-rate=90000,payload=" +
         std::to_string(payload) + " ! webrtcbin name=rtc bundle-policy=max-bundle latency=0";
     GError* error = nullptr;
     GstElement* branch = gst_parse_bin_from_description(description.c_str(), TRUE, &error);
@@ -209,15 +212,21 @@ std::unique_ptr<WebRtcViewer> WebRtcViewer::start(const std::shared_ptr<LiveEnco
     GstElement* pay = gst_bin_get_by_name(GST_BIN(branch), "pay");
     GstPad* sent = gst_element_get_static_pad(pay, "src");
     gst_pad_add_probe(
-        sent, GST_PAD_PROBE_TYPE_BUFFER,
+        sent, GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
         [](GstPad*, GstPadProbeInfo* info, gpointer self) {
-            static_cast<WebRtcViewer*>(self)->bytes_ += gst_buffer_get_size(GST_PAD_PROBE_INFO_BUFFER(info));
+            size_t bytes = 0;
+            if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER_LIST)
+                bytes = gst_buffer_list_calculate_size(GST_PAD_PROBE_INFO_BUFFER_LIST(info));
+            else
+                bytes = gst_buffer_get_size(GST_PAD_PROBE_INFO_BUFFER(info));
+            static_cast<WebRtcViewer*>(self)->bytes_ += bytes;
             return GST_PAD_PROBE_OK;
         },
         viewer.get(), nullptr);
     gst_object_unref(sent);
     gst_object_unref(pay);
-    g_signal_connect(viewer->rtc_, "notify::connection-state", G_CALLBACK(connectionStateChanged), viewer.get());
+    g_signal_connect(viewer->rtc_, "notify::connection-state", G_CALLBACK(connectionStateChanged),
+                     viewer.get());
     if (!restrictCandidates(viewer->rtc_, localAddress)) {
         problem = "cannot gather on " + localAddress;
         gst_sdp_message_free(sdp);
@@ -287,7 +296,8 @@ void WebRtcViewer::connectionStateChanged(GstElement* rtc, void*, WebRtcViewer* 
     g_object_get(rtc, "connection-state", &state, nullptr);
     if (state == GST_WEBRTC_PEER_CONNECTION_STATE_CONNECTED)
         self->encoder_->requestKeyframe(); // the first picture the browser can decode
-    else if (state == GST_WEBRTC_PEER_CONNECTION_STATE_FAILED || state == GST_WEBRTC_PEER_CONNECTION_STATE_CLOSED)
+    else if (state == GST_WEBRTC_PEER_CONNECTION_STATE_FAILED ||
+             state == GST_WEBRTC_PEER_CONNECTION_STATE_CLOSED)
         if (!self->gone_.exchange(true) && self->goneHandler_)
             self->goneHandler_();
 }
