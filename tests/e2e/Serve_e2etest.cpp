@@ -27,8 +27,8 @@ std::string writeStill(const fs::path& folder) {
     constexpr int width = 640, height = 480;
     pictures::Bytes rgb(size_t(width) * height * 3);
     for (size_t i = 0; i < rgb.size(); i += 3)
-        rgb[i] = uint8_t(40 + i / 3 % width * 180 / width), rgb[i + 1] = uint8_t(40 + i / 3 / width * 180 / height),
-        rgb[i + 2] = 110;
+        rgb[i] = uint8_t(40 + i / 3 % width * 180 / width),
+        rgb[i + 1] = uint8_t(40 + i / 3 / width * 180 / height), rgb[i + 2] = 110;
     const auto png = pictures::encodePng(width, height, rgb);
     std::ofstream(folder / "still.png", std::ios::binary)
         .write(reinterpret_cast<const char*>(png.data()), std::streamsize(png.size()));
@@ -89,8 +89,7 @@ class ServedRun {
             for (std::string key; status >> key;)
                 if (key == "VmRSS:" && status >> key)
                     resident.push_back(std::stol(key));
-        }
-        else if (line.starts_with("{\""))
+        } else if (line.starts_with("{\""))
             ui.push_back(line);
     }
     fs::path folder_;
@@ -109,7 +108,8 @@ Watched watch(const std::string& url, const Lines& args) {
     command.insert(command.end(), args.begin(), args.end());
     e2e::Process harness(e2e::quoted(command).substr(1) + " 2>&1");
     Watched watched;
-    while (harness.pump(std::chrono::seconds(120), [&](const std::string& line) { watched.json += line + "\n"; })) {
+    while (harness.pump(std::chrono::seconds(120),
+                        [&](const std::string& line) { watched.json += line + "\n"; })) {
     }
     harness.wait();
     for (size_t at = 0; (at = watched.json.find("{\"blocks\"", at)) != std::string::npos; ++at)
@@ -199,8 +199,8 @@ TEST(Serve, TokensGuardEveryRequestAndTheCapSaysBusy) {
     const std::string fixed = "a-fixed-token-for-the-test";
     std::ofstream(folder / "token") << "  " << fixed << "\n";
     std::ofstream(folder / "short") << "abc\n";
-    ServedRun run(folder, {"--serve", "0", "--serve-token-file", (folder / "token").string(), "--serve-control",
-                           "--serve-viewers", "1", "--stats"});
+    ServedRun run(folder, {"--serve", "0", "--serve-token-file", (folder / "token").string(),
+                           "--serve-control", "--serve-viewers", "1", "--stats"});
     ASSERT_FALSE(run.controlUrl.empty()) << ::testing::PrintToString(run.errLines);
     EXPECT_EQ(run.token(), fixed);
     EXPECT_NE(run.controlToken(), fixed);
@@ -211,11 +211,13 @@ TEST(Serve, TokensGuardEveryRequestAndTheCapSaysBusy) {
     EXPECT_EQ(client.Get("/")->status, 403);
     EXPECT_EQ(client.Get("/?token=wrong")->status, 403);
     EXPECT_EQ(client.Post("/whep", offer, "application/sdp")->status, 403);
-    EXPECT_EQ(client.Post("/whep?token=" + run.controlToken().substr(1), offer, "application/sdp")->status, 403);
+    EXPECT_EQ(client.Post("/whep?token=" + run.controlToken().substr(1), offer, "application/sdp")->status,
+              403);
     EXPECT_EQ(client.Get("/events")->status, 403);
     EXPECT_EQ(client.Post("/control" + view, "swipe left", "text/plain")->status, 403);
     EXPECT_EQ(client.Delete("/whep/0123456789abcdef")->status, 403);
-    EXPECT_EQ(client.Post("/control" + control, "quit", "text/plain")->status, 400) << "only the page's buttons";
+    EXPECT_EQ(client.Post("/control" + control, "quit", "text/plain")->status, 400)
+        << "only the page's buttons";
     auto page = client.Get("/" + view);
     EXPECT_EQ(page->status, 200);
     EXPECT_NE(page->body.find("const withControls = false;"), std::string::npos);
@@ -234,8 +236,8 @@ TEST(Serve, TokensGuardEveryRequestAndTheCapSaysBusy) {
     EXPECT_EQ(run.end(), 0);
 
     // A token file that is no token, and an address already taken: one line, status 1.
-    auto weak = e2e::runProgram(
-        folder, {"--headless", "--serve", "0", "--serve-token-file", (folder / "short").string(), "--seconds", "5"});
+    auto weak = e2e::runProgram(folder, {"--headless", "--serve", "0", "--serve-token-file",
+                                         (folder / "short").string(), "--seconds", "5"});
     EXPECT_EQ(weak.status, 1);
     ASSERT_EQ(weak.errLines.size(), 1u) << weak.err;
     EXPECT_NE(weak.err.find("must be at least 16"), std::string::npos) << weak.err;
@@ -252,7 +254,8 @@ TEST(Serve, TokensGuardEveryRequestAndTheCapSaysBusy) {
     close(holder);
     EXPECT_EQ(busy.status, 1);
     ASSERT_EQ(busy.errLines.size(), 1u) << busy.err;
-    EXPECT_NE(busy.err.find("cannot serve on 127.0.0.1:" + std::to_string(taken)), std::string::npos) << busy.err;
+    EXPECT_NE(busy.err.find("cannot serve on 127.0.0.1:" + std::to_string(taken)), std::string::npos)
+        << busy.err;
 }
 
 // Three viewers at once, one of whose browsers is killed: the others play on, the program
@@ -278,7 +281,8 @@ TEST(Serve, ThreeViewersOneKilledTheOthersPlayOnAndTheProgramStaysLevel) {
     for (const auto& line : run.stats) {
         const size_t fps = line.find(" fps"), viewers = line.find("viewers ");
         if (fps != std::string::npos && viewers != std::string::npos)
-            lines.emplace_back(std::stod(line.substr(line.rfind(", ", fps) + 2)), std::stoi(line.substr(viewers + 8)));
+            lines.emplace_back(std::stod(line.substr(line.rfind(", ", fps) + 2)),
+                               std::stoi(line.substr(viewers + 8)));
     }
     ASSERT_GE(lines.size(), 6u);
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](auto& l) { return l.second == 3; }) >= 3, true)
@@ -293,7 +297,8 @@ TEST(Serve, ThreeViewersOneKilledTheOthersPlayOnAndTheProgramStaysLevel) {
             withTwo = std::min(withTwo, fps);
     EXPECT_GE(withTwo, 0.8 * withThree) << ::testing::PrintToString(run.stats);
     ASSERT_GE(run.resident.size(), 6u);
-    EXPECT_LT(run.resident.back() - run.resident[2], 24 * 1024) << "kB grown from the third second to the last";
+    EXPECT_LT(run.resident.back() - run.resident[2], 24 * 1024)
+        << "kB grown from the third second to the last";
 }
 
 } // namespace

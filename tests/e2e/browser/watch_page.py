@@ -5,9 +5,12 @@ in a measured window, the readouts, the status line, and the picture's mean colo
 grid of blocks (drawn from the video element onto a canvas).
 
   watch_page.py URL [--viewers N] [--seconds S] [--kill-one]
+  watch_page.py TILE_PAGE_URL --tiles N [--seconds S]
 
 With --kill-one, the last viewer runs in a browser of its own that is killed (SIGKILL)
 after the first window; every other viewer is then measured for a second window.
+With --tiles, the page is Janus's tile page: once N tiles play, each tile's frames decoded
+in the window and its picture size are reported.
 """
 import argparse
 import json
@@ -66,6 +69,29 @@ page.connection.getStats().then((stats) => {
 }, () => done(result));  // a connection closed (told "busy") has no statistics
 """
 
+# Resolves once `count` tiles play, or the page says why not.
+TILES_STARTED = """
+const done = arguments[arguments.length - 1];
+const count = arguments[0];
+const check = () => {
+  const status = document.getElementById("status").textContent;
+  if (status) return done(status);
+  const playing = (window.tiles || []).filter((t) => t.video.readyState >= 2 && t.video.videoWidth > 0);
+  if (playing.length >= count) return done("");
+  setTimeout(check, 50);
+};
+check();
+"""
+
+TILES = """
+const done = arguments[arguments.length - 1];
+Promise.all(window.tiles.map((tile) => tile.connection.getStats().then((stats) => {
+  let frames = 0;
+  stats.forEach((s) => { if (s.type === "inbound-rtp" && s.kind === "video") frames = s.framesDecoded; });
+  return {id: tile.id, frames, width: tile.video.videoWidth, height: tile.video.videoHeight};
+}))).then(done);
+"""
+
 WAIT = """
 const done = arguments[arguments.length - 1];
 setTimeout(done, arguments[0] * 1000);
@@ -104,8 +130,11 @@ def main():
     parser.add_argument("--seconds", type=float, default=5)
     parser.add_argument("--kill-one", action="store_true")
     parser.add_argument("--grid", default="8x6")
+    parser.add_argument("--tiles", type=int, default=0)
     arguments = parser.parse_args()
     columns, rows = (int(n) for n in arguments.grid.split("x"))
+    if arguments.tiles:
+        return watch_tiles(arguments)
 
     drivers, tabs = [browser()], []
     if arguments.kill_one:
@@ -151,7 +180,21 @@ def main():
             pass
     for driver in drivers:
         driver.quit()
-    json.dump(report, sys.stdout)
+    json.dump(report, sys.stdout, sort_keys=True)
+    print()
+
+
+def watch_tiles(arguments):
+    driver = browser()
+    driver.get(arguments.url)
+    status = driver.execute_async_script(TILES_STARTED, arguments.tiles)
+    first = driver.execute_async_script(TILES) if not status else []
+    driver.execute_async_script(WAIT, arguments.seconds)
+    second = driver.execute_async_script(TILES) if not status else []
+    for a, b in zip(first, second):
+        b["framesInWindow"] = b["frames"] - a["frames"]
+    driver.quit()
+    json.dump({"status": status, "tiles": second}, sys.stdout, sort_keys=True)
     print()
 
 

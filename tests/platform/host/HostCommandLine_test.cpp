@@ -38,6 +38,22 @@ TEST(CommandLine, DefaultsAndEveryOption) {
         const auto sized = std::get<host::Options>(parse({"--size", describePictureSize(size)}));
         EXPECT_TRUE(sized.sizeAsked && sized.size == size) << describePictureSize(size);
     }
+    // Serving: loopback unless a host is named; publishing to a gateway.
+    const auto served = std::get<host::Options>(parse({"--serve", "8090"})).serve;
+    ASSERT_TRUE(served);
+    EXPECT_EQ(served->host, "127.0.0.1");
+    EXPECT_EQ(served->port, 8090);
+    EXPECT_EQ(served->maximumViewers, 4);
+    EXPECT_FALSE(served->control || served->tokenFile);
+    const auto all =
+        std::get<host::Options>(parse({"--serve", "[::1]:0", "--serve-token-file", "t", "--serve-control",
+                                       "--serve-viewers", "2", "--publish", "rtp://janus.local:5004"}));
+    EXPECT_EQ(all.serve->host, "::1");
+    EXPECT_EQ(all.serve->port, 0) << "any free port";
+    EXPECT_TRUE(all.serve->control && all.serve->tokenFile == "t" && all.serve->maximumViewers == 2);
+    EXPECT_EQ(all.publish->host, "janus.local");
+    EXPECT_EQ(all.publish->port, 5004);
+    EXPECT_EQ(std::get<host::Options>(parse({"--serve", "0.0.0.0:80"})).serve->host, "0.0.0.0");
 }
 
 TEST(CommandLine, HelpAndVersionEndTheRunSuccessfully) {
