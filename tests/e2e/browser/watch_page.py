@@ -6,11 +6,16 @@ grid of blocks (drawn from the video element onto a canvas).
 
   watch_page.py URL [--viewers N] [--seconds S] [--kill-one]
   watch_page.py TILE_PAGE_URL --tiles N [--seconds S]
+  watch_page.py CONTROL_URL --latency N
+
 
 With --kill-one, the last viewer runs in a browser of its own that is killed (SIGKILL)
 after the first window; every other viewer is then measured for a second window.
 With --tiles, the page is Janus's tile page: once N tiles play, each tile's frames decoded
 in the window and its picture size are reported.
+With --latency (a control link), the page swipes to the edge filter and back N times and
+times each change from the request to the first decoded frame that shows it: the delay
+from the camera to the browser, plus at most a frame's wait for the camera.
 """
 import argparse
 import json
@@ -19,6 +24,7 @@ import signal
 import sys
 
 from selenium import webdriver
+from selenium.common.exceptions import TimeoutException
 from selenium.webdriver.chrome.options import Options
 
 # Resolves once the page either plays (its video has decoded a frame) or says why not.
@@ -92,6 +98,43 @@ Promise.all(window.tiles.map((tile) => tile.connection.getStats().then((stats) =
 }))).then(done);
 """
 
+# Swipes and waits for the picture to change, `count` times each way; the delays in ms.
+LATENCY = """
+const done = arguments[arguments.length - 1];
+const count = arguments[0];
+const video = document.getElementById("picture");
+const canvas = Object.assign(document.createElement("canvas"), {width: 64, height: 36});
+const context = canvas.getContext("2d", {willReadFrequently: true});
+const mean = () => {
+  context.drawImage(video, 0, 0, canvas.width, canvas.height);
+  const pixels = context.getImageData(0, 0, canvas.width, canvas.height).data;
+  let sum = 0;
+  for (let i = 0; i < pixels.length; i += 4) sum += pixels[i] + pixels[i + 1] + pixels[i + 2];
+  return sum / (pixels.length / 4) / 3;
+};
+const nextFrame = () => new Promise((resolve) => video.requestVideoFrameCallback((now) => resolve(now)));
+async function change(command, from) {
+  const start = performance.now();
+  await fetch("/control" + location.search, {method: "POST", body: command});
+  for (;;) {
+    const shown = await nextFrame();
+    const level = mean();
+    if (Math.abs(level - from) > 12) return [shown - start, level];
+  }
+}
+(async () => {
+  for (let i = 0; i < 10; ++i) await nextFrame();
+  const plain = mean(), delays = [];
+  for (let i = 0; i < count; ++i) {
+    const [there, level] = await change("swipe right", plain);  // to the edges: far darker
+    delays.push(there);
+    const [back] = await change("swipe left", level);
+    delays.push(back);
+  }
+  done(delays);
+})();
+"""
+
 WAIT = """
 const done = arguments[arguments.length - 1];
 setTimeout(done, arguments[0] * 1000);
@@ -131,10 +174,20 @@ def main():
     parser.add_argument("--kill-one", action="store_true")
     parser.add_argument("--grid", default="8x6")
     parser.add_argument("--tiles", type=int, default=0)
+    parser.add_argument("--latency", type=int, default=0)
     arguments = parser.parse_args()
     columns, rows = (int(n) for n in arguments.grid.split("x"))
     if arguments.tiles:
         return watch_tiles(arguments)
+    if arguments.latency:
+        driver = browser()
+        driver.get(arguments.url)
+        driver.execute_async_script(STARTED)
+        delays = sorted(driver.execute_async_script(LATENCY, arguments.latency))
+        driver.quit()
+        json.dump({"delays": delays, "median": delays[len(delays) // 2]}, sys.stdout, sort_keys=True)
+        print()
+        return
 
     drivers, tabs = [browser()], []
     if arguments.kill_one:
@@ -151,7 +204,13 @@ def main():
         driver.switch_to.window(handle)
         return driver.execute_async_script(script, *args)
 
-    started = [run(tab, STARTED) for tab in tabs]
+    def start(tab):
+        try:
+            return run(tab, STARTED)
+        except TimeoutException:
+            return {"status": "no picture within a minute"}
+
+    started = [start(tab) for tab in tabs]
     first = [run(tab, OBSERVE, columns, rows) for tab in tabs]
     run(tabs[0], WAIT, arguments.seconds)
     second = [run(tab, OBSERVE, columns, rows) for tab in tabs]
@@ -187,7 +246,10 @@ def main():
 def watch_tiles(arguments):
     driver = browser()
     driver.get(arguments.url)
-    status = driver.execute_async_script(TILES_STARTED, arguments.tiles)
+    try:
+        status = driver.execute_async_script(TILES_STARTED, arguments.tiles)
+    except TimeoutException:
+        status = "no picture within a minute"
     first = driver.execute_async_script(TILES) if not status else []
     driver.execute_async_script(WAIT, arguments.seconds)
     second = driver.execute_async_script(TILES) if not status else []
