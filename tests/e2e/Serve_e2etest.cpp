@@ -121,8 +121,11 @@ Watched watch(const std::string& url, const Lines& args) {
                         [&](const std::string& line) { watched.json += line + "\n"; })) {
     }
     harness.wait();
-    for (size_t at = 0; (at = watched.json.find("{\"blocks\"", at)) != std::string::npos; ++at)
-        watched.viewers.push_back(watched.json.substr(at, watched.json.find('}', at) - at + 1));
+    // Each viewer's object is flat: from the brace before its "framesInWindow" to the next.
+    for (size_t at = 0; (at = watched.json.find("\"framesInWindow\"", at)) != std::string::npos; ++at) {
+        const size_t start = watched.json.rfind('{', at);
+        watched.viewers.push_back(watched.json.substr(start, watched.json.find('}', at) - start + 1));
+    }
     if (const size_t at = watched.json.find("\"afterKill\""); at != std::string::npos)
         watched.afterKill = watched.json.substr(at);
     return watched;
@@ -195,6 +198,8 @@ TEST(Serve, ThePageWithTheTokenPlaysThePictureAsShownWithItsReadouts) {
     const std::string& viewer = watched.viewers[0];
     EXPECT_GE(*e2e::jsonNumberField(viewer, "framesInWindow"), 5 * framesPerSecond + 1) << viewer;
     EXPECT_EQ(textField(viewer, "filter"), "Normal") << viewer;
+    EXPECT_NE(viewer.find("\"answerAddresses\": [\"127.0.0.1\"]"), std::string::npos)
+        << "the address served, nothing else: " << viewer;
     EXPECT_EQ(textField(viewer, "luminosity"), labelText(run.ui[0], "luminosityLabel")) << run.ui[0];
     const auto seen = numbersIn(viewer, "blocks");
     const auto shown = blockMeans(e2e::readPng(folder / "shown.png"));

@@ -33,6 +33,8 @@
 #include "pipeline/Operations.h"
 #include "ui/UIApplication.h"
 
+class UIButton;
+
 namespace host {
 
 class CameraPanel;
@@ -150,12 +152,16 @@ class HostCore : public UIApplicationHost,
     void printUi();
     // Main thread or the script's: writing to the output node on or off.
     void setOutputActive(bool active);
+    void toggleOutput();
     void connectOutputButton();
     void dragSlider(const script::Step& step, const script::DragSlider& drag);
     void snapshot(const script::Step& step, const std::string& file);
     void capture(const script::Step& step, const std::string& file);
     void failed(const std::string& line);
     void connectShutterButton();
+    // Main thread: each touch of the button `identifier` (when the screen has one) calls
+    // `action` on this host while it lives; the button, or null.
+    UIButton* connectButton(const char* identifier, void (HostCore::*action)());
     // The recorder: a sink of the render view, started and stopped by the key, the button,
     // a script or --record; a run ends only once its file is finalised.
     void connectRecorder();

@@ -69,6 +69,9 @@ if (video.videoWidth > 0) {
     }
 }
 if (!page || !page.connection) return done(result);
+// The addresses the server's answer offers to be reached on.
+const answer = page.connection.remoteDescription ? page.connection.remoteDescription.sdp : "";
+result.answerAddresses = [...new Set([...answer.matchAll(/a=candidate:\S+ \d+ \S+ \d+ (\S+)/g)].map((m) => m[1]))];
 page.connection.getStats().then((stats) => {
   stats.forEach((s) => { if (s.type === "inbound-rtp" && s.kind === "video") result.frames = s.framesDecoded; });
   done(result);

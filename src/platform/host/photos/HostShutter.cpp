@@ -30,21 +30,22 @@ void HostCore::connectShutterButton() {
     photos_ = std::make_unique<PhotoLibrary>(photoFolder(configuration_.options.photoDirectory));
     if (!window_)
         return;
+    connectButton("shutterButton", &HostCore::shutter);
+    connectButton("photoFolderButton", &HostCore::openPhotoFolder);
+}
+
+UIButton* HostCore::connectButton(const char* identifier, void (HostCore::*action)()) {
+    UIButton* button = window_ ? findView<UIButton>(*window_, identifier) : nullptr;
+    if (!button)
+        return nullptr;
     std::weak_ptr<HostCore> weak = weak_from_this();
-    if (UIButton* button = findView<UIButton>(*window_, "shutterButton"))
-        button->addTarget(
-            [weak](UIControl&) {
-                if (auto self = weak.lock())
-                    self->shutter();
-            },
-            UIControlEvents::touchUpInside);
-    if (UIButton* button = findView<UIButton>(*window_, "photoFolderButton"))
-        button->addTarget(
-            [weak](UIControl&) {
-                if (auto self = weak.lock())
-                    self->openPhotoFolder();
-            },
-            UIControlEvents::touchUpInside);
+    button->addTarget(
+        [weak, action](UIControl&) {
+            if (auto self = weak.lock())
+                ((*self).*action)();
+        },
+        UIControlEvents::touchUpInside);
+    return button;
 }
 
 void HostCore::openPhotoFolder() {

@@ -38,15 +38,7 @@ void HostCore::connectRecorder() {
                 }
             });
         });
-    if (!window_)
-        return;
-    if (UIButton* button = findView<UIButton>(*window_, "recordButton"))
-        button->addTarget(
-            [weak](UIControl&) {
-                if (auto self = weak.lock())
-                    self->toggleRecording();
-            },
-            UIControlEvents::touchUpInside);
+    connectButton("recordButton", &HostCore::toggleRecording);
 }
 
 void HostCore::toggleRecording() {

@@ -187,19 +187,17 @@ void HostCore::setOutputActive(bool active) {
 
 // The panel's output button, shown only in a run with --output: each touch toggles writing.
 void HostCore::connectOutputButton() {
-    UIButton* button = window_ ? findView<UIButton>(*window_, "outputButton") : nullptr;
+    UIButton* button = connectButton("outputButton", &HostCore::toggleOutput);
     if (!button)
         return;
     button->setHidden(!configuration_.output);
     if (configuration_.output)
         button->setTitle(configuration_.output->active() ? "Output on" : "Output off");
-    std::weak_ptr<HostCore> weak = weak_from_this();
-    button->addTarget(
-        [weak](UIControl&) {
-            if (auto self = weak.lock(); self && self->configuration_.output)
-                self->setOutputActive(!self->configuration_.output->active());
-        },
-        UIControlEvents::touchUpInside);
+}
+
+void HostCore::toggleOutput() {
+    if (configuration_.output)
+        setOutputActive(!configuration_.output->active());
 }
 
 void HostCore::touchControl(const script::Step& step, const script::TouchMode& touch) {
