@@ -141,8 +141,11 @@ void DispatchQueue::workerLoop() {
             return;
         if (timers_.empty())
             wake_.wait(lock);
-        else
-            wake_.wait_until(lock, timers_.front().due);
+        else {
+            // A copy: while the worker waits, asyncAfter may grow the heap and move its entries.
+            const Clock::time_point due = timers_.front().due;
+            wake_.wait_until(lock, due);
+        }
     }
 }
 

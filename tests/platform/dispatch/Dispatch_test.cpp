@@ -2,7 +2,10 @@
 // focus tests, whose gated writes must not happen early.)
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -44,6 +47,27 @@ TEST(SerialQueue, RunsClosuresOneAtATimeInOrderSyncOrNotAndDrainsOnDestruction) 
     EXPECT_EQ(order, (std::vector<int>{1, 2}));
     EXPECT_NE(queueThread, std::this_thread::get_id());
     EXPECT_EQ(DispatchQueue::current(), &DispatchQueue::main());
+}
+
+// Timers added from other threads while the worker waits on an earlier one (which moves
+// the timers in memory) all fire, soonest first.
+TEST(SerialQueue, TimersAddedWhileTheWorkerWaitsFireInDueOrder) {
+    DispatchQueue queue("timers");
+    std::mutex mutex;
+    std::condition_variable done;
+    std::vector<int> fired;
+    queue.asyncAfter(std::chrono::hours(1), [] {}); // the one the worker waits on
+    std::thread([&] {
+        for (int i = 40; i > 0; --i)
+            queue.asyncAfter(std::chrono::milliseconds(i), [&, i] {
+                std::lock_guard lock(mutex);
+                fired.push_back(i);
+                done.notify_one();
+            });
+    }).join();
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(done.wait_for(lock, std::chrono::seconds(30), [&] { return fired.size() == 40; }));
+    EXPECT_TRUE(std::is_sorted(fired.begin(), fired.end()));
 }
 
 TEST(SerialQueueDeathTest, SyncOntoTheQueueRunningTheCallerFailsLoudly) {
