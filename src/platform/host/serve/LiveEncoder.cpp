@@ -52,7 +52,7 @@ std::shared_ptr<LiveEncoder> LiveEncoder::create(std::string& problem) {
 // gateway's late joiners wait at most that long.
 bool LiveEncoder::build(const char* encoder, std::string& problem) {
     const std::string description =
-        "appsrc name=frames format=time is-live=true do-timestamp=true min-latency=0 "
+        "appsrc name=frames format=time is-live=true do-timestamp=false min-latency=0 "
         "! videoconvert ! video/x-raw,format=I420 "
         "! x264enc name=encoder speed-preset=ultrafast tune=zerolatency key-int-max=30 bitrate=4000 "
         "! video/x-h264,profile=constrained-baseline,stream-format=byte-stream,alignment=au "
@@ -68,6 +68,16 @@ bool LiveEncoder::build(const char* encoder, std::string& problem) {
     source_ = byName(pipeline_, "frames");
     encoderElement_ = byName(pipeline_, "encoder");
     split_ = byName(pipeline_, "split");
+    // Time is the monotonic clock the capture times are read from, from the moment the
+    // pipeline is built: a frame's timestamp is its capture time, which a recording that
+    // shares the stream maps onto its own start (see RecordingPipeline).
+    GstClock* clock = gst_system_clock_obtain();
+    g_object_set(clock, "clock-type", GST_CLOCK_TYPE_MONOTONIC, nullptr);
+    gst_pipeline_use_clock(GST_PIPELINE(pipeline_), clock);
+    base_ = gst_clock_get_time(clock);
+    gst_object_unref(clock);
+    gst_element_set_start_time(pipeline_, GST_CLOCK_TIME_NONE);
+    gst_element_set_base_time(pipeline_, base_);
     encoder_ = encoder;
     return true;
 }
@@ -169,7 +179,9 @@ FrameSink::Needs LiveEncoder::needs() const {
 
 // Frames come in the order they were captured; one shown twice is sent once.
 void LiveEncoder::framePixels(const FramePixels& pixels) {
-    if (branches_.load() == 0 || !pixels.yuyv || pixels.captureTime <= lastCapture_)
+    const auto captured = GstClockTime(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(pixels.captureTime.time_since_epoch()).count());
+    if (branches_.load() == 0 || !pixels.yuyv || pixels.captureTime <= lastCapture_ || captured < base_)
         return;
     lastCapture_ = pixels.captureTime;
     GstAppSrc* source = GST_APP_SRC(source_);
@@ -197,6 +209,7 @@ void LiveEncoder::framePixels(const FramePixels& pixels) {
     GstBuffer* buffer =
         gst_buffer_new_wrapped_full(GST_MEMORY_FLAG_READONLY, const_cast<uint8_t*>((*held)->data()), size, 0,
                                     size, held, [](gpointer bytes) { delete static_cast<Bytes*>(bytes); });
+    GST_BUFFER_PTS(buffer) = captured - base_;
     ++(gst_app_src_push_buffer(source, buffer) == GST_FLOW_OK ? encoded_ : dropped_);
 }
 

@@ -47,6 +47,9 @@ class LiveEncoder : public FrameSink, public std::enable_shared_from_this<LiveEn
     uint64_t encoded() const { return encoded_; }
     uint64_t dropped() const { return dropped_; }
     const std::string& encoderName() const { return encoder_; }
+    // The monotonic time (ns) a timestamp of 0 stands for: a frame's is its capture time
+    // less this.
+    uint64_t baseTime() const { return base_; }
 
     Needs needs() const override;
     void framePixels(const FramePixels& pixels) override;
@@ -61,6 +64,7 @@ class LiveEncoder : public FrameSink, public std::enable_shared_from_this<LiveEn
     GstElement* encoderElement_ = nullptr;
     GstElement* split_ = nullptr; // the tee
     std::string encoder_;
+    uint64_t base_ = 0;
     int width_ = 0, height_ = 0; // GPU queue: of the frames the source's caps announce
     std::atomic<int> branches_{0};
     std::atomic<uint64_t> encoded_{0}, dropped_{0};
