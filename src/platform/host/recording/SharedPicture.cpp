@@ -9,14 +9,15 @@
 namespace host {
 
 std::unique_ptr<SharedPicture> SharedPicture::attach(const std::shared_ptr<LiveEncoder>& encoder,
-                                                     GstElement* source, uint64_t base, std::string& problem) {
+                                                     GstElement* source, uint64_t base,
+                                                     std::string& problem) {
     GError* error = nullptr;
     // Encoded frames are small: a few seconds of them wait rather than be lost while the
     // muxer waits for the sound's first samples.
-    GstElement* branch = gst_parse_bin_from_description(
-        "queue max-size-buffers=0 max-size-bytes=0 max-size-time=5000000000 "
-        "! appsink name=tap sync=false emit-signals=true max-buffers=0",
-        TRUE, &error);
+    GstElement* branch =
+        gst_parse_bin_from_description("queue max-size-buffers=0 max-size-bytes=0 max-size-time=5000000000 "
+                                       "! appsink name=tap sync=false emit-signals=true max-buffers=0",
+                                       TRUE, &error);
     if (!branch || error) {
         problem = error && error->message ? error->message : "cannot take the served stream";
         g_clear_error(&error);
@@ -64,9 +65,9 @@ int SharedPicture::newSample(GstElement* sink, SharedPicture* self) {
     // The running time, not the timestamp: an encoder may shift its timestamps (x264enc
     // adds 1000 hours, so that no decoding time is negative) and its segment with them.
     const GstSegment* segment = gst_sample_get_segment(sample);
-    const GstClockTime pts = buffer && segment
-                                 ? gst_segment_to_running_time(segment, GST_FORMAT_TIME, GST_BUFFER_PTS(buffer))
-                                 : GST_CLOCK_TIME_NONE;
+    const GstClockTime pts =
+        buffer && segment ? gst_segment_to_running_time(segment, GST_FORMAT_TIME, GST_BUFFER_PTS(buffer))
+                          : GST_CLOCK_TIME_NONE;
     // Captured before the recording started, or not yet at a keyframe: left out.
     const bool early = !GST_CLOCK_TIME_IS_VALID(pts) || pts + self->offset_ < self->base_;
     const bool delta = buffer && GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT);

@@ -22,8 +22,8 @@ class SharedPicture {
   public:
     // Starts taking `encoder`'s stream into `source` (an appsrc whose time 0 is `base`, in
     // monotonic nanoseconds); frames captured earlier are left out. Null with `problem`.
-    static std::unique_ptr<SharedPicture> attach(const std::shared_ptr<LiveEncoder>& encoder, GstElement* source,
-                                                 uint64_t base, std::string& problem);
+    static std::unique_ptr<SharedPicture> attach(const std::shared_ptr<LiveEncoder>& encoder,
+                                                 GstElement* source, uint64_t base, std::string& problem);
     ~SharedPicture();
     SharedPicture(const SharedPicture&) = delete;
     SharedPicture& operator=(const SharedPicture&) = delete;

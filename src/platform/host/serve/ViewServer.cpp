@@ -184,15 +184,8 @@ void ViewServer::offer(const httplib::Request& request, httplib::Response& respo
         return;
     }
     viewers_[id] = Viewer{viewer, false};
-    viewerQueue_.asyncAfter(joinLimit, [this, id] {
-        std::shared_ptr<WebRtcViewer> unwatched;
-        std::lock_guard lock(mutex_);
-        if (auto found = viewers_.find(id); found != viewers_.end() && !found->second.watching) {
-            unwatched = found->second.connection;
-            bytesOfGone_ += unwatched->bytesSent();
-            viewers_.erase(found);
-        }
-    });
+    viewerQueue_.asyncAfter(
+        joinLimit, [this, id] { takeViewer(id, [](const Viewer& viewer) { return !viewer.watching; }); });
     response.status = 201;
     response.set_header("Location", "/whep/" + id);
     response.set_content(answer, "application/sdp");
@@ -228,37 +221,32 @@ void ViewServer::events(const httplib::Request& request, httplib::Response& resp
         [this, id](bool) { leave(id); }); // the page closed, or the browser went away
 }
 
-void ViewServer::leave(const std::string& id) {
-    std::shared_ptr<WebRtcViewer> leaving;
+std::shared_ptr<WebRtcViewer> ViewServer::takeViewer(const std::string& id,
+                                                     const std::function<bool(const Viewer&)>& leaves) {
+    std::shared_ptr<WebRtcViewer> taken;
     {
         std::lock_guard lock(mutex_);
         auto found = viewers_.find(id);
-        if (found == viewers_.end())
-            return;
-        leaving = found->second.connection;
-        bytesOfGone_ += leaving->bytesSent();
+        if (found == viewers_.end() || !leaves(found->second))
+            return nullptr;
+        taken = found->second.connection;
+        bytesOfGone_ += taken->bytesSent();
         viewers_.erase(found);
         ++version_;
     }
     changed_.notify_all();
+    return taken;
+}
+
+void ViewServer::leave(const std::string& id) {
     // Ended on the viewers' queue: taking a branch out of the encoder waits for its buffer in
     // flight, which a request's thread need not do.
-    viewerQueue_.async([leaving = std::move(leaving)]() mutable { leaving.reset(); });
+    if (auto leaving = takeViewer(id, [](const Viewer&) { return true; }))
+        viewerQueue_.async([leaving = std::move(leaving)]() mutable { leaving.reset(); });
 }
 
 void ViewServer::dropIfGone(const std::string& id) {
-    std::shared_ptr<WebRtcViewer> gone;
-    {
-        std::lock_guard lock(mutex_);
-        auto found = viewers_.find(id);
-        if (found == viewers_.end() || !found->second.connection->gone())
-            return;
-        gone = found->second.connection;
-        bytesOfGone_ += gone->bytesSent();
-        viewers_.erase(found);
-        ++version_;
-    }
-    changed_.notify_all();
+    takeViewer(id, [](const Viewer& viewer) { return viewer.connection->gone(); });
 }
 
 void ViewServer::publishState(const std::string& filter, const std::string& luminosity) {

@@ -73,6 +73,11 @@ class ViewServer {
     void leave(const std::string& id);
     // Drops `id` once its connection has gone; on the viewers' queue.
     void dropIfGone(const std::string& id);
+    struct Viewer;
+    // Takes `id` out of the viewers when `leaves` holds for it; its connection, for the
+    // caller to end off the lock (null when it stays or is unknown).
+    std::shared_ptr<WebRtcViewer> takeViewer(const std::string& id,
+                                             const std::function<bool(const Viewer&)>& leaves);
     std::string stateEvent() const; // under mutex_
 
     const Settings settings_;
