@@ -74,6 +74,14 @@ class ServedRun {
         }
         return std::exchange(program_, nullptr)->wait();
     }
+    // What it said on standard error but its statistics, for a failure's message.
+    std::string said() const {
+        std::string text;
+        for (const auto& line : errLines)
+            if (!line.starts_with("stats: "))
+                text += line + "\n";
+        return text;
+    }
     int port() const { return std::stoi(url.substr(url.rfind(':') + 1)); }
     std::string token() const { return url.substr(url.find("token=") + 6); }
     std::string controlToken() const { return controlUrl.substr(controlUrl.find("token=") + 6); }
@@ -208,7 +216,7 @@ TEST(Serve, ThePageWithTheTokenPlaysThePictureAsShownWithItsReadouts) {
     for (size_t i = 0; i < seen.size(); ++i)
         worst = std::max(worst, std::abs(seen[i] - shown[i]));
     EXPECT_LT(worst, 12) << "the largest difference of a block's mean channel";
-    EXPECT_EQ(run.end(), 0);
+    EXPECT_EQ(run.end(), 0) << run.said();
 }
 
 // Nobody gets in without the token, a view link cannot work the controls, and one viewer
@@ -255,7 +263,7 @@ TEST(Serve, TokensGuardEveryRequestAndTheCapSaysBusy) {
     EXPECT_NE(textField(watched.viewers[0], "filter"), "Normal") << "the control swiped to the next filter";
     EXPECT_EQ(textField(watched.viewers[1], "status"), "busy") << watched.viewers[1];
     EXPECT_EQ(*e2e::jsonNumberField(watched.viewers[1], "frames"), 0) << watched.viewers[1];
-    EXPECT_EQ(run.end(), 0);
+    EXPECT_EQ(run.end(), 0) << run.said();
 
     // A token file that is no token, and an address already taken: one line, status 1.
     auto weak = e2e::runProgram(folder, {"--headless", "--serve", "0", "--serve-token-file",
@@ -297,7 +305,7 @@ TEST(Serve, ThreeViewersOneKilledTheOthersPlayOnAndTheProgramStaysLevel) {
     // The two left closed their pages with the harness: the program drops them too.
     run.pumpUntil(
         [&] { return !run.stats.empty() && run.stats.back().find("viewers 0,") != std::string::npos; });
-    EXPECT_EQ(run.end(), 0);
+    EXPECT_EQ(run.end(), 0) << run.said();
 
     // Each stats line: the rate and the viewers then.
     std::vector<std::pair<double, int>> lines;
