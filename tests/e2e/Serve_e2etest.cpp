@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -319,15 +320,18 @@ TEST(Serve, ThreeViewersOneKilledTheOthersPlayOnAndTheProgramStaysLevel) {
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](auto& l) { return l.second == 3; }) >= 3, true)
         << ::testing::PrintToString(run.stats);
     EXPECT_EQ(lines.back().second, 0) << "every viewer dropped once their browsers went";
-    // Level: the slowest second with two viewers left is near the slowest with three.
-    double withThree = 1e9, withTwo = 1e9;
-    for (const auto& [fps, viewers] : lines)
-        if (viewers == 3)
-            withThree = std::min(withThree, fps);
-        else if (viewers == 2)
-            withTwo = std::min(withTwo, fps);
+    // Level: the rate with two viewers left is the rate with three (the median second of
+    // each, so that one second the machine lent elsewhere does not decide).
+    auto median = [&](int viewers) {
+        std::vector<double> rates;
+        for (const auto& [fps, watching] : lines)
+            if (watching == viewers)
+                rates.push_back(fps);
+        std::sort(rates.begin(), rates.end());
+        return rates.empty() ? 0.0 : rates[rates.size() / 2];
+    };
     if (framesPerSecond > 0) { // a rate of a few frames a second moves by a third with one frame
-        EXPECT_GE(withTwo, 0.8 * withThree) << ::testing::PrintToString(run.stats);
+        EXPECT_GE(median(2), 0.8 * median(3)) << ::testing::PrintToString(run.stats);
     }
     ASSERT_GE(run.resident.size(), 6u);
     EXPECT_LT(run.resident.back() - run.resident[2], 24 * 1024)
