@@ -174,32 +174,6 @@ record stop
     EXPECT_LT(difference / double(decoded.size()), 6);
 }
 
-// In a run that serves the picture, a recording takes the served stream rather than encode
-// the picture again: one encoder for the viewers and the file, with the sound beside it.
-TEST_F(Recording, WithThePictureServedTheFileTakesTheServedStream) {
-    const std::string server = startSoundServer();
-    if (server.empty())
-        GTEST_SKIP() << "no PulseAudio daemon could start (scripts/setup.sh test)";
-    Lines environment = noDisplay;
-    environment.push_back(server);
-    const std::string script = "wait 10 frames\nrecord start\nwait 4s\nrecord stop\n";
-    const e2e::Run run = runProgram(folder_, args({"--serve", "0", "--script", writeScript(folder_, script)}),
-                                    "", environment);
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(linesWith(run, "(shared x264enc, with sound)"), 1) << run.err;
-    const Saved saved = savedLine(run);
-    ASSERT_TRUE(fs::exists(saved.file)) << run.err;
-    const auto found = streams(saved.file);
-    ASSERT_EQ(found.size(), 2u) << run.err;
-    const auto &video = found[0], &audio = found[1];
-    EXPECT_EQ(video.at("profile"), "Constrained Baseline") << "the served stream's";
-    EXPECT_EQ(audio.at("codec_name"), "aac");
-    // It starts at the keyframe asked for, a frame or two after the start.
-    EXPECT_NEAR(number(video, "nb_read_frames"), double(saved.presented), 4);
-    EXPECT_NEAR(number(video, "duration"), saved.seconds, 0.2);
-    EXPECT_NEAR(number(audio, "duration"), saved.seconds, 0.2);
-}
-
 // Cut by SIGKILL, the file plays up to its last fragment; ended by SIGTERM, it is an
 // ordinary MP4 with its length in its moov and the run ends as quitting does. Without a
 // sound server the picture is recorded alone, and one line says so.

@@ -98,7 +98,7 @@ void Recorder::stop() {
         stopped_ = Clock::now();
         stoppingPipeline_ = pipeline;
         stopping_ = true;
-        if (!pipeline || pipeline->sharesEncoder() || lastPixelsSequence_ >= lastPresentedSequence_) {
+        if (!pipeline || lastPixelsSequence_ >= lastPresentedSequence_) {
             askForEnd();
             return;
         }
@@ -130,7 +130,7 @@ void Recorder::begin(int width, int height) {
     std::string notes;
     std::weak_ptr<Recorder> weak = weak_from_this();
     std::shared_ptr<RecordingPipeline> pipeline = RecordingPipeline::start(
-        {*path, width, height, settings_.audio, start, settings_.shared},
+        {*path, width, height, settings_.audio, start},
         [weak](const RecordingEnd& end) {
             if (auto self = weak.lock())
                 self->ended(end);
@@ -166,10 +166,6 @@ void Recorder::ended(const RecordingEnd& end) {
 }
 
 std::string Recorder::finish(const RecordingEnd& end) {
-    if (pipeline_ && pipeline_->sharesEncoder()) { // the frames it took from the live stream
-        recorded_ = pipeline_->sharedFrames();
-        dropped_ = presented_ > recorded_ ? presented_ - recorded_ : 0;
-    }
     const Clock::time_point until = wanted_.load() ? Clock::now() : stopped_;
     const std::string length = secondsText(std::chrono::duration<double>(until - started_).count());
     const std::string counts = "; " + std::to_string(presented_) + " frames presented, " +
@@ -221,7 +217,7 @@ std::string Recorder::statisticsNote() const {
 }
 
 FrameSink::Needs Recorder::needs() const {
-    return {wanted_.load() && !settings_.shared, {}}; // a shared picture comes encoded
+    return {wanted_.load(), {}};
 }
 
 void Recorder::framePresented(const PresentedFrame& frame) {

@@ -26,8 +26,6 @@ class RenderView;
 
 namespace host {
 
-class LiveEncoder;
-
 // The folder recordings go to: `requested` (--videos) when given; otherwise the desktop's
 // Videos folder (XDG_VIDEOS_DIR) plus /Fernhold; otherwise ~/Videos/Fernhold.
 std::filesystem::path videoFolder(const std::optional<std::string>& requested);
@@ -37,9 +35,6 @@ class Recorder : public FrameSink, public std::enable_shared_from_this<Recorder>
     struct Settings {
         std::filesystem::path folder;
         bool audio = true;
-        // The live stream, in a run that serves or publishes one: recordings take their
-        // picture from it rather than encoding it again (see SharedPicture).
-        std::shared_ptr<LiveEncoder> shared;
     };
     // A short line for the person at the screen; any thread.
     using NoticeHandler = std::function<void(const std::string&)>;

@@ -7,9 +7,6 @@
 #include <thread>
 #include <vector>
 
-#include "host/recording/SharedPicture.h"
-#include "host/serve/LiveEncoder.h"
-
 namespace host {
 
 struct RecordingPipeline::State {
@@ -18,11 +15,9 @@ struct RecordingPipeline::State {
     GstElement* sound = nullptr;  // pulsesrc, or null
     GstClockTime base = 0;
     std::mutex lastMutex;
-    GstBuffer* last = nullptr;             // the last frame pushed, repeated at the end
-    std::unique_ptr<SharedPicture> shared; // the picture from the live stream, when served
+    GstBuffer* last = nullptr; // the last frame pushed, repeated at the end
     EndHandler ended;
     ~State() {
-        shared.reset();
         if (last)
             gst_buffer_unref(last);
         for (GstElement* element : {sound, frames, pipeline})
@@ -97,14 +92,10 @@ bool soundServerAnswers() {
 // small: a few seconds of them are kept instead.
 constexpr const char* encodedQueue = "queue max-size-buffers=0 max-size-bytes=0 max-size-time=5000000000";
 
-// The picture taken already encoded, from the live stream (see SharedPicture).
-const Encoder sharedEncoder{"", "h264parse"};
-
 std::string describePipeline(const Encoder& video, const char* audioEncoder) {
-    std::string text = "appsrc name=frames format=time is-live=true do-timestamp=false min-latency=0 ! ";
-    if (&video != &sharedEncoder)
-        text += "videoconvert ! video/x-raw,format=I420 ! ";
-    text += std::string(video.description) + " ! " + encodedQueue + " ! mux. ";
+    std::string text = "appsrc name=frames format=time is-live=true do-timestamp=false min-latency=0 "
+                       "! videoconvert ! video/x-raw,format=I420 ! " +
+                       std::string(video.description) + " ! " + encodedQueue + " ! mux. ";
     if (audioEncoder)
         text +=
             std::string(
@@ -145,13 +136,11 @@ std::shared_ptr<RecordingPipeline::State> play(const RecordingPipeline::Settings
     GstElement* file = byName(state->pipeline, "file");
     g_object_set(file, "location", settings.file.c_str(), nullptr);
     gst_object_unref(file);
-    if (!settings.shared) { // a shared picture's caps are the live stream's
-        GstCaps* caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "RGBA", "width",
-                                            G_TYPE_INT, settings.width, "height", G_TYPE_INT, settings.height,
-                                            "framerate", GST_TYPE_FRACTION, 0, 1, nullptr);
-        gst_app_src_set_caps(GST_APP_SRC(state->frames), caps);
-        gst_caps_unref(caps);
-    }
+    GstCaps* caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "RGBA", "width", G_TYPE_INT,
+                                        settings.width, "height", G_TYPE_INT, settings.height, "framerate",
+                                        GST_TYPE_FRACTION, 0, 1, nullptr);
+    gst_app_src_set_caps(GST_APP_SRC(state->frames), caps);
+    gst_caps_unref(caps);
 
     // One clock for picture and sound: the monotonic clock the capture times are read
     // from, with the recording's start as time zero, so a frame's capture time is its
@@ -211,8 +200,6 @@ std::unique_ptr<RecordingPipeline> RecordingPipeline::start(const Settings& sett
         if (!notes.empty())
             audioEncoder = nullptr;
     }
-    if (settings.shared)
-        return startShared(settings, std::move(ended), audioEncoder, problem);
     problem = "no H.264 encoder is installed (x264enc is in gstreamer1.0-plugins-ugly)";
     for (const Encoder& encoder : videoEncoders) {
         if (!available(encoder.factory))
@@ -236,37 +223,7 @@ std::unique_ptr<RecordingPipeline> RecordingPipeline::start(const Settings& sett
     return nullptr;
 }
 
-std::unique_ptr<RecordingPipeline> RecordingPipeline::startShared(const Settings& settings, EndHandler ended,
-                                                                  const char* audioEncoder,
-                                                                  std::string& problem) {
-    bool fileFault = false;
-    auto state = play(settings, describePipeline(sharedEncoder, audioEncoder), problem, fileFault);
-    if (!state)
-        return nullptr;
-    state->shared = SharedPicture::attach(settings.shared, state->frames, state->base, problem);
-    if (!state->shared) {
-        gst_element_set_state(state->pipeline, GST_STATE_NULL);
-        return nullptr;
-    }
-    state->ended = std::move(ended);
-    std::unique_ptr<RecordingPipeline> recording(new RecordingPipeline);
-    recording->state_ = state;
-    recording->encoder_ = "shared " + settings.shared->encoderName();
-    recording->audio_ = audioEncoder != nullptr;
-    std::thread(watch, state).detach();
-    problem.clear();
-    return recording;
-}
-
 RecordingPipeline::~RecordingPipeline() = default;
-
-bool RecordingPipeline::sharesEncoder() const {
-    return state_->shared != nullptr;
-}
-
-uint64_t RecordingPipeline::sharedFrames() const {
-    return state_->shared ? state_->shared->frames() : 0;
-}
 
 std::optional<std::chrono::steady_clock::time_point> RecordingPipeline::startTime() const {
     return std::chrono::steady_clock::time_point(std::chrono::nanoseconds(state_->base));
@@ -298,14 +255,6 @@ bool RecordingPipeline::push(const FramePixels& pixels) {
 }
 
 void RecordingPipeline::finish(std::chrono::steady_clock::time_point stop) {
-    if (state_->shared) {
-        // The live stream goes on for its viewers; the file ends with the last frame taken.
-        state_->shared->detach();
-        gst_app_src_end_of_stream(GST_APP_SRC(state_->frames));
-        if (state_->sound)
-            gst_element_send_event(state_->sound, gst_event_new_eos());
-        return;
-    }
     GstBuffer* last = nullptr;
     {
         std::lock_guard lock(state_->lastMutex);
