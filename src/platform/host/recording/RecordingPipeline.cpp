@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+#include "host/GStreamerSupport.h"
+
 namespace host {
 
 struct RecordingPipeline::State {
@@ -40,21 +42,6 @@ const Encoder videoEncoders[] = {
     {"x264enc", "x264enc speed-preset=veryfast tune=zerolatency ! h264parse"},
 };
 const char* const audioEncoders[] = {"fdkaacenc", "avenc_aac", "voaacenc"};
-
-bool available(const char* factory) {
-    GstElementFactory* found = gst_element_factory_find(factory);
-    if (!found)
-        return false;
-    gst_object_unref(found);
-    return true;
-}
-
-bool initialised() {
-    static std::once_flag once;
-    static bool ready = false;
-    std::call_once(once, [] { ready = gst_init_check(nullptr, nullptr, nullptr); });
-    return ready;
-}
 
 struct Message {
     GstMessage* message;
@@ -109,31 +96,22 @@ std::string describePipeline(const Encoder& video, const char* audioEncoder) {
            "mp4mux name=mux fragment-duration=1000 ! filesink name=file buffer-mode=unbuffered sync=false";
 }
 
-GstElement* byName(GstElement* pipeline, const char* name) {
-    return pipeline ? gst_bin_get_by_name(GST_BIN(pipeline), name) : nullptr;
-}
-
 // Builds and plays one candidate; null with `problem` (and `fileFault` when the file was at
 // fault, which no other encoder would mend).
 std::shared_ptr<RecordingPipeline::State> play(const RecordingPipeline::Settings& settings,
                                                const std::string& description, std::string& problem,
                                                bool& fileFault) {
-    GError* error = nullptr;
     auto state = std::make_shared<RecordingPipeline::State>();
-    state->pipeline = gst_parse_launch(description.c_str(), &error);
-    if (!state->pipeline || error) {
-        problem = error && error->message ? error->message : "cannot build the encoder";
-        g_clear_error(&error);
+    state->pipeline = buildFromDescription(description, false, "cannot build the encoder", problem);
+    if (!state->pipeline)
         return nullptr;
-    }
-    gst_object_ref_sink(state->pipeline);
-    state->frames = byName(state->pipeline, "frames");
-    state->sound = byName(state->pipeline, "sound");
-    GstElement* mux = byName(state->pipeline, "mux");
+    state->frames = childByName(state->pipeline, "frames");
+    state->sound = childByName(state->pipeline, "sound");
+    GstElement* mux = childByName(state->pipeline, "mux");
     if (g_object_class_find_property(G_OBJECT_GET_CLASS(mux), "fragment-mode"))
         gst_util_set_object_arg(G_OBJECT(mux), "fragment-mode", "first-moov-then-finalise");
     gst_object_unref(mux);
-    GstElement* file = byName(state->pipeline, "file");
+    GstElement* file = childByName(state->pipeline, "file");
     g_object_set(file, "location", settings.file.c_str(), nullptr);
     gst_object_unref(file);
     GstCaps* caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "RGBA", "width", G_TYPE_INT,
@@ -184,16 +162,16 @@ void watch(std::shared_ptr<RecordingPipeline::State> state) {
 
 std::unique_ptr<RecordingPipeline> RecordingPipeline::start(const Settings& settings, EndHandler ended,
                                                             std::string& problem, std::string& notes) {
-    if (!initialised()) {
+    if (!gstreamerReady()) {
         problem = "GStreamer cannot start";
         return nullptr;
     }
     const char* audioEncoder = nullptr;
     if (settings.audio) {
         for (const char* candidate : audioEncoders)
-            if (!audioEncoder && available(candidate))
+            if (!audioEncoder && elementInstalled(candidate))
                 audioEncoder = candidate;
-        if (!available("pulsesrc") || !audioEncoder)
+        if (!elementInstalled("pulsesrc") || !audioEncoder)
             notes = "recording: no AAC encoder or audio source installed; recording the picture alone";
         else if (!soundServerAnswers())
             notes = "recording: no audio server; recording the picture alone";
@@ -202,7 +180,7 @@ std::unique_ptr<RecordingPipeline> RecordingPipeline::start(const Settings& sett
     }
     problem = "no H.264 encoder is installed (x264enc is in gstreamer1.0-plugins-ugly)";
     for (const Encoder& encoder : videoEncoders) {
-        if (!available(encoder.factory))
+        if (!elementInstalled(encoder.factory))
             continue;
         bool fileFault = false;
         auto state = play(settings, describePipeline(encoder, audioEncoder), problem, fileFault);
@@ -235,13 +213,8 @@ bool RecordingPipeline::push(const FramePixels& pixels) {
         return false;
     const auto captured =
         std::chrono::duration_cast<std::chrono::nanoseconds>(pixels.captureTime.time_since_epoch());
-    // The encoder reads the read-back bytes where they lie; they return to the frame pool
-    // when it lets go of them.
-    using Bytes = std::shared_ptr<const std::vector<uint8_t>>;
-    auto* held = new Bytes(pixels.rgba);
-    GstBuffer* buffer = gst_buffer_new_wrapped_full(
-        GST_MEMORY_FLAG_READONLY, const_cast<uint8_t*>((*held)->data()), (*held)->size(), 0, (*held)->size(),
-        held, [](gpointer bytes) { delete static_cast<Bytes*>(bytes); });
+    // The encoder reads the read-back bytes where they lie.
+    GstBuffer* buffer = wrapFrameBytes(pixels.rgba, pixels.rgba->size());
     GST_BUFFER_PTS(buffer) = GstClockTime(captured.count()) - state_->base;
     {
         std::lock_guard lock(state_->lastMutex);

@@ -1,5 +1,7 @@
 #include "host/serve/LiveEncoder.h"
 
+#include "host/GStreamerSupport.h"
+
 #include <gst/app/gstappsrc.h>
 #include <gst/gst.h>
 #include <gst/video/video.h>
@@ -12,24 +14,6 @@ namespace {
 // Frames waiting for the encoder beyond this many are dropped: a viewer sees the newest.
 constexpr unsigned maximumQueuedFrames = 2;
 
-bool gstreamerReady() {
-    static std::once_flag once;
-    static bool ready = false;
-    std::call_once(once, [] { ready = gst_init_check(nullptr, nullptr, nullptr); });
-    return ready;
-}
-
-bool installed(const char* factory) {
-    GstElementFactory* found = gst_element_factory_find(factory);
-    if (found)
-        gst_object_unref(found);
-    return found != nullptr;
-}
-
-GstElement* byName(GstElement* bin, const char* name) {
-    return gst_bin_get_by_name(GST_BIN(bin), name);
-}
-
 } // namespace
 
 std::shared_ptr<LiveEncoder> LiveEncoder::create(std::string& problem) {
@@ -37,7 +21,7 @@ std::shared_ptr<LiveEncoder> LiveEncoder::create(std::string& problem) {
         problem = "GStreamer cannot start";
         return nullptr;
     }
-    if (!installed("x264enc")) {
+    if (!elementInstalled("x264enc")) {
         problem = "no H.264 encoder is installed (x264enc is in gstreamer1.0-plugins-ugly)";
         return nullptr;
     }
@@ -57,20 +41,14 @@ bool LiveEncoder::build(const char* encoder, std::string& problem) {
         "! x264enc name=encoder speed-preset=ultrafast tune=zerolatency key-int-max=30 bitrate=4000 "
         "! video/x-h264,profile=constrained-baseline,stream-format=byte-stream,alignment=au "
         "! h264parse config-interval=-1 ! tee name=split allow-not-linked=true";
-    GError* error = nullptr;
-    pipeline_ = gst_parse_launch(description.c_str(), &error);
-    if (!pipeline_ || error) {
-        problem = error && error->message ? error->message : "cannot build the encoder";
-        g_clear_error(&error);
+    pipeline_ = buildFromDescription(description, false, "cannot build the encoder", problem);
+    if (!pipeline_)
         return false;
-    }
-    gst_object_ref_sink(pipeline_);
-    source_ = byName(pipeline_, "frames");
-    encoderElement_ = byName(pipeline_, "encoder");
-    split_ = byName(pipeline_, "split");
+    source_ = childByName(pipeline_, "frames");
+    encoderElement_ = childByName(pipeline_, "encoder");
+    split_ = childByName(pipeline_, "split");
     // Time is the monotonic clock the capture times are read from, from the moment the
-    // pipeline is built: a frame's timestamp is its capture time, which a recording that
-    // shares the stream maps onto its own start (see RecordingPipeline).
+    // pipeline is built: a frame's timestamp is its capture time.
     GstClock* clock = gst_system_clock_obtain();
     g_object_set(clock, "clock-type", GST_CLOCK_TYPE_MONOTONIC, nullptr);
     gst_pipeline_use_clock(GST_PIPELINE(pipeline_), clock);
@@ -202,13 +180,8 @@ void LiveEncoder::framePixels(const FramePixels& pixels) {
         ++dropped_;
         return;
     }
-    // The encoder reads the read-back bytes where they lie; they return to the frame pool
-    // when it lets go of them.
-    using Bytes = std::shared_ptr<const std::vector<uint8_t>>;
-    auto* held = new Bytes(pixels.yuyv);
-    GstBuffer* buffer =
-        gst_buffer_new_wrapped_full(GST_MEMORY_FLAG_READONLY, const_cast<uint8_t*>((*held)->data()), size, 0,
-                                    size, held, [](gpointer bytes) { delete static_cast<Bytes*>(bytes); });
+    // The encoder reads the read-back bytes where they lie.
+    GstBuffer* buffer = wrapFrameBytes(pixels.yuyv, size);
     GST_BUFFER_PTS(buffer) = captured - base_;
     ++(gst_app_src_push_buffer(source, buffer) == GST_FLOW_OK ? encoded_ : dropped_);
 }

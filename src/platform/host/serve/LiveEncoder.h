@@ -47,9 +47,6 @@ class LiveEncoder : public FrameSink, public std::enable_shared_from_this<LiveEn
     uint64_t encoded() const { return encoded_; }
     uint64_t dropped() const { return dropped_; }
     const std::string& encoderName() const { return encoder_; }
-    // The monotonic time (ns) a timestamp of 0 stands for: a frame's is its capture time
-    // less this.
-    uint64_t baseTime() const { return base_; }
 
     Needs needs() const override;
     void framePixels(const FramePixels& pixels) override;

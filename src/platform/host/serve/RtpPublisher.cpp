@@ -2,6 +2,7 @@
 
 #include <gst/gst.h>
 
+#include "host/GStreamerSupport.h"
 #include "host/serve/LiveEncoder.h"
 
 namespace host {
@@ -12,15 +13,10 @@ std::unique_ptr<RtpPublisher> RtpPublisher::start(const std::shared_ptr<LiveEnco
         "queue leaky=downstream max-size-buffers=30 max-size-bytes=0 max-size-time=0 "
         "! rtph264pay config-interval=-1 aggregate-mode=zero-latency mtu=1200 pt=" +
         std::to_string(publishedPayloadType) + " ! udpsink name=out sync=false async=false";
-    GError* error = nullptr;
-    GstElement* branch = gst_parse_bin_from_description(description.c_str(), TRUE, &error);
-    if (!branch || error) {
-        problem = error && error->message ? error->message : "cannot build the publisher";
-        g_clear_error(&error);
+    GstElement* branch = buildFromDescription(description, true, "cannot build the publisher", problem);
+    if (!branch)
         return nullptr;
-    }
-    gst_object_ref_sink(branch);
-    GstElement* out = gst_bin_get_by_name(GST_BIN(branch), "out");
+    GstElement* out = childByName(branch, "out");
     g_object_set(out, "host", host.c_str(), "port", port, nullptr);
     gst_object_unref(out);
     std::unique_ptr<RtpPublisher> publisher(new RtpPublisher);

@@ -3,6 +3,7 @@
 #include <httplib.h>
 
 #include "foundation/Print.h"
+#include "host/script/UiInspector.h"
 #include "host/serve/AccessTokens.h"
 #include "host/serve/LiveEncoder.h"
 #include "host/serve/ViewPage.h"
@@ -18,21 +19,6 @@ constexpr auto joinLimit = std::chrono::seconds(10);
 constexpr auto keepAlive = std::chrono::seconds(1);
 // Requests served at once: each open event stream holds one.
 constexpr size_t requestThreads = 24;
-
-std::string jsonText(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\')
-            out += {'\\', char(c)};
-        else if (c < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            out += escaped;
-        } else
-            out += char(c);
-    }
-    return out + "\"";
-}
 
 // The page's buttons: swiping between filters and the assists, nothing else.
 bool allowedCommand(const std::string& command) {
@@ -262,7 +248,7 @@ void ViewServer::publishState(const std::string& filter, const std::string& lumi
 }
 
 std::string ViewServer::stateEvent() const {
-    return "{\"filter\":" + jsonText(filter_) + ",\"luminosity\":" + jsonText(luminosity_) +
+    return "{\"filter\":" + jsonString(filter_) + ",\"luminosity\":" + jsonString(luminosity_) +
            ",\"viewers\":" + std::to_string(viewers_.size()) + "}";
 }
 

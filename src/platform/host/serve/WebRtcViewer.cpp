@@ -13,6 +13,7 @@
 #include <sstream>
 #include <vector>
 
+#include "host/GStreamerSupport.h"
 #include "host/serve/LiveEncoder.h"
 
 namespace host {
@@ -196,20 +197,17 @@ std::unique_ptr<WebRtcViewer> WebRtcViewer::start(const std::shared_ptr<LiveEnco
         std::to_string(payload) +
         " ! application/x-rtp,media=video,encoding-name=H264,clock-rate=90000,payload=" +
         std::to_string(payload) + " ! webrtcbin name=rtc bundle-policy=max-bundle latency=0";
-    GError* error = nullptr;
-    GstElement* branch = gst_parse_bin_from_description(description.c_str(), TRUE, &error);
-    if (!branch || error) {
-        problem = error && error->message ? error->message : "cannot build a viewer";
-        g_clear_error(&error);
+    GstElement* branch = buildFromDescription(description, true, "cannot build a viewer", problem);
+    if (!branch) {
         gst_sdp_message_free(sdp);
         return nullptr;
     }
     std::unique_ptr<WebRtcViewer> viewer(new WebRtcViewer);
     viewer->encoder_ = encoder;
     viewer->goneHandler_ = std::move(gone);
-    viewer->branch_ = GST_ELEMENT(gst_object_ref_sink(branch));
-    viewer->rtc_ = gst_bin_get_by_name(GST_BIN(branch), "rtc");
-    GstElement* pay = gst_bin_get_by_name(GST_BIN(branch), "pay");
+    viewer->branch_ = branch;
+    viewer->rtc_ = childByName(branch, "rtc");
+    GstElement* pay = childByName(branch, "pay");
     GstPad* sent = gst_element_get_static_pad(pay, "src");
     gst_pad_add_probe(
         sent, GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
