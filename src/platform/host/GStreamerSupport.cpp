@@ -42,8 +42,8 @@ GstElement* buildFromDescription(const std::string& description, bool asBranch, 
 GstBuffer* wrapFrameBytes(const std::shared_ptr<const std::vector<uint8_t>>& bytes, size_t size) {
     using Bytes = std::shared_ptr<const std::vector<uint8_t>>;
     auto* held = new Bytes(bytes);
-    return gst_buffer_new_wrapped_full(GST_MEMORY_FLAG_READONLY, const_cast<uint8_t*>(bytes->data()), size, 0, size,
-                                       held, [](gpointer data) { delete static_cast<Bytes*>(data); });
+    return gst_buffer_new_wrapped_full(GST_MEMORY_FLAG_READONLY, const_cast<uint8_t*>(bytes->data()), size, 0,
+                                       size, held, [](gpointer data) { delete static_cast<Bytes*>(data); });
 }
 
 } // namespace host
