@@ -134,6 +134,9 @@ TEST_F(Recording, PictureAndSoundLastTheTimeRecordedThrottledOrNot) {
     Lines environment = noDisplay;
     environment.push_back(server);
     const e2e::Run run = runProgram(folder_, args({"--script", writeScript(folder_, R"(wait 10 frames
+focus locked
+exposure locked
+wait 10 frames
 record start
 capture first.png
 wait 4s
@@ -166,7 +169,8 @@ record stop
     // noise and halves the colour resolution, so pixels are compared as the means of 16 by
     // 16 blocks, which keep the picture (its filter, outlines and placement) and lose the
     // noise. The recorder takes its first frame once its encoder runs, a frame or two either
-    // side of the capture's on a loaded machine, so the closest of the first frames counts.
+    // side of the capture's on a loaded machine, so the closest of the first frames counts;
+    // focus and exposure are held for it, so that only the lamps and the noise move.
     const Picture captured = readPng(folder_ / "first.png");
     const size_t frameBytes = captured.rgba.size(), framesCompared = 8;
     const std::string decoded =
@@ -194,6 +198,37 @@ record stop
         closest = std::min(closest, difference / double(got.size()));
     }
     EXPECT_LT(closest, 3);
+}
+
+// In a run that serves the picture, a recording takes the served stream rather than encode
+// the picture again: one encoder for the viewers and the file, with the sound beside it.
+// The camera is throttled to 5 frames a second, where any frame the file lacks shows: it
+// must start with the recording (not at the stream's next periodic keyframe, six seconds on
+// at this rate) and end with it, the frames presented just before the stop included.
+TEST_F(Recording, WithThePictureServedTheFileTakesTheServedStream) {
+    const std::string server = startSoundServer();
+    if (server.empty())
+        GTEST_SKIP() << "no PulseAudio daemon could start (scripts/setup.sh test)";
+    Lines environment = noDisplay;
+    environment.push_back(server);
+    const std::string script =
+        "wait 10 frames\npressure serious\nwait 1s\nrecord start\nwait 4s\nrecord stop\n";
+    const e2e::Run run = runProgram(folder_, args({"--serve", "0", "--script", writeScript(folder_, script)}),
+                                    "", environment);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(linesWith(run, "(shared x264enc, with sound)"), 1) << run.err;
+    const Saved saved = savedLine(run);
+    ASSERT_TRUE(fs::exists(saved.file)) << run.err;
+    const auto found = streams(saved.file);
+    ASSERT_EQ(found.size(), 2u) << run.err;
+    const auto &video = found[0], &audio = found[1];
+    EXPECT_EQ(video.at("profile"), "Constrained Baseline") << "the served stream's";
+    EXPECT_EQ(audio.at("codec_name"), "aac");
+    EXPECT_NEAR(number(video, "nb_read_frames"), double(saved.presented), 2);
+    // The picture lasts the recording to within a frame at this rate (0.2 s), the sound to
+    // within encoding's granularity.
+    EXPECT_NEAR(number(video, "duration"), saved.seconds, 0.3);
+    EXPECT_NEAR(number(audio, "duration"), saved.seconds, 0.2);
 }
 
 // Cut by SIGKILL, the file plays up to its last fragment; ended by SIGTERM, it is an

@@ -28,16 +28,18 @@ std::string elapsedText(double seconds) {
 
 void HostCore::connectRecorder() {
     std::weak_ptr<HostCore> weak = weak_from_this();
-    recorder_ = Recorder::attach(
-        *renderView_, {videoFolder(configuration_.options.videoDirectory), configuration_.options.audio},
-        [weak](const std::string& notice) {
-            DispatchQueue::main().async([weak, notice] {
-                if (auto self = weak.lock()) {
-                    self->showNotice(notice);
-                    self->showRecordingState();
-                }
-            });
-        });
+    recorder_ =
+        Recorder::attach(*renderView_,
+                         {videoFolder(configuration_.options.videoDirectory), configuration_.options.audio,
+                          configuration_.serve ? configuration_.serve->encoder() : nullptr},
+                         [weak](const std::string& notice) {
+                             DispatchQueue::main().async([weak, notice] {
+                                 if (auto self = weak.lock()) {
+                                     self->showNotice(notice);
+                                     self->showRecordingState();
+                                 }
+                             });
+                         });
     connectButton("recordButton", &HostCore::toggleRecording);
 }
 

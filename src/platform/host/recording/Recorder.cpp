@@ -78,6 +78,7 @@ void Recorder::start() {
     file_.clear();
     presented_ = recorded_ = dropped_ = 0;
     lastPresentedSequence_ = lastPixelsSequence_ = 0;
+    lastPresentedCapture_ = lastTakenCapture_ = {};
     stopping_ = endAsked_ = false;
     stoppingPipeline_.reset();
     started_ = {};
@@ -98,13 +99,17 @@ void Recorder::stop() {
         stopped_ = Clock::now();
         stoppingPipeline_ = pipeline;
         stopping_ = true;
-        if (!pipeline || lastPixelsSequence_ >= lastPresentedSequence_) {
+        const bool allIn = pipeline && pipeline->sharesEncoder()
+                               ? lastTakenCapture_ >= lastPresentedCapture_
+                               : lastPixelsSequence_ >= lastPresentedSequence_;
+        if (!pipeline || allIn) {
             askForEnd();
             return;
         }
     }
-    // The frames presented before the stop are still on their way from the GPU; the end
-    // follows their pixels (see framePixels), or this, should a read never come back.
+    // The frames presented before the stop are still on their way from the GPU (and, with
+    // a shared picture, through the live encoder); the end follows them (see framePixels
+    // and sharedFrameTaken), or this, should one never come.
     queue_.asyncAfter(std::chrono::seconds(1), [self = shared_from_this()] {
         std::lock_guard lock(self->mutex_);
         self->askForEnd();
@@ -130,7 +135,11 @@ void Recorder::begin(int width, int height) {
     std::string notes;
     std::weak_ptr<Recorder> weak = weak_from_this();
     std::shared_ptr<RecordingPipeline> pipeline = RecordingPipeline::start(
-        {*path, width, height, settings_.audio, start},
+        {*path, width, height, settings_.audio, start, settings_.shared,
+         [weak](Clock::time_point captured) {
+             if (auto self = weak.lock())
+                 self->sharedFrameTaken(captured);
+         }},
         [weak](const RecordingEnd& end) {
             if (auto self = weak.lock())
                 self->ended(end);
@@ -166,6 +175,10 @@ void Recorder::ended(const RecordingEnd& end) {
 }
 
 std::string Recorder::finish(const RecordingEnd& end) {
+    if (pipeline_ && pipeline_->sharesEncoder()) { // the frames it took from the live stream
+        recorded_ = pipeline_->sharedFrames();
+        dropped_ = presented_ > recorded_ ? presented_ - recorded_ : 0;
+    }
     const Clock::time_point until = wanted_.load() ? Clock::now() : stopped_;
     const std::string length = secondsText(std::chrono::duration<double>(until - started_).count());
     const std::string counts = "; " + std::to_string(presented_) + " frames presented, " +
@@ -217,7 +230,7 @@ std::string Recorder::statisticsNote() const {
 }
 
 FrameSink::Needs Recorder::needs() const {
-    return {wanted_.load(), {}};
+    return {wanted_.load() && !settings_.shared, {}}; // a shared picture comes encoded
 }
 
 void Recorder::framePresented(const PresentedFrame& frame) {
@@ -230,6 +243,7 @@ void Recorder::framePresented(const PresentedFrame& frame) {
     if (startKnown_ && wanted_.load() && frame.captureTime >= started_) {
         ++presented_;
         lastPresentedSequence_ = frame.sequence;
+        lastPresentedCapture_ = frame.captureTime;
     }
     if (wanted_.load() && !pipeline_ && !beginQueued_) {
         beginQueued_ = true;
@@ -258,6 +272,14 @@ void Recorder::framePixels(const FramePixels& pixels) {
     ++(queued ? recorded_ : dropped_);
     lastPixelsSequence_ = pixels.sequence;
     if (stopping_ && lastPixelsSequence_ >= lastPresentedSequence_)
+        askForEnd();
+}
+
+// The live encoder's streaming thread, with a shared picture.
+void Recorder::sharedFrameTaken(Clock::time_point captured) {
+    std::lock_guard lock(mutex_);
+    lastTakenCapture_ = std::max(lastTakenCapture_, captured);
+    if (stopping_ && lastTakenCapture_ >= lastPresentedCapture_)
         askForEnd();
 }
 

@@ -26,6 +26,8 @@ class RenderView;
 
 namespace host {
 
+class LiveEncoder;
+
 // The folder recordings go to: `requested` (--videos) when given; otherwise the desktop's
 // Videos folder (XDG_VIDEOS_DIR) plus /Fernhold; otherwise ~/Videos/Fernhold.
 std::filesystem::path videoFolder(const std::optional<std::string>& requested);
@@ -35,6 +37,9 @@ class Recorder : public FrameSink, public std::enable_shared_from_this<Recorder>
     struct Settings {
         std::filesystem::path folder;
         bool audio = true;
+        // The live stream, in a run that serves or publishes one: recordings take their
+        // picture from it rather than encoding it again (see SharedPicture).
+        std::shared_ptr<LiveEncoder> shared;
     };
     // A short line for the person at the screen; any thread.
     using NoticeHandler = std::function<void(const std::string&)>;
@@ -86,6 +91,10 @@ class Recorder : public FrameSink, public std::enable_shared_from_this<Recorder>
     // A stop waits for the pixels of the frames presented before it, still being read back:
     // the last such frame, the last frame whose pixels came, and whether the end is asked.
     uint64_t lastPresentedSequence_ = 0, lastPixelsSequence_ = 0;
+    // With a shared picture, the same by capture time: the last frame presented, and the
+    // last one gone into the file from the live stream.
+    std::chrono::steady_clock::time_point lastPresentedCapture_{}, lastTakenCapture_{};
+    void sharedFrameTaken(std::chrono::steady_clock::time_point captured);
     bool stopping_ = false, endAsked_ = false;
     std::shared_ptr<RecordingPipeline> stoppingPipeline_;
     // Under the lock: asks the pipeline for its end once.

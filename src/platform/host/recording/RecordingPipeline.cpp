@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "host/GStreamerSupport.h"
+#include "host/recording/SharedPicture.h"
+#include "host/serve/LiveEncoder.h"
 
 namespace host {
 
@@ -17,9 +19,11 @@ struct RecordingPipeline::State {
     GstElement* sound = nullptr;  // pulsesrc, or null
     GstClockTime base = 0;
     std::mutex lastMutex;
-    GstBuffer* last = nullptr; // the last frame pushed, repeated at the end
+    GstBuffer* last = nullptr;             // the last frame pushed, repeated at the end
+    std::unique_ptr<SharedPicture> shared; // the picture from the live stream, when served
     EndHandler ended;
     ~State() {
+        shared.reset();
         if (last)
             gst_buffer_unref(last);
         for (GstElement* element : {sound, frames, pipeline})
@@ -79,10 +83,14 @@ bool soundServerAnswers() {
 // small: a few seconds of them are kept instead.
 constexpr const char* encodedQueue = "queue max-size-buffers=0 max-size-bytes=0 max-size-time=5000000000";
 
+// The picture taken already encoded, from the live stream (see SharedPicture).
+const Encoder sharedEncoder{"", "h264parse"};
+
 std::string describePipeline(const Encoder& video, const char* audioEncoder) {
-    std::string text = "appsrc name=frames format=time is-live=true do-timestamp=false min-latency=0 "
-                       "! videoconvert ! video/x-raw,format=I420 ! " +
-                       std::string(video.description) + " ! " + encodedQueue + " ! mux. ";
+    std::string text = "appsrc name=frames format=time is-live=true do-timestamp=false min-latency=0 ! ";
+    if (&video != &sharedEncoder)
+        text += "videoconvert ! video/x-raw,format=I420 ! ";
+    text += std::string(video.description) + " ! " + encodedQueue + " ! mux. ";
     if (audioEncoder)
         text +=
             std::string(
@@ -114,11 +122,13 @@ std::shared_ptr<RecordingPipeline::State> play(const RecordingPipeline::Settings
     GstElement* file = childByName(state->pipeline, "file");
     g_object_set(file, "location", settings.file.c_str(), nullptr);
     gst_object_unref(file);
-    GstCaps* caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "RGBA", "width", G_TYPE_INT,
-                                        settings.width, "height", G_TYPE_INT, settings.height, "framerate",
-                                        GST_TYPE_FRACTION, 0, 1, nullptr);
-    gst_app_src_set_caps(GST_APP_SRC(state->frames), caps);
-    gst_caps_unref(caps);
+    if (!settings.shared) { // a shared picture's caps are the live stream's
+        GstCaps* caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "RGBA", "width",
+                                            G_TYPE_INT, settings.width, "height", G_TYPE_INT, settings.height,
+                                            "framerate", GST_TYPE_FRACTION, 0, 1, nullptr);
+        gst_app_src_set_caps(GST_APP_SRC(state->frames), caps);
+        gst_caps_unref(caps);
+    }
 
     // One clock for picture and sound: the monotonic clock the capture times are read
     // from, with the recording's start as time zero, so a frame's capture time is its
@@ -178,6 +188,8 @@ std::unique_ptr<RecordingPipeline> RecordingPipeline::start(const Settings& sett
         if (!notes.empty())
             audioEncoder = nullptr;
     }
+    if (settings.shared)
+        return startShared(settings, std::move(ended), audioEncoder, problem);
     problem = "no H.264 encoder is installed (x264enc is in gstreamer1.0-plugins-ugly)";
     for (const Encoder& encoder : videoEncoders) {
         if (!elementInstalled(encoder.factory))
@@ -201,7 +213,38 @@ std::unique_ptr<RecordingPipeline> RecordingPipeline::start(const Settings& sett
     return nullptr;
 }
 
+std::unique_ptr<RecordingPipeline> RecordingPipeline::startShared(const Settings& settings, EndHandler ended,
+                                                                  const char* audioEncoder,
+                                                                  std::string& problem) {
+    bool fileFault = false;
+    auto state = play(settings, describePipeline(sharedEncoder, audioEncoder), problem, fileFault);
+    if (!state)
+        return nullptr;
+    state->shared = SharedPicture::attach(settings.shared, state->frames, state->base,
+                                          settings.sharedFrameTaken, problem);
+    if (!state->shared) {
+        gst_element_set_state(state->pipeline, GST_STATE_NULL);
+        return nullptr;
+    }
+    state->ended = std::move(ended);
+    std::unique_ptr<RecordingPipeline> recording(new RecordingPipeline);
+    recording->state_ = state;
+    recording->encoder_ = "shared " + settings.shared->encoderName();
+    recording->audio_ = audioEncoder != nullptr;
+    std::thread(watch, state).detach();
+    problem.clear();
+    return recording;
+}
+
 RecordingPipeline::~RecordingPipeline() = default;
+
+bool RecordingPipeline::sharesEncoder() const {
+    return state_->shared != nullptr;
+}
+
+uint64_t RecordingPipeline::sharedFrames() const {
+    return state_->shared ? state_->shared->frames() : 0;
+}
 
 std::optional<std::chrono::steady_clock::time_point> RecordingPipeline::startTime() const {
     return std::chrono::steady_clock::time_point(std::chrono::nanoseconds(state_->base));
@@ -228,6 +271,15 @@ bool RecordingPipeline::push(const FramePixels& pixels) {
 }
 
 void RecordingPipeline::finish(std::chrono::steady_clock::time_point stop) {
+    if (state_->shared) {
+        // The live stream goes on for its viewers; the file's last frame is shown until the stop.
+        state_->shared->finish(
+            uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(stop.time_since_epoch()).count()));
+        gst_app_src_end_of_stream(GST_APP_SRC(state_->frames));
+        if (state_->sound)
+            gst_element_send_event(state_->sound, gst_event_new_eos());
+        return;
+    }
     GstBuffer* last = nullptr;
     {
         std::lock_guard lock(state_->lastMutex);

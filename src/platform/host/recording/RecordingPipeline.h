@@ -19,6 +19,8 @@
 
 namespace host {
 
+class LiveEncoder;
+
 struct RecordingEnd {
     bool clean = false;  // finalised after the end of the stream
     std::string problem; // why it stopped otherwise
@@ -35,6 +37,13 @@ class RecordingPipeline {
         bool audio = true;
         // Where the recording's time starts: frames captured earlier are not recorded.
         std::chrono::steady_clock::time_point start;
+        // The live stream being served, when there is one: the recording then takes its
+        // picture, already encoded, from there instead of encoding it a second time, and
+        // push() is not called.
+        std::shared_ptr<LiveEncoder> shared;
+        // With a shared picture: each frame's capture time as it goes into the file, on the
+        // live encoder's streaming thread.
+        std::function<void(std::chrono::steady_clock::time_point captured)> sharedFrameTaken;
     };
     using EndHandler = std::function<void(const RecordingEnd&)>;
 
@@ -57,12 +66,17 @@ class RecordingPipeline {
     std::optional<std::chrono::steady_clock::time_point> startTime() const;
 
     const std::string& encoderName() const { return encoder_; }
+    // Whether the picture comes from the live stream, and how many of its frames so far.
+    bool sharesEncoder() const;
+    uint64_t sharedFrames() const;
     bool hasAudio() const { return audio_; }
 
     struct State;
 
   private:
     RecordingPipeline() = default;
+    static std::unique_ptr<RecordingPipeline> startShared(const Settings& settings, EndHandler ended,
+                                                          const char* audioEncoder, std::string& problem);
     std::shared_ptr<State> state_;
     std::string encoder_;
     bool audio_ = false;

@@ -145,9 +145,11 @@ void LiveEncoder::unlink(GstElement* branch) {
     gst_object_unref(branch);
 }
 
-void LiveEncoder::requestKeyframe() {
+void LiveEncoder::requestKeyframe(uint64_t capturedFrom) {
+    // The encoder compares a running time with each frame's, which is its timestamp here.
+    const GstClockTime from = capturedFrom > base_ ? capturedFrom - base_ : GST_CLOCK_TIME_NONE;
     GstPad* pad = gst_element_get_static_pad(encoderElement_, "src");
-    gst_pad_send_event(pad, gst_video_event_new_upstream_force_key_unit(GST_CLOCK_TIME_NONE, TRUE, 0));
+    gst_pad_send_event(pad, gst_video_event_new_upstream_force_key_unit(from, TRUE, 0));
     gst_object_unref(pad);
 }
 
@@ -166,9 +168,12 @@ void LiveEncoder::framePixels(const FramePixels& pixels) {
     const int width = pixels.width & ~1;
     if (width != width_ || pixels.height != height_) {
         // The first frame, or a new picture size: the encoder starts afresh on it.
+        // The camera's nominal rate, though each frame's time is its capture time: told a
+        // variable rate (0/1), x264enc holds every frame until the next one comes, a frame
+        // of delay for the viewers and the last frame of a stop never sent.
         GstCaps* caps =
             gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "YUY2", "width", G_TYPE_INT, width,
-                                "height", G_TYPE_INT, pixels.height, "framerate", GST_TYPE_FRACTION, 0, 1,
+                                "height", G_TYPE_INT, pixels.height, "framerate", GST_TYPE_FRACTION, 30, 1,
                                 "colorimetry", G_TYPE_STRING, "bt601", nullptr);
         gst_app_src_set_caps(source, caps);
         gst_caps_unref(caps);

@@ -39,8 +39,13 @@ class LiveEncoder : public FrameSink, public std::enable_shared_from_this<LiveEn
     bool attach(GstElement* branch);
     // Unlinks `branch` without stopping the others, stops it and drops it.
     void detach(GstElement* branch);
-    // The next frame is encoded as a keyframe (a watcher joined or lost a frame).
-    void requestKeyframe();
+    // A frame is encoded as a keyframe: the next one (a watcher joined or lost a frame), or
+    // the first captured at or after `capturedFrom` (monotonic nanoseconds), which a frame
+    // already on its way through the encoder cannot take.
+    void requestKeyframe(uint64_t capturedFrom = 0);
+    // The stream's time 0 on the monotonic clock, in nanoseconds: a frame's timestamp is its
+    // capture time less this.
+    uint64_t baseTime() const { return base_; }
 
     // The pipeline, for elements a branch builds inside it (its clock, its bus).
     GstElement* pipeline() const { return pipeline_; }
