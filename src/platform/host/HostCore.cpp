@@ -210,6 +210,8 @@ int HostCore::shutDown() {
         player_->cancel();
     if (window_ && configuration_.settings)
         rememberAssists(*window_, *configuration_.settings);
+    if (configuration_.settings)
+        rememberChoices(*configuration_.settings);
     stopRecording();
     if (window_)
         if (auto root = window_->rootViewController())

@@ -112,6 +112,10 @@ class HostCore : public UIApplicationHost,
 
     const std::shared_ptr<UIWindow>& window() const { return window_; }
     const Options& options() const { return configuration_.options; }
+    // What is remembered between runs; null for a run that keeps nothing.
+    SettingsStore* settings() const { return configuration_.settings.get(); }
+    // Main thread, as the run ends: the host's own choices to remember (the window's).
+    virtual void rememberChoices(SettingsStore&) {}
     // Main thread: the point a touch of the render view lands on (its centre).
     CGPoint touchCentre() const;
     // Main thread: delivers a touch sequence to the key window, as the window system does.

@@ -55,7 +55,7 @@ bool WindowHost::open(NSError* error) {
     SDL_Rect display{0, 0, 0, 0};
     if (SDL_GetDisplayUsableBounds(0, &display) != 0)
         SDL_GetDisplayBounds(0, &display);
-    const CGSize size = defaultSize(display.w, display.h);
+    const CGSize size = firstSize(display);
     sdlWindow_ = SDL_CreateWindow("Fernhold", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
                                   static_cast<int>(size.width), static_cast<int>(size.height),
                                   SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI);
