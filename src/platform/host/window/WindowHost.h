@@ -65,6 +65,7 @@ class WindowHost : public HostCore {
     void setBackground(bool background);
     void touch(UITouchPhase phase, int identifier, CGPoint windowPoint, Uint32 timestamp);
     void synthesizedPinch(double scale);
+    void scrollUnderMouse(int clicks);
     void draw();
     void showHelpHint();
     void fadeHelpHint(std::chrono::steady_clock::time_point start);
