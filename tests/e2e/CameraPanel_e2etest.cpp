@@ -183,7 +183,8 @@ TEST(Settings, AScriptedRunWritesNoSettingsUnlessToldWhere) {
 }
 
 // Manual white balance tints the greys of a capture: a camera told the light is warmer than
-// it is makes them blue, one told it is colder makes them orange.
+// it is makes them blue, one told it is colder makes them orange. The automatic switch is
+// the device's own white balance mode, whose change the screen observes.
 TEST(VirtualCamera, ManualWhiteBalanceTintsTheGreysOfACapture) {
     auto run =
         runWith("white-balance", e2e::noDisplay, {"--camera", "virtual"},
@@ -191,6 +192,7 @@ TEST(VirtualCamera, ManualWhiteBalanceTintsTheGreysOfACapture) {
                 "wait 10 frames\ncapture warm.png\ncontrol White Balance Temperature 6500\nwait 10 frames\n"
                 "capture cold.png\n");
     ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("whiteBalanceMode changed to 0\n"), std::string::npos) << run.out;
     const auto automatic = e2e::readPng(run.folder / "auto.png");
     std::map<std::string, double> blueOverRed;
     for (const char* name : {"auto", "warm", "cold"}) {
