@@ -103,25 +103,33 @@ TEST(CameraPanel, ListsTheWebcamsControlsAsV4l2CtlDoesAndFollowsAnotherProgram) 
     EXPECT_EQ(panelControls(ui[2]).at(temperature).value, "3500") << "another program's change";
 }
 
+// Two cameras of one model, told apart by their serials: while one is unplugged the other
+// is never taken for it.
 TEST(CameraPanel, SetValuesComeBackAfterAReplugAndARestartAndEachCameraKeepsItsOwn) {
     EmulatedWebcam webcam;
-    webcam.ctl("create video0");
+    webcam.ctl("create video0 --serial 0A1");
+    webcam.ctl("create video1 --bus usb-second --serial 0B2");
     const std::string settings = (e2e::scratchFolder("panel-settings") / "settings.ini").string();
     const Lines first{"--camera", "/dev/video0", "--settings", settings};
+    std::map<std::string, std::string> other;
     auto set = runWith("panel-set", onWebcam(webcam), first,
-                       "wait 1s\ncontrol Brightness 20\ncontrol Power Line Frequency 2\nprint-ui\nwait 3s\n",
-                       [&](int) {
-                           webcam.ctl("unplug video0");
+                       "wait 1s\ncontrol Brightness 20\ncontrol Power Line Frequency 2\nprint-ui\nwait 2s\n"
+                       "print-ui\nwait 3s\n",
+                       [&](int n) {
+                           if (n == 1)
+                               return webcam.ctl("unplug video0"), void();
+                           other = webcam.show("video1");
                            webcam.ctl("replug video0"); // back with its defaults
                        });
     ASSERT_EQ(set.status, 0) << set.err;
+    EXPECT_EQ(other["frames"], "0") << "the other camera was taken for the one unplugged";
     auto shown = webcam.show("video0");
     char brightness[16], mains[16];
     std::snprintf(brightness, sizeof brightness, "0x%08x", V4L2_CID_BRIGHTNESS);
     std::snprintf(mains, sizeof mains, "0x%08x", V4L2_CID_POWER_LINE_FREQUENCY);
     EXPECT_EQ(shown[brightness], "20") << "put back after the replug";
     EXPECT_EQ(shown[mains], "2");
-    webcam.ctl("create video1 --bus usb-second"); // not before: a lost camera's card alone would find it
+    EXPECT_EQ(other[brightness], "0") << "nor given its settings";
     auto second =
         runWith("panel-second", onWebcam(webcam), {"--camera", "/dev/video1", "--settings", settings},
                 "wait 1s\ncontrol Brightness -10\n");
