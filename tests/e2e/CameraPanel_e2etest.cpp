@@ -104,7 +104,8 @@ TEST(CameraPanel, ListsTheWebcamsControlsAsV4l2CtlDoesAndFollowsAnotherProgram) 
 }
 
 // Two cameras of one model, told apart by their serials: while one is unplugged the other
-// is never taken for it.
+// is never taken for it. A script's control while its camera is away waits for it to come
+// back, and is said to be lost when it does not.
 TEST(CameraPanel, SetValuesComeBackAfterAReplugAndARestartAndEachCameraKeepsItsOwn) {
     EmulatedWebcam webcam;
     webcam.ctl("create video0 --serial 0A1");
@@ -113,7 +114,7 @@ TEST(CameraPanel, SetValuesComeBackAfterAReplugAndARestartAndEachCameraKeepsItsO
     const Lines first{"--camera", "/dev/video0", "--settings", settings};
     std::map<std::string, std::string> other;
     auto set = runWith("panel-set", onWebcam(webcam), first,
-                       "wait 1s\ncontrol Brightness 20\ncontrol Power Line Frequency 2\nprint-ui\nwait 2s\n"
+                       "wait 1s\ncontrol Power Line Frequency 2\nprint-ui\nwait 2s\ncontrol Brightness 20\n"
                        "print-ui\nwait 3s\n",
                        [&](int n) {
                            if (n == 1)
@@ -127,13 +128,15 @@ TEST(CameraPanel, SetValuesComeBackAfterAReplugAndARestartAndEachCameraKeepsItsO
     char brightness[16], mains[16];
     std::snprintf(brightness, sizeof brightness, "0x%08x", V4L2_CID_BRIGHTNESS);
     std::snprintf(mains, sizeof mains, "0x%08x", V4L2_CID_POWER_LINE_FREQUENCY);
-    EXPECT_EQ(shown[brightness], "20") << "put back after the replug";
-    EXPECT_EQ(shown[mains], "2");
+    EXPECT_EQ(shown[brightness], "20") << "set while away, applied once back";
+    EXPECT_EQ(shown[mains], "2") << "put back after the replug";
     EXPECT_EQ(other[brightness], "0") << "nor given its settings";
     auto second =
         runWith("panel-second", onWebcam(webcam), {"--camera", "/dev/video1", "--settings", settings},
-                "wait 1s\ncontrol Brightness -10\n");
+                "wait 1s\ncontrol Brightness -10\nprint-ui\nwait 1s\ncontrol Contrast 5\n",
+                [&](int) { webcam.ctl("unplug video1"); });
     ASSERT_EQ(second.status, 0) << second.err;
+    EXPECT_NE(second.err.find("not applied: control Contrast 5 (line 5)\n"), std::string::npos) << second.err;
     webcam.ctl("unplug video0");
     webcam.ctl("replug video0");
     auto restarted = runWith("panel-restart", onWebcam(webcam), first, "wait 500ms\nprint-ui\n");
