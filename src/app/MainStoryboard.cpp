@@ -89,8 +89,10 @@ std::shared_ptr<CameraViewController> instantiateCameraScreen() {
     extras.photoFolder = addView<UIButton>(*root, "photoFolderButton", CGRect{}, "Photos");
     // The camera panel is the desktop's too: the host fills it with the camera's controls.
     extras.cameraPanelButton = addView<UIButton>(*root, "cameraPanelButton", CGRect{}, "Camera");
-    extras.cameraPanel = addView<UIStackView>(*root, "cameraPanelView", CGRect{});
-    extras.cameraPanel->setHidden(true);
+    auto* cameraPanel = addView<UIStackView>(*root, "cameraPanelView", CGRect{});
+    cameraPanel->scrolls = true; // a camera may have more controls than a small window holds
+    cameraPanel->setHidden(true);
+    extras.cameraPanel = cameraPanel;
     extras.record = addView<UIButton>(*root, "recordButton", CGRect{}, "Record", UIButtonStyle::record);
     // Writing to a video output node: shown by the host only in a run that has one.
     extras.output = addView<UIButton>(*root, "outputButton", CGRect{}, "Output off");

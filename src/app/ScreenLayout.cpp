@@ -97,12 +97,13 @@ void placeShutterRow(const ScreenExtras& e, double x, double y, double width, co
         e.cameraPanelButton->setFrame(CGRectMake(x, y + m.shutter - half, photoFolderWidth, half));
 }
 
-// The camera panel over the left of the picture, as tall as the picture.
-void placeCameraPanel(UIView& panel, CGRect picture) {
+// The camera panel over the left of the picture, down to `bottom`; it scrolls what does
+// not fit.
+void placeCameraPanel(UIView& panel, CGRect picture, double bottom) {
     // Below the window's help hint at the picture's top left.
     const double inset = 12, top = 44, width = std::min(300.0, std::max(200.0, picture.size.width * 0.4));
     panel.setFrame(CGRectMake(picture.origin.x + inset, picture.origin.y + top, width,
-                              std::max(0.0, picture.size.height - top - inset)));
+                              std::max(0.0, bottom - inset - picture.origin.y - top)));
     panel.layoutSubviews();
 }
 
@@ -196,6 +197,9 @@ void layoutCameraScreen(CameraViewController& c, const ScreenExtras& e, CGSize s
     // Over the whole picture, dimming it, when the camera is away.
     c.cameraUnavailableLabel->setFrame(CGRectMake(0, 0, picture.size.width, picture.size.height));
     placeAssistPanels(c, picture);
+    // Above the histogram where it shows, so that neither hides the other.
     if (e.cameraPanel)
-        placeCameraPanel(*e.cameraPanel, picture);
+        placeCameraPanel(*e.cameraPanel, picture,
+                         c.histogramView->isHidden() ? CGRectGetMaxY(picture)
+                                                     : CGRectGetMinY(c.histogramView->frame()));
 }

@@ -1,18 +1,34 @@
 // The camera screen laid out for every window a desktop gives it, from the smallest the
 // window allows to 4K, landscape and portrait, with the control groups open in each
-// exposure mode: every visible view lies inside the window, no two overlap (only the
-// picture's overlays lie on the picture), and a click in the middle of each control
-// reaches that control.
+// exposure mode and a camera panel longer than the picture: every visible view lies inside
+// the window, no two overlap (only the picture's overlays lie on the picture), and a click
+// in the middle of each control reaches that control. The panel scrolls to its last row.
 #include <gtest/gtest.h>
 
 #include "app/ScreenLayout.h"
+#include "host/script/ViewSearch.h"
 #include "support/ScreenFixture.h"
 #include "ui/UISwitchAndStepper.h"
 
 namespace {
 
+// The part of `view` a person sees: a scrolling stack shows only what lies in its frame.
+CGRect shown(const UIView& view) {
+    CGRect f = view.frameInRoot();
+    for (const UIView* above = view.superview(); above; above = above->superview())
+        if (auto* stack = dynamic_cast<const UIStackView*>(above); stack && stack->scrolls)
+            f = CGRectIntersection(f, stack->frameInRoot());
+    return f;
+}
+
+// The picture's overlays: views that are not controls, and the scrolling panel's rows.
+bool overlay(const UIView& view) {
+    auto* stack = dynamic_cast<const UIStackView*>(view.superview());
+    return !dynamic_cast<const UIControl*>(&view) || (stack && stack->scrolls);
+}
+
 void collectVisible(UIView& view, std::vector<UIView*>& out) {
-    if (view.isHidden())
+    if (view.isHidden() || CGRectIsEmpty(shown(view)))
         return;
     if (!view.identifier().empty())
         out.push_back(&view);
@@ -38,7 +54,7 @@ std::vector<std::string> layoutFaults(UIView& root, UIView& picture, CGSize size
     std::vector<std::string> faults;
     for (size_t i = 0; i < views.size(); ++i) {
         UIView& a = *views[i];
-        const CGRect f = a.frameInRoot();
+        const CGRect f = shown(a);
         if (!within(f, root.frame()) || CGRectIsEmpty(f))
             faults.push_back(a.identifier() + " is not wholly inside the window");
         if (dynamic_cast<UIControl*>(&a)) {
@@ -51,12 +67,10 @@ std::vector<std::string> layoutFaults(UIView& root, UIView& picture, CGSize size
         for (size_t j = i + 1; j < views.size(); ++j) {
             UIView& b = *views[j];
             if (a.isDescendantOfView(&b) || b.isDescendantOfView(&a) ||
-                CGRectIsEmpty(CGRectIntersection(f, b.frameInRoot())))
+                CGRectIsEmpty(CGRectIntersection(f, shown(b))))
                 continue;
-            // The picture's overlays: views that are not controls, wholly on the picture.
             UIView* other = &a == &picture ? &b : &b == &picture ? &a : nullptr;
-            if (other && !dynamic_cast<UIControl*>(other) &&
-                within(other->frameInRoot(), picture.frameInRoot()))
+            if (other && overlay(*other) && within(shown(*other), picture.frameInRoot()))
                 continue;
             faults.push_back(a.identifier() + " overlaps " + b.identifier());
         }
@@ -74,6 +88,15 @@ TEST_F(ScreenLayout, EveryWindowSizeFromTheSmallestTo4KHoldsTheWholePanelWithout
     screen->focusModeControl->touchSegment(1);                   // the lens position's slider
     for (UISwitch* assist : {screen->histogramSwitch, screen->waveformSwitch})
         assist->flipTo(true); // the panels over the picture
+    auto* panel = host::findView<UIStackView>(*screen->view(), "cameraPanelView");
+    ASSERT_TRUE(panel && panel->scrolls);
+    panel->setHidden(false);
+    for (int row = 0; row < 40; ++row) {
+        auto control = std::make_shared<UISwitch>("Control " + std::to_string(row));
+        control->setIdentifier("panelRow" + std::to_string(row));
+        control->setFrame(CGRectMake(0, 0, 10, 26));
+        panel->addSubview(std::move(control));
+    }
     // The smallest, then landscape, almost square and portrait.
     const double w = minimumScreenSize.width, h = minimumScreenSize.height;
     const std::vector<CGSize> sizes{{w, h},       {w, h + 1},  {w + 1, h},   {1024, 576},  {1092, 614},
@@ -90,4 +113,9 @@ TEST_F(ScreenLayout, EveryWindowSizeFromTheSmallestTo4KHoldsTheWholePanelWithout
             EXPECT_EQ(layoutFaults(*screen->view(), *screen->renderView, size), std::vector<std::string>{});
         }
     }
+    screen->view()->setFrame(CGRectMake(0, 0, w, h));
+    screen->view()->layoutSubviews();
+    panel->scrollBy(1e6);
+    EXPECT_TRUE(within(panel->subviews().back()->frameInRoot(), panel->frameInRoot()));
+    EXPECT_GT(panel->contentOffset(), 0);
 }

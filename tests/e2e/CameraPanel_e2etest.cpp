@@ -103,29 +103,40 @@ TEST(CameraPanel, ListsTheWebcamsControlsAsV4l2CtlDoesAndFollowsAnotherProgram) 
     EXPECT_EQ(panelControls(ui[2]).at(temperature).value, "3500") << "another program's change";
 }
 
+// Two cameras of one model, told apart by their serials: while one is unplugged the other
+// is never taken for it. A script's control while its camera is away waits for it to come
+// back, and is said to be lost when it does not.
 TEST(CameraPanel, SetValuesComeBackAfterAReplugAndARestartAndEachCameraKeepsItsOwn) {
     EmulatedWebcam webcam;
-    webcam.ctl("create video0");
+    webcam.ctl("create video0 --serial 0A1");
+    webcam.ctl("create video1 --bus usb-second --serial 0B2");
     const std::string settings = (e2e::scratchFolder("panel-settings") / "settings.ini").string();
     const Lines first{"--camera", "/dev/video0", "--settings", settings};
+    std::map<std::string, std::string> other;
     auto set = runWith("panel-set", onWebcam(webcam), first,
-                       "wait 1s\ncontrol Brightness 20\ncontrol Power Line Frequency 2\nprint-ui\nwait 3s\n",
-                       [&](int) {
-                           webcam.ctl("unplug video0");
+                       "wait 1s\ncontrol Power Line Frequency 2\nprint-ui\nwait 2s\ncontrol Brightness 20\n"
+                       "print-ui\nwait 3s\n",
+                       [&](int n) {
+                           if (n == 1)
+                               return webcam.ctl("unplug video0"), void();
+                           other = webcam.show("video1");
                            webcam.ctl("replug video0"); // back with its defaults
                        });
     ASSERT_EQ(set.status, 0) << set.err;
+    EXPECT_EQ(other["frames"], "0") << "the other camera was taken for the one unplugged";
     auto shown = webcam.show("video0");
     char brightness[16], mains[16];
     std::snprintf(brightness, sizeof brightness, "0x%08x", V4L2_CID_BRIGHTNESS);
     std::snprintf(mains, sizeof mains, "0x%08x", V4L2_CID_POWER_LINE_FREQUENCY);
-    EXPECT_EQ(shown[brightness], "20") << "put back after the replug";
-    EXPECT_EQ(shown[mains], "2");
-    webcam.ctl("create video1 --bus usb-second"); // not before: a lost camera's card alone would find it
+    EXPECT_EQ(shown[brightness], "20") << "set while away, applied once back";
+    EXPECT_EQ(shown[mains], "2") << "put back after the replug";
+    EXPECT_EQ(other[brightness], "0") << "nor given its settings";
     auto second =
         runWith("panel-second", onWebcam(webcam), {"--camera", "/dev/video1", "--settings", settings},
-                "wait 1s\ncontrol Brightness -10\n");
+                "wait 1s\ncontrol Brightness -10\nprint-ui\nwait 1s\ncontrol Contrast 5\n",
+                [&](int) { webcam.ctl("unplug video1"); });
     ASSERT_EQ(second.status, 0) << second.err;
+    EXPECT_NE(second.err.find("not applied: control Contrast 5 (line 5)\n"), std::string::npos) << second.err;
     webcam.ctl("unplug video0");
     webcam.ctl("replug video0");
     auto restarted = runWith("panel-restart", onWebcam(webcam), first, "wait 500ms\nprint-ui\n");
@@ -183,7 +194,8 @@ TEST(Settings, AScriptedRunWritesNoSettingsUnlessToldWhere) {
 }
 
 // Manual white balance tints the greys of a capture: a camera told the light is warmer than
-// it is makes them blue, one told it is colder makes them orange.
+// it is makes them blue, one told it is colder makes them orange. The automatic switch is
+// the device's own white balance mode, whose change the screen observes.
 TEST(VirtualCamera, ManualWhiteBalanceTintsTheGreysOfACapture) {
     auto run =
         runWith("white-balance", e2e::noDisplay, {"--camera", "virtual"},
@@ -191,6 +203,7 @@ TEST(VirtualCamera, ManualWhiteBalanceTintsTheGreysOfACapture) {
                 "wait 10 frames\ncapture warm.png\ncontrol White Balance Temperature 6500\nwait 10 frames\n"
                 "capture cold.png\n");
     ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("whiteBalanceMode changed to 0\n"), std::string::npos) << run.out;
     const auto automatic = e2e::readPng(run.folder / "auto.png");
     std::map<std::string, double> blueOverRed;
     for (const char* name : {"auto", "warm", "cold"}) {

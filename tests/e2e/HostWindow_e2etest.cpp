@@ -99,7 +99,7 @@ long pictureArea(const e2e::Picture& screen, const std::array<int, 4>& window) {
 // A desktop window driven as a person would: keys and a mouse drag reach the screen as
 // touches, the window opens landscape with the picture growing as it does, `s` takes a
 // photo into the XDG Pictures folder, `f` fills the screen, Escape leaves full screen but
-// never quits, and Ctrl+Q does.
+// never quits, and Ctrl+Q does; the size it had before filling the screen is remembered.
 TEST(WindowRun, ADesktopWindowTakesKeysAndTheMouseResizesTakesPhotosAndQuitsOnlyOnCtrlQ) {
     // A desktop's full screen is the window manager's to give.
     auto folder = e2e::scratchFolder("desktop");
@@ -110,7 +110,7 @@ TEST(WindowRun, ADesktopWindowTakesKeysAndTheMouseResizesTakesPhotosAndQuitsOnly
     // input below has had time to be drawn (the second); the test acts on those lines.
     auto script = e2e::writeScript(folder, "wait 20 frames\nprint-ui\nwait 8s\nprint-ui\nwait 120s\n");
     e2e::Process program(
-        e2e::programCommand(folder, {"--script", script},
+        e2e::programCommand(folder, {"--script", script, "--settings", (folder / "settings.ini").string()},
                             {"-u", "WAYLAND_DISPLAY", "-u", "XDG_CONFIG_HOME",
                              "HOME=" + (folder / "home").string(), "DISPLAY=" + x.display()}));
     e2e::Lines ui;
@@ -156,7 +156,7 @@ TEST(WindowRun, ADesktopWindowTakesKeysAndTheMouseResizesTakesPhotosAndQuitsOnly
     std::system((xdotool + "key Escape").c_str());
     settle();
     EXPECT_EQ(windowGeometry(xdotool, window)[2], 1600) << "Escape leaves full screen";
-    std::system((xdotool + "key Escape key ctrl+q").c_str());
+    std::system((xdotool + "key Escape key f key ctrl+q").c_str());
     const auto quitBy = e2e::Clock::now() + std::chrono::seconds(30);
     while (e2e::Clock::now() < quitBy &&
            program.pump(quitBy - e2e::Clock::now(), [&](const std::string& line) { err += line + "\n"; })) {
@@ -164,6 +164,9 @@ TEST(WindowRun, ADesktopWindowTakesKeysAndTheMouseResizesTakesPhotosAndQuitsOnly
     EXPECT_EQ(e2e::Clock::now() < quitBy ? program.wait() : program.stop(SIGKILL), 0) << "Ctrl+Q quits\n"
                                                                                       << err;
     windowManager.stop(SIGTERM);
+    const std::string settings = e2e::slurp(folder / "settings.ini");
+    for (const char* kept : {"\nwindow = 1600x900\n", "\nfullscreen = on\n"})
+        EXPECT_NE(settings.find(kept), std::string::npos) << settings;
     std::vector<std::filesystem::path> photos;
     for (const auto& entry : std::filesystem::directory_iterator(folder / "home/Bilder/Fernhold"))
         photos.push_back(entry.path());
@@ -206,8 +209,9 @@ TEST(WindowRun, ACameraThatCannotBeOpenedIsToldInADialogAndOnBothStreams) {
         << out << err;
 }
 
-// On a small display the window opens at its minimum size (where the layout's own test
-// finds every control inside and none over another); O opens the photo folder in the
+// On a small display the window opens no lower than its minimum size (where the layout's
+// own test finds every control inside and none over another) and no wider than the
+// display, when the size saved is wider and too low; O opens the photo folder in the
 // desktop's file manager (here an xdg-open that says what it was given).
 TEST(WindowRun, TheSmallestWindowHoldsTheWholeScreenAndOOpensThePhotoFolder) {
     auto folder = e2e::scratchFolder("smallest");
@@ -216,8 +220,9 @@ TEST(WindowRun, TheSmallestWindowHoldsTheWholeScreenAndOOpensThePhotoFolder) {
     std::ofstream(folder / "bin/xdg-open") << "#!/bin/sh\necho \"xdg-open $*\" >&2\n";
     std::filesystem::permissions(folder / "bin/xdg-open", std::filesystem::perms::owner_all);
     auto script = e2e::writeScript(folder, "wait 10 frames\ndoubletap\nprint-ui\nwait 120s\n");
+    std::ofstream(folder / "settings.ini") << "[fernhold]\nwindow = 5000x300\n";
     e2e::Process program(e2e::programCommand(
-        folder, {"--script", script},
+        folder, {"--script", script, "--settings", (folder / "settings.ini").string()},
         {"-u", "WAYLAND_DISPLAY", "-u", "XDG_CONFIG_HOME", "HOME=" + (folder / "home").string(),
          "PATH=" + (folder / "bin").string() + ":" + std::getenv("PATH"), "DISPLAY=" + x.display()}));
     std::string ui, opened, ignored, err;
@@ -231,8 +236,11 @@ TEST(WindowRun, TheSmallestWindowHoldsTheWholeScreenAndOOpensThePhotoFolder) {
         }
     };
     until(ui);
-    EXPECT_NE(ui.find("\"window\":{\"frame\":[0,0,640,480]}"), std::string::npos)
-        << "the minimum size: " << ui;
+    std::smatch frame;
+    ASSERT_TRUE(std::regex_search(ui, frame, std::regex("\"window\":\\{\"frame\":\\[0,0,(\\d+),(\\d+)\\]")))
+        << ui;
+    EXPECT_TRUE(std::stoi(frame[1]) > 640 && std::stoi(frame[1]) <= 800 && frame[2] == "480")
+        << "within the display, never below the minimum size: " << ui;
     const std::string xdotool = "env DISPLAY=" + x.display() + " timeout 30 xdotool ";
     const std::string id = firstLine(xdotool + "search --sync --onlyvisible --name '^Fernhold$'");
     std::system((xdotool + "windowactivate --sync " + id + " key o").c_str());

@@ -8,6 +8,7 @@
 #include "foundation/LeakCheck.h"
 #include "foundation/Print.h"
 #include "host/panel/CameraPanel.h"
+#include "host/script/HeldControlCommands.h"
 #include "host/script/ViewSearch.h"
 #include "host/settings/AssistChoices.h"
 #include "host/settings/SettingsStore.h"
@@ -40,8 +41,11 @@ RenderView* findRenderView(UIView& view) {
 } // namespace
 
 void OpenedDevice::set(const std::shared_ptr<AVCaptureDevice>& device) {
-    std::lock_guard lock(mutex_);
-    device_ = device;
+    {
+        std::lock_guard lock(mutex_);
+        device_ = device;
+    }
+    reportAvailability(true); // what waited for the camera to open can go on
 }
 
 std::shared_ptr<AVCaptureDevice> OpenedDevice::get() const {
@@ -79,7 +83,9 @@ void OpenedDevice::reportAvailability(bool available) {
         handler(available);
 }
 
-HostCore::HostCore(HostConfiguration configuration) : configuration_(std::move(configuration)) {}
+HostCore::HostCore(HostConfiguration configuration)
+    : configuration_(std::move(configuration)),
+      heldControls_(std::make_shared<HeldControlCommands>(configuration_.device)) {}
 
 HostCore::~HostCore() {
     if (player_)
@@ -136,7 +142,8 @@ void HostCore::startServices() {
     });
     // A webcam away from the machine: the screen says so over the last picture, and the
     // run goes on until it is back.
-    configuration_.device->setAvailabilityHandler([weak](bool available) {
+    configuration_.device->setAvailabilityHandler([weak, held = heldControls_](bool available) {
+        held->cameraAvailable(available);
         DispatchQueue::main().async([weak, available] {
             auto self = weak.lock();
             if (!self || !self->window_)
@@ -210,6 +217,8 @@ int HostCore::shutDown() {
         player_->cancel();
     if (window_ && configuration_.settings)
         rememberAssists(*window_, *configuration_.settings);
+    if (configuration_.settings)
+        rememberChoices(*configuration_.settings);
     stopRecording();
     if (window_)
         if (auto root = window_->rootViewController())
@@ -234,6 +243,7 @@ int HostCore::shutDown() {
     }
     if (player_ && player_->finished())
         player_->join();
+    heldControls_->reportUnapplied();
     if (!settled())
         foundation::logError(
             "fernhold: the camera, the script or the recording did not stop in time; leaving "

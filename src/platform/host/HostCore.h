@@ -38,6 +38,7 @@ class UIButton;
 namespace host {
 
 class CameraPanel;
+class HeldControlCommands;
 class SettingsStore;
 
 // The device the camera opened through the default device factory, once it has: scripts
@@ -50,7 +51,8 @@ class OpenedDevice {
     // its own thread, after writing the reason to standard error.
     void setFailureHandler(std::function<void()> handler);
     void reportFailure();
-    // A webcam that went away (false) or came back (true), on its own thread.
+    // A webcam that went away (false) or came back (true), on its own thread; true also when
+    // a camera is first opened (set), on the thread that opened it.
     void setAvailabilityHandler(std::function<void(bool)> handler);
     void reportAvailability(bool available);
 
@@ -112,6 +114,10 @@ class HostCore : public UIApplicationHost,
 
     const std::shared_ptr<UIWindow>& window() const { return window_; }
     const Options& options() const { return configuration_.options; }
+    // What is remembered between runs; null for a run that keeps nothing.
+    SettingsStore* settings() const { return configuration_.settings.get(); }
+    // Main thread, as the run ends: the host's own choices to remember (the window's).
+    virtual void rememberChoices(SettingsStore&) {}
     // Main thread: the point a touch of the render view lands on (its centre).
     CGPoint touchCentre() const;
     // Main thread: delivers a touch sequence to the key window, as the window system does.
@@ -203,6 +209,7 @@ class HostCore : public UIApplicationHost,
     std::atomic<int> exitStatus_{0};
     std::atomic<bool> failed_{false};
     std::shared_ptr<CameraPanel> cameraPanel_;
+    std::shared_ptr<HeldControlCommands> heldControls_;
     std::atomic<bool> servedStatePending_{false};
 };
 

@@ -4,6 +4,7 @@
 // changes them; setting a value from code sends nothing, as on the phone.
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ui/UIView.h"
@@ -133,10 +134,23 @@ class UIStackView : public UIView {
     UILayoutConstraintAxis axis = UILayoutConstraintAxis::vertical;
     double spacing = 8;
     bool wraps = false;
+    // A vertical stack whose subviews need more than its height scrolls them: they move up
+    // by the content offset, and what lies outside its frame is neither drawn nor touched.
+    // A drag on the stack between its subviews scrolls it too.
+    bool scrolls = false;
+    double contentOffset() const { return contentOffset_; }
+    // Moves the content up by `points` (down when negative), as far as it goes.
+    void scrollBy(double points);
     void layoutSubviews() override;
     // The height the visible subviews need at `width`, as they would be arranged.
     double heightForWidth(double width) const;
+    bool handlesTouches() const override { return scrolls; }
+    void touchBegan(CGPoint point) override { dragY_ = point.y; }
+    void touchMoved(CGPoint point) override { scrollBy(dragY_ - std::exchange(dragY_, point.y)); }
     const char* className() const override { return "UIStackView"; }
+
+  private:
+    double contentOffset_ = 0, dragY_ = 0;
 };
 
 enum class UIActivityIndicatorViewStyle : int { medium = 100, large = 101 };

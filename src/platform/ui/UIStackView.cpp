@@ -5,7 +5,9 @@
 namespace {
 
 // Where each visible subview goes in a stack of `size`, in order; returns the height used.
-template <typename Place> double arrange(const UIStackView& stack, CGSize size, const Place& place) {
+// A vertical stack's subviews start `shift` points above its top.
+template <typename Place>
+double arrange(const UIStackView& stack, CGSize size, const Place& place, double shift = 0) {
     const bool vertical = stack.axis == UILayoutConstraintAxis::vertical;
     double offset = 0, lineTop = 0, lineHeight = 0;
     bool first = true;
@@ -15,7 +17,7 @@ template <typename Place> double arrange(const UIStackView& stack, CGSize size, 
         const CGSize own = view->frame().size;
         if (vertical) {
             offset += first ? 0 : stack.spacing;
-            place(*view, CGRectMake(0, offset, size.width, own.height));
+            place(*view, CGRectMake(0, offset - shift, size.width, own.height));
             offset += own.height;
         } else if (stack.wraps) {
             double x = first ? 0 : offset + stack.spacing;
@@ -41,9 +43,20 @@ template <typename Place> double arrange(const UIStackView& stack, CGSize size, 
 
 } // namespace
 
+void UIStackView::scrollBy(double points) {
+    UIRequireMainThread("UIStackView.scrollBy");
+    contentOffset_ += points;
+    layoutSubviews();
+}
+
 void UIStackView::layoutSubviews() {
     UIRequireMainThread("UIStackView.layoutSubviews");
-    arrange(*this, frame().size, [](UIView& view, CGRect f) { view.setFrame(f); });
+    const CGSize size = frame().size;
+    // Content that has come to fit (a taller window, fewer rows) needs less scrolling.
+    const double overflow = scrolls ? heightForWidth(size.width) - size.height : 0;
+    contentOffset_ = std::clamp(contentOffset_, 0.0, std::max(0.0, overflow));
+    arrange(
+        *this, size, [](UIView& view, CGRect f) { view.setFrame(f); }, contentOffset_);
     UIView::layoutSubviews();
 }
 

@@ -45,12 +45,15 @@ std::string nodeOf(const char* path) {
 
 // What stands in for `path`: the folder for /dev, its files for the nodes and the links
 // under /dev/v4l, and for a node's /sys/dev/char/81:N/uevent (which v4l2-ctl reads to tell
-// a video node from another) a file beside the node; otherwise `path` itself.
+// a video node from another) and its USB device's serial a file beside the node;
+// otherwise `path` itself.
 std::string devFolder(const char* path) {
     const char* dir = getenv("FERNHOLD_EMULATED_DEV");
     const std::string p = path ? path : "";
-    if (dir && p.starts_with("/sys/dev/char/81:") && p.ends_with("/uevent"))
-        return std::string(dir) + "/.video" + p.substr(17, p.size() - 17 - 7) + ".uevent";
+    for (const std::string file : {"uevent", "device/../serial"})
+        if (dir && p.starts_with("/sys/dev/char/81:") && p.ends_with("/" + file))
+            return std::string(dir) + "/.video" + p.substr(17, p.size() - 18 - file.size()) + "." +
+                   file.substr(file.rfind('/') + 1);
     const bool node = p.starts_with("/dev/video") && p.find_first_not_of("0123456789", 10) == p.npos;
     return dir && (p == "/dev" || p == "/dev/" || p.starts_with("/dev/v4l") || node) ? dir + p.substr(4) : p;
 }

@@ -3,6 +3,7 @@
 //   emulated_webcam_ctl DIR create videoN [--metadata] [--formats MJPG[,YUYV]]  (or RGB3; two at most)
 //                     [--no-frame-rate-control] [--slow-default-interval]  (S_FMT falls back to the second)
 //                     [--bus NAME]  (bus info, for a second camera of the same kind)
+//                     [--serial TEXT]  (the USB device's serial number, as sysfs gives it)
 //                     [--stepwise] [--damaged] [--bare-jpeg] [--padded-restarts] [--without focus]
 //                     [--loopback [--exclusive-caps]]  (an output node, as v4l2loopback's)
 //                     (see NodeState.h)
@@ -99,6 +100,8 @@ int create(const std::string& dir, const std::string& node, int argc, char** arg
             s->defaultInterval = 1;
         else if (option == "--bus" && i + 1 < argc)
             std::snprintf(s->bus, sizeof s->bus, "%s", argv[++i]);
+        else if (option == "--serial" && i + 1 < argc)
+            std::ofstream(dir + "/." + node + ".serial") << argv[++i] << "\n";
         else if (option == "--stepwise" || option == "--damaged" || option == "--bare-jpeg" ||
                  option == "--padded-restarts")
             (option == "--stepwise"    ? s->stepwise
@@ -173,7 +176,8 @@ int main(int argc, char** argv) {
             s->control[i].value = controls[i].defaultValue;
         ::unlink(file.c_str());
         if (name != node)
-            std::rename((dir + "/." + node + ".state").c_str(), (dir + "/." + name + ".state").c_str());
+            for (const char* kept : {".state", ".serial"})
+                std::rename((dir + "/." + node + kept).c_str(), (dir + "/." + name + kept).c_str());
         removeLinks(dir, node);
         s->unplugged = 0, std::ofstream{dir + "/" + name}, makeLinks(dir, name, *s);
     } else if ((command == "nospace" || command == "busyfor") && argc == 5)

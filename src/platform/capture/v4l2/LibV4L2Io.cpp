@@ -19,6 +19,7 @@
 
 #include "capture/CaptureError.h"
 #include "capture/PictureSize.h"
+#include "capture/v4l2/V4L2CameraIdentity.h"
 #include "capture/v4l2/V4L2Io.h"
 
 namespace {
@@ -35,6 +36,7 @@ class LibV4L2Io : public V4L2Io {
 
     std::string cardName() const override { return card_; }
     std::string busInfo() const override { return bus_; }
+    std::string serialNumber() const override { return usbSerialNumber(fd_); }
 
     std::optional<V4L2ControlInfo> queryControl(uint32_t id) override {
         v4l2_queryctrl q{};

@@ -1,11 +1,36 @@
 #include "capture/v4l2/V4L2CameraIdentity.h"
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 #include <cerrno>
 #include <filesystem>
+#include <fstream>
 #include <vector>
 
 V4L2CameraIdentity identityOf(V4L2Io& camera) {
-    return {camera.cardName(), camera.busInfo()};
+    return {camera.cardName(), camera.busInfo(), camera.serialNumber()};
+}
+
+std::string V4L2CameraIdentity::name() const {
+    return serial.empty() ? card + " @ " + bus : card + " serial " + serial;
+}
+
+bool V4L2CameraIdentity::matches(const V4L2CameraIdentity& found) const {
+    return found.card == card && (serial.empty() ? found.bus == bus : found.serial == serial);
+}
+
+// The node's sysfs folder (found by its device number, whatever path opened it) links to
+// the USB interface; the serial is the USB device's, one folder up.
+std::string usbSerialNumber(int fd) {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISCHR(status.st_mode))
+        return {};
+    std::ifstream file("/sys/dev/char/" + std::to_string(major(status.st_rdev)) + ":" +
+                       std::to_string(minor(status.st_rdev)) + "/device/../serial");
+    std::string serial;
+    std::getline(file, serial);
+    return serial;
 }
 
 std::map<unsigned long, std::string> videoNodePaths(const std::string& deviceDirectory) {
@@ -25,13 +50,14 @@ std::unique_ptr<V4L2Io> openV4L2Camera(const std::string& path, const V4L2Camera
                                        int* errorNumber, const std::string& deviceDirectory) {
     int why = 0;
     if (auto camera = openV4L2Device(path, nullptr, &why)) {
-        if (identityOf(*camera) == identity)
+        if (identity.matches(identityOf(*camera)))
             return camera;
         why = ENODEV; // another camera took the name
     }
     if (errorNumber)
         *errorNumber = why;
-    // Elsewhere: the same card on the same bus, or failing that the one node with that card.
+    // Elsewhere: the same camera, or failing that the one node with that card. Cameras with
+    // serials are told apart by them: one is never taken for another of its model.
     std::vector<std::unique_ptr<V4L2Io>> sameCard;
     for (const auto& [number, node] : videoNodePaths(deviceDirectory)) {
         if (node == path)
@@ -39,9 +65,10 @@ std::unique_ptr<V4L2Io> openV4L2Camera(const std::string& path, const V4L2Camera
         auto camera = openV4L2Device(node, nullptr);
         if (!camera || camera->cardName() != identity.card)
             continue;
-        if (camera->busInfo() == identity.bus)
+        if (identity.matches(identityOf(*camera)))
             return camera;
-        sameCard.push_back(std::move(camera));
+        if (identity.serial.empty() && camera->serialNumber().empty())
+            sameCard.push_back(std::move(camera));
     }
     return sameCard.size() == 1 ? std::move(sameCard.front()) : nullptr;
 }

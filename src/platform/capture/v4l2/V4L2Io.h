@@ -76,6 +76,8 @@ class V4L2Io {
     // The driver's name for the camera (the card name), and where it is attached.
     virtual std::string cardName() const = 0;
     virtual std::string busInfo() const = 0;
+    // The serial number of the USB device behind the node; empty where it has none.
+    virtual std::string serialNumber() const { return {}; }
 
     // Controls. Error results are errno values, 0 on success.
     // Nullopt when the camera lacks the control or has it disabled.

@@ -38,6 +38,8 @@ SimulatedCaptureDevice::SimulatedCaptureDevice(std::string name, std::unique_ptr
 
 SimulatedCaptureDevice::~SimulatedCaptureDevice() {
     shutDown(); // normally done already by the concrete device
+    if (sensorControls_)
+        sensorControls_->detach(); // the panel may hold them longer than the device lives
     // deviceQueue_ goes next (declared last): by now it has only timers that do nothing.
 }
 
@@ -223,7 +225,7 @@ std::shared_ptr<CameraControls> SimulatedCaptureDevice::cameraControls() const {
 }
 
 void SimulatedCaptureDevice::offerSensorControls() {
-    sensorControls_ = std::make_shared<VirtualCameraControls>();
+    sensorControls_ = std::make_shared<VirtualCameraControls>(whiteBalanceModeProperty);
 }
 
 void SimulatedCaptureDevice::developFrame(CVPixelBufferRef& pixels, const SensorSettings& settings) const {

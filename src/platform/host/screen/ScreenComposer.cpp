@@ -205,8 +205,8 @@ void ScreenComposer::drawTree(UIView& view, ImDrawList& list) {
         drawSegments(list, *segments, f);
     else if (auto* button = dynamic_cast<UIButton*>(&view))
         drawButton(list, *button, f);
-    else if (dynamic_cast<UIStackView*>(&view))
-        drawStackPanel(list, f);
+    else if (auto* stack = dynamic_cast<UIStackView*>(&view))
+        drawStackPanel(list, *stack, f);
     else if (auto* spinner = dynamic_cast<UIActivityIndicatorView*>(&view)) {
         drawSpinner(list, *spinner, f);
         animating_ = animating_ || spinner->isAnimating();
@@ -216,8 +216,16 @@ void ScreenComposer::drawTree(UIView& view, ImDrawList& list) {
         list.AddRectFilled(point(f.origin.x, f.origin.y),
                            point(f.origin.x + f.size.width, f.origin.y + f.size.height),
                            colour(40, 40, 44, 150), 6);
+    // What a scrolling stack has moved beyond its frame is not shown.
+    const auto* stack = dynamic_cast<UIStackView*>(&view);
+    const bool clips = stack && stack->scrolls;
+    if (clips)
+        list.PushClipRect(point(f.origin.x, f.origin.y),
+                          point(f.origin.x + f.size.width, f.origin.y + f.size.height), true);
     for (const auto& child : view.subviews())
         drawTree(*child, list);
+    if (clips)
+        list.PopClipRect();
 }
 
 void ScreenComposer::drawOverlay(ImDrawList& list, double width, double height) {

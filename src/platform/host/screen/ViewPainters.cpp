@@ -146,10 +146,18 @@ void drawSegments(ImDrawList& list, const UISegmentedControl& control, CGRect f)
     }
 }
 
-void drawStackPanel(ImDrawList& list, CGRect f) {
+void drawStackPanel(ImDrawList& list, const UIStackView& stack, CGRect f) {
     list.AddRectFilled(point(f.origin.x - 6, f.origin.y - 6),
                        point(f.origin.x + f.size.width + 6, f.origin.y + f.size.height + 6),
                        colour(0, 0, 0, 110), 10);
+    const double content = stack.scrolls ? stack.heightForWidth(f.size.width) : 0;
+    if (content <= f.size.height || f.size.height <= 0)
+        return;
+    // In the panel's margin: how much of the content shows, and where.
+    const double x = f.origin.x + f.size.width + 3,
+                 top = f.origin.y + f.size.height * stack.contentOffset() / content;
+    list.AddLine(point(x, top), point(x, top + f.size.height * f.size.height / content),
+                 colour(255, 255, 255, 140), 3);
 }
 
 void drawSpinner(ImDrawList& list, const UIActivityIndicatorView& spinner, CGRect f) {

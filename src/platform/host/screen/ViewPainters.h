@@ -12,6 +12,7 @@ class UILabel;
 class UIButton;
 class UISlider;
 class UISegmentedControl;
+class UIStackView;
 class UIActivityIndicatorView;
 
 namespace host {
@@ -36,7 +37,8 @@ void drawLabel(ImDrawList& list, const UILabel& label, CGRect frame);
 void drawButton(ImDrawList& list, const UIButton& button, CGRect frame);
 void drawSlider(ImDrawList& list, const UISlider& slider, CGRect frame);
 void drawSegments(ImDrawList& list, const UISegmentedControl& control, CGRect frame);
-void drawStackPanel(ImDrawList& list, CGRect frame);
+// A panel's backdrop, with where a scrolling one stands.
+void drawStackPanel(ImDrawList& list, const UIStackView& stack, CGRect frame);
 void drawSpinner(ImDrawList& list, const UIActivityIndicatorView& spinner, CGRect frame);
 
 } // namespace host

@@ -10,6 +10,7 @@
 #include "foundation/Print.h"
 #include "host/HostCore.h"
 #include "host/screen/PngFile.h"
+#include "host/script/HeldControlCommands.h"
 #include "host/script/UiInspector.h"
 #include "host/script/ViewSearch.h"
 #include "pipeline/Operations.h"
@@ -92,13 +93,7 @@ void HostCore::perform(const script::Step& step) {
                            screenChanged();
                        });
                    },
-                   [&](const script::SetControl& set) {
-                       const auto device = configuration_.device->get();
-                       const auto controls = device ? device->cameraControls() : nullptr;
-                       if (const std::string problem = script::performControl(controls.get(), set);
-                           !problem.empty())
-                           foundation::logError(at(step) + problem);
-                   },
+                   [&](const script::SetControl& set) { heldControls_->perform(step.line, set); },
                    [&](const script::PrintUi&) { printUi(); },
                    [&](const script::Output& output) {
                        if (!configuration_.output)

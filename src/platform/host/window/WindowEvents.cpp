@@ -52,6 +52,7 @@ void WindowHost::sceneDidLoad(const std::shared_ptr<UIWindow>& window) {
             SDL_SetWindowMinimumSize(sdlWindow_, static_cast<int>(least.width),
                                      static_cast<int>(least.height));
     }
+    restoreFullScreen();
     followWindowSize();
     showHelpHint();
     // The application keeps the screen awake while it has its idle timer disabled.
@@ -70,6 +71,8 @@ void WindowHost::followWindowSize() {
     SDL_GetWindowSize(sdlWindow_, &width, &height);
     if (window() && width > 0 && height > 0)
         window()->resize({static_cast<double>(width), static_cast<double>(height)});
+    if (width > 0 && height > 0 && !(SDL_GetWindowFlags(sdlWindow_) & SDL_WINDOW_FULLSCREEN))
+        windowedSize_ = {static_cast<double>(width), static_cast<double>(height)};
     dirty_ = true;
 }
 

@@ -20,6 +20,7 @@ namespace {
 
 constexpr int mouseTouch = 1;
 constexpr double wheelPinchStep = 1.1;
+constexpr double wheelScrollStep = 40; // points a wheel's click scrolls a panel
 constexpr auto animationInterval = std::chrono::milliseconds(33);
 
 } // namespace
@@ -55,7 +56,7 @@ bool WindowHost::open(NSError* error) {
     SDL_Rect display{0, 0, 0, 0};
     if (SDL_GetDisplayUsableBounds(0, &display) != 0)
         SDL_GetDisplayBounds(0, &display);
-    const CGSize size = defaultSize(display.w, display.h);
+    const CGSize size = firstSize(display);
     sdlWindow_ = SDL_CreateWindow("Fernhold", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
                                   static_cast<int>(size.width), static_cast<int>(size.height),
                                   SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI);
@@ -198,6 +199,22 @@ void WindowHost::synthesizedPinch(double scale) {
     sendGesture(pinchEvents(touchCentre(), scale, 0));
 }
 
+// The scrolling panel under the mouse, if any, moves by the wheel's clicks.
+void WindowHost::scrollUnderMouse(int clicks) {
+    if (!window())
+        return;
+    int x = 0, y = 0, width = 0, height = 0;
+    SDL_GetMouseState(&x, &y);
+    SDL_GetWindowSize(sdlWindow_, &width, &height);
+    const Letterbox box = Letterbox::fit(window()->frame().size, width, height);
+    for (UIView* view = window()->hitTest(box.toRoot({double(x), double(y)})); view; view = view->superview())
+        if (auto* stack = dynamic_cast<UIStackView*>(view); stack && stack->scrolls) {
+            stack->scrollBy(-clicks * wheelScrollStep);
+            dirty_ = true;
+            return;
+        }
+}
+
 void WindowHost::handle(const SDL_Event& event) {
     if (event.type == wakeEventType_) {
         wakePending_.store(false);
@@ -240,6 +257,9 @@ void WindowHost::handle(const SDL_Event& event) {
     case SDL_MOUSEWHEEL:
         if ((SDL_GetModState() & KMOD_CTRL) && event.wheel.y != 0)
             synthesizedPinch(std::pow(wheelPinchStep, event.wheel.y));
+        else if (event.wheel.y != 0)
+            scrollUnderMouse(event.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -event.wheel.y
+                                                                             : event.wheel.y);
         break;
     case SDL_FINGERDOWN:
     case SDL_FINGERMOTION:

@@ -7,7 +7,7 @@
 // again for each size), full screen on request, drawn at the display's pixel density;
 // focus and minimising are the application's active and background states. It is never
 // smaller than the scene's minimum size, and a camera that cannot be opened is also told
-// in a dialog over it.
+// in a dialog over it. Its size and full screen are remembered with the host's choices.
 #include <SDL2/SDL.h>
 
 #include <atomic>
@@ -47,6 +47,7 @@ class WindowHost : public HostCore {
     void screenChanged() override;
     void showNotice(const std::string& line) override;
     void openPhotoFolder() override;
+    void rememberChoices(SettingsStore& store) override;
 
   private:
     bool open(NSError* error);
@@ -57,10 +58,14 @@ class WindowHost : public HostCore {
     void handleWindowEvent(const SDL_WindowEvent& event);
     void followWindowSize();
     void toggleFullScreen();
+    // The saved window size fitted to `display`, else the default size.
+    CGSize firstSize(const SDL_Rect& display) const;
+    void restoreFullScreen();
     void setActive(bool active);
     void setBackground(bool background);
     void touch(UITouchPhase phase, int identifier, CGPoint windowPoint, Uint32 timestamp);
     void synthesizedPinch(double scale);
+    void scrollUnderMouse(int clicks);
     void draw();
     void showHelpHint();
     void fadeHelpHint(std::chrono::steady_clock::time_point start);
@@ -73,6 +78,7 @@ class WindowHost : public HostCore {
     std::atomic<bool> frameDirty_{false};
     std::unique_ptr<ScreenComposer> composer_;
     bool dirty_ = true;
+    CGSize windowedSize_{}; // the size to remember, also while the window fills the screen
     bool helpShown_ = false;
     bool active_ = true, background_ = false; // as the application last heard
     std::string notice_;

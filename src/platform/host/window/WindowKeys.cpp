@@ -28,6 +28,7 @@ const std::vector<WindowHost::KeyHelp>& WindowHost::keyHelp() {
         {"Ctrl + Q", "quit"},
         {"Mouse", "drag to swipe, click to tap, double-click to double tap"},
         {"Ctrl + wheel, two fingers", "pinch"},
+        {"Wheel over the camera panel", "scroll it"},
     };
     return rows;
 }
