@@ -153,15 +153,19 @@ void Recorder::begin(int width, int height) {
         foundation::logError(notes);
     foundation::logError("recording: started " + path->string() + " (" + pipeline->encoderName() +
                          (pipeline->hasAudio() ? ", with sound)" : ", picture alone)"));
-    std::lock_guard lock(mutex_);
-    beginQueued_ = false;
-    pipeline_ = pipeline;
-    file_ = *path;
-    started_ = start;
-    if (!wanted_.load()) { // stopped while it started
-        stopped_ = start;
-        pipeline->finish(start);
+    {
+        std::lock_guard lock(mutex_);
+        beginQueued_ = false;
+        pipeline_ = pipeline;
+        file_ = *path;
+        started_ = start;
+        if (wanted_.load())
+            return;
+        stopped_ = start; // stopped while it started
     }
+    // Outside the lock: a shared picture's finish stops its branch, whose thread may be
+    // waiting for the lock to report a frame taken.
+    pipeline->finish(start);
 }
 
 void Recorder::ended(const RecordingEnd& end) {
