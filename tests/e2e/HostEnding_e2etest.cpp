@@ -44,8 +44,8 @@ TEST(Shutter, PhotosLandInTheirFolderAndUnwritableOnesAreOneLineAndTheRunGoesOn)
     EXPECT_EQ(refused.uiLines().size(), 1u) << "the script went on";
 }
 
-TEST(Ending, SigintAndSigtermEndARunThatWritesPicturesAsQuittingDoes) {
-    for (int signal : {SIGINT, SIGTERM}) {
+TEST(Ending, SigintSigtermAndSighupEndARunThatWritesPicturesAsQuittingDoes) {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
         auto folder = e2e::scratchFolder("signal" + std::to_string(signal));
         std::string text = "wait 3 frames\n";
         for (int i = 0; i < 200; ++i)

@@ -12,8 +12,8 @@ using e2e::runProgram;
 
 // Each refusal ends the run with its status and one line before the screen starts: a bad
 // option (the parser's own test has them all), a script that cannot be read or has a bad
-// line (the second holds a NUL byte: the file is read whole, not as C text), an output
-// folder that cannot be made.
+// line (the second holds a NUL byte: the file is read whole, not as C text), one without
+// end or too long, an output folder that cannot be made.
 TEST(HeadlessRun, UnusableArgumentsAndScriptsAreOneLineOnStandardErrorBeforeAnythingRuns) {
     auto folder = e2e::scratchFolder("usage");
     std::ofstream(folder / "a-file") << "in the way";
@@ -21,6 +21,10 @@ TEST(HeadlessRun, UnusableArgumentsAndScriptsAreOneLineOnStandardErrorBeforeAnyt
     const std::string good = "wait 10 frames\n# fine so far\ncapture first.png\n";
     std::ofstream(folder / "bad.fhs") << good << "swipe sideways\n";
     std::ofstream(folder / "nul.fhs") << good << std::string("tap\0\n", 5);
+    std::ofstream many(folder / "many.fhs");
+    for (int i = 0; i < 10001; ++i)
+        many << "wait 1ms\n";
+    many.close();
     struct Case {
         e2e::Lines args;
         int status;
@@ -37,6 +41,8 @@ TEST(HeadlessRun, UnusableArgumentsAndScriptsAreOneLineOnStandardErrorBeforeAnyt
         {{"--headless", "--seconds", "5", "--script", (folder / "scripts").string()},
          2,
          "fernhold: cannot read script "},
+        {{"--headless", "--script", "/dev/zero"}, 2, "fernhold: script '/dev/zero' is longer than 1 MiB"},
+        {{"--headless", "--script", "many.fhs"}, 2, "fernhold: script 'many.fhs' has more than 10000 lines"},
         {{"--headless", "--seconds", "1", "--out", (folder / "a-file" / "sub").string()},
          1,
          "fernhold: cannot create the output folder "},
@@ -52,6 +58,11 @@ TEST(HeadlessRun, UnusableArgumentsAndScriptsAreOneLineOnStandardErrorBeforeAnyt
         ASSERT_EQ(run.errLines.size(), 1u) << run.err;
         EXPECT_EQ(run.err.rfind(c.start, 0), 0u) << run.err;
     }
+    // A byte-order mark, as some editors write one, is not read as part of the first line.
+    std::ofstream(folder / "bom.fhs") << "\xEF\xBB\xBFwait 2 frames\nprint-ui\n";
+    auto marked = runProgram(folder, {"--headless", "--script", "bom.fhs"});
+    EXPECT_EQ(marked.status, 0) << marked.err;
+    EXPECT_EQ(marked.uiLines().size(), 1u) << marked.err;
     auto help = runProgram(folder, {"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_TRUE(help.out.empty());

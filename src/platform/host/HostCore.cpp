@@ -130,7 +130,8 @@ int HostCore::runMainLoop() {
 
 void HostCore::startServices() {
     std::weak_ptr<HostCore> weak = weak_from_this();
-    // Ctrl+C and a service manager's SIGTERM end the run as quitting does.
+    // Ctrl+C, a service manager's SIGTERM and a closed terminal's SIGHUP end the run as
+    // quitting does.
     signals_ = SignalWatcher::start([weak] {
         if (auto self = weak.lock())
             self->requestQuit(0);

@@ -1,5 +1,7 @@
 #include "host/HostLauncher.h"
 
+#include <algorithm>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -24,25 +26,47 @@
 namespace host {
 namespace {
 
+// A script is a person's list of steps: these bounds are far past any of those, and keep
+// an endless source (a device, a pipe that never ends) from filling memory.
+constexpr size_t maximumScriptBytes = 1 << 20;
+constexpr size_t maximumScriptLines = 10000;
+
+// At most `limit` + 1 bytes of `in`: one more than allowed says the source is too long.
+std::string readBounded(std::istream& in, size_t limit) {
+    std::string text(limit + 1, '\0');
+    in.read(text.data(), std::streamsize(text.size()));
+    text.resize(size_t(in.gcount()));
+    return text;
+}
+
 bool readScript(const std::string& name, std::string& text, std::string& why) {
-    if (name == "-") {
-        text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-        return true;
+    std::ifstream file;
+    if (name != "-") {
+        // A folder opens as a stream on Linux and reads as nothing; it is no script either.
+        std::error_code ignored;
+        file.open(name, std::ios::binary);
+        if (!file || std::filesystem::is_directory(name, ignored)) {
+            why = "cannot read script '" + name + "'";
+            return false;
+        }
     }
-    // A folder opens as a stream on Linux and reads as nothing; it is no script either.
-    std::error_code ignored;
-    std::ifstream file(name, std::ios::binary);
-    if (!file || std::filesystem::is_directory(name, ignored)) {
+    std::istream& in = name == "-" ? std::cin : file;
+    text = readBounded(in, maximumScriptBytes);
+    if (in.bad()) {
         why = "cannot read script '" + name + "'";
         return false;
     }
-    std::ostringstream content;
-    content << file.rdbuf();
-    if (file.bad()) {
-        why = "cannot read script '" + name + "'";
+    if (text.size() > maximumScriptBytes) {
+        why = "script '" + name + "' is longer than 1 MiB";
         return false;
     }
-    text = content.str();
+    if (size_t(std::count(text.begin(), text.end(), '\n')) > maximumScriptLines) {
+        why = "script '" + name + "' has more than " + std::to_string(maximumScriptLines) + " lines";
+        return false;
+    }
+    // Some editors begin a UTF-8 file with a byte-order mark; it is no part of the first line.
+    if (text.starts_with("\xEF\xBB\xBF"))
+        text.erase(0, 3);
     return true;
 }
 

@@ -44,6 +44,7 @@ std::unique_ptr<SignalWatcher> SignalWatcher::start(std::function<void()> callba
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGHUP, &action, nullptr);
     // The thread holds its own copies: it may outlive the watcher by a moment (see below).
     watcher->thread_ = std::thread([readEnd = ends[0], onSignal = watcher->onSignal_] {
         for (;;) {
@@ -66,6 +67,7 @@ SignalWatcher::~SignalWatcher() {
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGHUP, &action, nullptr);
     const int writeEnd = signalPipe.exchange(-1);
     if (writeEnd >= 0) {
         const char stop = 0;
