@@ -4,6 +4,7 @@
 #include <future>
 
 #include "dispatch/DispatchQueue.h"
+#include "foundation/HomeFolder.h"
 #include "foundation/Print.h"
 #include "host/HostCore.h"
 #include "host/script/ViewSearch.h"
@@ -14,10 +15,10 @@ namespace {
 
 // The folder as a person reads it: the home folder as "~".
 std::string shortFolderName(const std::filesystem::path& folder) {
-    const char* home = std::getenv("HOME");
+    const std::string home = foundation::homeFolder().string();
     const std::string text = folder.string();
-    if (home && *home && home[1] != '\0') {
-        const std::string prefix = std::string(home) + "/";
+    if (home != "/") {
+        const std::string prefix = home + "/";
         if (text.rfind(prefix, 0) == 0)
             return "~/" + text.substr(prefix.size());
     }

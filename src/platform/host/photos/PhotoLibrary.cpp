@@ -11,6 +11,7 @@
 #include <ctime>
 #include <fstream>
 
+#include "foundation/HomeFolder.h"
 #include "host/screen/JpegFile.h"
 
 namespace host {
@@ -90,7 +91,7 @@ std::filesystem::path userMediaFolder(const std::optional<std::string>& requeste
         const std::filesystem::path absolute = std::filesystem::absolute(*requested, ignored);
         return absolute.empty() ? std::filesystem::path(*requested) : absolute.lexically_normal();
     }
-    const std::string home = environment("HOME");
+    const std::string home = foundation::homeFolder().string();
     if (auto folder = xdgUserFolder(home, xdgKey + "="))
         return *folder / "Fernhold";
     return std::filesystem::path(home) / fallback / "Fernhold";

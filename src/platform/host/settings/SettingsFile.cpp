@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "foundation/HomeFolder.h"
 #include "foundation/Print.h"
 
 namespace host {
@@ -114,10 +115,8 @@ std::filesystem::path defaultSettingsPath() {
     std::filesystem::path base;
     if (config && *config == '/')
         base = config;
-    else if (const char* home = std::getenv("HOME"); home && *home)
-        base = std::filesystem::path(home) / ".config";
     else
-        base = ".config";
+        base = foundation::homeFolder() / ".config";
     return base / "fernhold" / "settings.ini";
 }
 

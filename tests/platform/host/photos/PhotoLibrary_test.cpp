@@ -1,7 +1,9 @@
-// The shutter's photos: which folder, what names, and that a photo is whole and never
-// replaces another.
+// The shutter's photos: which folder (also without a usable HOME), what names, and that
+// a photo is whole and never replaces another.
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <fstream>
 
@@ -31,6 +33,18 @@ TEST(PhotoFolder, TheOptionThenTheXdgPicturesFolderThenPicturesInHome) {
     setenv("XDG_CONFIG_HOME", (home.path() / "config").c_str(), 1);
     EXPECT_EQ(host::photoFolder(std::nullopt), home.path() / "Pictures/Fernhold");
     unsetenv("XDG_CONFIG_HOME");
+    // Without HOME, or with an empty or relative one (a service, a cron job), the home folder
+    // is the password database's: never a folder relative to where the program started.
+    const std::string fromPasswords = getpwuid(getuid())->pw_dir;
+    for (const char* value : {static_cast<const char*>(nullptr), "", "relative/home"}) {
+        if (value)
+            setenv("HOME", value, 1);
+        else
+            unsetenv("HOME");
+        EXPECT_EQ(host::photoFolder(std::nullopt), std::filesystem::path(fromPasswords) / "Pictures/Fernhold")
+            << (value ? value : "unset");
+    }
+    setenv("HOME", home.path().c_str(), 1);
 }
 
 TEST(PhotoLibrary, PhotosAreWholeJpegsThatNeverReplaceEachOther) {
