@@ -67,11 +67,14 @@ std::shared_ptr<V4L2Io> V4L2CaptureDevice::reconnect() {
         }
         int error = 0;
         if (retryAtOnce_) {
-            if (auto opened = reopen_(identity_, &error)) {
+            std::string node = path_;
+            if (auto opened = reopen_(identity_, &error, &node)) {
                 V4L2ModeChoice mode;
                 if ((error = setChosenMode(*opened, mode, mode_.picture)) == 0) {
                     mode_ = std::move(mode);
                     camera = std::move(opened);
+                    std::lock_guard lock(mutex_);
+                    nodeInUse_ = node;
                     break;
                 }
             }
@@ -144,14 +147,17 @@ void V4L2CaptureDevice::restoreSettings(V4L2Io& camera) {
 
 void V4L2CaptureDevice::setAvailable(bool available, std::string_view why) {
     AvailabilityHandler handler;
+    std::string node;
     {
         std::lock_guard lock(mutex_);
         if (available_ == available)
             return;
         available_ = available;
         handler = availabilityHandler_;
+        node = nodeInUse_.empty() ? path_ : nodeInUse_;
     }
-    foundation::logError("capture: camera '" + path_ + "' " + std::string(why));
+    // The node the camera is at now, which after a replug may not be the one it was opened as.
+    foundation::logError("capture: camera '" + node + "' " + std::string(why));
     if (handler)
         handler(available);
 }
