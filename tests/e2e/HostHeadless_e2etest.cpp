@@ -63,10 +63,14 @@ TEST(HeadlessRun, UnusableArgumentsAndScriptsAreOneLineOnStandardErrorBeforeAnyt
     auto marked = runProgram(folder, {"--headless", "--script", "bom.fhs"});
     EXPECT_EQ(marked.status, 0) << marked.err;
     EXPECT_EQ(marked.uiLines().size(), 1u) << marked.err;
+    // Asked for, help and the version are the output of their own run, on standard output.
     auto help = runProgram(folder, {"--help"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_TRUE(help.out.empty());
-    EXPECT_NE(help.err.find("--script"), std::string::npos);
+    EXPECT_TRUE(help.err.empty()) << help.err;
+    EXPECT_NE(help.out.find("--script"), std::string::npos);
+    auto version = runProgram(folder, {"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("fernhold ", 0), 0u) << version.out;
 }
 
 TEST(HeadlessRun, AScriptOnStandardInputWorksTheScreenAsAPersonWould) {

@@ -223,7 +223,14 @@ bool initializeGpu(const Options& options, int& exitStatus) {
 std::shared_ptr<UIApplicationHost> makeCommandLineHost(int argc, char** argv, int& exitStatus) {
     auto parsed = parseCommandLine(argc, argv);
     if (auto* request = std::get_if<ExitRequest>(&parsed)) {
-        foundation::logError(request->message);
+        // --help and --version are what was asked for, not part of a run: standard output,
+        // as other programs print them. A usage error is a diagnostic: standard error.
+        if (request->status == 0) {
+            const std::string text = request->message + "\n";
+            std::fwrite(text.data(), 1, text.size(), stdout);
+            std::fflush(stdout);
+        } else
+            foundation::logError(request->message);
         exitStatus = request->status;
         return nullptr;
     }
