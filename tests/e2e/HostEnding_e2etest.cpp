@@ -42,6 +42,26 @@ TEST(Shutter, PhotosLandInTheirFolderAndUnwritableOnesAreOneLineAndTheRunGoesOn)
         problems += line.starts_with("photo: not saved: ");
     EXPECT_EQ(problems, 2u) << refused.err;
     EXPECT_EQ(refused.uiLines().size(), 1u) << "the script went on";
+
+    // A full disk is said as the system says it, once a picture, without the encoders' own
+    // complaints, and leaves no partial file behind.
+    e2e::Lines fullDisk = e2e::noDisplay;
+    fullDisk.insert(fullDisk.end(), {"LD_PRELOAD=" FULL_DISK_PRELOAD, "FERNHOLD_FULL_DISK_BYTES=0",
+                                     "FERNHOLD_FULL_DISK_NAMES=.png.tmp,.fernhold-photo-"});
+    script = e2e::writeScript(folder, "wait 5 frames\nshutter\nsnapshot full/s.png\ncapture full/c.png\n");
+    auto full = e2e::runProgram(folder, {"--headless", "--script", script, "--photos", "full"}, "", fullDisk);
+    EXPECT_EQ(full.status, 1) << full.err;
+    for (const std::string line :
+         {"photo: not saved: cannot write in ", "script:3: snapshot failed: could not write ",
+          "script:4: capture failed: could not write "}) {
+        const auto found = std::find_if(full.errLines.begin(), full.errLines.end(),
+                                        [&](const std::string& l) { return l.starts_with(line); });
+        ASSERT_NE(found, full.errLines.end()) << line << "\n" << full.err;
+        EXPECT_TRUE(found->ends_with(": No space left on device")) << *found;
+    }
+    for (const auto& line : full.errLines)
+        EXPECT_EQ(line.find("libpng"), std::string::npos) << line;
+    EXPECT_TRUE(filesIn(folder / "full").empty()) << "a partial picture was left behind";
 }
 
 TEST(Ending, SigintSigtermAndSighupEndARunThatWritesPicturesAsQuittingDoes) {
