@@ -47,24 +47,18 @@ std::map<unsigned long, std::string> videoNodePaths(const std::string& deviceDir
 }
 
 std::unique_ptr<V4L2Io> openV4L2Camera(const std::string& path, const V4L2CameraIdentity& identity,
-                                       int* errorNumber, const std::string& deviceDirectory,
-                                       std::string* openedPath) {
-    const auto found = [&](std::unique_ptr<V4L2Io> camera, const std::string& node) {
-        if (openedPath)
-            *openedPath = node;
-        return camera;
-    };
+                                       int* errorNumber, const std::string& deviceDirectory) {
     int why = 0;
     if (auto camera = openV4L2Device(path, nullptr, &why)) {
         if (identity.matches(identityOf(*camera)))
-            return found(std::move(camera), path);
+            return camera;
         why = ENODEV; // another camera took the name
     }
     if (errorNumber)
         *errorNumber = why;
     // Elsewhere: the same camera, or failing that the one node with that card. Cameras with
     // serials are told apart by them: one is never taken for another of its model.
-    std::vector<std::pair<std::unique_ptr<V4L2Io>, std::string>> sameCard;
+    std::vector<std::unique_ptr<V4L2Io>> sameCard;
     for (const auto& [number, node] : videoNodePaths(deviceDirectory)) {
         if (node == path)
             continue;
@@ -72,11 +66,9 @@ std::unique_ptr<V4L2Io> openV4L2Camera(const std::string& path, const V4L2Camera
         if (!camera || camera->cardName() != identity.card)
             continue;
         if (identity.matches(identityOf(*camera)))
-            return found(std::move(camera), node);
+            return camera;
         if (identity.serial.empty() && camera->serialNumber().empty())
-            sameCard.emplace_back(std::move(camera), node);
+            sameCard.push_back(std::move(camera));
     }
-    if (sameCard.size() != 1)
-        return nullptr;
-    return found(std::move(sameCard.front().first), sameCard.front().second);
+    return sameCard.size() == 1 ? std::move(sameCard.front()) : nullptr;
 }

@@ -35,7 +35,5 @@ std::map<unsigned long, std::string> videoNodePaths(const std::string& deviceDir
 // another port, the only node with that card and no serial). Null when none does;
 // `errorNumber` is then the errno of
 // opening `path` (ENOENT when it is not there, ENODEV when another camera is).
-// `openedPath` (when given) gets the node it was found at.
 std::unique_ptr<V4L2Io> openV4L2Camera(const std::string& path, const V4L2CameraIdentity& identity,
-                                       int* errorNumber, const std::string& deviceDirectory = "/dev",
-                                       std::string* openedPath = nullptr);
+                                       int* errorNumber, const std::string& deviceDirectory = "/dev");

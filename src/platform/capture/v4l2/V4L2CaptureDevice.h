@@ -57,10 +57,9 @@ class V4L2CaptureDevice final : public AVCaptureDevice {
     using FailureHandler = std::function<void(const NSError& error)>;
     // Called on the I/O thread when the camera goes away or stalls (false) and comes back.
     using AvailabilityHandler = std::function<void(bool available)>;
-    // Opens the camera with this identity again after it came back, wherever it is now, and
-    // says at which node; null when it cannot (yet), with the errno of the try.
-    using Reopen = std::function<std::unique_ptr<V4L2Io>(const V4L2CameraIdentity&, int* errorNumber,
-                                                         std::string* openedPath)>;
+    // Opens the camera with this identity again after it came back, wherever it is now;
+    // null when it cannot (yet), with the errno of the try.
+    using Reopen = std::function<std::unique_ptr<V4L2Io>(const V4L2CameraIdentity&, int* errorNumber)>;
 
     // Sets up the camera behind `io` (named `path` in messages): its controls, its mode
     // (see V4L2ModeChoice.h), control-change subscriptions. Null with `error` when no
@@ -181,7 +180,6 @@ class V4L2CaptureDevice final : public AVCaptureDevice {
     bool quitting_ = false;
     bool failed_ = false;
     bool available_ = true;
-    std::string nodeInUse_; // where the camera was found again after a replug; path_ until then
     NSError failure_;
     CMTime wantedMinDuration_ = kCMTimeInvalid; // the active minimum frame duration
     bool intervalPending_ = false;

@@ -67,14 +67,11 @@ std::shared_ptr<V4L2Io> V4L2CaptureDevice::reconnect() {
         }
         int error = 0;
         if (retryAtOnce_) {
-            std::string node = path_;
-            if (auto opened = reopen_(identity_, &error, &node)) {
+            if (auto opened = reopen_(identity_, &error)) {
                 V4L2ModeChoice mode;
                 if ((error = setChosenMode(*opened, mode, mode_.picture)) == 0) {
                     mode_ = std::move(mode);
                     camera = std::move(opened);
-                    std::lock_guard lock(mutex_);
-                    nodeInUse_ = node;
                     break;
                 }
             }
@@ -147,17 +144,14 @@ void V4L2CaptureDevice::restoreSettings(V4L2Io& camera) {
 
 void V4L2CaptureDevice::setAvailable(bool available, std::string_view why) {
     AvailabilityHandler handler;
-    std::string node;
     {
         std::lock_guard lock(mutex_);
         if (available_ == available)
             return;
         available_ = available;
         handler = availabilityHandler_;
-        node = nodeInUse_.empty() ? path_ : nodeInUse_;
     }
-    // The node the camera is at now, which after a replug may not be the one it was opened as.
-    foundation::logError("capture: camera '" + node + "' " + std::string(why));
+    foundation::logError("capture: camera '" + path_ + "' " + std::string(why));
     if (handler)
         handler(available);
 }
