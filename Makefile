@@ -45,12 +45,12 @@ build-check: setup
 # slice allocator hands memory between threads in chunks the sanitizers cannot follow (a
 # GstBuffer freed on a streaming thread and reused for the next frame reads as a race):
 # G_SLICE=always-malloc makes it use malloc, which they do follow.
-# intercept_tls_get_addr=0: this toolchain's leak checker guesses where a thread's dynamic
-# TLS block starts from the block's address, and when a block happens to sit 16 bytes into
-# a page it reads a size from the wrong place and its exit-time scan crashes ("Tracer
-# caught signal 11"; 2 runs in 150 of a GL test under load). Not recording those blocks
-# leaves them unscanned, which only matters for pointers held solely in a dlopen'd
-# library's thread-locals: Mesa's, whose findings are suppressed anyway.
+# intercept_tls_get_addr=0: now and then this toolchain's leak checker crashed in its
+# exit-time scan of a thread's dynamic TLS ("Tracer caught signal 11", after a block
+# recorded with a range no allocation has; 2 runs in 150 of a GL test under load, none in
+# 300 with this). Not recording those blocks leaves them unscanned, which only matters for
+# pointers held solely in a dlopen'd library's thread-locals: Mesa's, whose findings are
+# suppressed anyway.
 SAN_DIR := $(CURDIR)/scripts/sanitizers
 SAN_ENV := ASAN_OPTIONS=detect_leaks=1:strict_init_order=1:intercept_tls_get_addr=0 \
 	LSAN_OPTIONS=suppressions=$(SAN_DIR)/lsan.supp:print_suppressions=0 \
