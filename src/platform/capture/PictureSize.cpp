@@ -11,7 +11,7 @@ bool readSide(const char* begin, const char* end, int& side) {
 }
 } // namespace
 
-std::optional<PictureSize> parsePictureSize(const std::string& text) {
+std::optional<PictureSize> parseWidthByHeight(const std::string& text) {
     const size_t cross = text.find('x');
     if (cross == std::string::npos)
         return std::nullopt;
@@ -20,6 +20,14 @@ std::optional<PictureSize> parsePictureSize(const std::string& text) {
     if (!readSide(start, start + cross, size.width) ||
         !readSide(start + cross + 1, start + text.size(), size.height))
         return std::nullopt;
+    return size;
+}
+
+std::optional<PictureSize> parsePictureSize(const std::string& text) {
+    const auto read = parseWidthByHeight(text);
+    if (!read)
+        return std::nullopt;
+    const PictureSize size = *read;
     if (size.width % 2 != 0 || size.height % 2 != 0)
         return std::nullopt;
     if (size.width < smallestPictureSize.width || size.height < smallestPictureSize.height ||

@@ -20,8 +20,11 @@ enum class StillImageFit { whole, fill };
 inline constexpr PictureSize smallestPictureSize{160, 120};
 inline constexpr PictureSize largestPictureSize{3840, 2160};
 
-// "1280x720" as a size; nothing when the text is not two whole numbers joined by 'x' or
-// the size is odd or outside the range.
+// "1280x720" as two whole numbers joined by 'x', whatever their values; nothing otherwise.
+std::optional<PictureSize> parseWidthByHeight(const std::string& text);
+
+// "1280x720" as a picture's size; nothing when the text is not two whole numbers joined by
+// 'x' or the size is odd or outside the range.
 std::optional<PictureSize> parsePictureSize(const std::string& text);
 
 // "1280x720".

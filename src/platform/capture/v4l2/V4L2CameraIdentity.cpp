@@ -65,9 +65,10 @@ std::unique_ptr<V4L2Io> openV4L2Camera(const std::string& path, const V4L2Camera
         auto camera = openV4L2Device(node, nullptr);
         if (!camera || camera->cardName() != identity.card)
             continue;
-        if (identity.matches(identityOf(*camera)))
+        const V4L2CameraIdentity found = identityOf(*camera);
+        if (identity.matches(found))
             return camera;
-        if (identity.serial.empty() && camera->serialNumber().empty())
+        if (identity.serial.empty() && found.serial.empty())
             sameCard.push_back(std::move(camera));
     }
     return sameCard.size() == 1 ? std::move(sameCard.front()) : nullptr;

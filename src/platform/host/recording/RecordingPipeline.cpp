@@ -271,31 +271,27 @@ bool RecordingPipeline::push(const FramePixels& pixels) {
 }
 
 void RecordingPipeline::finish(std::chrono::steady_clock::time_point stop) {
-    if (state_->shared) {
-        // The live stream goes on for its viewers; the file's last frame is shown until the stop.
-        state_->shared->finish(
-            uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(stop.time_since_epoch()).count()));
-        gst_app_src_end_of_stream(GST_APP_SRC(state_->frames));
-        if (state_->sound)
-            gst_element_send_event(state_->sound, gst_event_new_eos());
-        return;
-    }
-    GstBuffer* last = nullptr;
-    {
-        std::lock_guard lock(state_->lastMutex);
-        std::swap(last, state_->last);
-    }
     const auto stopTime =
         GstClockTime(std::chrono::duration_cast<std::chrono::nanoseconds>(stop.time_since_epoch()).count());
-    const GstClockTime frame = GST_SECOND / 30;
-    if (last && stopTime > state_->base + GST_BUFFER_PTS(last) + 2 * frame) {
-        GstBuffer* repeat = gst_buffer_copy(last); // shares the bytes
-        GST_BUFFER_PTS(repeat) = stopTime - state_->base - frame;
-        GST_BUFFER_DURATION(repeat) = frame;
-        gst_app_src_push_buffer(GST_APP_SRC(state_->frames), repeat);
+    if (state_->shared) {
+        // The live stream goes on for its viewers; the file's last frame is shown until the stop.
+        state_->shared->finish(stopTime);
+    } else {
+        GstBuffer* last = nullptr;
+        {
+            std::lock_guard lock(state_->lastMutex);
+            std::swap(last, state_->last);
+        }
+        const GstClockTime frame = GST_SECOND / 30;
+        if (last && stopTime > state_->base + GST_BUFFER_PTS(last) + 2 * frame) {
+            GstBuffer* repeat = gst_buffer_copy(last); // shares the bytes
+            GST_BUFFER_PTS(repeat) = stopTime - state_->base - frame;
+            GST_BUFFER_DURATION(repeat) = frame;
+            gst_app_src_push_buffer(GST_APP_SRC(state_->frames), repeat);
+        }
+        if (last)
+            gst_buffer_unref(last);
     }
-    if (last)
-        gst_buffer_unref(last);
     gst_app_src_end_of_stream(GST_APP_SRC(state_->frames));
     if (state_->sound)
         gst_element_send_event(state_->sound, gst_event_new_eos());

@@ -6,6 +6,7 @@
 
 #include <utility>
 
+#include "host/GStreamerSupport.h"
 #include "host/serve/LiveEncoder.h"
 
 namespace host {
@@ -13,26 +14,22 @@ namespace host {
 std::unique_ptr<SharedPicture> SharedPicture::attach(const std::shared_ptr<LiveEncoder>& encoder,
                                                      GstElement* source, uint64_t base, TakenHandler taken,
                                                      std::string& problem) {
-    GError* error = nullptr;
     // Encoded frames are small: a few seconds of them wait rather than be lost while the
     // muxer waits for the sound's first samples.
     GstElement* branch =
-        gst_parse_bin_from_description("queue max-size-buffers=0 max-size-bytes=0 max-size-time=5000000000 "
-                                       "! appsink name=tap sync=false emit-signals=true max-buffers=0",
-                                       TRUE, &error);
-    if (!branch || error) {
-        problem = error && error->message ? error->message : "cannot take the served stream";
-        g_clear_error(&error);
+        buildFromDescription("queue max-size-buffers=0 max-size-bytes=0 max-size-time=5000000000 "
+                             "! appsink name=tap sync=false emit-signals=true max-buffers=0",
+                             true, "cannot take the served stream", problem);
+    if (!branch)
         return nullptr;
-    }
     std::unique_ptr<SharedPicture> picture(new SharedPicture);
-    picture->branch_ = GST_ELEMENT(gst_object_ref_sink(branch));
+    picture->branch_ = branch;
     picture->source_ = GST_ELEMENT(gst_object_ref(source));
     picture->base_ = base;
     picture->offset_ = encoder->baseTime();
     picture->encoder_ = encoder; // before the first sample, which may ask it for a keyframe
     picture->taken_ = std::move(taken);
-    GstElement* tap = gst_bin_get_by_name(GST_BIN(branch), "tap");
+    GstElement* tap = childByName(branch, "tap");
     g_signal_connect(tap, "new-sample", G_CALLBACK(newSample), picture.get());
     gst_object_unref(tap);
     if (!encoder->attach(branch)) {

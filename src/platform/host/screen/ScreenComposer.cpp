@@ -193,6 +193,7 @@ void ScreenComposer::drawTree(UIView& view, ImDrawList& list) {
     if (view.isHidden())
         return; // and everything inside it
     const CGRect f = view.frameInRoot();
+    auto* stack = dynamic_cast<UIStackView*>(&view);
     if (drawAssistView(list, view, f)) {
         // a plot panel, switch or stepper
     } else if (auto* renderView = dynamic_cast<RenderView*>(&view))
@@ -205,7 +206,7 @@ void ScreenComposer::drawTree(UIView& view, ImDrawList& list) {
         drawSegments(list, *segments, f);
     else if (auto* button = dynamic_cast<UIButton*>(&view))
         drawButton(list, *button, f);
-    else if (auto* stack = dynamic_cast<UIStackView*>(&view))
+    else if (stack)
         drawStackPanel(list, *stack, f);
     else if (auto* spinner = dynamic_cast<UIActivityIndicatorView*>(&view)) {
         drawSpinner(list, *spinner, f);
@@ -217,7 +218,6 @@ void ScreenComposer::drawTree(UIView& view, ImDrawList& list) {
                            point(f.origin.x + f.size.width, f.origin.y + f.size.height),
                            colour(40, 40, 44, 150), 6);
     // What a scrolling stack has moved beyond its frame is not shown.
-    const auto* stack = dynamic_cast<UIStackView*>(&view);
     const bool clips = stack && stack->scrolls;
     if (clips)
         list.PushClipRect(point(f.origin.x, f.origin.y),

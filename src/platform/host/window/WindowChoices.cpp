@@ -2,8 +2,8 @@
 // the host's other choices. A size saved on a larger display is fitted to this one; the
 // scene's minimum size (set once the scene has loaded) grows one that is too small.
 #include <algorithm>
-#include <charconv>
 
+#include "capture/PictureSize.h"
 #include "foundation/Print.h"
 #include "host/settings/SettingsStore.h"
 #include "host/window/WindowHost.h"
@@ -13,15 +13,10 @@ namespace {
 
 // "1600x900" as two sizes above 0; nothing for anything else.
 std::optional<CGSize> parseWindowSize(const std::string& text) {
-    int width = 0, height = 0;
-    const char* end = text.data() + text.size();
-    auto [x, widthError] = std::from_chars(text.data(), end, width);
-    if (widthError != std::errc{} || x == end || *x != 'x')
+    const auto size = parseWidthByHeight(text);
+    if (!size || size->width <= 0 || size->height <= 0)
         return std::nullopt;
-    auto [last, heightError] = std::from_chars(x + 1, end, height);
-    if (heightError != std::errc{} || last != end || width <= 0 || height <= 0)
-        return std::nullopt;
-    return CGSize{double(width), double(height)};
+    return CGSize{double(size->width), double(size->height)};
 }
 
 } // namespace

@@ -181,17 +181,20 @@ void WindowHost::draw() {
     dirty_ = false;
 }
 
-// `windowPoint` is in the window's coordinates (SDL's mouse coordinates), which the
-// letterbox maps to the UI's root points.
+// A point in the window's coordinates (SDL's mouse coordinates) as the UI's root points,
+// through the letterbox the screen is drawn in. Needs the window's scene.
+CGPoint WindowHost::rootPoint(CGPoint windowPoint) const {
+    int width = 0, height = 0;
+    SDL_GetWindowSize(sdlWindow_, &width, &height);
+    return Letterbox::fit(window()->frame().size, width, height).toRoot(windowPoint);
+}
+
 void WindowHost::touch(UITouchPhase phase, int identifier, CGPoint windowPoint, Uint32 timestamp) {
     if (!window())
         return;
-    int width = 0, height = 0;
-    SDL_GetWindowSize(sdlWindow_, &width, &height);
-    const Letterbox box = Letterbox::fit(window()->frame().size, width, height);
     // SDL stamps events in milliseconds of the same monotonic clock, counted from its start.
     const double time = sdlEpoch_ + timestamp / 1000.0;
-    UIEvent event{phase, {UITouch{identifier, box.toRoot(windowPoint)}}, touchClock().stamp(time)};
+    UIEvent event{phase, {UITouch{identifier, rootPoint(windowPoint)}}, touchClock().stamp(time)};
     sendTouches({event});
 }
 
@@ -203,11 +206,9 @@ void WindowHost::synthesizedPinch(double scale) {
 void WindowHost::scrollUnderMouse(int clicks) {
     if (!window())
         return;
-    int x = 0, y = 0, width = 0, height = 0;
+    int x = 0, y = 0;
     SDL_GetMouseState(&x, &y);
-    SDL_GetWindowSize(sdlWindow_, &width, &height);
-    const Letterbox box = Letterbox::fit(window()->frame().size, width, height);
-    for (UIView* view = window()->hitTest(box.toRoot({double(x), double(y)})); view; view = view->superview())
+    for (UIView* view = window()->hitTest(rootPoint({double(x), double(y)})); view; view = view->superview())
         if (auto* stack = dynamic_cast<UIStackView*>(view); stack && stack->scrolls) {
             stack->scrollBy(-clicks * wheelScrollStep);
             dirty_ = true;

@@ -63,6 +63,7 @@ class WindowHost : public HostCore {
     void restoreFullScreen();
     void setActive(bool active);
     void setBackground(bool background);
+    CGPoint rootPoint(CGPoint windowPoint) const;
     void touch(UITouchPhase phase, int identifier, CGPoint windowPoint, Uint32 timestamp);
     void synthesizedPinch(double scale);
     void scrollUnderMouse(int clicks);
