@@ -12,9 +12,10 @@ namespace {
 using namespace e2e;
 namespace fs = std::filesystem;
 
-std::string output(const std::string& command) {
+// What `command` prints, its errors too unless they are sent elsewhere (`merged` false).
+std::string output(const std::string& command, bool merged = true) {
     std::string text;
-    if (FILE* pipe = popen((command + " 2>&1").c_str(), "r")) {
+    if (FILE* pipe = popen((command + (merged ? " 2>&1" : "")).c_str(), "r")) {
         char buffer[4096];
         for (size_t got; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
             text.append(buffer, got);
@@ -173,10 +174,15 @@ record stop
     // focus and exposure are held for it, so that only the lamps and the noise move.
     const Picture captured = readPng(folder_ / "first.png");
     const size_t frameBytes = captured.rgba.size(), framesCompared = 8;
+    // The pixels alone on standard output: anything ffmpeg says goes beside them, for the
+    // failure's message.
+    const fs::path decodeErrors = folder_ / "decode.err";
     const std::string decoded =
         output("ffmpeg -v error -i" + quoted({saved.file.string()}) + " -fps_mode passthrough -frames:v " +
-               std::to_string(framesCompared) + " -f rawvideo -pix_fmt rgba -");
-    ASSERT_EQ(decoded.size(), frameBytes * framesCompared);
+                   std::to_string(framesCompared) + " -f rawvideo -pix_fmt rgba - 2>" +
+                   quoted({decodeErrors.string()}).substr(1),
+               false);
+    ASSERT_EQ(decoded.size(), frameBytes * framesCompared) << std::ifstream(decodeErrors).rdbuf();
     const auto blockMeans = [&](const unsigned char* rgba) {
         const int block = 16, columns = captured.width / block, rows = captured.height / block;
         std::vector<double> means(size_t(columns * rows * 3));
