@@ -97,6 +97,8 @@ void Recorder::stop() {
             return;
         }
         stopped_ = Clock::now();
+        if (pipeline)
+            pipeline->endSoundAt(stopped_);
         stoppingPipeline_ = pipeline;
         stopping_ = true;
         const bool allIn = pipeline && pipeline->sharesEncoder()

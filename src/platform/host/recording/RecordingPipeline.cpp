@@ -3,6 +3,7 @@
 #include <gst/app/gstappsrc.h>
 #include <gst/gst.h>
 
+#include <atomic>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -18,6 +19,8 @@ struct RecordingPipeline::State {
     GstElement* frames = nullptr; // the appsrc
     GstElement* sound = nullptr;  // pulsesrc, or null
     GstClockTime base = 0;
+    // Sound captured from here on (running time) is not recorded (see endSoundAt).
+    std::atomic<GstClockTime> soundEnd{GST_CLOCK_TIME_NONE};
     std::mutex lastMutex;
     GstBuffer* last = nullptr;             // the last frame pushed, repeated at the end
     std::unique_ptr<SharedPicture> shared; // the picture from the live stream, when served
@@ -104,6 +107,19 @@ std::string describePipeline(const Encoder& video, const char* audioEncoder) {
            "mp4mux name=mux fragment-duration=1000 ! filesink name=file buffer-mode=unbuffered sync=false";
 }
 
+// On the sound source's output: the sound ends where the picture does, at the stop, however
+// late the end of its stream follows.
+GstPadProbeReturn cutSoundAtStop(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    const auto* state = static_cast<const RecordingPipeline::State*>(data);
+    const GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    const GstClockTime end = state->soundEnd.load();
+    if (end == GST_CLOCK_TIME_NONE || !GST_BUFFER_PTS_IS_VALID(buffer))
+        return GST_PAD_PROBE_OK;
+    const GstClockTime last =
+        GST_BUFFER_PTS(buffer) + (GST_BUFFER_DURATION_IS_VALID(buffer) ? GST_BUFFER_DURATION(buffer) : 0);
+    return last > end ? GST_PAD_PROBE_DROP : GST_PAD_PROBE_OK;
+}
+
 // Builds and plays one candidate; null with `problem` (and `fileFault` when the file was at
 // fault, which no other encoder would mend).
 std::shared_ptr<RecordingPipeline::State> play(const RecordingPipeline::Settings& settings,
@@ -115,6 +131,12 @@ std::shared_ptr<RecordingPipeline::State> play(const RecordingPipeline::Settings
         return nullptr;
     state->frames = childByName(state->pipeline, "frames");
     state->sound = childByName(state->pipeline, "sound");
+    if (state->sound) {
+        // The state outlives the pipeline's streaming: it is stopped before the state goes.
+        GstPad* soundOut = gst_element_get_static_pad(state->sound, "src");
+        gst_pad_add_probe(soundOut, GST_PAD_PROBE_TYPE_BUFFER, cutSoundAtStop, state.get(), nullptr);
+        gst_object_unref(soundOut);
+    }
     GstElement* mux = childByName(state->pipeline, "mux");
     if (g_object_class_find_property(G_OBJECT_GET_CLASS(mux), "fragment-mode"))
         gst_util_set_object_arg(G_OBJECT(mux), "fragment-mode", "first-moov-then-finalise");
@@ -270,7 +292,14 @@ bool RecordingPipeline::push(const FramePixels& pixels) {
     return gst_app_src_push_buffer(source, buffer) == GST_FLOW_OK;
 }
 
+void RecordingPipeline::endSoundAt(std::chrono::steady_clock::time_point stop) {
+    const auto stopTime =
+        GstClockTime(std::chrono::duration_cast<std::chrono::nanoseconds>(stop.time_since_epoch()).count());
+    state_->soundEnd = stopTime > state_->base ? stopTime - state_->base : 0;
+}
+
 void RecordingPipeline::finish(std::chrono::steady_clock::time_point stop) {
+    endSoundAt(stop);
     const auto stopTime =
         GstClockTime(std::chrono::duration_cast<std::chrono::nanoseconds>(stop.time_since_epoch()).count());
     if (state_->shared) {

@@ -58,6 +58,9 @@ class RecordingPipeline {
     // GPU queue: hands the frame to the encoder; false when it is dropped (the encoder is
     // behind). Frames captured before startTime() must not be pushed.
     bool push(const FramePixels& pixels);
+    // Any thread, at once on a stop: sound captured after `stop` is left out, however long
+    // finish() waits for the last frames to come back from the GPU.
+    void endSoundAt(std::chrono::steady_clock::time_point stop);
     // Ends the stream at `stop`: the last frame is shown until then, as the sound goes on
     // until then. The end handler follows once the file is finalised.
     void finish(std::chrono::steady_clock::time_point stop);
