@@ -1,6 +1,8 @@
 // Photos from the shutter, and the ways a run ends: a signal ends it as quitting does,
 // and no picture file is ever left half written.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "HostE2eSupport.h"
 
@@ -98,3 +100,38 @@ TEST(Ending, SigintSigtermAndSighupEndARunThatWritesPicturesAsQuittingDoes) {
 }
 
 } // namespace
+
+// A signal while the program is still starting (here: reading its script, which comes
+// through a pipe) ends the run once it has started, as a signal during it does; a second
+// one before then ends it at once, for a start-up that does not come to an end.
+TEST(Ending, ASignalDuringStartUpEndsTheRunOnceStartedAndASecondAtOnce) {
+    for (const bool twice : {false, true}) {
+        auto folder = e2e::scratchFolder(twice ? "early-twice" : "early");
+        const auto script = folder / "script.fhs";
+        ASSERT_EQ(::mkfifo(script.c_str(), 0600), 0);
+        e2e::Process program(e2e::programCommand(
+            folder, {"--headless", "--stats", "--script", script.string(), "--out", "out"}));
+        // Opening the pipe's end returns once the program has opened the other: it is starting.
+        const int writing = ::open(script.c_str(), O_WRONLY | O_CLOEXEC);
+        ASSERT_GE(writing, 0);
+        ::kill(program.pid(), SIGTERM);
+        if (twice)
+            ::kill(program.pid(), SIGINT);
+        // Killed at once, the program may have closed its end before this is written.
+        ::signal(SIGPIPE, SIG_IGN);
+        const std::string text = "wait 1000 frames\nsnapshot never.png\n";
+        const ssize_t written = ::write(writing, text.data(), text.size());
+        ::close(writing);
+        std::string err;
+        while (program.pump(std::chrono::seconds(10), [&](const std::string& line) { err += line + "\n"; })) {
+        }
+        if (twice) {
+            EXPECT_EQ(program.wait(), -1) << err;
+            continue;
+        }
+        EXPECT_EQ(written, ssize_t(text.size()));
+        EXPECT_EQ(program.wait(), 0) << err;
+        EXPECT_NE(err.find("stats: final presented "), std::string::npos) << err;
+        EXPECT_FALSE(std::filesystem::exists(folder / "out" / "never.png")) << "the script ran on";
+    }
+}

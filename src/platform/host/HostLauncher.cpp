@@ -15,6 +15,7 @@
 #include "capture/v4l2/V4L2OutputNodes.h"
 #include "capture/virtual/SimulatedCaptureDevice.h"
 #include "foundation/Print.h"
+#include "host/SignalWatcher.h"
 #include "host/headless/HeadlessHost.h"
 #include "host/output/LoopbackOutput.h"
 #include "host/settings/SavedChoices.h"
@@ -234,6 +235,8 @@ std::shared_ptr<UIApplicationHost> makeCommandLineHost(int argc, char** argv, in
         exitStatus = request->status;
         return nullptr;
     }
+    // From here on a run is starting: a signal now ends it once it has started.
+    SignalWatcher::catchEarly();
     HostConfiguration configuration;
     configuration.options = std::get<Options>(std::move(parsed));
     const Options& options = configuration.options;
