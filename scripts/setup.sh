@@ -18,7 +18,7 @@ packages=(
 # "fuzz" adds clang with its sanitizer and libFuzzer runtime, "clang" the compiler alone,
 # "format" clang-format, "test" what the suite drives besides the program: the V4L2
 # programs the emulated webcam is tried with, ffmpeg and a PulseAudio daemon for the recordings, a window manager for the desktop window's
-# full screen and xprop to follow its active window, the validators of the installed desktop files,
+# full screen and xprop to follow its active window, setxkbmap for its keys on other layouts, the validators of the installed desktop files,
 # and headless Chromium driven by Selenium with the Janus gateway for the served page and publishing.
 for group in "$@"; do
   case "$group" in
@@ -26,7 +26,7 @@ for group in "$@"; do
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     clang) packages+=(clang) ;;
     format) packages+=(clang-format) ;;
-    test) packages+=(v4l-utils gstreamer1.0-tools gstreamer1.0-plugins-good ffmpeg openbox x11-utils
+    test) packages+=(v4l-utils gstreamer1.0-tools gstreamer1.0-plugins-good ffmpeg openbox x11-utils x11-xkb-utils
                      desktop-file-utils appstream man-db pulseaudio
                      chromium chromium-driver python3-selenium janus) ;;
     *) echo "setup.sh: unknown package group '$group'" >&2; exit 2 ;;

@@ -250,3 +250,66 @@ TEST(WindowRun, TheSmallestWindowHoldsTheWholeScreenAndOOpensThePhotoFolder) {
 }
 
 } // namespace
+
+namespace {
+// A view's first property from a print-ui line: a label's text, a stepper's value.
+std::string uiFirst(const std::string& line, const std::string& view) {
+    std::smatch match;
+    return std::regex_search(line, match, std::regex("\"" + view + "\":\\{\"[a-z]+\":\"?([^\",]*)"))
+               ? match[1].str()
+               : "?";
+}
+} // namespace
+
+// Keys act by the character they type in the user's layout: on a German keyboard '?' is
+// Shift and ß and ']' is AltGr and 9; on a French one '[' is AltGr and the key of 5 and '?'
+// is Shift and comma (xdotool presses a character's key with the layout's Shift or AltGr). The
+// screen's state comes from print-ui lines written every half second until one shows all
+// of a layout's keys done.
+TEST(WindowRun, CharacterKeysWorkOnGermanAndFrenchKeyboards) {
+    auto folder = e2e::scratchFolder("layouts");
+    DESKTOP_OR_SKIP(folder, x, "1280x800");
+    if (!e2e::installed("setxkbmap"))
+        GTEST_SKIP() << "needs setxkbmap";
+    std::string text = "wait 10 frames\n";
+    for (int i = 0; i < 240; ++i)
+        text += "print-ui\nwait 500ms\n";
+    e2e::Process program(e2e::programCommand(
+        folder, {"--script", e2e::writeScript(folder, text)},
+        {"-u", "WAYLAND_DISPLAY", "HOME=" + (folder / "home").string(), "DISPLAY=" + x.display()}));
+    std::string ui, err;
+    auto until = [&](const std::function<bool(const std::string&)>& shows) {
+        bool shown = false;
+        while (!shown && program.pump(std::chrono::seconds(30), [&](const std::string& line) {
+            err += line + "\n";
+            if (line.starts_with("{\""))
+                shown = shows(ui = line);
+        })) {
+        }
+        return shown;
+    };
+    ASSERT_TRUE(until([](const std::string&) { return true; })) << err;
+    const long level = e2e::uiNumber(ui, "zebraLevelStepper\":\\{\"value");
+    const std::string xdotool = "env DISPLAY=" + x.display() + " timeout 30 xdotool ";
+    const std::string id = firstLine(xdotool + "search --sync --onlyvisible --name '^Fernhold$'");
+    const auto type = [&](const char* layout, const char* keys) {
+        ASSERT_EQ(std::system(("setxkbmap -display " + x.display() + " " + layout).c_str()), 0);
+        std::system((xdotool + "windowactivate --sync " + id + " key " + keys).c_str());
+    };
+    type("de", "z bracketright question plus");
+    EXPECT_TRUE(until([&](const std::string& line) {
+        return uiFirst(line, "zebraSwitch") == "true" &&
+               e2e::uiNumber(line, "zebraLevelStepper\":\\{\"value") > level &&
+               line.find("\"help\":{\"shown\":true}") != std::string::npos &&
+               uiFirst(line, "zoomLabel") != "";
+    })) << "z, ], ? and + on a German keyboard\n"
+        << ui;
+    type("fr", "bracketleft minus question");
+    EXPECT_TRUE(until([&](const std::string& line) {
+        return e2e::uiNumber(line, "zebraLevelStepper\":\\{\"value") == level &&
+               uiFirst(line, "zoomLabel") == "" &&
+               line.find("\"help\":{\"shown\":false}") != std::string::npos;
+    })) << "[, - and ? on a French keyboard\n"
+        << ui;
+    EXPECT_EQ(program.stop(SIGTERM), 0) << err;
+}

@@ -132,6 +132,8 @@ class HostCore : public UIApplicationHost,
     void shutter();
     // Main thread: a short line for the person at the screen (a photo saved or not).
     virtual void showNotice(const std::string&) {}
+    // Main thread: whether the help overlay is up, where there is one to show.
+    virtual std::optional<bool> helpShown() const { return std::nullopt; }
     // Main thread: shows the photo folder in the desktop's file manager; a run without a
     // desktop names it on standard error.
     virtual void openPhotoFolder();

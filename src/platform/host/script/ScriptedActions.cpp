@@ -137,11 +137,13 @@ void HostCore::setAppearance(bool appears) {
 
 void HostCore::printUi() {
     std::string line;
+    std::optional<bool> help;
     runOnMain([&] {
         if (!window_)
             return;
         window_->layoutSubviews(); // frames as they are drawn now, after any control hid or showed
         line = describeUi(*window_, window_->rootViewController().get());
+        help = helpShown();
     });
     if (const auto& output = configuration_.output; output && line.ends_with('}')) {
         line.pop_back();
@@ -157,6 +159,8 @@ void HostCore::printUi() {
         line.pop_back();
         line += ',';
         line += describeRecording();
+        if (help)
+            line += std::string(",\"help\":{\"shown\":") + (*help ? "true" : "false") + "}";
         if (const std::string serving = describeServing(); !serving.empty())
             line += "," + serving;
         line += '}';

@@ -62,6 +62,8 @@ bool WindowHost::open(NSError* error) {
                                   SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI);
     if (!sdlWindow_)
         return fail("no window");
+    // Character keys come as the text they type (see WindowKeys.cpp).
+    SDL_StartTextInput();
     context_ = SDL_GL_CreateContext(sdlWindow_);
     if (!context_)
         return fail("no OpenGL ES 3 context for the window");
@@ -231,6 +233,9 @@ void WindowHost::handle(const SDL_Event& event) {
         break;
     case SDL_KEYDOWN:
         handleKey(event.key);
+        break;
+    case SDL_TEXTINPUT:
+        handleText(event.text.text);
         break;
     case SDL_MOUSEBUTTONDOWN:
         if (event.button.which == SDL_TOUCH_MOUSEID || event.button.button != SDL_BUTTON_LEFT)

@@ -42,6 +42,7 @@ class WindowHost : public HostCore {
 
   protected:
     void runLoop() override;
+    std::optional<bool> helpShown() const override { return helpShown_; }
     ScreenComposer* composer(NSError* error) override;
     void frameArrived() override;
     void screenChanged() override;
@@ -55,6 +56,7 @@ class WindowHost : public HostCore {
     int waitMilliseconds();
     void handle(const SDL_Event& event);
     void handleKey(const SDL_KeyboardEvent& key);
+    void handleText(const char* text);
     void handleWindowEvent(const SDL_WindowEvent& event);
     void followWindowSize();
     void toggleFullScreen();
@@ -81,6 +83,7 @@ class WindowHost : public HostCore {
     bool dirty_ = true;
     CGSize windowedSize_{}; // the size to remember, also while the window fills the screen
     bool helpShown_ = false;
+    SDL_KeyboardEvent lastKey_{};             // the key whose character comes next as text
     bool active_ = true, background_ = false; // as the application last heard
     std::string notice_;
     uint64_t noticeGeneration_ = 0;

@@ -1,6 +1,8 @@
 // The window's keys, and the help overlay that lists them.
 #include "host/window/WindowHost.h"
 
+#include <cctype>
+
 #include "host/script/AssistCommands.h"
 #include "host/script/ViewSearch.h"
 #include "ui/UIControls.h"
@@ -42,21 +44,18 @@ std::vector<std::string> WindowHost::helpLines() {
     return lines;
 }
 
+// Keys that type no character, by what they are wherever they lie: arrows, function keys,
+// Escape, Enter, Space; and Ctrl + Q, which types none while Ctrl is held.
 void WindowHost::handleKey(const SDL_KeyboardEvent& key) {
     const SDL_Keycode code = key.keysym.sym;
-    const bool control = (key.keysym.mod & KMOD_CTRL) != 0;
-    // '=' is '+' without shift on most layouts; '?' is shift and '/' on most.
-    const bool zoomIn = code == SDLK_PLUS || code == SDLK_EQUALS || code == SDLK_KP_PLUS;
-    const bool zoomOut = code == SDLK_MINUS || code == SDLK_KP_MINUS;
-    const bool help =
-        code == SDLK_QUESTION || code == SDLK_F1 || (code == SDLK_SLASH && (key.keysym.mod & KMOD_SHIFT));
-    if (key.repeat && !zoomIn && !zoomOut)
-        return; // a held key zooms on; anything else acts once
-    if (control && code == SDLK_q)
+    // The character this key types, if any, comes next as text, with this key's modifiers
+    // (the state by the time the text is handled may be later).
+    lastKey_ = key;
+    if (key.repeat)
+        return;
+    if ((key.keysym.mod & KMOD_CTRL) && code == SDLK_q)
         return requestQuit(0);
-    if (zoomIn || zoomOut) {
-        synthesizedPinch(zoomIn ? keyPinchIn : keyPinchOut);
-    } else if (help) {
+    if (code == SDLK_F1) {
         helpShown_ = !helpShown_;
         dirty_ = true;
     } else if (code == SDLK_ESCAPE) {
@@ -66,18 +65,8 @@ void WindowHost::handleKey(const SDL_KeyboardEvent& key) {
         else if (SDL_GetWindowFlags(sdlWindow_) & SDL_WINDOW_FULLSCREEN)
             toggleFullScreen();
         dirty_ = true;
-    } else if (code == SDLK_f || code == SDLK_F11) {
+    } else if (code == SDLK_F11) {
         toggleFullScreen();
-    } else if (code == SDLK_s && !control) {
-        shutter();
-    } else if (code == SDLK_o && !control) {
-        openPhotoFolder();
-    } else if (code == SDLK_k && !control) {
-        if (auto* button = window() ? findView<UIButton>(*window(), "cameraPanelButton") : nullptr)
-            button->sendActionsForControlEvents(UIControlEvents::touchUpInside);
-        screenChanged();
-    } else if (code == SDLK_r && !control) {
-        toggleRecording();
     } else if (code == SDLK_LEFT || code == SDLK_RIGHT) {
         sendGesture(swipeEvents(touchCentre(),
                                 code == SDLK_LEFT ? UISwipeGestureRecognizerDirection::left
@@ -87,9 +76,43 @@ void WindowHost::handleKey(const SDL_KeyboardEvent& key) {
         sendGesture(tapEvents(touchCentre(), 0));
     } else if (code == SDLK_RETURN || code == SDLK_KP_ENTER) {
         sendGesture(doubleTapEvents(touchCentre(), 0));
-    } else if (window() && code > 0 && code < 128 && !control && !(key.keysym.mod & KMOD_ALT) &&
-               script::pressAssistKey(*window(), char(code))) {
-        screenChanged();
+    }
+}
+
+// Keys by the character they type in the user's layout, so that '?' or '[' behind Shift or
+// AltGr on a German or French keyboard does what it says. Ctrl and Alt combinations are
+// not characters the keys stand for (AltGr is, and is let through).
+void WindowHost::handleText(const char* text) {
+    if (lastKey_.keysym.mod & (KMOD_CTRL | KMOD_LALT))
+        return;
+    for (; *text; ++text) {
+        const char typed = *text;
+        if (static_cast<unsigned char>(typed) >= 0x80 || typed == ' ')
+            continue; // no key is bound to a character beyond ASCII; Space is a tap (above)
+        const bool zoomIn = typed == '+' || typed == '=', zoomOut = typed == '-';
+        if (lastKey_.repeat && !zoomIn && !zoomOut)
+            continue; // a held key zooms on; anything else acts once
+        const char lower = char(std::tolower(static_cast<unsigned char>(typed)));
+        if (zoomIn || zoomOut) {
+            synthesizedPinch(zoomIn ? keyPinchIn : keyPinchOut);
+        } else if (typed == '?') {
+            helpShown_ = !helpShown_;
+            dirty_ = true;
+        } else if (lower == 'f') {
+            toggleFullScreen();
+        } else if (lower == 's') {
+            shutter();
+        } else if (lower == 'o') {
+            openPhotoFolder();
+        } else if (lower == 'k') {
+            if (auto* button = window() ? findView<UIButton>(*window(), "cameraPanelButton") : nullptr)
+                button->sendActionsForControlEvents(UIControlEvents::touchUpInside);
+            screenChanged();
+        } else if (lower == 'r') {
+            toggleRecording();
+        } else if (window() && script::pressAssistKey(*window(), lower)) {
+            screenChanged();
+        }
     }
 }
 
