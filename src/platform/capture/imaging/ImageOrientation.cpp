@@ -13,9 +13,6 @@ ImageOrientation exifOrientation(const uint8_t* app1, size_t size) {
     const std::unique_ptr<ExifData, void (*)(ExifData*)> data(exif_data_new(), exif_data_unref);
     if (!data)
         return 1;
-    // Following the standard would fill in the tags it requires with made-up values; only
-    // what the file says counts.
-    exif_data_unset_option(data.get(), EXIF_DATA_OPTION_FOLLOW_SPECIFICATION);
     exif_data_load_data(data.get(), app1, unsigned(size));
     const ExifEntry* entry = exif_content_get_entry(data->ifd[EXIF_IFD_0], EXIF_TAG_ORIENTATION);
     if (!entry || entry->format != EXIF_FORMAT_SHORT || entry->components != 1 || !entry->data ||
