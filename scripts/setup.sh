@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libsdl2-dev libimgui-dev
   libegl-dev libgles-dev libegl-mesa0 libgl1-mesa-dri
-  libv4l-dev libcli11-dev libpng-dev libjpeg62-turbo-dev libasio-dev
+  libv4l-dev libcli11-dev libpng-dev libjpeg62-turbo-dev libexif-dev libasio-dev
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav gstreamer1.0-pulseaudio
   libgstreamer-plugins-bad1.0-dev gstreamer1.0-nice libnice-dev libcpp-httplib-dev

@@ -1,7 +1,8 @@
 #pragma once
 // Picture files made in memory, with libpng and libjpeg's own encoders, for the decoder and
 // bad-input tests and the fuzzers' seeds: PNGs and JPEGs of every form the decoders take,
-// BMPs, and PNG and JPEG headers that claim sizes a file of a few bytes cannot have.
+// BMPs, PNG and JPEG headers that claim sizes a file of a few bytes cannot have, and EXIF
+// orientation blocks.
 #include <png.h>
 #include <zlib.h>
 
@@ -169,6 +170,29 @@ inline Bytes jpegClaiming(Bytes jpeg, uint16_t width, uint16_t height) {
 // A valid JPEG whose frame header says width × height.
 inline Bytes jpegClaiming(uint16_t width, uint16_t height) {
     return jpegClaiming(jpeg(8, 8), width, height);
+}
+
+// The TIFF block of an Exif segment whose first IFD holds only the Orientation tag, in
+// Intel ("II") or Motorola ("MM") byte order.
+inline Bytes exifOrientation(int orientation, bool bigEndian = false) {
+    Bytes tiff(2, bigEndian ? 'M' : 'I');
+    auto put = [&](uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            tiff.push_back(uint8_t(value >> 8 * (bigEndian ? bytes - 1 - i : i)));
+    };
+    put(42, 2), put(8, 4);                               // the IFD right after the header
+    put(1, 2), put(0x0112, 2), put(3, 2), put(1, 4);     // one entry: Orientation, one SHORT
+    put(uint32_t(orientation), 2), put(0, 2), put(0, 4); // its value, padded; no next IFD
+    return tiff;
+}
+
+// `jpeg` with an APP1 Exif segment holding `tiff` first, where cameras put it.
+inline Bytes withExif(const Bytes& jpeg, const Bytes& tiff) {
+    const size_t length = 2 + 6 + tiff.size();
+    Bytes out{0xFF, 0xD8, 0xFF, 0xE1, uint8_t(length >> 8), uint8_t(length), 'E', 'x', 'i', 'f', 0, 0};
+    out.insert(out.end(), tiff.begin(), tiff.end());
+    out.insert(out.end(), jpeg.begin() + 2, jpeg.end());
+    return out;
 }
 
 inline Bytes cut(Bytes bytes, size_t keep) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "capture/imaging/ImageOrientation.h"
 #include "capture/imaging/JpegDecompressor.h"
 
 namespace {
@@ -149,6 +150,15 @@ void cmykToRgba(std::vector<uint8_t>& pixels, bool inverted) {
     }
 }
 
+// The orientation the first Exif APP1 segment states (XMP comes in APP1 segments too).
+ImageOrientation jpegOrientation(const jpeg_decompress_struct& info) {
+    for (const jpeg_marker_struct* marker = info.marker_list; marker; marker = marker->next)
+        if (marker->marker == JPEG_APP0 + 1 && marker->data_length >= 6 &&
+            std::memcmp(marker->data, "Exif\0\0", 6) == 0)
+            return exifOrientation(marker->data, marker->data_length);
+    return 1;
+}
+
 std::optional<DecodedStillImage> decodeJpeg(const uint8_t* bytes, size_t size, int fitWidth, int fitHeight,
                                             bool cover, StillImageRefusal* refusal) {
     JpegDecompressor jpeg;
@@ -159,6 +169,7 @@ std::optional<DecodedStillImage> decodeJpeg(const uint8_t* bytes, size_t size, i
     };
     const bool headerRead = jpeg.attempt([&](jpeg_decompress_struct& d) {
         jpeg_mem_src(&d, bytes, size);
+        jpeg_save_markers(&d, JPEG_APP0 + 1, 0xFFFF);
         jpeg_read_header(&d, TRUE);
     });
     // The frame header's size stays known when what follows fails (libjpeg itself refuses
@@ -169,10 +180,14 @@ std::optional<DecodedStillImage> decodeJpeg(const uint8_t* bytes, size_t size, i
     if (!headerRead)
         return damaged();
 
+    // The picture is shown upright, so that is the size it is fitted at.
+    const ImageOrientation orientation = jpegOrientation(info);
+    const bool sideways = swapsSides(orientation);
     const bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
     info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_RGBA;
     info.scale_num = 1;
-    info.scale_denom = scaleDenominator(width, height, fitWidth, fitHeight, cover);
+    info.scale_denom = sideways ? scaleDenominator(height, width, fitWidth, fitHeight, cover)
+                                : scaleDenominator(width, height, fitWidth, fitHeight, cover);
     if (!jpeg.attempt([](jpeg_decompress_struct& d) { jpeg_calc_output_dimensions(&d); }))
         return damaged();
     DecodedStillImage image{int(width), int(height), int(info.output_width), int(info.output_height),
@@ -190,6 +205,7 @@ std::optional<DecodedStillImage> decodeJpeg(const uint8_t* bytes, size_t size, i
         return damaged();
     if (cmyk)
         cmykToRgba(image.rgba, info.saw_Adobe_marker);
+    orientUpright(image.rgba, image.width, image.height, orientation);
     return image;
 }
 

@@ -7,7 +7,7 @@
 //   composited over black, as the camera frame it becomes has no use for alpha.
 // - JPEG: baseline, progressive or arithmetic-coded; grey, YCbCr, RGB, CMYK and YCCK. CMYK
 //   is stored inverted where an Adobe marker is present (as Photoshop writes it) and plain
-//   otherwise.
+//   otherwise. Shown upright as its EXIF orientation says (ImageOrientation.h).
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -20,8 +20,8 @@ inline constexpr int maximumStillImageSide = 16384;
 inline constexpr int64_t maximumStillImagePixels = 64LL * 1024 * 1024;
 
 struct DecodedStillImage {
-    int fileWidth = 0, fileHeight = 0; // as the file states
-    int width = 0, height = 0;         // as decoded (see decodeStillImage)
+    int fileWidth = 0, fileHeight = 0; // as the file states, before any EXIF orientation
+    int width = 0, height = 0;         // upright, as decoded (see decodeStillImage)
     std::vector<uint8_t> rgba;         // width × height, tightly packed
 };
 
@@ -36,9 +36,9 @@ inline const std::string stillImageEndsEarly = "the file ends early";
 
 // Decodes a PNG or JPEG. A JPEG larger than fitWidth × fitHeight may be decoded at 1/2,
 // 1/4 or 1/8 of its size (its DCT does that almost for free), never smaller than it will
-// be shown when fitted into that size (or, with `cover`, when filling it). nullopt with
-// `refusal` when the bytes are not a PNG or JPEG, state a size beyond the limits or are
-// damaged.
+// be shown upright when fitted into that size (or, with `cover`, when filling it). nullopt
+// with `refusal` when the bytes are not a PNG or JPEG, state a size beyond the limits or
+// are damaged.
 std::optional<DecodedStillImage> decodeStillImage(const uint8_t* bytes, size_t size, int fitWidth,
                                                   int fitHeight, StillImageRefusal* refusal,
                                                   bool cover = false);

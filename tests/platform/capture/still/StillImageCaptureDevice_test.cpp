@@ -88,6 +88,18 @@ TEST(StillImageDecoder, EveryPngAndJpegFormShowsItsColours) {
     }
 }
 
+// A photo stored sideways is fitted at its upright size: 2000 × 1000 stored is 1000 × 2000
+// upright, 0.24 of which fits 480 high, so a quarter is decoded (a half as stored).
+TEST(StillImageDecoder, ASidewaysJpegIsDecodedAtTheScaleItsUprightSizeNeeds) {
+    const Bytes file = pictures::withExif(pictures::jpeg(2000, 1000), pictures::exifOrientation(6));
+    auto image = decodeStillImage(file.data(), file.size(), 640, 480, nullptr);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->fileWidth, 2000);
+    EXPECT_EQ(image->width, 250);
+    EXPECT_EQ(image->height, 500);
+    EXPECT_EQ(image->rgba.size(), size_t(250 * 500 * 4));
+}
+
 // A 640 × 480 picture is delivered unchanged, one of other proportions fitted on black.
 TEST(StillImageCaptureDevice, A640By480PictureIsDeliveredUnchangedAndOtherSizesAreFittedOnBlack) {
     TempDirectory dir;
