@@ -155,101 +155,124 @@ Result parsePngFile(std::string_view name, const Arguments& args, bool snapshot)
     return Capture{std::string(args[0])};
 }
 
+Result noArguments(std::string_view name, const Arguments& args, Command command) {
+    if (!args.empty())
+        return std::string(name) + " takes nothing after it, not " + quoted(args[0]);
+    return command;
+}
+
+Result parseSwipe(std::string_view name, const Arguments& args) {
+    if (args.size() != 1)
+        return arity(name, "one direction: left or right");
+    if (args[0] == "left")
+        return Swipe{UISwipeGestureRecognizerDirection::left};
+    if (args[0] == "right")
+        return Swipe{UISwipeGestureRecognizerDirection::right};
+    return "swipe: unknown direction " + quoted(args[0]) + " (left or right)";
+}
+
+Result parsePinch(std::string_view name, const Arguments& args) {
+    if (args.size() != 1)
+        return arity(name, "one scale, such as 2 or 0.5");
+    auto scale = number(args[0]);
+    if (!scale)
+        return "pinch: " + quoted(args[0]) + " is not a number";
+    if (*scale < smallestPinch || *scale > largestPinch)
+        return "pinch: the scale must be between 0.01 and 100, not " + quoted(args[0]);
+    return Pinch{*scale};
+}
+
+Result parsePressure(std::string_view name, const Arguments& args) {
+    if (args.size() != 1)
+        return arity(name, "one level, such as nominal or serious");
+    if (args[0].size() > 64)
+        return "pressure: the level is too long";
+    return Pressure{std::string(args[0])};
+}
+
+// A command of one word out of two: `first` or `second` makes `make(true)` or `make(false)`.
+template <typename Make>
+Result parseChoice(std::string_view name, const Arguments& args, std::string_view first,
+                   std::string_view second, Make make) {
+    if (args.size() == 1 && (args[0] == first || args[0] == second))
+        return make(args[0] == first);
+    const std::string choices = std::string(first) + " or " + std::string(second);
+    if (args.size() != 1)
+        return arity(name, choices);
+    return std::string(name) + ": unknown choice " + quoted(args[0]) + " (" + choices + ")";
+}
+
+// A parser of the assists' or the camera controls' own, whose results become commands.
+template <auto parse> Result parseDelegated(std::string_view name, const Arguments& args) {
+    auto parsed = parse(name, args);
+    if (!parsed)
+        return "unknown command " + quoted(name);
+    if (auto* problem = std::get_if<std::string>(&*parsed))
+        return *problem;
+    return Command(std::get<0>(*parsed));
+}
+
+using CommandParser = Result (*)(std::string_view name, const Arguments& args);
+
+// Every command, by its first word.
+const std::pair<std::string_view, CommandParser> commandParsers[] = {
+    {"wait", [](std::string_view, const Arguments& args) { return parseWait(args); }},
+    {"swipe", parseSwipe},
+    {"tap", [](std::string_view name, const Arguments& args) { return noArguments(name, args, Tap{}); }},
+    {"doubletap",
+     [](std::string_view name, const Arguments& args) { return noArguments(name, args, DoubleTap{}); }},
+    {"pinch", parsePinch},
+    {"focus",
+     [](std::string_view name, const Arguments& args) { return parseMode(name, ModeControl::focus, args); }},
+    {"exposure", [](std::string_view name,
+                    const Arguments& args) { return parseMode(name, ModeControl::exposure, args); }},
+    {"slider", [](std::string_view, const Arguments& args) { return parseSlider(args); }},
+    {"pressure", parsePressure},
+    {"lock",
+     [](std::string_view name, const Arguments& args) {
+         return parseChoice(name, args, "refuse", "grant", [](bool refuse) { return Lock{refuse}; });
+     }},
+    {"output",
+     [](std::string_view name, const Arguments& args) {
+         return parseChoice(name, args, "on", "off", [](bool on) { return Output{on}; });
+     }},
+    {"disappear",
+     [](std::string_view name, const Arguments& args) { return noArguments(name, args, Disappear{}); }},
+    {"appear",
+     [](std::string_view name, const Arguments& args) { return noArguments(name, args, Appear{}); }},
+    {"snapshot", [](std::string_view name, const Arguments& args) { return parsePngFile(name, args, true); }},
+    {"capture", [](std::string_view name, const Arguments& args) { return parsePngFile(name, args, false); }},
+    {"shutter",
+     [](std::string_view name, const Arguments& args) { return noArguments(name, args, Shutter{}); }},
+    {"record",
+     [](std::string_view name, const Arguments& args) {
+         return parseChoice(name, args, "start", "stop", [](bool start) { return Record{start}; });
+     }},
+    {"print-ui",
+     [](std::string_view name, const Arguments& args) { return noArguments(name, args, PrintUi{}); }},
+    {"quit", [](std::string_view name, const Arguments& args) { return noArguments(name, args, Quit{}); }},
+    {"histogram", parseDelegated<parseAssistCommand>},
+    {"waveform", parseDelegated<parseAssistCommand>},
+    {"peaking", parseDelegated<parseAssistCommand>},
+    {"zebra", parseDelegated<parseAssistCommand>},
+    {"control", parseDelegated<parseControlCommand>},
+};
+
 Result parseCommand(std::string_view name, const Arguments& args) {
-    auto noArguments = [&](Command command) -> Result {
-        if (!args.empty())
-            return std::string(name) + " takes nothing after it, not " + quoted(args[0]);
-        return command;
-    };
-    if (name == "wait")
-        return parseWait(args);
-    if (name == "swipe") {
-        if (args.size() != 1)
-            return arity(name, "one direction: left or right");
-        if (args[0] == "left")
-            return Swipe{UISwipeGestureRecognizerDirection::left};
-        if (args[0] == "right")
-            return Swipe{UISwipeGestureRecognizerDirection::right};
-        return "swipe: unknown direction " + quoted(args[0]) + " (left or right)";
-    }
-    if (name == "tap")
-        return noArguments(Tap{});
-    if (name == "doubletap")
-        return noArguments(DoubleTap{});
-    if (name == "pinch") {
-        if (args.size() != 1)
-            return arity(name, "one scale, such as 2 or 0.5");
-        auto scale = number(args[0]);
-        if (!scale)
-            return "pinch: " + quoted(args[0]) + " is not a number";
-        if (*scale < smallestPinch || *scale > largestPinch)
-            return "pinch: the scale must be between 0.01 and 100, not " + quoted(args[0]);
-        return Pinch{*scale};
-    }
-    if (name == "focus")
-        return parseMode(name, ModeControl::focus, args);
-    if (name == "exposure")
-        return parseMode(name, ModeControl::exposure, args);
-    if (name == "slider")
-        return parseSlider(args);
-    if (name == "pressure") {
-        if (args.size() != 1)
-            return arity(name, "one level, such as nominal or serious");
-        if (args[0].size() > 64)
-            return "pressure: the level is too long";
-        return Pressure{std::string(args[0])};
-    }
-    if (name == "lock") {
-        if (args.size() == 1 && args[0] == "refuse")
-            return Lock{true};
-        if (args.size() == 1 && args[0] == "grant")
-            return Lock{false};
-        if (args.size() != 1)
-            return arity(name, "refuse or grant");
-        return "lock: unknown choice " + quoted(args[0]) + " (refuse or grant)";
-    }
-    if (name == "output") {
-        if (args.size() == 1 && (args[0] == "on" || args[0] == "off"))
-            return Output{args[0] == "on"};
-        if (args.size() != 1)
-            return arity(name, "on or off");
-        return "output: unknown choice " + quoted(args[0]) + " (on or off)";
-    }
-    if (name == "disappear")
-        return noArguments(Disappear{});
-    if (name == "appear")
-        return noArguments(Appear{});
-    if (name == "snapshot")
-        return parsePngFile(name, args, true);
-    if (name == "capture")
-        return parsePngFile(name, args, false);
-    if (name == "shutter")
-        return noArguments(Shutter{});
-    if (name == "record") {
-        if (args.size() == 1 && (args[0] == "start" || args[0] == "stop"))
-            return Record{args[0] == "start"};
-        if (args.size() != 1)
-            return arity(name, "start or stop");
-        return "record: unknown choice " + quoted(args[0]) + " (start or stop)";
-    }
-    if (name == "print-ui")
-        return noArguments(PrintUi{});
-    if (name == "quit")
-        return noArguments(Quit{});
-    if (auto assist = parseAssistCommand(name, args)) {
-        if (auto* problem = std::get_if<std::string>(&*assist))
-            return *problem;
-        return std::get<SetAssist>(*assist);
-    }
-    if (auto control = parseControlCommand(name, args)) {
-        if (auto* problem = std::get_if<std::string>(&*control))
-            return *problem;
-        return std::get<SetControl>(*control);
-    }
+    for (const auto& [command, parse] : commandParsers)
+        if (command == name)
+            return parse(name, args);
     return "unknown command " + quoted(name);
 }
 
 } // namespace
+
+std::vector<std::string_view> commandNames() {
+    std::vector<std::string_view> names;
+    for (const auto& entry : commandParsers)
+        names.push_back(entry.first);
+    return names;
+}
 
 std::string ParseError::describe() const {
     return "script:" + std::to_string(line) + ": " + message;

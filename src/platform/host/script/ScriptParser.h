@@ -99,6 +99,9 @@ struct ParseError {
     std::string describe() const;
 };
 
+// The first word of every command a script may hold.
+std::vector<std::string_view> commandNames();
+
 std::variant<Script, ParseError> parseScript(std::string_view text);
 
 // The limits a command's value must respect.
