@@ -8,6 +8,7 @@
 #include "foundation/LeakCheck.h"
 #include "foundation/Print.h"
 #include "host/panel/CameraPanel.h"
+#include "host/panel/MissingControls.h"
 #include "host/script/HeldControlCommands.h"
 #include "host/script/ViewSearch.h"
 #include "host/settings/AssistChoices.h"
@@ -151,9 +152,14 @@ void HostCore::startServices() {
                 return;
             if (auto* label = findView<UIView>(*self->window_, "cameraUnavailableLabel"))
                 label->setHidden(available);
+            if (auto device = self->configuration_.device->get(); available && device)
+                greyMissingControls(*self->window_, *device);
             self->screenChanged();
         });
     });
+    // A camera opened before the handler was there: its sliders as it has them.
+    if (auto device = configuration_.device->get(); device && window_)
+        greyMissingControls(*window_, *device);
     if (const auto& seconds = configuration_.options.seconds)
         DispatchQueue::main().asyncAfter(
             std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(*seconds)), [weak] {

@@ -67,7 +67,12 @@ std::string describeKind(const UIView& view) {
 
 std::string describeView(const UIView& view) {
     std::string members = describeKind(view);
-    return members.empty() ? members : members + ",\"frame\":" + frameArray(view.frameInRoot());
+    if (members.empty())
+        return members;
+    // Said only of a control a person cannot change now (one the camera lacks).
+    if (auto* control = dynamic_cast<const UIControl*>(&view); control && !control->isEnabled())
+        members += ",\"enabled\":false";
+    return members + ",\"frame\":" + frameArray(view.frameInRoot());
 }
 
 void collect(const UIView& view, std::string& out) {
