@@ -35,10 +35,6 @@ std::vector<CGRect> mergeByTranscription(CGRect n, const std::vector<CGRect>& li
     w.push_back(r);
     return w;
 }
-
-std::vector<CGRect> merge(CGRect box, std::vector<CGRect> boxes) {
-    return CameraViewController::mergeBox(box, std::move(boxes));
-}
 } // namespace
 
 TEST(MergeBox, MatchesThePlainProcedureOnRandomSequences) {
@@ -56,7 +52,7 @@ TEST(MergeBox, MatchesThePlainProcedureOnRandomSequences) {
             } else {
                 box = CGRectMake(coordinate(random), coordinate(random), size(random), size(random));
             }
-            fast = merge(box, fast);
+            fast = CameraViewController::mergeBox(box, fast);
             plain = mergeByTranscription(box, plain);
             ASSERT_EQ(fast, plain) << "round " << round << " step " << step;
         }

@@ -1,7 +1,5 @@
 // The frame callback on the camera screen: which frames are analysed, the label, the
 // overlay lines and the drop path when frames arrive from two threads at once.
-#include <gtest/gtest.h>
-
 #include <condition_variable>
 #include <thread>
 
@@ -84,13 +82,7 @@ TEST_F(FrameCallback, AFrameArrivingDuringAnAnalysisIsDroppedAndCounted) {
             });
         }
     });
-    std::atomic<bool> firstDone{false};
-    std::thread first([&] {
-        screen->didCaptureBuffer(frame.sample(1));
-        firstDone = true;
-    });
-    runMainUntil([&] { return firstDone.load(); });
-    first.join();
+    deliver(*screen, frame.sample(1));
     {
         std::unique_lock lock(mutex);
         ASSERT_TRUE(second.joinable());

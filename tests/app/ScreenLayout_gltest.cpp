@@ -3,8 +3,6 @@
 // exposure mode and a camera panel longer than the picture: every visible view lies inside
 // the window, no two overlap (only the picture's overlays lie on the picture), and a click
 // in the middle of each control reaches that control. The panel scrolls to its last row.
-#include <gtest/gtest.h>
-
 #include "app/ScreenLayout.h"
 #include "host/script/ViewSearch.h"
 #include "support/ScreenFixture.h"

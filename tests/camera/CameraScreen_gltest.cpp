@@ -1,7 +1,5 @@
 // The camera screen's life: loading, the filter carousel and the graph it builds,
 // appearing and disappearing.
-#include <gtest/gtest.h>
-
 #include "support/ScreenFixture.h"
 
 namespace {

@@ -1,7 +1,5 @@
 // Exposure and ISO: the mode control and the group it refreshes, the logarithmic duration
 // and ISO sliders and what they send, devices without a mode or that refuse the lock.
-#include <gtest/gtest.h>
-
 #include <cmath>
 
 #include "support/ScreenFixture.h"

@@ -1,8 +1,7 @@
 // Focus: the mode control and its device writes on the session queue, the lens slider,
 // devices without the needed modes or that refuse the lock, and the start-up sequence
 // that locks the lens at 0.3.
-#include <gtest/gtest.h>
-
+#include "platform/capture/CaptureTestSupport.h"
 #include "support/ScreenFixture.h"
 
 using Focus = ScreenFixture;
@@ -53,13 +52,7 @@ TEST_F(Focus, ModeControlAndSliderWriteOnTheSessionQueueAndTheGroupIsRefreshedAt
 
     // The slider queues one lens write per move, applied in order.
     holdDeviceStill();
-    std::mutex seenMutex;
-    std::vector<float> seen;
-    auto token =
-        device->lensPositionProperty.observe(NSKeyValueObservingOptions::new_, [&](const auto& change) {
-            std::lock_guard lock(seenMutex);
-            seen.push_back(*change.newValue);
-        });
+    capturetest::ChangeRecorder<float> lens(device->lensPositionProperty);
     // With the controls hidden a refresh would hide the group: the slider must not refresh.
     screen->focusControlsView->setHidden(false);
     printed.clear();
@@ -71,11 +64,7 @@ TEST_F(Focus, ModeControlAndSliderWriteOnTheSessionQueueAndTheGroupIsRefreshedAt
         EXPECT_FALSE(screen->focusControlsView->isHidden());
     }
     flush(*screen->sessionQueue);
-    token->invalidate();
-    {
-        std::lock_guard lock(seenMutex);
-        EXPECT_EQ(seen, (std::vector<float>{0.1f, 0.7f, 0.4f}));
-    }
+    EXPECT_EQ(lens.values(), (std::vector<float>{0.1f, 0.7f, 0.4f}));
     EXPECT_EQ(device->focusMode(), AVCaptureFocusMode::locked);
     EXPECT_FALSE(sessionHoldsLock());
     // The start-up sequence's completion line is its own; slider moves have none.

@@ -1,8 +1,6 @@
 // Taps, double taps and pinches as the script player makes them: touch events sent to a
 // window that shows the screen, through the screen's own recognizers: a single tap waits
 // for the double tap to fail, and pinches zoom by each change.
-#include <gtest/gtest.h>
-
 #include "host/script/TouchSynthesis.h"
 #include "support/ScreenFixture.h"
 #include "ui/UIApplication.h"

@@ -1,8 +1,6 @@
 // Observation of the capture device: what registering delivers, re-registering on a
 // filter change, removal, and the readouts and refreshes that device changes cause,
 // whichever thread makes them.
-#include <gtest/gtest.h>
-
 #include <thread>
 
 #include "support/ScreenFixture.h"
@@ -34,6 +32,13 @@ class DeviceObservation : public ScreenFixture {
         runMainUntil([&] { return label->text() != "-"; }, std::chrono::seconds(2));
         return label->text();
     }
+    // Continuous focus and automatic exposure, the modes each change of which is reported.
+    void selectAutomaticModes() {
+        withDeviceLock(*device, [&] {
+            device->setFocusMode(AVCaptureFocusMode::continuousAutoFocus);
+            device->setExposureMode(AVCaptureExposureMode::autoExpose);
+        });
+    }
 };
 
 TEST_F(DeviceObservation, RegisteringDeliversEachCurrentValueOnceButNotThePressure) {
@@ -42,8 +47,7 @@ TEST_F(DeviceObservation, RegisteringDeliversEachCurrentValueOnceButNotThePressu
     screen->sessionQueue->sync([&] { screen->removeObservers(); });
     ASSERT_EQ(observersPerProperty(*device), std::vector<size_t>(9, 0));
     // A level the device already has is no change: registering must not act on it.
-    device->systemPressureStateProperty.set(
-        AVCaptureSystemPressureState{AVCaptureSystemPressureLevelSerious});
+    device->systemPressureStateProperty.set({AVCaptureSystemPressureLevelSerious});
     DispatchQueue::main().drain();
     UILabel* readouts[] = {screen->focusLabel, screen->zoomLabel, screen->exposureBiasLabel,
                            screen->exposureDurationLabel, screen->isoLabel};
@@ -68,8 +72,7 @@ TEST_F(DeviceObservation, RegisteringDeliversEachCurrentValueOnceButNotThePressu
     EXPECT_EQ(screen->exposureBiasLabel->text(), "Bias 0.00 EV");
 
     // The next level is news.
-    device->systemPressureStateProperty.set(
-        AVCaptureSystemPressureState{AVCaptureSystemPressureLevelCritical});
+    device->systemPressureStateProperty.set({AVCaptureSystemPressureLevelCritical});
     EXPECT_EQ(
         printed.count("WARNING: Reached elevated system pressure level: critical. Throttling frame rate."),
         1u);
@@ -95,12 +98,8 @@ TEST_F(DeviceObservation, AFilterChangeRegistersAfreshAndRemovalIsComplete) {
     EXPECT_EQ(observationCount(), 0u);
     EXPECT_EQ(observersPerProperty(*device), std::vector<size_t>(9, 0));
     printed.clear();
-    withDeviceLock(*device, [&] {
-        device->setFocusMode(AVCaptureFocusMode::continuousAutoFocus);
-        device->setExposureMode(AVCaptureExposureMode::autoExpose);
-    });
-    device->systemPressureStateProperty.set(
-        AVCaptureSystemPressureState{AVCaptureSystemPressureLevelSerious});
+    selectAutomaticModes();
+    device->systemPressureStateProperty.set({AVCaptureSystemPressureLevelSerious});
     EXPECT_TRUE(printedExceptFrames().empty());
 }
 
@@ -134,12 +133,7 @@ TEST_F(DeviceObservation, ReadoutsFollowTheDeviceInTheirFormatsAndModeChangesRef
     screen->focusControlsView->setHidden(true);
     screen->exposureControlsView->setHidden(true);
     printed.clear();
-    offMainThread([&] {
-        withDeviceLock(*device, [&] {
-            device->setFocusMode(AVCaptureFocusMode::continuousAutoFocus);
-            device->setExposureMode(AVCaptureExposureMode::autoExpose);
-        });
-    });
+    offMainThread([&] { selectAutomaticModes(); });
     EXPECT_EQ(printedExceptFrames(),
               (std::vector<std::string>{"focusMode changed to 2", "exposureMode changed to 1"}));
     // Nothing was refreshed on the thread that made the change.

@@ -1,8 +1,7 @@
 // The response to the device's system-pressure reports: which levels throttle the frame
 // rate and how, which are only reported, and a refused lock. (That the device then delivers
 // five frames a second is SimulatedCaptureDeviceFrames' to show.)
-#include <gtest/gtest.h>
-
+#include "platform/capture/CaptureTestSupport.h"
 #include "support/ScreenFixture.h"
 
 class SystemPressure : public ScreenFixture {
@@ -14,11 +13,7 @@ class SystemPressure : public ScreenFixture {
         if (IsSkipped() || HasFatalFailure())
             return;
         load();
-        watch = device->systemPressureStateProperty.observe(
-            NSKeyValueObservingOptions::new_, [seen = seen](auto&) {
-                ++*seen;
-                DispatchQueue::main().async([] {}); // wakes the waiting main thread
-            });
+        reports.emplace(device->systemPressureStateProperty);
         unthrottle();
         printed.clear();
     }
@@ -31,16 +26,15 @@ class SystemPressure : public ScreenFixture {
     // Reports `level` as the device does (on its own thread) and waits until the screen
     // has handled it.
     void report(const AVCaptureSystemPressureLevel& level) {
-        const int before = seen->load();
+        const size_t before = reports->count();
         device->reportSystemPressure(level);
-        ASSERT_TRUE(runMainUntil([&] { return seen->load() > before; }, std::chrono::seconds(5)));
+        ASSERT_TRUE(runMainUntil([&] { return reports->count() > before; }, std::chrono::seconds(5)));
     }
     std::pair<CMTime, CMTime> frameDurations() const {
         return {device->activeVideoMinFrameDuration(), device->activeVideoMaxFrameDuration()};
     }
 
-    std::shared_ptr<std::atomic<int>> seen = std::make_shared<std::atomic<int>>(0);
-    std::unique_ptr<NSKeyValueObservation> watch;
+    std::optional<capturetest::ChangeRecorder<AVCaptureSystemPressureState>> reports;
 };
 
 TEST_F(SystemPressure, SeriousAndCriticalThrottleToFiveFramesASecondForGoodAndOthersAreOnlyReported) {

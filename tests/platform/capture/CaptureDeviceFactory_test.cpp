@@ -24,7 +24,7 @@ TEST(CaptureDeviceFactory, AHotMachineRaisesTheDevicesPressure) {
     auto device = openCaptureDevice("virtual", options, &error);
     ASSERT_TRUE(device) << error.localizedDescription();
     ChangeRecorder<AVCaptureSystemPressureState> pressure(device->systemPressureStateProperty);
-    ASSERT_TRUE(pressure.waitUntil([](auto& v) { return !v.empty(); }) ||
+    ASSERT_TRUE(pressure.waitFor(1) ||
                 device->systemPressureState().level == AVCaptureSystemPressureLevelSerious);
     EXPECT_EQ(device->systemPressureState().level, AVCaptureSystemPressureLevelSerious);
 }

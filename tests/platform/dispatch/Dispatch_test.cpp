@@ -4,14 +4,13 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "dispatch/ConcurrentPerform.h"
 #include "dispatch/DispatchQueue.h"
 #include "dispatch/DispatchSemaphore.h"
+#include "platform/capture/CaptureTestSupport.h"
 #include "support/MainQueue.h"
 
 TEST(SerialQueue, RunsClosuresOneAtATimeInOrderSyncOrNotAndDrainsOnDestruction) {
@@ -53,21 +52,15 @@ TEST(SerialQueue, RunsClosuresOneAtATimeInOrderSyncOrNotAndDrainsOnDestruction) 
 // the timers in memory) all fire, soonest first.
 TEST(SerialQueue, TimersAddedWhileTheWorkerWaitsFireInDueOrder) {
     DispatchQueue queue("timers");
-    std::mutex mutex;
-    std::condition_variable done;
-    std::vector<int> fired;
+    capturetest::Recording<int> fired;
     queue.asyncAfter(std::chrono::hours(1), [] {}); // the one the worker waits on
     std::thread([&] {
         for (int i = 40; i > 0; --i)
-            queue.asyncAfter(std::chrono::milliseconds(i), [&, i] {
-                std::lock_guard lock(mutex);
-                fired.push_back(i);
-                done.notify_one();
-            });
+            queue.asyncAfter(std::chrono::milliseconds(i), [fired, i]() mutable { fired.add(i); });
     }).join();
-    std::unique_lock lock(mutex);
-    ASSERT_TRUE(done.wait_for(lock, std::chrono::seconds(30), [&] { return fired.size() == 40; }));
-    EXPECT_TRUE(std::is_sorted(fired.begin(), fired.end()));
+    ASSERT_TRUE(fired.waitFor(40, std::chrono::seconds(30)));
+    const std::vector<int> order = fired.values();
+    EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
 }
 
 TEST(SerialQueueDeathTest, SyncOntoTheQueueRunningTheCallerFailsLoudly) {

@@ -1,6 +1,5 @@
 // The camera's capture thread: delegate first, then hand-over or drop, never a queue.
 #include "PipelineTestSupport.h"
-#include "dispatch/DispatchSemaphore.h"
 
 using namespace pipelinetest;
 
@@ -11,17 +10,6 @@ Image frame(uint8_t value) {
         return Pixel{value, uint8_t(x), uint8_t(y), 255};
     });
 }
-
-// A view that holds the GPU queue on every frame until the test lets it go.
-class SlowView : public RenderView {
-  public:
-    void newFramebufferAvailable(const FramebufferRef& framebuffer, unsigned index) override {
-        entered.signal();
-        gate.wait();
-        RenderView::newFramebufferAvailable(framebuffer, index);
-    }
-    DispatchSemaphore entered{0}, gate{0};
-};
 
 class FrameDelegate : public CameraDelegate {
   public:
@@ -45,7 +33,7 @@ class CameraTest : public GLTest {
 };
 
 TEST_F(CameraTest, DropsFramesWhileTheGPUIsBusyInsteadOfQueueingThem) {
-    auto view = std::make_shared<SlowView>();
+    auto view = std::make_shared<HeldView>();
     std::static_pointer_cast<ImageSource>(camera) >> view;
     camera->startCapture();
 
@@ -86,10 +74,7 @@ TEST_F(CameraTest, LinesDrawnByTheDelegateApplyToTheFrameTheyWereDrawnFor) {
     for (uint64_t n = 1; n <= 3; ++n) {
         ASSERT_TRUE(device->push(frame(40).sample(n)));
         drainGPU();
-        Image expected = frame(40);
-        for (int x = 0; x < width; ++x)
-            expected.set(x, int(n), Pixel{255, 255, 0, 255});
-        EXPECT_EQ(shownImage(*view).rgba, expected.rgba) << "frame " << n;
+        EXPECT_EQ(shownImage(*view).rgba, withLineOnRow(frame(40), int(n)).rgba) << "frame " << n;
     }
 }
 

@@ -4,8 +4,6 @@
 #include <atomic>
 #include <thread>
 
-#include "dispatch/DispatchSemaphore.h"
-
 using namespace pipelinetest;
 
 namespace {
@@ -29,11 +27,6 @@ Image inverted(const Image& image) {
             out.rgba[i] = uint8_t(255 - out.rgba[i]);
     return out;
 }
-Image withLineOnRow(Image image, int row) {
-    for (int x = 0; x < width; ++x)
-        image.set(x, row, Pixel{255, 255, 0, 255});
-    return image;
-}
 } // namespace
 
 using ConnectionsTest = GLTest;
@@ -55,22 +48,9 @@ TEST_F(ConnectionsTest, ConsumersKeepSourcesAliveAndSourcesDoNotKeepTargets) {
     EXPECT_EQ(source->targetCount(), 0u) << "a target that is gone is not counted";
 }
 
-namespace {
-// Holds the GPU queue inside its delivery until released.
-class GateConsumer : public ImageConsumer {
-  public:
-    unsigned maximumInputs() const override { return 1; }
-    void newFramebufferAvailable(const FramebufferRef&, unsigned) override {
-        entered.signal();
-        gate.wait();
-    }
-    DispatchSemaphore entered{0}, gate{0};
-};
-} // namespace
-
 TEST_F(ConnectionsTest, AFrameOnItsWayNeverReachesAConsumerDisconnectedMeanwhile) {
     auto feed = std::make_shared<ImageInput>();
-    auto gate = std::make_shared<GateConsumer>();
+    auto gate = std::make_shared<HeldView>();
     auto view = std::make_shared<RenderView>();
     src(feed) >> gate; // served first: the view's delivery is still to come while it waits
     src(feed) >> view;

@@ -45,15 +45,13 @@ TEST_F(LineGeneratorTest, AWidthThreeLineCoversItsPixelsAndNoneFarFromIt) {
     generator->setLineWidth(3.0f);
     generator->setLineColor(Color{255.0f, 255.0f, 0.0f, 1.0f}); // as the app sets it: clamped
     EXPECT_EQ(generator->lineColor().red, 1.0f);
-    struct Segment {
-        float x0, y0, x1, y1;
-    };
-    for (Segment s : {Segment{10, 20, 50, 20}, Segment{30, 5, 30, 40}, Segment{8, 8, 40, 36}}) {
-        Image image = render({Line::segment(at(s.x0, s.y0), at(s.x1, s.y1))});
+    for (auto [x0, y0, x1, y1] :
+         {std::array{10.f, 20.f, 50.f, 20.f}, {30.f, 5.f, 30.f, 40.f}, {8.f, 8.f, 40.f, 36.f}}) {
+        Image image = render({Line::segment(at(x0, y0), at(x1, y1))});
         int covered = 0;
         for (int y = 0; y < height; ++y)
             for (int x = 0; x < width; ++x) {
-                float distance = outside(x, y, s.x0, s.y0, s.x1, s.y1, 3.0f);
+                float distance = outside(x, y, x0, y0, x1, y1, 3.0f);
                 Pixel p = image.at(x, y);
                 if (distance < -0.25f || distance > 0.75f) {
                     EXPECT_EQ(p, distance < 0 ? yellow : transparent) << "at " << x << "," << y;
@@ -62,8 +60,8 @@ TEST_F(LineGeneratorTest, AWidthThreeLineCoversItsPixelsAndNoneFarFromIt) {
                 covered += p == yellow;
             }
         // Axis-aligned: three rows (or columns) of x0 - 1 ... x1 + 1, exactly.
-        int length = int(std::max(s.x1 - s.x0, s.y1 - s.y0));
-        bool diagonal = s.x0 != s.x1 && s.y0 != s.y1;
+        int length = int(std::max(x1 - x0, y1 - y0));
+        bool diagonal = x0 != x1 && y0 != y1;
         EXPECT_EQ(covered, diagonal ? covered : 3 * (length + 3));
     }
 }

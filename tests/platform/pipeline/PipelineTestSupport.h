@@ -23,6 +23,7 @@
 
 #include "capture/AVCaptureDevice.h"
 #include "dispatch/DispatchQueue.h"
+#include "dispatch/DispatchSemaphore.h"
 #include "pipeline/FrameGrab.h"
 #include "pipeline/Framebuffer.h"
 #include "pipeline/GPUContext.h"
@@ -57,6 +58,13 @@ struct Image {
             CMSampleBuffer{buffer, CMTime{int64_t(frameNumber), 30}, frameNumber});
     }
 };
+
+// `image` with a yellow line along `row`, as a line generator of its size draws one there.
+inline Image withLineOnRow(Image image, int row) {
+    for (int x = 0; x < image.width; ++x)
+        image.set(x, row, Pixel{255, 255, 0, 255});
+    return image;
+}
 
 inline Image imageOf(const FramePixels& frame) {
     return Image{frame.width, frame.height, frame.rgba ? *frame.rgba : std::vector<uint8_t>{}};
@@ -94,6 +102,18 @@ class EveryFrameSink : public FrameSink {
     std::mutex mutex_;
     std::condition_variable arrived_;
     uint64_t last_ = 0;
+};
+
+// A view that holds the GPU queue on every frame until the test lets it go: `entered` is
+// signalled as a frame arrives, and each signal of `gate` lets one frame on.
+class HeldView : public RenderView {
+  public:
+    void newFramebufferAvailable(const FramebufferRef& framebuffer, unsigned index) override {
+        entered.signal();
+        gate.wait();
+        RenderView::newFramebufferAvailable(framebuffer, index);
+    }
+    DispatchSemaphore entered{0}, gate{0};
 };
 
 // Hands CPU images to its targets the way the camera does: upload on the GPU queue, then

@@ -25,9 +25,10 @@ class TapRecognizers : public testing::TestWithParam<bool>, public UIGestureReco
         root->addGestureRecognizer(GetParam() ? single : doubled);
         root->addGestureRecognizer(GetParam() ? doubled : single);
     }
+    // No stale timer for the next test.
     void TearDown() override {
         runMainUntil([] { return false; }, 10ms);
-    } // no stale timer for the next test
+    }
     void send(UITouchPhase phase, double t, std::vector<UITouch> touches) {
         window->sendEvent(UIEvent{phase, std::move(touches), t});
     }
@@ -52,8 +53,8 @@ TEST_P(TapRecognizers, ADoubleTapFiresOnlyItselfAndALoneTapFiresOnceTheDoubleTap
     tap({102, 101}, 10.2);
     EXPECT_EQ(doubles, 1);
     EXPECT_EQ(single->state(), UIGestureRecognizerState::failed);
-    runMainUntil([] { return false; },
-                 500ms); // the first tap's end-of-sequence timer must not revive anything
+    // The first tap's end-of-sequence timer must not revive anything.
+    runMainUntil([] { return false; }, 500ms);
     EXPECT_EQ(singles, 0);
     tap({100, 100}, 20.0);
     EXPECT_EQ(singles, 0) << "fired before the double tap could fail";
