@@ -234,7 +234,8 @@ TEST(Webcam, ShowsCameraUnavailableAndResumesWhenTheCameraIsBack) {
 }
 
 // A camera replugged under another number is found by its identity, not taken for the
-// other camera now on its old number, and gets back the settings it lost at power-up.
+// other camera now on its old number, gets back the settings it lost at power-up, and is
+// named by its new node.
 TEST(Webcam, AReplugUnderAnotherNumberIsFoundWithItsSettings) {
     EmulatedWebcam webcam;
     webcam.ctl("create video0");
@@ -258,6 +259,8 @@ TEST(Webcam, AReplugUnderAnotherNumberIsFoundWithItsSettings) {
     EXPECT_EQ(moved[key(V4L2_CID_FOCUS_AUTO)], "0");
     EXPECT_EQ(moved[key(V4L2_CID_FOCUS_ABSOLUTE)], "50") << "lens 0.8 of 250 to 0, not the default 0";
     EXPECT_EQ(field(ui[1], "focusLabel", "text"), "\"Pos 0.800\"") << ui[1];
+    // The line says where it was found, not the name it had.
+    EXPECT_NE(run.err.find("capture: camera '/dev/video3' is back"), std::string::npos) << run.err;
 }
 
 // Failures that pass while the camera stays plugged in: a stall that a restart of the

@@ -63,8 +63,8 @@ std::shared_ptr<AVCaptureDevice> openCaptureDevice(const std::string& source,
         auto io = openV4L2Device(source, error);
         if (!io)
             return nullptr;
-        auto reopen = [source](const V4L2CameraIdentity& identity, int* errorNumber) {
-            return openV4L2Camera(source, identity, errorNumber);
+        auto reopen = [source](const V4L2CameraIdentity& identity, int* errorNumber, std::string* foundAt) {
+            return openV4L2Camera(source, identity, errorNumber, "/dev", foundAt);
         };
         auto device = V4L2CaptureDevice::open(std::move(io), source, error, reopen, options.pictureSize);
         if (!device)

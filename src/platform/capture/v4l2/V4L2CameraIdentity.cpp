@@ -47,8 +47,12 @@ std::map<unsigned long, std::string> videoNodePaths(const std::string& deviceDir
 }
 
 std::unique_ptr<V4L2Io> openV4L2Camera(const std::string& path, const V4L2CameraIdentity& identity,
-                                       int* errorNumber, const std::string& deviceDirectory) {
+                                       int* errorNumber, const std::string& deviceDirectory,
+                                       std::string* foundAt) {
     int why = 0;
+    std::string ignored;
+    std::string& at = foundAt ? *foundAt : ignored;
+    at = path;
     if (auto camera = openV4L2Device(path, nullptr, &why)) {
         if (identity.matches(identityOf(*camera)))
             return camera;
@@ -58,7 +62,7 @@ std::unique_ptr<V4L2Io> openV4L2Camera(const std::string& path, const V4L2Camera
         *errorNumber = why;
     // Elsewhere: the same camera, or failing that the one node with that card. Cameras with
     // serials are told apart by them: one is never taken for another of its model.
-    std::vector<std::unique_ptr<V4L2Io>> sameCard;
+    std::vector<std::pair<std::string, std::unique_ptr<V4L2Io>>> sameCard;
     for (const auto& [number, node] : videoNodePaths(deviceDirectory)) {
         if (node == path)
             continue;
@@ -66,10 +70,27 @@ std::unique_ptr<V4L2Io> openV4L2Camera(const std::string& path, const V4L2Camera
         if (!camera || camera->cardName() != identity.card)
             continue;
         const V4L2CameraIdentity found = identityOf(*camera);
+        at = node;
         if (identity.matches(found))
             return camera;
         if (identity.serial.empty() && found.serial.empty())
-            sameCard.push_back(std::move(camera));
+            sameCard.emplace_back(node, std::move(camera));
     }
-    return sameCard.size() == 1 ? std::move(sameCard.front()) : nullptr;
+    if (sameCard.size() != 1)
+        return nullptr;
+    at = sameCard.front().first;
+    return std::move(sameCard.front().second);
+}
+
+std::string cameraNameForLines(const std::string& chosen, const std::string& foundAt) {
+    if (chosen == foundAt)
+        return chosen;
+    const std::string name = std::filesystem::path(chosen).filename();
+    const bool node = name.starts_with("video") && name.size() > 5 &&
+                      name.find_first_not_of("0123456789", 5) == std::string::npos;
+    if (node)
+        return foundAt;
+    std::error_code error;
+    const bool same = std::filesystem::equivalent(chosen, foundAt, error);
+    return error || same ? chosen : foundAt;
 }

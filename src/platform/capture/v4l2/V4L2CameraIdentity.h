@@ -34,6 +34,14 @@ std::map<unsigned long, std::string> videoNodePaths(const std::string& deviceDir
 // whichever videoN node does (see matches(); or, for a camera without a serial moved to
 // another port, the only node with that card and no serial). Null when none does;
 // `errorNumber` is then the errno of
-// opening `path` (ENOENT when it is not there, ENODEV when another camera is).
+// opening `path` (ENOENT when it is not there, ENODEV when another camera is). `foundAt`
+// gets the name it was opened by: `path`, or the videoN node it was found at.
 std::unique_ptr<V4L2Io> openV4L2Camera(const std::string& path, const V4L2CameraIdentity& identity,
-                                       int* errorNumber, const std::string& deviceDirectory = "/dev");
+                                       int* errorNumber, const std::string& deviceDirectory = "/dev",
+                                       std::string* foundAt = nullptr);
+
+// Which name a line about a camera opened as `chosen`, found again at `foundAt`, gives it:
+// the node's, when `chosen` names another node (the camera came back under another
+// number); the chosen name when it is a link (a udev by-id name follows the camera)
+// that leads to that node or is not there yet.
+std::string cameraNameForLines(const std::string& chosen, const std::string& foundAt);

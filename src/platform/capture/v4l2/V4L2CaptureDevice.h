@@ -59,7 +59,9 @@ class V4L2CaptureDevice final : public AVCaptureDevice {
     using AvailabilityHandler = std::function<void(bool available)>;
     // Opens the camera with this identity again after it came back, wherever it is now;
     // null when it cannot (yet), with the errno of the try.
-    using Reopen = std::function<std::unique_ptr<V4L2Io>(const V4L2CameraIdentity&, int* errorNumber)>;
+    // Opens the camera with that identity again; `foundAt` gets the name it was found by.
+    using Reopen = std::function<std::unique_ptr<V4L2Io>(const V4L2CameraIdentity&, int* errorNumber,
+                                                         std::string* foundAt)>;
 
     // Sets up the camera behind `io` (named `path` in messages): its controls, its mode
     // (see V4L2ModeChoice.h), control-change subscriptions. Null with `error` when no
@@ -175,6 +177,13 @@ class V4L2CaptureDevice final : public AVCaptureDevice {
     std::atomic<double> digitalZoom_{1.0};
 
     mutable std::mutex mutex_;
+    // The name the lines about the camera going and coming back give it: as it was chosen,
+    // or the node it came back at under another number (see cameraNameForLines).
+    std::string lineName_;
+    std::string lineName() const {
+        std::lock_guard lock(mutex_);
+        return lineName_;
+    }
     std::condition_variable quitSignal_;
     bool streaming_ = false;
     bool quitting_ = false;

@@ -67,11 +67,14 @@ std::shared_ptr<V4L2Io> V4L2CaptureDevice::reconnect() {
         }
         int error = 0;
         if (retryAtOnce_) {
-            if (auto opened = reopen_(identity_, &error)) {
+            std::string foundAt;
+            if (auto opened = reopen_(identity_, &error, &foundAt)) {
                 V4L2ModeChoice mode;
                 if ((error = setChosenMode(*opened, mode, mode_.picture)) == 0) {
                     mode_ = std::move(mode);
                     camera = std::move(opened);
+                    std::lock_guard lock(mutex_);
+                    lineName_ = cameraNameForLines(path_, foundAt);
                     break;
                 }
             }
@@ -151,7 +154,7 @@ void V4L2CaptureDevice::setAvailable(bool available, std::string_view why) {
         available_ = available;
         handler = availabilityHandler_;
     }
-    foundation::logError("capture: camera '" + path_ + "' " + std::string(why));
+    foundation::logError("capture: camera '" + lineName() + "' " + std::string(why));
     if (handler)
         handler(available);
 }
