@@ -172,15 +172,20 @@ void Handle::produce() {
     // Damage, one kind a frame, as USB's lost packets leave it: flagged, empty, cut short.
     const uint32_t damage = node_->damaged ? filled_++ % 4 : 0;
     b.bytesused = damage == 2 ? 0 : damage == 3 ? b.bytesused / 2 : b.bytesused;
+    node_->frames.fetch_add(1);
     // Stamped as uvcvideo does (the flags say so): the monotonic time the exposure started,
     // a frame duration before the frame is done.
-    const auto us =
-        std::chrono::duration_cast<std::chrono::microseconds>((Clock::now() - interval_).time_since_epoch());
-    b.time = {us.count() / 1'000'000, us.count() % 1'000'000}, b.sequence = phase,
-    b.flags = V4L2_BUF_FLAG_DONE | (damage == 1 ? V4L2_BUF_FLAG_ERROR : 0);
+    complete(Clock::now() - interval_, phase, damage == 1 ? V4L2_BUF_FLAG_ERROR : 0);
+}
+
+// The oldest queued buffer is filled: stamped and handed to the program's next DQBUF.
+void Handle::complete(Clock::time_point stamp, uint32_t sequence, uint32_t flags) {
+    Buffer& b = buffers_[queued_.front()];
+    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(stamp.time_since_epoch());
+    b.time = {us.count() / 1'000'000, us.count() % 1'000'000}, b.sequence = sequence,
+    b.flags = V4L2_BUF_FLAG_DONE | flags;
     done_.push_back(queued_.front());
     queued_.erase(queued_.begin());
-    node_->frames.fetch_add(1);
     signal();
 }
 

@@ -3,6 +3,7 @@
 // that fills its buffers. The V4L2 calls it answers are in EmulatedHandleIoctl.cpp, its
 // streaming and clock in EmulatedHandle.cpp; EmulatedWebcam.cpp stands in for libc.
 #include <dlfcn.h>
+#include <linux/version.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 
@@ -72,6 +73,7 @@ class Handle {
     void stopStreaming();
     void releaseBuffers();
     void produce();
+    void complete(Clock::time_point stamp, uint32_t sequence, uint32_t flags);
     void run();
     // An output node's calls (v4l2loopback's); `handled` false for those answered as a
     // capture node's (buffers and streaming for its readers).
@@ -80,7 +82,6 @@ class Handle {
     void serveWritten();
     void releaseLoopback();
 
-    template <typename T> static T& zeroed(void* arg) { return *static_cast<T*>(arg) = T{}; }
     bool offers(uint32_t f) const { return f && (node_->formats[0] == f || node_->formats[1] == f); }
 
     // The control's index, if this camera has it.
@@ -88,8 +89,9 @@ class Handle {
         const int i = controlIndex(id);
         return i >= 0 && !(node_->absent >> i & 1) ? i : -1;
     }
-    static uint32_t bytesPerPixel(uint32_t fourcc) { return fourcc == V4L2_PIX_FMT_RGB24 ? 3 : 2; }
 
+    // A loopback node with exclusive caps captures only once a writer has set the format.
+    bool readable() const { return !node_->exclusiveCaps || node_->formatSet; }
     bool heldElsewhere() const { return !streaming_ && node_->held(); }
 
     // A control whose master is not at its manual setting is inactive.
@@ -125,6 +127,42 @@ class Handle {
     bool writes_ = false; // this handle set the output format
     std::thread clock_;   // last: it starts on a complete handle
 };
+
+// The answers a camera node (EmulatedHandleIoctl.cpp) and a loopback node
+// (EmulatedLoopback.cpp) give alike; each returns the call's result, 0.
+inline int capability(void* arg, const char* driver, const char* card, const std::string& bus,
+                      uint32_t deviceCaps, uint32_t moreCaps) {
+    auto& c = *static_cast<v4l2_capability*>(arg) = {};
+    COPY_NAME(c.driver, driver), COPY_NAME(c.card, card), COPY_NAME(c.bus_info, bus.c_str());
+    c.version = LINUX_VERSION_CODE, c.device_caps = deviceCaps;
+    c.capabilities = deviceCaps | moreCaps | V4L2_CAP_DEVICE_CAPS;
+    return 0;
+}
+inline int describe(v4l2_fmtdesc& f, uint32_t fourcc) {
+    const bool mjpeg = (f.pixelformat = fourcc) == V4L2_PIX_FMT_MJPEG;
+    f.flags = mjpeg ? V4L2_FMT_FLAG_COMPRESSED : 0, f.mbus_code = 0;
+    std::fill(std::begin(f.reserved), std::end(f.reserved), 0u);
+    return COPY_NAME(f.description, mjpeg                         ? "Motion-JPEG"
+                                    : fourcc == V4L2_PIX_FMT_YUYV ? "YUYV 4:2:2"
+                                                                  : "24-bit RGB 8-8-8"),
+           0;
+}
+// A discrete frame size or frame interval: the two enumerations lay them out alike.
+template <typename Enumeration> int discrete(Enumeration& e, uint32_t first, uint32_t second) {
+    static_assert(int(V4L2_FRMSIZE_TYPE_DISCRETE) == int(V4L2_FRMIVAL_TYPE_DISCRETE));
+    e.type = V4L2_FRMSIZE_TYPE_DISCRETE, e.discrete = {first, second};
+    return e.reserved[0] = e.reserved[1] = 0, 0;
+}
+inline uint32_t bytesPerPixel(uint32_t fourcc) {
+    return fourcc == V4L2_PIX_FMT_RGB24 ? 3 : 2;
+}
+// A picture's layout; MJPEG's has no lines.
+inline int pixFormat(v4l2_pix_format& pix, uint32_t fourcc, uint32_t w, uint32_t h) {
+    const uint32_t line = fourcc == V4L2_PIX_FMT_MJPEG ? 0 : w * bytesPerPixel(fourcc);
+    pix = {w,   h, fourcc, V4L2_FIELD_NONE, line, w * h * bytesPerPixel(fourcc), V4L2_COLORSPACE_SRGB, 0, 0,
+           {0}, 0, 0};
+    return 0;
+}
 
 // What EmulatedWebcam.cpp knows of the program's files, for the other stand-ins.
 // The node ("video3") that /dev/video3 names, or a udev link to it; "" for any other path.

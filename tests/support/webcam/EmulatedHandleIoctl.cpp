@@ -1,6 +1,4 @@
 // The V4L2 calls an emulated node answers, as uvcvideo answers them.
-#include <linux/version.h>
-
 #include "EmulatedHandle.h"
 
 namespace webcam {
@@ -49,39 +47,26 @@ int Handle::ioctl(unsigned long request, void* arg) {
             return result;
     const bool set = request == VIDIOC_S_FMT || request == VIDIOC_S_PARM;
     switch (request) {
-    case VIDIOC_QUERYCAP: {
-        auto& c = zeroed<v4l2_capability>(arg);
-        COPY_NAME(c.driver, "uvcvideo"), COPY_NAME(c.card, "Fernhold Emulated Webcam");
-        COPY_NAME(c.bus_info, node_->bus[0] ? node_->bus : "usb-emulated-1"), c.version = LINUX_VERSION_CODE;
-        c.device_caps =
+    case VIDIOC_QUERYCAP: // the driver's capabilities: both of its nodes'
+        return capability(
+            arg, "uvcvideo", "Fernhold Emulated Webcam", node_->bus[0] ? node_->bus : "usb-emulated-1",
             (node_->metadata ? V4L2_CAP_META_CAPTURE : V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_EXT_PIX_FORMAT) |
-            V4L2_CAP_STREAMING;
-        c.capabilities = c.device_caps | V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_META_CAPTURE |
-                         V4L2_CAP_EXT_PIX_FORMAT | V4L2_CAP_DEVICE_CAPS;
-        return 0;
-    }
+                V4L2_CAP_STREAMING,
+            V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_META_CAPTURE | V4L2_CAP_EXT_PIX_FORMAT);
     case VIDIOC_ENUM_FMT: {
         auto& f = *static_cast<v4l2_fmtdesc*>(arg);
         if (f.type != capture || f.index >= 2 || !node_->formats[f.index])
             return EINVAL;
-        const bool mjpeg = (f.pixelformat = node_->formats[f.index]) == V4L2_PIX_FMT_MJPEG;
-        f.flags = mjpeg ? V4L2_FMT_FLAG_COMPRESSED : 0, f.mbus_code = 0;
-        std::fill(std::begin(f.reserved), std::end(f.reserved), 0u);
-        return COPY_NAME(f.description, mjpeg                                ? "Motion-JPEG"
-                                        : f.pixelformat == V4L2_PIX_FMT_YUYV ? "YUYV 4:2:2"
-                                                                             : "24-bit RGB 8-8-8"),
-               0;
+        return describe(f, node_->formats[f.index]);
     }
     case VIDIOC_ENUM_FRAMESIZES: {
         auto& s = *static_cast<v4l2_frmsizeenum*>(arg);
         if (!offers(s.pixel_format) || s.index >= (node_->stepwise ? 1 : std::size(sizes)))
             return EINVAL;
-        if (node_->stepwise)
-            s.type = V4L2_FRMSIZE_TYPE_STEPWISE, s.stepwise = steps;
-        else
-            s.type = V4L2_FRMSIZE_TYPE_DISCRETE, s.discrete = {sizes[s.index][0], sizes[s.index][1]};
-        s.reserved[0] = s.reserved[1] = 0;
-        return 0;
+        if (!node_->stepwise)
+            return discrete(s, sizes[s.index][0], sizes[s.index][1]);
+        s.type = V4L2_FRMSIZE_TYPE_STEPWISE, s.stepwise = steps;
+        return s.reserved[0] = s.reserved[1] = 0, 0;
     }
     case VIDIOC_ENUM_FRAMEINTERVALS: {
         auto& i = *static_cast<v4l2_frmivalenum*>(arg);
@@ -90,9 +75,7 @@ int Handle::ioctl(unsigned long request, void* arg) {
             i.index >= node_->intervalList().size())
             return EINVAL;
         const auto& interval = node_->intervalList()[i.index];
-        i.type = V4L2_FRMIVAL_TYPE_DISCRETE, i.discrete = {interval[0], interval[1]};
-        i.reserved[0] = i.reserved[1] = 0;
-        return 0;
+        return discrete(i, interval[0], interval[1]);
     }
     case VIDIOC_G_FMT:
     case VIDIOC_TRY_FMT:
@@ -111,11 +94,7 @@ int Handle::ioctl(unsigned long request, void* arg) {
             node_->denominator = node_->intervalList()[node_->defaultInterval][1];
         if (request == VIDIOC_G_FMT)
             fourcc = node_->fourcc, w = node_->width, h = node_->height;
-        const uint32_t line = fourcc == V4L2_PIX_FMT_MJPEG ? 0 : w * bytesPerPixel(fourcc);
-        pix = {
-            w,   h, fourcc, V4L2_FIELD_NONE, line, w * h * bytesPerPixel(fourcc), V4L2_COLORSPACE_SRGB, 0, 0,
-            {0}, 0, 0};
-        return 0;
+        return pixFormat(pix, fourcc, w, h);
     }
     case VIDIOC_G_PARM:
     case VIDIOC_S_PARM: {
@@ -238,12 +217,12 @@ int Handle::ioctl(unsigned long request, void* arg) {
             return c.value = node_->control[i].value, 0;
         return setControl(controls[i], node_->control[i], c.value);
     }
-    case VIDIOC_ENUMINPUT: { // uvcvideo's one input
+    case VIDIOC_ENUMINPUT: { // uvcvideo's one input, or a loopback's for its readers
         auto& in = *static_cast<v4l2_input*>(arg);
-        if (in.index != 0)
+        if (in.index != 0 || !readable())
             return EINVAL;
         in = {0, {}, V4L2_INPUT_TYPE_CAMERA, 0, 0, 0, 0, 0, {}};
-        return COPY_NAME(in.name, "Camera 1"), 0;
+        return COPY_NAME(in.name, node_->loopback ? "loopback" : "Camera 1"), 0;
     }
     case VIDIOC_G_INPUT:
         return *static_cast<int*>(arg) = 0, 0;
@@ -274,7 +253,7 @@ int Handle::ioctl(unsigned long request, void* arg) {
         const auto [id, changes] = events_.front();
         events_.pop_front();
         const ControlInfo& c = controls[controlIndex(id)];
-        auto& e = zeroed<v4l2_event>(arg);
+        auto& e = *static_cast<v4l2_event*>(arg) = {};
         e.type = V4L2_EVENT_CTRL, e.id = id, e.pending = uint32_t(events_.size()),
         e.sequence = eventSequence_++;
         e.u.ctrl.changes = changes, e.u.ctrl.type = c.type,

@@ -3,8 +3,6 @@
 // of the node, in any process, streams the newest frame written, one buffer for each
 // write. The frames pass through DIR/.videoN.frames, a ring of four slots mapped shared,
 // and the node's doorbell wakes the readers' clocks at each one.
-#include <linux/version.h>
-
 #include "EmulatedHandle.h"
 
 namespace webcam {
@@ -15,7 +13,7 @@ constexpr uint32_t output = V4L2_BUF_TYPE_VIDEO_OUTPUT, slotCount = 4;
 // Another live process writes to the node (one that crashed holds nothing).
 bool writtenElsewhere(const NodeState& node) {
     const pid_t writer = pid_t(node.writer.load());
-    return writer && writer != getpid() && (::kill(writer, 0) == 0 || errno != ESRCH);
+    return writer != getpid() && NodeState::alive(writer);
 }
 
 std::string framesPath(uint32_t number) {
@@ -31,14 +29,12 @@ bool Handle::mapSlots() {
         return true;
     if (slots_)
         munmap(slots_, slotSize_ * slotCount), slots_ = nullptr;
+    // The writer sizes the ring; a reader maps it only once it is that long.
     const int fd = REAL(openat)(AT_FDCWD, framesPath(number_).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    const bool sized = fd >= 0 && size && (!writes_ || ftruncate(fd, off_t(size * slotCount)) == 0) &&
-                       lseek(fd, 0, SEEK_END) >= off_t(size * slotCount);
-    void* p =
-        sized ? ::mmap(nullptr, size * slotCount, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0) : MAP_FAILED;
+    void* p = size ? mapShared(fd, size * slotCount, writes_) : nullptr;
     if (fd >= 0)
         REAL(close)(fd);
-    if (p == MAP_FAILED)
+    if (!p)
         return false;
     slots_ = static_cast<uint8_t*>(p), slotSize_ = size;
     return true;
@@ -80,57 +76,40 @@ void Handle::serveWritten() {
     served_ = written;
     if (queued_.empty())
         return; // the reader is behind: it misses this frame, as on the kernel
-    Buffer& b = buffers_[queued_.front()];
     std::memcpy(memory_ + queued_.front() * bufferSize_, slots_ + (written - 1) % slotCount * slotSize_,
-                b.bytesused = uint32_t(std::min(slotSize_, bufferSize_)));
-    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch());
-    b.time = {us.count() / 1'000'000, us.count() % 1'000'000}, b.sequence = sequence_++,
-    b.flags = V4L2_BUF_FLAG_DONE;
-    done_.push_back(queued_.front());
-    queued_.erase(queued_.begin());
-    signal();
+                buffers_[queued_.front()].bytesused = uint32_t(std::min(slotSize_, bufferSize_)));
+    complete(Clock::now(), sequence_++, 0);
 }
 
 int Handle::loopbackIoctl(unsigned long request, void* arg, bool& handled) {
     handled = true;
-    const bool readable = !node_->exclusiveCaps || node_->formatSet;
     const bool writable = !node_->exclusiveCaps || !node_->formatSet || writes_;
     auto typeOk = [&](uint32_t type) {
-        return (type == capture && readable && node_->formatSet) || (type == output && writable);
+        return (type == capture && readable() && node_->formatSet) || (type == output && writable);
     };
     switch (request) {
-    case VIDIOC_QUERYCAP: {
-        auto& c = zeroed<v4l2_capability>(arg);
-        COPY_NAME(c.driver, "v4l2 loopback"), COPY_NAME(c.card, "Fernhold");
-        COPY_NAME(c.bus_info, ("platform:v4l2loopback-00" + std::to_string(number_)).c_str());
-        c.version = LINUX_VERSION_CODE;
-        c.device_caps = (readable ? V4L2_CAP_VIDEO_CAPTURE : 0) | (writable ? V4L2_CAP_VIDEO_OUTPUT : 0) |
-                        V4L2_CAP_STREAMING | V4L2_CAP_READWRITE | V4L2_CAP_EXT_PIX_FORMAT;
-        c.capabilities = c.device_caps | V4L2_CAP_DEVICE_CAPS;
-        return 0;
-    }
+    case VIDIOC_QUERYCAP:
+        return capability(arg, "v4l2 loopback", "Fernhold",
+                          "platform:v4l2loopback-00" + std::to_string(number_),
+                          (readable() ? V4L2_CAP_VIDEO_CAPTURE : 0) | (writable ? V4L2_CAP_VIDEO_OUTPUT : 0) |
+                              V4L2_CAP_STREAMING | V4L2_CAP_READWRITE | V4L2_CAP_EXT_PIX_FORMAT,
+                          0);
     case VIDIOC_ENUM_FMT: {
         auto& f = *static_cast<v4l2_fmtdesc*>(arg);
-        if (!typeOk(f.type) || f.index != 0)
-            return EINVAL;
-        f.pixelformat = V4L2_PIX_FMT_YUYV, f.flags = 0, f.mbus_code = 0;
-        std::fill(std::begin(f.reserved), std::end(f.reserved), 0u);
-        return COPY_NAME(f.description, "YUYV 4:2:2"), 0;
+        return !typeOk(f.type) || f.index != 0 ? EINVAL : describe(f, V4L2_PIX_FMT_YUYV);
     }
     case VIDIOC_ENUM_FRAMESIZES: {
         auto& s = *static_cast<v4l2_frmsizeenum*>(arg);
         if (!node_->formatSet || s.index != 0 || s.pixel_format != V4L2_PIX_FMT_YUYV)
             return EINVAL;
-        s.type = V4L2_FRMSIZE_TYPE_DISCRETE, s.discrete = {node_->width, node_->height};
-        return s.reserved[0] = s.reserved[1] = 0, 0;
+        return discrete(s, node_->width, node_->height);
     }
     case VIDIOC_ENUM_FRAMEINTERVALS: {
         auto& i = *static_cast<v4l2_frmivalenum*>(arg);
         if (!node_->formatSet || i.index != 0 || i.pixel_format != V4L2_PIX_FMT_YUYV ||
             i.width != node_->width || i.height != node_->height)
             return EINVAL;
-        i.type = V4L2_FRMIVAL_TYPE_DISCRETE, i.discrete = {node_->numerator, node_->denominator};
-        return i.reserved[0] = i.reserved[1] = 0, 0;
+        return discrete(i, node_->numerator, node_->denominator);
     }
     case VIDIOC_G_FMT:
     case VIDIOC_TRY_FMT:
@@ -156,9 +135,7 @@ int Handle::loopbackIoctl(unsigned long request, void* arg, bool& handled) {
                 return ENOMEM;
             node_->ring();
         }
-        pix = {w, h, V4L2_PIX_FMT_YUYV, V4L2_FIELD_NONE, w * 2, w * h * 2, V4L2_COLORSPACE_SRGB, 0, 0, {0},
-               0, 0};
-        return 0;
+        return pixFormat(pix, V4L2_PIX_FMT_YUYV, w, h);
     }
     case VIDIOC_G_PARM:
     case VIDIOC_S_PARM: {
@@ -185,16 +162,9 @@ int Handle::loopbackIoctl(unsigned long request, void* arg, bool& handled) {
         return writable ? (*static_cast<int*>(arg) = 0, 0) : ENOTTY;
     case VIDIOC_S_OUTPUT:
         return !writable ? ENOTTY : *static_cast<int*>(arg) == 0 ? 0 : EINVAL;
-    case VIDIOC_ENUMINPUT: {
-        auto& in = *static_cast<v4l2_input*>(arg);
-        if (in.index != 0 || !readable)
-            return EINVAL;
-        in = {0, {}, V4L2_INPUT_TYPE_CAMERA, 0, 0, 0, 0, 0, {}};
-        return COPY_NAME(in.name, "loopback"), 0;
-    }
     case VIDIOC_G_INPUT:
     case VIDIOC_S_INPUT:
-        if (!readable)
+        if (!readable())
             return ENOTTY;
         break;
     case VIDIOC_QUERYCTRL:

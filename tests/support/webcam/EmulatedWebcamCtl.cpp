@@ -35,16 +35,36 @@ namespace {
 using namespace webcam;
 namespace fs = std::filesystem;
 
-// The switches: each command sets one field.
-struct Switch {
-    const char* command;
-    std::atomic<uint32_t> NodeState::*field;
+// A command or option that sets one field of the node.
+template <typename Field> struct Setting {
+    const char* name;
+    Field NodeState::*field;
     uint32_t value;
 };
-constexpr Switch switches[] = {
+template <typename Field, size_t n>
+const Setting<Field>* named(const Setting<Field> (&table)[n], const std::string& name) {
+    const auto* found = std::find_if(table, table + n, [&](auto& setting) { return name == setting.name; });
+    return found == table + n ? nullptr : found;
+}
+
+// The switches, set by the commands so named.
+constexpr Setting<std::atomic<uint32_t>> switches[] = {
     {"stall", &NodeState::stalled, 1},  {"resume", &NodeState::stalled, 0}, {"busy", &NodeState::busy, 1},
     {"idle", &NodeState::busy, 0},      {"deny", &NodeState::denied, 1},    {"allow", &NodeState::denied, 0},
     {"hiccup", &NodeState::stalled, 2}, // a stall that a restart of the stream cures
+};
+
+// The options of `create` that set one field of the node.
+constexpr Setting<uint32_t> flags[] = {
+    {"--metadata", &NodeState::metadata, 1},
+    {"--no-frame-rate-control", &NodeState::frameRateControl, 0},
+    {"--slow-default-interval", &NodeState::defaultInterval, 1},
+    {"--stepwise", &NodeState::stepwise, 1},
+    {"--damaged", &NodeState::damaged, 1},
+    {"--bare-jpeg", &NodeState::bareJpeg, 1},
+    {"--padded-restarts", &NodeState::paddedRestarts, 1},
+    {"--loopback", &NodeState::loopback, 1},
+    {"--exclusive-caps", &NodeState::exclusiveCaps, 1},
 };
 
 int usage() {
@@ -81,7 +101,9 @@ int create(const std::string& dir, const std::string& node, int argc, char** arg
     s->formats[0] = V4L2_PIX_FMT_MJPEG, s->formats[1] = V4L2_PIX_FMT_YUYV, s->frameRateControl = 1;
     for (int i = 0; i < argc; ++i) {
         const std::string option = argv[i];
-        if (option == "--formats" && i + 1 < argc) { // fourccs; the first is the one S_FMT falls back to
+        if (const auto* flag = named(flags, option))
+            s->*flag->field = flag->value;
+        else if (option == "--formats" && i + 1 < argc) { // fourccs; the first is the one S_FMT falls back to
             const std::string list = argv[++i] + std::string(",");
             for (size_t f = 0, at = 0; f < 2; ++f, at += 5)
                 s->formats[f] = at + 4 < list.size()
@@ -90,24 +112,10 @@ int create(const std::string& dir, const std::string& node, int argc, char** arg
         } else if (option == "--without" && i + 1 < argc) // the controls whose names begin so
             for (size_t c = 0, length = std::strlen(argv[++i]); c < controlCount; ++c)
                 s->absent |= strncasecmp(controls[c].name, argv[i], length) ? 0 : 1u << c;
-        else if (option == "--loopback" || option == "--exclusive-caps")
-            (option == "--loopback" ? s->loopback : s->exclusiveCaps) = 1;
-        else if (option == "--metadata")
-            s->metadata = 1;
-        else if (option == "--no-frame-rate-control")
-            s->frameRateControl = 0;
-        else if (option == "--slow-default-interval")
-            s->defaultInterval = 1;
         else if (option == "--bus" && i + 1 < argc)
             std::snprintf(s->bus, sizeof s->bus, "%s", argv[++i]);
         else if (option == "--serial" && i + 1 < argc)
             std::ofstream(dir + "/." + node + ".serial") << argv[++i] << "\n";
-        else if (option == "--stepwise" || option == "--damaged" || option == "--bare-jpeg" ||
-                 option == "--padded-restarts")
-            (option == "--stepwise"    ? s->stepwise
-             : option == "--damaged"   ? s->damaged
-             : option == "--bare-jpeg" ? s->bareJpeg
-                                       : s->paddedRestarts) = 1;
         else
             return usage();
     }
@@ -161,9 +169,7 @@ int main(int argc, char** argv) {
     NodeState* s = mapNode(dir, node, false);
     if (!s)
         return std::fprintf(stderr, "emulated_webcam_ctl: no node %s in %s\n", node.c_str(), dir.c_str()), 1;
-    const Switch* flip = std::find_if(std::begin(switches), std::end(switches),
-                                      [&](const Switch& w) { return command == w.command; });
-    if (flip != std::end(switches)) {
+    if (const auto* flip = named(switches, command)) {
         (s->*flip->field) = flip->value;
         if (flip->field == &NodeState::denied) // as udev's new permissions, seen by inotify
             ::chmod(file.c_str(), flip->value ? 0600 : 0660);

@@ -119,27 +119,29 @@ struct NodeState {
         ::syscall(SYS_futex, &doorbell, FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
     }
     // A live process streams (one that crashed holds nothing, as on a kernel).
-    bool held() const {
-        const pid_t holder = pid_t(streaming.load());
-        return holder && (::kill(holder, 0) == 0 || errno != ESRCH);
-    }
+    bool held() const { return alive(pid_t(streaming.load())); }
+    static bool alive(pid_t pid) { return pid && (::kill(pid, 0) == 0 || errno != ESRCH); }
 };
 static_assert(std::atomic<uint32_t>::is_always_lock_free && std::atomic<uint64_t>::is_always_lock_free);
 static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t), "the doorbell is a futex word");
+
+// Maps `size` bytes of the open file `fd` shared, first sizing the file so when `resize`;
+// null when `fd` is none or the file is shorter.
+inline void* mapShared(int fd, size_t size, bool resize) {
+    const bool sized =
+        fd >= 0 && (resize ? ::ftruncate(fd, off_t(size)) == 0 : ::lseek(fd, 0, SEEK_END) >= off_t(size));
+    void* p = sized ? ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0) : MAP_FAILED;
+    return p == MAP_FAILED ? nullptr : p;
+}
 
 // Maps the node's state, DIR/.videoN.state; `create` makes it afresh (every value zero).
 // Null when it is not there.
 inline NodeState* mapNode(const std::string& dir, const std::string& node, bool create) {
     const std::string path = dir + "/." + node + ".state";
     const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0644);
-    if (fd < 0)
-        return nullptr;
-    const bool sized = create ? ::ftruncate(fd, sizeof(NodeState)) == 0
-                              : ::lseek(fd, 0, SEEK_END) >= off_t(sizeof(NodeState));
-    void* p =
-        sized ? ::mmap(nullptr, sizeof(NodeState), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0) : MAP_FAILED;
+    void* p = mapShared(fd, sizeof(NodeState), create);
     ::close(fd);
-    return p == MAP_FAILED ? nullptr : create ? new (p) NodeState{} : static_cast<NodeState*>(p);
+    return p && create ? new (p) NodeState{} : static_cast<NodeState*>(p);
 }
 
 } // namespace webcam
