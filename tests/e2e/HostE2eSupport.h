@@ -77,6 +77,13 @@ class Process {
             onLine(pending_.substr(0, end));
         return !ended_;
     }
+    // All it writes from here to its end, line by line, waiting up to `limit` for each.
+    std::string rest(Clock::duration limit) {
+        std::string text;
+        while (pump(limit, [&](const std::string& line) { text += line + "\n"; })) {
+        }
+        return text;
+    }
     // The exit status, or -1 when a signal ended it.
     int wait() {
         const int raw = pclose(std::exchange(pipe_, nullptr));
@@ -193,6 +200,15 @@ inline long uiNumber(const std::string& line, const std::string& key) {
     std::smatch match;
     return std::regex_search(line, match, std::regex("\"" + key + "\": ?(-?[0-9]+)")) ? std::stol(match[1])
                                                                                       : -1;
+}
+
+// One member of a view's object in a print-ui line, as written ("true", "0.8", "\"Pos 0.800\""),
+// or empty.
+inline std::string uiField(const std::string& ui, const std::string& view, const std::string& key) {
+    std::smatch m;
+    return std::regex_search(ui, m, std::regex("\"" + view + "\":\\{[^}]*\"" + key + "\":([^,}]*)"))
+               ? m[1].str()
+               : "";
 }
 
 struct Picture {

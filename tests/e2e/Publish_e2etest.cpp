@@ -97,9 +97,7 @@ TEST(Publish, TwoRunsPublishToJanusAndTheTilePagePlaysBoth) {
                      "--tiles", "2", "--seconds", "3"})
             .substr(1) +
         " 2>&1");
-    std::string report;
-    while (harness.pump(std::chrono::seconds(120), [&](const std::string& line) { report += line + "\n"; })) {
-    }
+    const std::string report = harness.rest(std::chrono::seconds(120));
     harness.wait();
     EXPECT_NE(report.find("\"status\": \"\""), std::string::npos) << report;
     // Tiles in mountpoint order: the first run's size, then the second's.

@@ -91,10 +91,11 @@ class Recording : public ::testing::Test {
         folder_ = scratchFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
     }
     // A sound server of our own: a null sink playing a tone, whose monitor is the default
-    // source. The daemon answers once it is ready, so nothing waits for it to come up.
-    std::string startSoundServer() {
+    // source. The daemon answers once it is ready, so nothing waits for it to come up. The
+    // program's environment to reach it, or nothing when it cannot start.
+    Lines withSoundServer() {
         if (!installed("pulseaudio"))
-            return "";
+            return {};
         const fs::path runtime = folder_ / "pulse";
         fs::create_directories(runtime);
         fs::permissions(runtime, fs::perms::owner_all);
@@ -107,9 +108,11 @@ class Recording : public ::testing::Test {
                                  "--load=module-sine sink=room frequency=440"}) +
                          " 2>" + (folder_ / "pulse.log").string())
                             .c_str()) != 0)
-            return "";
+            return {};
         stopServer_ = environment + " pulseaudio --kill";
-        return "PULSE_SERVER=unix:" + socket;
+        Lines withServer = noDisplay;
+        withServer.push_back("PULSE_SERVER=unix:" + socket);
+        return withServer;
     }
     void TearDown() override {
         if (!stopServer_.empty()) {
@@ -129,11 +132,9 @@ class Recording : public ::testing::Test {
 // last the recorded time, each frame presented is in the file once, and the first frames
 // are the picture a capture took then.
 TEST_F(Recording, PictureAndSoundLastTheTimeRecordedThrottledOrNot) {
-    const std::string server = startSoundServer();
-    if (server.empty())
+    const Lines environment = withSoundServer();
+    if (environment.empty())
         GTEST_SKIP() << "no PulseAudio daemon could start (scripts/setup.sh test)";
-    Lines environment = noDisplay;
-    environment.push_back(server);
     const e2e::Run run = runProgram(folder_, args({"--script", writeScript(folder_, R"(wait 10 frames
 focus locked
 exposure locked
@@ -212,11 +213,9 @@ record stop
 // must start with the recording (not at the stream's next periodic keyframe, six seconds on
 // at this rate) and end with it, the frames presented just before the stop included.
 TEST_F(Recording, WithThePictureServedTheFileTakesTheServedStream) {
-    const std::string server = startSoundServer();
-    if (server.empty())
+    const Lines environment = withSoundServer();
+    if (environment.empty())
         GTEST_SKIP() << "no PulseAudio daemon could start (scripts/setup.sh test)";
-    Lines environment = noDisplay;
-    environment.push_back(server);
     const std::string script =
         "wait 10 frames\npressure serious\nwait 1s\nrecord start\nwait 4s\nrecord stop\n";
     const e2e::Run run = runProgram(folder_, args({"--serve", "0", "--script", writeScript(folder_, script)}),

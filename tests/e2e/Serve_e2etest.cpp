@@ -39,10 +39,7 @@ std::string writeStill(const fs::path& folder) {
     for (size_t i = 0; i < rgb.size(); i += 3)
         rgb[i] = uint8_t(40 + i / 3 % width * 180 / width),
         rgb[i + 1] = uint8_t(40 + i / 3 / width * 180 / height), rgb[i + 2] = 110;
-    const auto png = pictures::encodePng(width, height, rgb);
-    std::ofstream(folder / "still.png", std::ios::binary)
-        .write(reinterpret_cast<const char*>(png.data()), std::streamsize(png.size()));
-    return (folder / "still.png").string();
+    return pictures::save(folder / "still.png", pictures::encodePng(width, height, rgb));
 }
 
 // A run of the program that serves: started, and read until it names its address.
@@ -126,9 +123,7 @@ Watched watch(const std::string& url, const Lines& args) {
     command.insert(command.end(), args.begin(), args.end());
     e2e::Process harness(e2e::quoted(command).substr(1) + " 2>&1");
     Watched watched;
-    while (harness.pump(std::chrono::seconds(120),
-                        [&](const std::string& line) { watched.json += line + "\n"; })) {
-    }
+    watched.json += harness.rest(std::chrono::seconds(120));
     harness.wait();
     // Each viewer's object is flat: from the brace before its "framesInWindow" to the next.
     for (size_t at = 0; (at = watched.json.find("\"framesInWindow\"", at)) != std::string::npos; ++at) {

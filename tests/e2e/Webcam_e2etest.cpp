@@ -24,12 +24,6 @@ Lines emulatedEnvironment(const EmulatedWebcam& webcam) {
 }
 
 // A view's member in a print-ui line, as written there ("text", true…).
-std::string field(const std::string& ui, const std::string& view, const std::string& key) {
-    std::smatch m;
-    return std::regex_search(ui, m, std::regex("\"" + view + "\":\\{[^}]*\"" + key + "\":([^,}]*)"))
-               ? m[1].str()
-               : "";
-}
 
 // udev's stable link to the default emulated camera.
 constexpr const char* byId = "/dev/v4l/by-id/usb-Fernhold_Emulated_Webcam_usb-emulated-1-video-index0";
@@ -102,15 +96,15 @@ TEST(Webcam, ControlsAndTheThrottleMoveTheCameraAndAnotherProgramsChangesReachTh
     EXPECT_NEAR(std::stoi(afterScript[key(V4L2_CID_ZOOM_ABSOLUTE)]), 200, 5); // 100 is 1×
     auto ui = run.uiLines();
     ASSERT_EQ(ui.size(), 3u) << run.err;
-    EXPECT_EQ(field(ui[0], "focusLabel", "text"), "\"Pos 0.300\"");
-    EXPECT_EQ(field(ui[2], "zoomLabel", "text"), "\"3.0×\"") << "another program's change";
+    EXPECT_EQ(e2e::uiField(ui[0], "focusLabel", "text"), "\"Pos 0.300\"");
+    EXPECT_EQ(e2e::uiField(ui[2], "zoomLabel", "text"), "\"3.0×\"") << "another program's change";
     auto shown = webcam.show("video0");
     EXPECT_EQ(shown["format"] + " " + shown["size"] + " " + shown["interval"], "MJPG 640x480 1/5");
     EXPECT_NE(run.out.find("Throttling frame rate."), std::string::npos) << run.out;
     EXPECT_NE(run.err.find("rate set on the camera 1/5 s"), std::string::npos) << run.err;
     EXPECT_GT(std::stol(shown["frames"]), 40);
     // The MJPEG frames were decoded: the emulated room's bright square is measured.
-    EXPECT_GT(std::stol(field(ui[2], "luminosityLabel", "text").substr(1)), 200) << ui[2];
+    EXPECT_GT(std::stol(e2e::uiField(ui[2], "luminosityLabel", "text").substr(1)), 200) << ui[2];
 }
 
 // With no --camera the first webcam is used, and said so; without one, the virtual camera.
@@ -184,14 +178,10 @@ TEST(Webcam, OddCamerasShowTheirPictureAndDropTheirDamagedFrames) {
         EXPECT_LT(redOverBlue(400 * 640 + 600), -20);
         // A slider for what the camera lacks is greyed and inert: a drag leaves it where it
         // was. Neither camera has exposure compensation.
-        auto slider = [&](const std::string& name) {
-            std::smatch members;
-            std::regex_search(run.err, members, std::regex("\"" + name + "\":\\{([^}]*)\\}"));
-            return members.str(1);
-        };
-        EXPECT_EQ(slider("focusSlider").find("\"enabled\":false") == std::string::npos, focus) << run.err;
-        EXPECT_NE(slider("exposureBiasSlider").find("\"enabled\":false"), std::string::npos) << run.err;
-        EXPECT_EQ(slider("focusSlider").find("\"value\":0.8,") != std::string::npos, focus) << run.err;
+        const std::string ui = run.uiLines().back();
+        EXPECT_EQ(e2e::uiField(ui, "focusSlider", "enabled"), focus ? "" : "false") << ui;
+        EXPECT_EQ(e2e::uiField(ui, "exposureBiasSlider", "enabled"), "false") << ui;
+        EXPECT_EQ(e2e::uiField(ui, "focusSlider", "value") == "0.8", focus) << ui;
         EXPECT_LE(linesAboutTheCamera(run), 1) << run.err;
     }
 }
@@ -227,7 +217,8 @@ TEST(Webcam, ShowsCameraUnavailableAndResumesWhenTheCameraIsBack) {
     auto ui = run.uiLines();
     ASSERT_EQ(ui.size(), 7u) << run.err;
     for (size_t i = 0; i < ui.size(); ++i)
-        EXPECT_EQ(field(ui[i], "cameraUnavailableLabel", "hidden"), i % 2 ? "false" : "true") << i << run.err;
+        EXPECT_EQ(e2e::uiField(ui[i], "cameraUnavailableLabel", "hidden"), i % 2 ? "false" : "true")
+            << i << run.err;
     for (size_t away = 1; away < 7; away += 2)
         EXPECT_GT(frames[away + 1], frames[away] + 20) << away << run.err;
     EXPECT_EQ(linesAboutTheCamera(run, byId), 6) << "one line going, one coming back:\n" << run.err;
@@ -252,13 +243,13 @@ TEST(Webcam, AReplugUnderAnotherNumberIsFoundWithItsSettings) {
     ASSERT_EQ(run.status, 0) << run.err;
     auto ui = run.uiLines();
     ASSERT_EQ(ui.size(), 2u) << run.err;
-    EXPECT_EQ(field(ui[1], "cameraUnavailableLabel", "hidden"), "true") << run.err;
+    EXPECT_EQ(e2e::uiField(ui[1], "cameraUnavailableLabel", "hidden"), "true") << run.err;
     auto moved = webcam.show("video3"), other = webcam.show("video0");
     EXPECT_GT(std::stol(moved["frames"]), 20) << run.err;
     EXPECT_EQ(other["frames"], "0") << "the other camera was taken for ours";
     EXPECT_EQ(moved[key(V4L2_CID_FOCUS_AUTO)], "0");
     EXPECT_EQ(moved[key(V4L2_CID_FOCUS_ABSOLUTE)], "50") << "lens 0.8 of 250 to 0, not the default 0";
-    EXPECT_EQ(field(ui[1], "focusLabel", "text"), "\"Pos 0.800\"") << ui[1];
+    EXPECT_EQ(e2e::uiField(ui[1], "focusLabel", "text"), "\"Pos 0.800\"") << ui[1];
     // The line says where it was found, not the name it had.
     EXPECT_NE(run.err.find("capture: camera '/dev/video3' is back"), std::string::npos) << run.err;
 }
@@ -281,7 +272,7 @@ TEST(Webcam, AStallAndAShortBusAreRecoveredWithoutAReplugAndTheThrottleKeptInSof
     ASSERT_EQ(run.status, 0) << run.err;
     auto ui = run.uiLines();
     ASSERT_EQ(ui.size(), 2u) << run.err;
-    EXPECT_EQ(field(ui[1], "cameraUnavailableLabel", "hidden"), "true") << run.err;
+    EXPECT_EQ(e2e::uiField(ui[1], "cameraUnavailableLabel", "hidden"), "true") << run.err;
     EXPECT_GT(std::stol(webcam.show("video0")["frames"]), before + 20) << run.err;
     EXPECT_EQ(linesAboutTheCamera(run), 2) << "one line going, one coming back:\n" << run.err;
     EXPECT_NE(run.err.find("rate kept in software 1/5 s"), std::string::npos) << run.err;
