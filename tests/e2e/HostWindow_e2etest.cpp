@@ -264,7 +264,7 @@ TEST(WindowRun, TheSmallestWindowHoldsTheWholeScreenOOpensThePhotoFolderAndKeysF
     type("de", "z bracketright question plus");
     EXPECT_TRUE(until([&](const std::string& line) {
         return e2e::uiField(line, "zebraSwitch", "on") == "true" &&
-               std::stol("0" + e2e::uiField(line, "zebraLevelStepper", "value")) > level &&
+               std::atol(e2e::uiField(line, "zebraLevelStepper", "value").c_str()) > level &&
                e2e::uiField(line, "help", "shown") == "true" &&
                e2e::uiField(line, "zoomLabel", "text") != "\"\"";
     })) << "z, ], ? and + on a German keyboard\n"

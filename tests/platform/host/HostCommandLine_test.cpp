@@ -142,7 +142,9 @@ TEST(ManualPage, NamesEveryOptionKeyAndScriptCommand) {
     const std::string usage = std::get<host::ExitRequest>(parse({"--help"})).message;
     const std::regex option("--[a-z][a-z-]+");
     for (std::sregex_iterator found(usage.begin(), usage.end(), option), end; found != end; ++found)
-        EXPECT_TRUE(std::regex_search(options, std::regex("\n" + found->str() + "[ \n]"))) << found->str();
+        EXPECT_TRUE(
+            std::regex_search(options, std::regex(std::string("\n").append(found->str()).append("[ \n]"))))
+            << found->str();
 
     std::set<std::string> documented; // the keys the page lists, one ".B" line each
     const std::regex keyLine(R"(\n\.B ([^\n]+))");
@@ -159,8 +161,8 @@ TEST(ManualPage, NamesEveryOptionKeyAndScriptCommand) {
         EXPECT_TRUE(documented.count(key)) << "the key '" << key << "'";
 
     for (std::string_view command : host::script::commandNames())
-        EXPECT_TRUE(
-            std::regex_search(commands, std::regex("(^|[^a-z-])" + std::string(command) + "([^a-z-]|$)")))
+        EXPECT_TRUE(std::regex_search(
+            commands, std::regex(std::string("(^|[^a-z-])").append(command).append("([^a-z-]|$)"))))
             << command;
 }
 
