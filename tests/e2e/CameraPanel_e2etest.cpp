@@ -46,9 +46,8 @@ e2e::Run runWith(const std::string& name, const Lines& environment, Lines args, 
 }
 
 Lines onWebcam(const EmulatedWebcam& webcam) {
-    Lines environment = e2e::noDisplay;
-    environment.insert(environment.end(),
-                       {"FERNHOLD_EMULATED_DEV=" + webcam.dir(), "LD_PRELOAD=" EMULATED_WEBCAM_PRELOAD});
+    const Lines environment =
+        e2e::noDisplayAnd({"FERNHOLD_EMULATED_DEV=" + webcam.dir(), "LD_PRELOAD=" EMULATED_WEBCAM_PRELOAD});
     return environment;
 }
 
@@ -181,9 +180,8 @@ TEST(Settings, DamagedUnknownOutOfRangeAndUnwritableAreOneLineEachAndARunGoesOn)
 
 TEST(Settings, AScriptedRunWritesNoSettingsUnlessToldWhere) {
     const auto home = e2e::scratchFolder("settings-home");
-    Lines environment = e2e::noDisplay;
-    environment.insert(environment.end(),
-                       {"HOME=" + home.string(), "XDG_CONFIG_HOME=" + (home / "config").string()});
+    const Lines environment =
+        e2e::noDisplayAnd({"HOME=" + home.string(), "XDG_CONFIG_HOME=" + (home / "config").string()});
     ASSERT_EQ(runWith("settings-none", environment, {}, "wait 200ms\n").status, 0);
     EXPECT_FALSE(std::filesystem::exists(home / "config"));
     ASSERT_EQ(

@@ -132,6 +132,12 @@ inline Lines linesOf(const std::string& text) {
 }
 
 const Lines noDisplay{"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY"};
+// No display, and these variables besides.
+inline Lines noDisplayAnd(const Lines& variables) {
+    Lines all = noDisplay;
+    all.insert(all.end(), variables.begin(), variables.end());
+    return all;
+}
 
 // The program in `folder` with `args` and `environment` (as `env` takes it), reading
 // `input`, its standard output to `folder`/stdout.txt and its standard error to the pipe.

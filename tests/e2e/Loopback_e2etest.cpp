@@ -17,9 +17,8 @@ namespace fs = std::filesystem;
 constexpr int width = 640, height = 480;
 
 Lines emulatedEnvironment(const EmulatedWebcam& webcam) {
-    Lines environment = e2e::noDisplay;
-    environment.insert(environment.end(),
-                       {"FERNHOLD_EMULATED_DEV=" + webcam.dir(), "LD_PRELOAD=" EMULATED_WEBCAM_PRELOAD});
+    const Lines environment =
+        e2e::noDisplayAnd({"FERNHOLD_EMULATED_DEV=" + webcam.dir(), "LD_PRELOAD=" EMULATED_WEBCAM_PRELOAD});
     return environment;
 }
 

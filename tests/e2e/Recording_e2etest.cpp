@@ -110,9 +110,7 @@ class Recording : public ::testing::Test {
                             .c_str()) != 0)
             return {};
         stopServer_ = environment + " pulseaudio --kill";
-        Lines withServer = noDisplay;
-        withServer.push_back("PULSE_SERVER=unix:" + socket);
-        return withServer;
+        return noDisplayAnd({"PULSE_SERVER=unix:" + socket});
     }
     void TearDown() override {
         if (!stopServer_.empty()) {
@@ -243,8 +241,7 @@ TEST_F(Recording, CutShortItPlaysStoppedItIsFinalised) {
     for (int signal : {SIGKILL, SIGTERM}) {
         SCOPED_TRACE(signal);
         fs::remove_all(folder_ / "videos");
-        Lines environment = noDisplay;
-        environment.push_back("PULSE_SERVER=unix:" + (folder_ / "no-server").string());
+        const Lines environment = noDisplayAnd({"PULSE_SERVER=unix:" + (folder_ / "no-server").string()});
         Process program(programCommand(
             folder_, args({"--record", "--script", writeScript(folder_, "wait 5s\nprint-ui\nwait 60s\n")}),
             environment));
@@ -297,9 +294,8 @@ TEST_F(Recording, FaultsStopTheRecordingNotTheRun) {
     EXPECT_EQ(unwritable.status, 0);
     EXPECT_EQ(linesWith(unwritable, "recording: not started: cannot create"), 1) << unwritable.err;
 
-    Lines environment = noDisplay;
-    environment.insert(environment.end(),
-                       {"LD_PRELOAD=" FULL_DISK_PRELOAD, "FERNHOLD_FULL_DISK_BYTES=400000"});
+    const Lines environment =
+        noDisplayAnd({"LD_PRELOAD=" FULL_DISK_PRELOAD, "FERNHOLD_FULL_DISK_BYTES=400000"});
     const e2e::Run full =
         runProgram(folder_, args({"--no-audio", "--script", writeScript(folder_, "record start\nwait 6s\n")}),
                    "", environment);

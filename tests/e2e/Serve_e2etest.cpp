@@ -48,9 +48,8 @@ class ServedRun {
     ServedRun(const fs::path& folder, Lines args, const std::string& script = "wait 600s\n")
         : folder_(folder) {
         args.insert(args.end(), {"--headless", "--script", "-"});
-        Lines environment = e2e::noDisplay;
-        environment.push_back(e2e::smallQuarantine()); // its memory is measured
-        program_ = std::make_unique<e2e::Process>(e2e::programCommand(folder, args, environment, script));
+        program_ = std::make_unique<e2e::Process>( // its memory is measured
+            e2e::programCommand(folder, args, e2e::noDisplayAnd({e2e::smallQuarantine()}), script));
         pumpUntil([&] { return !url.empty() && (!wantsControl(args) || !controlUrl.empty()); });
     }
     ~ServedRun() {
