@@ -93,6 +93,11 @@ int main(int argc, char** argv) {
     save("jpeg-rgb-17x13.jpg", jpeg(17, 13, {.quality = 75}));
     save("jpeg-rgb-progressive-17x13.jpg", jpeg(17, 13, {.quality = 75, .progressive = true}));
     save("jpeg-rgb-no-huffman-tables-24x16.jpg", jpeg(24, 16, {.huffmanTables = false}));
+    // EXIF orientations, in both byte orders: the fuzzer mutates the TIFF directory too.
+    save("jpeg-exif-6-mm-17x13.jpg",
+         pictures::withExif(jpeg(17, 13, {.quality = 75}), pictures::exifOrientation(6, true)));
+    save("jpeg-exif-3-ii-17x13.jpg",
+         pictures::withExif(jpeg(17, 13, {.quality = 75}), pictures::exifOrientation(3)));
     save("jpeg-cmyk-adobe-9x9.jpg", jpeg(9, 9, {.input = JCS_CMYK, .components = 4}));
     save("jpeg-ycck-9x9.jpg", jpeg(9, 9, {.input = JCS_CMYK, .stored = JCS_YCCK, .components = 4}));
     save("jpeg-rgb-640x480.jpg", pictures::encodeJpeg(640, 480, Bytes(640 * 480 * 3, 0x90), {.quality = 20}));
