@@ -83,14 +83,8 @@ std::unique_ptr<V4L2Io> openV4L2Camera(const std::string& path, const V4L2Camera
 }
 
 std::string cameraNameForLines(const std::string& chosen, const std::string& foundAt) {
-    if (chosen == foundAt)
-        return chosen;
     const std::string name = std::filesystem::path(chosen).filename();
     const bool node = name.starts_with("video") && name.size() > 5 &&
                       name.find_first_not_of("0123456789", 5) == std::string::npos;
-    if (node)
-        return foundAt;
-    std::error_code error;
-    const bool same = std::filesystem::equivalent(chosen, foundAt, error);
-    return error || same ? chosen : foundAt;
+    return node ? foundAt : chosen;
 }

@@ -41,7 +41,8 @@ std::unique_ptr<V4L2Io> openV4L2Camera(const std::string& path, const V4L2Camera
                                        std::string* foundAt = nullptr);
 
 // Which name a line about a camera opened as `chosen`, found again at `foundAt`, gives it:
-// the node's, when `chosen` names another node (the camera came back under another
-// number); the chosen name when it is a link (a udev by-id name follows the camera)
-// that leads to that node or is not there yet.
+// the node it was found at, when `chosen` names a videoN node (the camera may have come back
+// under another number); otherwise the chosen name, a link such as udev's by-id one, which
+// follows the camera rather than its number. Whether the link leads to that node is not
+// asked of the file system: during a replug udev may still be remaking it.
 std::string cameraNameForLines(const std::string& chosen, const std::string& foundAt);
