@@ -2,6 +2,7 @@
 // What the host's GStreamer pipelines (the recorder, the live encoder and its branches)
 // share: starting GStreamer once, finding elements, building a pipeline or a branch from
 // its description, and handing pooled frame bytes to a pipeline without a copy.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -24,6 +25,11 @@ GstElement* childByName(GstElement* bin, const char* name);
 // `fallback`).
 GstElement* buildFromDescription(const std::string& description, bool asBranch, const char* fallback,
                                  std::string& problem);
+// A steady-clock time in the pipelines' own clock (the monotonic clock, as steady_clock
+// is on Linux): nanoseconds from the same start.
+inline uint64_t monotonicNanoseconds(std::chrono::steady_clock::time_point time) {
+    return uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count());
+}
 // A read-only buffer over the first `size` of `bytes`, which it holds until GStreamer lets
 // go of it (they then return to the frame pool).
 GstBuffer* wrapFrameBytes(const std::shared_ptr<const std::vector<uint8_t>>& bytes, size_t size);

@@ -32,10 +32,7 @@ void onSignal(int signal) {
     const int savedErrno = errno;
     if (!watching.load() && caughtEarly.fetch_add(1) > 0) {
         // Start-up is stuck, or the user will not wait for it: the default, at once.
-        struct sigaction action {};
-        action.sa_handler = SIG_DFL;
-        sigemptyset(&action.sa_mask);
-        ::sigaction(signal, &action, nullptr);
+        setHandlers(SIG_DFL);
         ::raise(signal);
     }
     const int descriptor = signalPipe.load();

@@ -57,9 +57,9 @@ class V4L2CaptureDevice final : public AVCaptureDevice {
     using FailureHandler = std::function<void(const NSError& error)>;
     // Called on the I/O thread when the camera goes away or stalls (false) and comes back.
     using AvailabilityHandler = std::function<void(bool available)>;
-    // Opens the camera with this identity again after it came back, wherever it is now;
-    // null when it cannot (yet), with the errno of the try.
-    // Opens the camera with that identity again; `foundAt` gets the name it was found by.
+    // Opens the camera with this identity again after it came back, wherever it is now, and
+    // says in `foundAt` the name it was found by; null when it cannot (yet), with the errno
+    // of the try.
     using Reopen = std::function<std::unique_ptr<V4L2Io>(const V4L2CameraIdentity&, int* errorNumber,
                                                          std::string* foundAt)>;
 

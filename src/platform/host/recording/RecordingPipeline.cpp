@@ -159,8 +159,7 @@ std::shared_ptr<RecordingPipeline::State> play(const RecordingPipeline::Settings
     g_object_set(clock, "clock-type", GST_CLOCK_TYPE_MONOTONIC, nullptr);
     gst_pipeline_use_clock(GST_PIPELINE(state->pipeline), clock);
     gst_object_unref(clock);
-    state->base = GstClockTime(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(settings.start.time_since_epoch()).count());
+    state->base = monotonicNanoseconds(settings.start);
     gst_element_set_start_time(state->pipeline, GST_CLOCK_TIME_NONE);
     gst_element_set_base_time(state->pipeline, state->base);
 
@@ -276,11 +275,9 @@ bool RecordingPipeline::push(const FramePixels& pixels) {
     GstAppSrc* source = GST_APP_SRC(state_->frames);
     if (gst_app_src_get_current_level_buffers(source) >= maximumQueuedFrames || !pixels.rgba)
         return false;
-    const auto captured =
-        std::chrono::duration_cast<std::chrono::nanoseconds>(pixels.captureTime.time_since_epoch());
     // The encoder reads the read-back bytes where they lie.
     GstBuffer* buffer = wrapFrameBytes(pixels.rgba, pixels.rgba->size());
-    GST_BUFFER_PTS(buffer) = GstClockTime(captured.count()) - state_->base;
+    GST_BUFFER_PTS(buffer) = monotonicNanoseconds(pixels.captureTime) - state_->base;
     {
         std::lock_guard lock(state_->lastMutex);
         // The first frame stands from the start, while the encoder was starting, as the
@@ -293,15 +290,13 @@ bool RecordingPipeline::push(const FramePixels& pixels) {
 }
 
 void RecordingPipeline::endSoundAt(std::chrono::steady_clock::time_point stop) {
-    const auto stopTime =
-        GstClockTime(std::chrono::duration_cast<std::chrono::nanoseconds>(stop.time_since_epoch()).count());
+    const GstClockTime stopTime = monotonicNanoseconds(stop);
     state_->soundEnd = stopTime > state_->base ? stopTime - state_->base : 0;
 }
 
 void RecordingPipeline::finish(std::chrono::steady_clock::time_point stop) {
     endSoundAt(stop);
-    const auto stopTime =
-        GstClockTime(std::chrono::duration_cast<std::chrono::nanoseconds>(stop.time_since_epoch()).count());
+    const GstClockTime stopTime = monotonicNanoseconds(stop);
     if (state_->shared) {
         // The live stream goes on for its viewers; the file's last frame is shown until the stop.
         state_->shared->finish(stopTime);

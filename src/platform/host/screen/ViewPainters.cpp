@@ -113,8 +113,8 @@ void drawSlider(ImDrawList& list, const UISlider& slider, CGRect f) {
     list.AddRectFilled(point(left, y - 2), point(right, y + 2), colour(120, 120, 128, 200), 2);
     // One the camera cannot follow is grey through: no accent, no white thumb to take hold of.
     const bool enabled = slider.isEnabled();
-    list.AddRectFilled(point(left, y - 2), point(thumbX, y + 2), enabled ? tint : colour(120, 120, 128, 200),
-                       2);
+    if (enabled)
+        list.AddRectFilled(point(left, y - 2), point(thumbX, y + 2), tint, 2);
     list.AddCircleFilled(point(thumbX, y + 1), 11, colour(0, 0, 0, 90));
     list.AddCircleFilled(point(thumbX, y), 10, enabled ? white : colour(110, 110, 116));
 }

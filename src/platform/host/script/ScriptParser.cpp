@@ -155,10 +155,11 @@ Result parsePngFile(std::string_view name, const Arguments& args, bool snapshot)
     return Capture{std::string(args[0])};
 }
 
-Result noArguments(std::string_view name, const Arguments& args, Command command) {
+// A command of one word alone.
+template <typename Bare> Result parseBare(std::string_view name, const Arguments& args) {
     if (!args.empty())
         return std::string(name) + " takes nothing after it, not " + quoted(args[0]);
-    return command;
+    return Bare{};
 }
 
 Result parseSwipe(std::string_view name, const Arguments& args) {
@@ -218,9 +219,8 @@ using CommandParser = Result (*)(std::string_view name, const Arguments& args);
 const std::pair<std::string_view, CommandParser> commandParsers[] = {
     {"wait", [](std::string_view, const Arguments& args) { return parseWait(args); }},
     {"swipe", parseSwipe},
-    {"tap", [](std::string_view name, const Arguments& args) { return noArguments(name, args, Tap{}); }},
-    {"doubletap",
-     [](std::string_view name, const Arguments& args) { return noArguments(name, args, DoubleTap{}); }},
+    {"tap", parseBare<Tap>},
+    {"doubletap", parseBare<DoubleTap>},
     {"pinch", parsePinch},
     {"focus",
      [](std::string_view name, const Arguments& args) { return parseMode(name, ModeControl::focus, args); }},
@@ -236,21 +236,17 @@ const std::pair<std::string_view, CommandParser> commandParsers[] = {
      [](std::string_view name, const Arguments& args) {
          return parseChoice(name, args, "on", "off", [](bool on) { return Output{on}; });
      }},
-    {"disappear",
-     [](std::string_view name, const Arguments& args) { return noArguments(name, args, Disappear{}); }},
-    {"appear",
-     [](std::string_view name, const Arguments& args) { return noArguments(name, args, Appear{}); }},
+    {"disappear", parseBare<Disappear>},
+    {"appear", parseBare<Appear>},
     {"snapshot", [](std::string_view name, const Arguments& args) { return parsePngFile(name, args, true); }},
     {"capture", [](std::string_view name, const Arguments& args) { return parsePngFile(name, args, false); }},
-    {"shutter",
-     [](std::string_view name, const Arguments& args) { return noArguments(name, args, Shutter{}); }},
+    {"shutter", parseBare<Shutter>},
     {"record",
      [](std::string_view name, const Arguments& args) {
          return parseChoice(name, args, "start", "stop", [](bool start) { return Record{start}; });
      }},
-    {"print-ui",
-     [](std::string_view name, const Arguments& args) { return noArguments(name, args, PrintUi{}); }},
-    {"quit", [](std::string_view name, const Arguments& args) { return noArguments(name, args, Quit{}); }},
+    {"print-ui", parseBare<PrintUi>},
+    {"quit", parseBare<Quit>},
     {"histogram", parseDelegated<parseAssistCommand>},
     {"waveform", parseDelegated<parseAssistCommand>},
     {"peaking", parseDelegated<parseAssistCommand>},

@@ -159,8 +159,7 @@ FrameSink::Needs LiveEncoder::needs() const {
 
 // Frames come in the order they were captured; one shown twice is sent once.
 void LiveEncoder::framePixels(const FramePixels& pixels) {
-    const auto captured = GstClockTime(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(pixels.captureTime.time_since_epoch()).count());
+    const GstClockTime captured = monotonicNanoseconds(pixels.captureTime);
     if (branches_.load() == 0 || !pixels.yuyv || pixels.captureTime <= lastCapture_ || captured < base_)
         return;
     lastCapture_ = pixels.captureTime;
