@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "pipeline/GPUFence.h"
@@ -40,6 +41,19 @@ class Framebuffer {
     std::chrono::steady_clock::time_point captureTime() const { return captureTime_; }
     void setCaptureTime(std::chrono::steady_clock::time_point time) { captureTime_ = time; }
 
+    // A rectangle of pixels: columns x0 ... x1 - 1 of rows y0 ... y1 - 1.
+    struct PixelRect {
+        int x0, y0, x1, y1;
+    };
+    // Where a mostly transparent picture may hold anything but transparent black, when its
+    // maker knows (the line generator does): every texel outside these rectangles is
+    // (0, 0, 0, 0). Null when the picture may differ anywhere. An operation laying this
+    // picture over another then has only these rectangles to draw.
+    const std::vector<PixelRect>* drawnRegions() const { return drawnRegions_ ? &*drawnRegions_ : nullptr; }
+    void setDrawnRegions(std::optional<std::vector<PixelRect>> regions) {
+        drawnRegions_ = std::move(regions);
+    }
+
     // GPU queue only. Binds the framebuffer object and sets the viewport to all of it.
     void activate() const;
     // GPU queue only, rgba8 only. Replaces the contents with `rgba` (first row first, rows of
@@ -59,6 +73,7 @@ class Framebuffer {
     Format format_;
     unsigned texture_, fbo_;
     std::chrono::steady_clock::time_point captureTime_{};
+    std::optional<std::vector<PixelRect>> drawnRegions_;
     std::mutex releaseMutex_;
     std::shared_ptr<GPUFence> releaseFence_;
 };

@@ -106,6 +106,13 @@ bool GPUContext::setUp(NSError* error, EGLShareGroup shareWith) {
     };
     description_ = text(GL_VERSION) + " (" + text(GL_RENDERER) + ")";
     glGenVertexArrays(1, &emptyVertexArray_);
+    glGenVertexArrays(1, &regionVertexArray_);
+    glGenBuffers(1, &regionVertexBuffer_);
+    glBindVertexArray(regionVertexArray_);
+    glBindBuffer(GL_ARRAY_BUFFER, regionVertexBuffer_);
+    glEnableVertexAttribArray(0);
+    glVertexAttribPointer(0, 2, GL_FLOAT, GL_FALSE, 0, nullptr);
+    glBindVertexArray(0);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
     glPixelStorei(GL_PACK_ALIGNMENT, 4);
     glDisable(GL_DITHER); // dithering would make 8-bit results differ from exact values

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <optional>
 
 #include "pipeline/Framebuffer.h"
 #include "pipeline/GPUContext.h"
@@ -31,7 +32,11 @@ void main() {
 // centres. With square ends half the width long, a segment between pixels (x0, y) and
 // (x1, y) of width 3 covers exactly columns x0 - 1 ... x1 + 1 of rows y - 1 ... y + 1, and
 // outlines close at their corners.
-void appendQuad(std::vector<float>& vertices, const Line& line, float width, float height, float lineWidth) {
+// Returns the pixels the quad may cover, a pixel wider on each side than its corners say,
+// so that no rounding in the rasteriser reaches outside; nothing when a corner is not a
+// number or out of range.
+std::optional<Framebuffer::PixelRect> appendQuad(std::vector<float>& vertices, const Line& line, float width,
+                                                 float height, float lineWidth) {
     auto toPixels = [&](const Position& p) {
         return std::array<float, 2>{(p.x + 1.0f) * 0.5f * width + 0.5f, (p.y + 1.0f) * 0.5f * height + 0.5f};
     };
@@ -52,10 +57,23 @@ void appendQuad(std::vector<float>& vertices, const Line& line, float width, flo
     float nx = -dy * half, ny = dx * half;
     const float corners[6][2] = {{ax + nx, ay + ny}, {ax - nx, ay - ny}, {bx + nx, by + ny},
                                  {ax - nx, ay - ny}, {bx - nx, by - ny}, {bx + nx, by + ny}};
+    float left = corners[0][0], right = left, bottom = corners[0][1], top = bottom;
     for (const auto& corner : corners) {
         vertices.push_back(corner[0] * 2.0f / width - 1.0f);
         vertices.push_back(corner[1] * 2.0f / height - 1.0f);
+        left = std::min(left, corner[0]), right = std::max(right, corner[0]);
+        bottom = std::min(bottom, corner[1]), top = std::max(top, corner[1]);
     }
+    // Window coordinates equal these pixel coordinates: a pixel is drawn when its centre,
+    // half a pixel on from its number, lies inside.
+    const float limit = 1.0e8f;
+    if (!(std::abs(left) < limit && std::abs(right) < limit && std::abs(bottom) < limit &&
+          std::abs(top) < limit))
+        return std::nullopt;
+    const auto clampTo = [](float v, float size) { return int(std::clamp(v, 0.0f, size)); };
+    return Framebuffer::PixelRect{
+        clampTo(std::floor(left) - 1.0f, width), clampTo(std::floor(bottom) - 1.0f, height),
+        clampTo(std::ceil(right) + 1.0f, width), clampTo(std::ceil(top) + 1.0f, height)};
 }
 
 Color clamped(Color color) {
@@ -95,14 +113,23 @@ struct LineGenerator::Impl {
         output->activate();
         glClearColor(0, 0, 0, 0);
         glClear(GL_COLOR_BUFFER_BIT);
+        output->setDrawnRegions(std::vector<Framebuffer::PixelRect>{});
         auto program = GPUContext::shared().program(lineVertexShader, lineFragmentShader);
         if (segments.empty() || !program)
             return output;
 
         std::vector<float> vertices;
         vertices.reserve(segments.size() * 12);
-        for (const Line& line : segments)
-            appendQuad(vertices, line, float(w), float(h), width);
+        std::optional<std::vector<Framebuffer::PixelRect>> regions(std::in_place);
+        regions->reserve(segments.size());
+        for (const Line& line : segments) {
+            const auto region = appendQuad(vertices, line, float(w), float(h), width);
+            if (region && regions)
+                regions->push_back(*region);
+            else
+                regions.reset(); // a line the rectangles cannot bound: it may be anywhere
+        }
+        output->setDrawnRegions(std::move(regions));
         if (!vertexArray) {
             glGenVertexArrays(1, &vertexArray);
             glGenBuffers(1, &vertexBuffer);

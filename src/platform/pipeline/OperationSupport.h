@@ -1,5 +1,6 @@
 #pragma once
-// What the operations share: the full-frame vertex shader and drawing one pass.
+// What the operations share: the full-frame vertex shader, drawing one pass over all of a
+// framebuffer or parts of it, and copying a picture.
 #include <functional>
 #include <vector>
 
@@ -22,5 +23,16 @@ extern const char* const fullFrameVertexShader;
 FramebufferRef drawPass(const char* fragmentShader, const std::vector<const Framebuffer*>& inputs, int width,
                         int height, const std::function<void(ShaderProgram&)>& setUniforms = {},
                         Framebuffer::Format format = Framebuffer::Format::rgba8);
+
+// GPU queue only, rgba8 only: a new framebuffer holding a copy of `source`, made by a blit,
+// which a driver does as a plain copy rather than by running a shader over every pixel.
+FramebufferRef copyPicture(const Framebuffer& source);
+
+// GPU queue only: draws `fragmentShader` as drawPass does (the same inputs, uniforms and
+// texture coordinates at each pixel), but into `output`, over `regions` of it alone; the
+// rest of `output` keeps what it holds. Rectangles may overlap.
+bool drawPassOver(const char* fragmentShader, const std::vector<const Framebuffer*>& inputs,
+                  const Framebuffer& output, const std::vector<Framebuffer::PixelRect>& regions,
+                  const std::function<void(ShaderProgram&)>& setUniforms = {});
 
 } // namespace pipeline
