@@ -91,23 +91,6 @@ TEST(BrightBoxes, EachBrightPixelAboveTheThresholdGivesItsSquareMergedWhereTheyO
         c.findBrightBoxes(std::make_shared<const CGImage>(640, 480, 32, 2560, nullptr), 255.0).empty());
 }
 
-TEST(Outline, MapsBoxesOntoThePictureInTheGeneratorsSpace) {
-    CameraViewController c{NSCoder("test")};
-    auto lines = c.outlineSegments({CGRectMake(90, 40, 20, 20)});
-    ASSERT_EQ(lines.size(), 4u);
-    // Corners clockwise from the box's origin; each segment runs from one to the next.
-    const Position corners[] = {
-        {-0.71875f, -0.8333333f}, {-0.65625f, -0.8333333f}, {-0.65625f, -0.75f}, {-0.71875f, -0.75f}};
-    auto near = [](const Position& a, const Position& b) {
-        return std::abs(a.x - b.x) < 1e-6f && std::abs(a.y - b.y) < 1e-6f && !a.z && !b.z;
-    };
-    for (size_t i = 0; i < 4; ++i)
-        EXPECT_TRUE(near(lines[i].start, corners[i]) && near(lines[i].end, corners[(i + 1) % 4])) << i;
-    auto whole = c.outlineSegments({CGRectMake(0, 0, 640, 480), CGRectMake(1, 1, 2, 2)});
-    ASSERT_EQ(whole.size(), 8u);
-    EXPECT_TRUE(near(whole[0].start, Position(-1, -1)) && near(whole[1].end, Position(1, 1)));
-}
-
 TEST(LuminosityScans, AgreeWithThePixelByPixelReadingOnRandomBitmaps) {
     std::mt19937 random(99);
     std::uniform_int_distribution<int> byte(0, 255), size(1, 37);

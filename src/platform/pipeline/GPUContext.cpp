@@ -106,10 +106,10 @@ bool GPUContext::setUp(NSError* error, EGLShareGroup shareWith) {
     };
     description_ = text(GL_VERSION) + " (" + text(GL_RENDERER) + ")";
     glGenVertexArrays(1, &emptyVertexArray_);
-    glGenVertexArrays(1, &regionVertexArray_);
-    glGenBuffers(1, &regionVertexBuffer_);
-    glBindVertexArray(regionVertexArray_);
-    glBindBuffer(GL_ARRAY_BUFFER, regionVertexBuffer_);
+    glGenVertexArrays(1, &positionVertexArray_);
+    glGenBuffers(1, &positionVertexBuffer_);
+    glBindVertexArray(positionVertexArray_);
+    glBindBuffer(GL_ARRAY_BUFFER, positionVertexBuffer_);
     glEnableVertexAttribArray(0);
     glVertexAttribPointer(0, 2, GL_FLOAT, GL_FALSE, 0, nullptr);
     glBindVertexArray(0);

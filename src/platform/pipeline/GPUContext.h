@@ -49,10 +49,10 @@ class GPUContext {
     std::shared_ptr<ShaderProgram> program(const char* vertexSource, const char* fragmentSource);
     // GPU queue only: an empty vertex array object for attribute-less draws.
     unsigned emptyVertexArray() const { return emptyVertexArray_; }
-    // GPU queue only: a vertex array whose attribute 0 (two floats a vertex) reads the
-    // buffer regionVertexBuffer(), which a draw fills before it draws.
-    unsigned regionVertexArray() const { return regionVertexArray_; }
-    unsigned regionVertexBuffer() const { return regionVertexBuffer_; }
+    // GPU queue only: a vertex array whose attribute 0 (a position, two floats) reads the
+    // buffer positionVertexBuffer(), which each draw that uses it fills just before.
+    unsigned positionVertexArray() const { return positionVertexArray_; }
+    unsigned positionVertexBuffer() const { return positionVertexBuffer_; }
 
     ~GPUContext();
     GPUContext(const GPUContext&) = delete;
@@ -65,7 +65,7 @@ class GPUContext {
     std::unique_ptr<DispatchQueue> queue_;
     std::unique_ptr<EGLOffscreenContext> egl_;
     std::string description_;
-    unsigned emptyVertexArray_ = 0, regionVertexArray_ = 0, regionVertexBuffer_ = 0;
+    unsigned emptyVertexArray_ = 0, positionVertexArray_ = 0, positionVertexBuffer_ = 0;
     struct ProgramCache;
     std::unique_ptr<ProgramCache> programs_;
 };

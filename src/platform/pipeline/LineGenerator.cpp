@@ -90,22 +90,6 @@ struct LineGenerator::Impl {
 
     // GPU queue only.
     FramebufferRef current;
-    GLuint vertexArray = 0, vertexBuffer = 0;
-
-    ~Impl() {
-        GLuint arrays = vertexArray, buffers = vertexBuffer;
-        if (!arrays)
-            return;
-        auto release = [arrays, buffers] {
-            glDeleteVertexArrays(1, &arrays);
-            glDeleteBuffers(1, &buffers);
-        };
-        GPUContext& context = GPUContext::shared();
-        if (context.isCurrentQueue())
-            release();
-        else
-            context.runAsync(release);
-    }
 
     FramebufferRef draw(const std::vector<Line>& segments, float width, Color lineColor, Size size) {
         int w = std::max(1, int(std::lround(size.width))), h = std::max(1, int(std::lround(size.height)));
@@ -130,16 +114,9 @@ struct LineGenerator::Impl {
                 regions.reset(); // a line the rectangles cannot bound: it may be anywhere
         }
         output->setDrawnRegions(std::move(regions));
-        if (!vertexArray) {
-            glGenVertexArrays(1, &vertexArray);
-            glGenBuffers(1, &vertexBuffer);
-            glBindVertexArray(vertexArray);
-            glBindBuffer(GL_ARRAY_BUFFER, vertexBuffer);
-            glEnableVertexAttribArray(0);
-            glVertexAttribPointer(0, 2, GL_FLOAT, GL_FALSE, 0, nullptr);
-        }
-        glBindVertexArray(vertexArray);
-        glBindBuffer(GL_ARRAY_BUFFER, vertexBuffer);
+        const GPUContext& context = GPUContext::shared();
+        glBindVertexArray(context.positionVertexArray());
+        glBindBuffer(GL_ARRAY_BUFFER, context.positionVertexBuffer());
         glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(vertices.size() * sizeof(float)), vertices.data(),
                      GL_STREAM_DRAW);
         program->use();

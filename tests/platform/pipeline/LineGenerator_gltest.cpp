@@ -2,6 +2,7 @@
 #include "PipelineTestSupport.h"
 
 #include <cmath>
+#include <tuple>
 
 using namespace pipelinetest;
 
@@ -44,7 +45,6 @@ class LineGeneratorTest : public GLTest {
 TEST_F(LineGeneratorTest, AWidthThreeLineCoversItsPixelsAndNoneFarFromIt) {
     generator->setLineWidth(3.0f);
     generator->setLineColor(Color{255.0f, 255.0f, 0.0f, 1.0f}); // as the app sets it: clamped
-    EXPECT_EQ(generator->lineColor().red, 1.0f);
     for (auto [x0, y0, x1, y1] :
          {std::array{10.f, 20.f, 50.f, 20.f}, {30.f, 5.f, 30.f, 40.f}, {8.f, 8.f, 40.f, 36.f}}) {
         Image image = render({Line::segment(at(x0, y0), at(x1, y1))});
@@ -67,64 +67,56 @@ TEST_F(LineGeneratorTest, AWidthThreeLineCoversItsPixelsAndNoneFarFromIt) {
 }
 
 namespace {
-// `picture` under what `overlay` delivers once connected (and `deliver` sends), blended
-// with `factor`, as the view shows it.
-Image blended(const Image& picture, const std::shared_ptr<ImageSource>& overlay, float factor,
-              const std::function<void()>& deliver = {}) {
-    auto input = std::make_shared<ImageInput>();
+// `picture` under the lines of `lines`, or under `lineImage` uploaded as a picture (which
+// says nothing of where it is drawn), blended with `factor`, as the view shows it.
+Image blended(const Image& picture, const std::shared_ptr<LineGenerator>& lines, float factor,
+              const Image* lineImage = nullptr) {
+    auto input = std::make_shared<ImageInput>(), upload = std::make_shared<ImageInput>();
     auto blend = std::make_shared<AlphaBlend>();
     auto shown = std::make_shared<RenderView>();
     blend->mix.store(factor);
     std::static_pointer_cast<ImageSource>(input) >> blend;
-    overlay >> blend;
+    (lineImage ? std::static_pointer_cast<ImageSource>(upload)
+               : std::static_pointer_cast<ImageSource>(lines)) >>
+        blend;
     std::static_pointer_cast<ImageSource>(blend) >> shown;
-    if (deliver)
-        deliver();
+    if (lineImage)
+        upload->push(*lineImage);
     drainGPU();
     input->push(picture);
-    Image result = shownImage(*shown);
-    return result;
+    return shownImage(*shown);
 }
 } // namespace
 
 // The blend draws over the lines' own rectangles only; whatever the lines, their width,
-// colour, size or the blend's factor, it must give what blending every pixel gives. The
-// reference blends the same line image uploaded as a picture, which says nothing of where
-// it is drawn.
+// colour, size or the blend's factor, it must give what blending every pixel gives.
 TEST_F(LineGeneratorTest, LinesBlendedOverAPictureGiveThePixelsOfABlendOverAllOfIt) {
     const Image picture = Image::make(width, height, [](int x, int y) {
         return Pixel{uint8_t(x * 37 + y * 11), uint8_t((x * 5) ^ (y * 9)), uint8_t(200 - x - y), 255};
     });
-    std::vector<Line> many;
-    for (int y = 0; y < height; y += 2)
-        many.push_back(Line::segment(at(0, float(y)), at(width - 1, float(y))));
-    struct Case {
-        std::vector<Line> lines;
-        float lineWidth, factor;
-        Color color;
-        Size size;
-    };
     const Size same{float(width), float(height)};
-    // Small against the picture, or the blend would rather draw all of it.
+    // Small against the picture, or the blend would rather draw all of it (as it does at
+    // width 40).
     const std::vector<Line> outline{Line::segment(at(10, 20), at(50, 20)),
                                     Line::segment(at(8, 8), at(16, 14)), Line::segment(at(-5, -5), at(3, 10)),
                                     Line::segment(at(width - 1, 30), at(width - 1, height + 4))};
-    for (const Case& c :
-         {Case{outline, 3, 1, {1, 1, 0, 1}, same}, Case{outline, 7, 0.5f, {1, 0, 1, 0.6f}, same},
-          Case{outline, 3, 1, {0, 1, 1, 1}, Size{32, 24}}, Case{outline, 2, 1, {1, 1, 0, 1}, Size{100, 70}},
-          Case{{}, 3, 1, {1, 1, 0, 1}, same}, Case{many, 3, 1, {1, 1, 0, 1}, same}}) {
-        auto lines = std::make_shared<LineGenerator>(c.size);
+    const Color yellowLine{1, 1, 0, 1};
+    using Case = std::tuple<std::vector<Line>, float, float, Color, Size>; // width, factor, colour, size
+    for (const auto& [lineList, lineWidth, factor, color, size] :
+         {Case{outline, 3, 1, yellowLine, same}, Case{outline, 7, 0.5f, {1, 0, 1, 0.6f}, same},
+          Case{outline, 3, 1, {0, 1, 1, 1}, Size{32, 24}}, Case{outline, 2, 1, yellowLine, Size{100, 70}},
+          Case{{}, 3, 1, yellowLine, same}, Case{outline, 40, 1, yellowLine, same}}) {
+        auto lines = std::make_shared<LineGenerator>(size);
         auto lineView = std::make_shared<RenderView>();
         std::static_pointer_cast<ImageSource>(lines) >> lineView;
-        lines->setLineWidth(c.lineWidth);
-        lines->setLineColor(c.color);
-        lines->renderLines(c.lines);
+        lines->setLineWidth(lineWidth);
+        lines->setLineColor(color);
+        lines->renderLines(lineList);
         drainGPU();
         const Image lineImage = shownImage(*lineView);
-        auto upload = std::make_shared<ImageInput>();
-        const Image reference = blended(picture, upload, c.factor, [&] { upload->push(lineImage); });
-        const Image overLines = blended(picture, lines, c.factor);
-        EXPECT_EQ(overLines.rgba, reference.rgba) << c.lines.size() << " lines on " << c.size.width;
-        EXPECT_EQ(reference.rgba == picture.rgba, c.lines.empty());
+        const Image reference = blended(picture, lines, factor, &lineImage);
+        EXPECT_EQ(blended(picture, lines, factor).rgba, reference.rgba)
+            << lineList.size() << " on " << size.width;
+        EXPECT_EQ(reference.rgba == picture.rgba, lineList.empty());
     }
 }
