@@ -1,6 +1,7 @@
 // GPU time per frame of each of the camera screen's graphs: a frame enters through the
-// real Camera (upload on the GPU queue), runs the graph and is read back by the render
-// view; one iteration is one frame, from hand-over until the GPU queue has finished it.
+// real Camera (upload on the GPU queue), runs the graph and reaches the render view, which
+// reads nothing back (no sink asks); one iteration is one frame, from hand-over until the
+// GPU queue has finished it.
 //
 // GCC 12 reports make_shared of pipeline nodes (enable_shared_from_this in a virtual base)
 // as an out-of-bounds access when it inlines several into one function, a known false
