@@ -25,7 +25,7 @@ void main() {
 
 // The overlay's drawn regions in the base's pixels. Nearest sampling at a base pixel's centre
 // reads overlay texel floor((x + 0.5) * overlayWidth / baseWidth); a pixel more on each side
-// keeps rounding on the safe side. Empty when the regions would cover so much of the picture
+// keeps rounding on the safe side. False when the regions would cover so much of the picture
 // that one pass over all of it costs less.
 bool regionsOnBase(const std::vector<Framebuffer::PixelRect>& overlayRegions, const Framebuffer& overlay,
                    const Framebuffer& base, std::vector<Framebuffer::PixelRect>& out) {
