@@ -80,6 +80,13 @@ bool GPUContext::initialize(NSError* error, EGLShareGroup shareWith) {
     return true;
 }
 
+void GPUContext::bindPositions(const std::vector<float>& positions) const {
+    glBindVertexArray(positionVertexArray_);
+    glBindBuffer(GL_ARRAY_BUFFER, positionVertexBuffer_);
+    glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(positions.size() * sizeof(float)), positions.data(),
+                 GL_STREAM_DRAW);
+}
+
 GPUContext& GPUContext::shared() {
     if (GPUContext* context = sharedContext.load())
         return *context;

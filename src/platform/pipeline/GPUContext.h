@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "dispatch/DispatchQueue.h"
 #include "foundation/NSError.h"
@@ -49,10 +50,9 @@ class GPUContext {
     std::shared_ptr<ShaderProgram> program(const char* vertexSource, const char* fragmentSource);
     // GPU queue only: an empty vertex array object for attribute-less draws.
     unsigned emptyVertexArray() const { return emptyVertexArray_; }
-    // GPU queue only: a vertex array whose attribute 0 (a position, two floats) reads the
-    // buffer positionVertexBuffer(), which each draw that uses it fills just before.
-    unsigned positionVertexArray() const { return positionVertexArray_; }
-    unsigned positionVertexBuffer() const { return positionVertexBuffer_; }
+    // GPU queue only: binds a vertex array whose attribute 0 reads `positions` (x, y pairs),
+    // copied into its buffer, for the draw that follows.
+    void bindPositions(const std::vector<float>& positions) const;
 
     ~GPUContext();
     GPUContext(const GPUContext&) = delete;

@@ -114,11 +114,7 @@ struct LineGenerator::Impl {
                 regions.reset(); // a line the rectangles cannot bound: it may be anywhere
         }
         output->setDrawnRegions(std::move(regions));
-        const GPUContext& context = GPUContext::shared();
-        glBindVertexArray(context.positionVertexArray());
-        glBindBuffer(GL_ARRAY_BUFFER, context.positionVertexBuffer());
-        glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(vertices.size() * sizeof(float)), vertices.data(),
-                     GL_STREAM_DRAW);
+        GPUContext::shared().bindPositions(vertices);
         program->use();
         program->setVec4("lineColor", lineColor.red, lineColor.green, lineColor.blue, lineColor.alpha);
         glDrawArrays(GL_TRIANGLES, 0, GLsizei(vertices.size() / 2));

@@ -92,10 +92,7 @@ bool drawPassOver(const char* fragmentShader, const std::vector<const Framebuffe
         return true;
     output.activate();
     bindInputs(*program, inputs, setUniforms);
-    glBindVertexArray(context.positionVertexArray());
-    glBindBuffer(GL_ARRAY_BUFFER, context.positionVertexBuffer());
-    glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(vertices.size() * sizeof(float)), vertices.data(),
-                 GL_STREAM_DRAW);
+    context.bindPositions(vertices);
     glDrawArrays(GL_TRIANGLES, 0, GLsizei(vertices.size() / 2));
     return checkGLError("drawPassOver");
 }
