@@ -49,13 +49,16 @@ std::map<unsigned long, std::string> videoNodePaths(const std::string& deviceDir
 std::unique_ptr<V4L2Io> openV4L2Camera(const std::string& path, const V4L2CameraIdentity& identity,
                                        int* errorNumber, const std::string& deviceDirectory,
                                        std::string* foundAt) {
+    // The camera, with the name it was opened by.
+    const auto found = [foundAt](const std::string& name, std::unique_ptr<V4L2Io> camera) {
+        if (foundAt)
+            *foundAt = name;
+        return camera;
+    };
     int why = 0;
-    std::string ignored;
-    std::string& at = foundAt ? *foundAt : ignored;
-    at = path;
     if (auto camera = openV4L2Device(path, nullptr, &why)) {
         if (identity.matches(identityOf(*camera)))
-            return camera;
+            return found(path, std::move(camera));
         why = ENODEV; // another camera took the name
     }
     if (errorNumber)
@@ -69,17 +72,15 @@ std::unique_ptr<V4L2Io> openV4L2Camera(const std::string& path, const V4L2Camera
         auto camera = openV4L2Device(node, nullptr);
         if (!camera || camera->cardName() != identity.card)
             continue;
-        const V4L2CameraIdentity found = identityOf(*camera);
-        at = node;
-        if (identity.matches(found))
-            return camera;
-        if (identity.serial.empty() && found.serial.empty())
+        const V4L2CameraIdentity itsIdentity = identityOf(*camera);
+        if (identity.matches(itsIdentity))
+            return found(node, std::move(camera));
+        if (identity.serial.empty() && itsIdentity.serial.empty())
             sameCard.emplace_back(node, std::move(camera));
     }
     if (sameCard.size() != 1)
         return nullptr;
-    at = sameCard.front().first;
-    return std::move(sameCard.front().second);
+    return found(sameCard.front().first, std::move(sameCard.front().second));
 }
 
 std::string cameraNameForLines(const std::string& chosen, const std::string& foundAt) {

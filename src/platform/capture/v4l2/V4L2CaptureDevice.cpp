@@ -69,8 +69,7 @@ V4L2CaptureDevice::V4L2CaptureDevice(std::unique_ptr<V4L2Io> io, V4L2ControlMap 
                                      const std::string& path, V4L2ModeChoice mode, Reopen reopen)
     : AVCaptureDevice(withFrameRates(controls.format(), mode)), path_(path), controls_(std::move(controls)),
       reopen_(std::move(reopen)), wakeFd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)), io_(std::move(io)),
-      mode_(std::move(mode)), decoder_(std::make_unique<CameraFrameDecoder>()) {
-    lineName_ = path_;
+      mode_(std::move(mode)), decoder_(std::make_unique<CameraFrameDecoder>()), lineName_(path) {
     panel_ = std::make_shared<V4L2PanelControls>(*io_, controls_, identityOf(*io_).name());
     panel_->attach(io_);
     panel_->setWriteHandler([this](uint32_t id) { refreshLater({id}); });
